@@ -1,0 +1,50 @@
+// Per-frame conventions shared by every capture source and decoder.
+#pragma once
+
+#include <pcap/pcap.h>
+
+#include <csignal>
+#include <cstdint>
+
+struct frame_lengths {
+    uint32_t captured_length;  // bytes present in the frame buffer
+    uint32_t wire_length;      // the frame's length on the wire
+};
+
+typedef int (*link_decoder)(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+
+// The frame being decoded: every checked read is bounded by it.
+struct current_frame_record {
+    const uint8_t* start;
+    const uint8_t* end;  // one past the last captured byte
+    uint32_t wire_length;
+    // End of the IP payload of the packet being decoded, cut at the
+    // captured bytes; ip_payload_cut tells that the capture cut it short.
+    const uint8_t* ip_payload_end;
+    bool ip_payload_cut;
+};
+extern current_frame_record current_frame;
+
+struct capture_state_record {
+    unsigned link_header_length;
+    uint16_t link_decoder_index;
+    unsigned long frame_counter;
+    uint32_t byte_total;
+    pcap_t* handle;
+    pcap_dumper_t* raw_log_dumper;
+    bool reading_file;
+    // Set by the signal handler; every capture loop tests it.
+    volatile sig_atomic_t stop_signal;
+};
+extern capture_state_record capture;
+
+constexpr int link_decoder_count = 13;
+extern const link_decoder link_decoders[link_decoder_count];
+
+// Sets the frame bounds, runs the link decoder and turns a header that runs
+// past the captured bytes into one marker line.
+void decode_frame(link_decoder decoder, const frame_lengths* lengths, const uint8_t* frame);
+
+// Looks up a link type: fills the header length and decoder index and
+// returns true, or returns false for a type nodrix does not decode.
+bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_index);

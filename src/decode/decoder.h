@@ -1,0 +1,126 @@
+// The decoder toolkit: checked reads, dumps, name tables and the
+// expand/verbose/checksum helpers every protocol decoder uses.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "capture/frame.h"
+#include "driver/settings.h"
+#include "stats/counters.h"
+#include "zelk.h"
+
+// Thrown by a checked read that would reach past the captured bytes; the
+// capture source catches it and prints one marker line.
+struct truncated {};
+
+[[noreturn]] void throw_truncated();
+
+// True when n bytes from p lie inside the captured frame.
+inline bool in_frame(const uint8_t* p, size_t n) {
+    auto a = reinterpret_cast<uintptr_t>(p);
+    auto s = reinterpret_cast<uintptr_t>(current_frame.start);
+    auto e = reinterpret_cast<uintptr_t>(current_frame.end);
+    return a >= s && a <= e && n <= e - a;
+}
+
+inline void need(const uint8_t* p, size_t n) {
+    if (!in_frame(p, n)) throw_truncated();
+}
+
+inline uint8_t get_u8(const uint8_t* p) {
+    need(p, 1);
+    return p[0];
+}
+inline uint16_t get_be16(const uint8_t* p) {
+    need(p, 2);
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+inline uint32_t get_be32(const uint8_t* p) {
+    need(p, 4);
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+inline uint16_t get_le16(const uint8_t* p) {
+    need(p, 2);
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t get_le32(const uint8_t* p) {
+    need(p, 4);
+    return (uint32_t{p[3]} << 24) | (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+// How many of `want` bytes from p were captured (0 when p lies outside).
+inline size_t captured_from(const uint8_t* p, size_t want) {
+    auto a = reinterpret_cast<uintptr_t>(p);
+    auto s = reinterpret_cast<uintptr_t>(current_frame.start);
+    auto e = reinterpret_cast<uintptr_t>(current_frame.end);
+    if (a < s || a > e) return 0;
+    size_t have = e - a;
+    return want < have ? want : have;
+}
+
+// Bytes captured from p to the end of the frame.
+inline size_t captured_rest(const uint8_t* p) { return captured_from(p, SIZE_MAX); }
+
+// Where a decoder behind the link header finds its first byte.
+inline const uint8_t* header_at(const uint8_t* frame, unsigned offset) {
+    return frame + capture.link_header_length + offset;
+}
+
+// The IP payload of the packet being decoded. The IPv4/IPv6 decoders call
+// set_ip_payload before they hand on; checksummed messages end there.
+void set_ip_payload(const uint8_t* start, size_t length);
+inline const uint8_t* ip_payload_end() { return current_frame.ip_payload_end; }
+// Bytes of a message from p to the end of the IP payload (captured ones).
+inline size_t ip_message_length(const uint8_t* p) {
+    auto a = reinterpret_cast<uintptr_t>(p);
+    auto e = reinterpret_cast<uintptr_t>(current_frame.ip_payload_end);
+    return a < e ? captured_from(p, e - a) : 0;
+}
+// A message cut by the snap length cannot have its checksum judged.
+inline bool checksum_judgeable() { return !current_frame.ip_payload_cut; }
+
+// The checksum a message should carry, computed over a copy of `length`
+// bytes from p with the 16-bit field at field_offset taken as zero, and
+// given as the field reads in network order. start_sum seeds the sum
+// (a pseudo-header) as zelk_in_cksum takes it.
+uint16_t expected_checksum(const uint8_t* p, size_t length, size_t field_offset, int start_sum = 0);
+
+// Prints " (correct checksum)" or " (incorrect checksum - should be
+// 0x%04x)" followed by `tail`, and counts a bad one.
+void print_checksum_verdict(uint16_t transmitted, uint16_t expected, uint32_t& bad_counter, const char* tail = "");
+
+// Expanded view: the protocol's own switch or --expand-all.
+inline bool expanded(bool protocol_switch) { return protocol_switch || settings.expand_all; }
+
+// Name tables.
+struct code_name {
+    uint32_t code;
+    const char* name;
+};
+
+template <size_t N>
+constexpr const char* find_name(const code_name (&table)[N], uint32_t code, const char* fallback) {
+    for (const auto& entry : table)
+        if (entry.code == code) return entry.name;
+    return fallback;
+}
+
+template <size_t N>
+constexpr const char* dense_name(const char* const (&table)[N], uint32_t code, const char* fallback) {
+    return code < N && table[code] ? table[code] : fallback;
+}
+
+// Under --verbose: " (name)" behind the number just printed.
+inline void print_name(const char* name) {
+    if (settings.verbose) zelk_printf(" (%s)", name);
+}
+
+// Payload dumps over bytes the caller has bounded.
+void hex_dump(const uint8_t* start, unsigned count);
+void text_dump(const uint8_t* start, unsigned count);
+
+// Prints n bytes of a counted string by the character rule; throws when
+// they were not all captured.
+void print_text_bytes(const uint8_t* p, size_t n);
+void print_char(uint8_t c);

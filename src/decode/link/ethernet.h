@@ -1,0 +1,15 @@
+// Ethernet II, raw 802.3, 802.1Q tags and the EtherType dispatch.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_ethernet(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+// `offset` is that of the header behind the EtherType.
+int decode_ethertype(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t type);
+
+// The table name of an EtherType, or nullptr.
+const char* ethertype_name(uint16_t type);
+void print_ethertype_name(uint16_t type);
+void print_mac_vendor(const uint8_t* mac);

@@ -1,0 +1,259 @@
+#include <getopt.h>
+#include <pcap/pcap.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/settings.h"
+#include "zelk.h"
+
+command_line_options options;
+run_settings settings;
+
+namespace {
+
+constexpr const char* version = "0.11";
+constexpr int default_server_port = 2777;
+
+enum class kind { flag, text, integer, help, version };
+
+struct option_row {
+    const char* name;
+    char letter;  // 0: long only
+    kind type;
+    int32_t command_line_options::*value;
+    char* command_line_options::*text;
+    int32_t command_line_options::*given;
+};
+
+#define FLAG(n, l, f) {n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given}
+#define INT(n, l, f) {n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given}
+#define TEXT(n, l, f) {n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given}
+
+const option_row option_table[] = {
+    {"help", 'h', kind::help, nullptr, nullptr, &command_line_options::help_given},
+    {"version", 'V', kind::version, nullptr, nullptr, &command_line_options::version_given},
+    TEXT("device", 'd', device),
+    TEXT("pcap-file", 'P', pcap_file),
+    TEXT("iptrace-file", 'I', iptrace_file),
+    TEXT("snoop-file", 'S', snoop_file),
+    TEXT("filter", 'f', filter),
+    TEXT("filter-nopt", 'F', filter_nopt),
+    FLAG("promisc", 'p', promisc),
+    INT("snaplen", 's', snaplen),
+    FLAG("beep-on", 0, beep_on),
+    INT("max-packets", 0, max_packets),
+    FLAG("count", 'c', count),
+    FLAG("statistic", 0, statistic),
+    FLAG("verbose", 'v', verbose),
+    FLAG("expand-ethernet", 0, expand_ethernet),
+    FLAG("expand-llc", 0, expand_llc),
+    FLAG("expand-token", 0, expand_token),
+    FLAG("expand-fddi", 0, expand_fddi),
+    FLAG("expand-arp", 0, expand_arp),
+    FLAG("expand-pppoe", 0, expand_pppoe),
+    FLAG("expand-all", 0, expand_all),
+    FLAG("daemon", 'D', daemon),
+    TEXT("logfile", 'l', logfile),
+    TEXT("logfile-raw", 'r', logfile_raw),
+    FLAG("calc-checksums", 0, calc_checksums),
+    FLAG("print-raw-hex", 'R', print_raw_hex),
+    FLAG("print-ip-hex", 0, print_ip_hex),
+    FLAG("print-tcp-hex", 0, print_tcp_hex),
+    FLAG("print-udp-hex", 0, print_udp_hex),
+    FLAG("print-pppoe-hex", 0, print_pppoe_hex),
+    FLAG("print-tcp-text", 0, print_tcp_text),
+    FLAG("print-udp-text", 0, print_udp_text),
+    FLAG("print-tcp-stream", 0, print_tcp_stream),
+    TEXT("module", 0, module),
+    TEXT("modules", 0, modules),
+    FLAG("module-ignore", 0, module_ignore),
+    TEXT("server-addr", 0, server_addr),
+    INT("server-port", 0, server_port),
+    FLAG("quiet", 0, quiet),
+    FLAG("really-quiet", 0, really_quiet),
+    FLAG("use-zelklib", 0, use_zelklib),
+    INT("bt", 0, bt),
+    TEXT("tcl", 0, tcl),
+    TEXT("tcl-cbf", 0, tcl_cbf),
+};
+
+#undef FLAG
+#undef INT
+#undef TEXT
+
+constexpr int option_count = sizeof option_table / sizeof option_table[0];
+static_assert(option_count == 45);
+
+constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
+constexpr int long_only_base = 256;
+
+void free_options(command_line_options* record) {
+    for (const auto& row : option_table)
+        if (row.text) free(record->*row.text);
+    for (unsigned i = 0; i < record->inputs_num; ++i) free(record->inputs[i]);
+    free(record->inputs);
+}
+
+}  // namespace
+
+int parse_command_line(int argc, char** argv, command_line_options* record) {
+    free_options(record);
+    *record = command_line_options{};
+    record->promisc = 1;
+
+    static option long_table[option_count + 1];
+    for (int i = 0; i < option_count; ++i) {
+        const option_row& row = option_table[i];
+        bool argument = row.type == kind::text || row.type == kind::integer;
+        long_table[i] = {row.name, argument ? required_argument : no_argument, nullptr,
+                         row.letter ? row.letter : long_only_base + i};
+    }
+    long_table[option_count] = {nullptr, 0, nullptr, 0};
+
+    optarg = nullptr;
+    optind = 0;  // 0 also resets glibc's internal state between calls
+    opterr = 1;
+    for (;;) {
+        int c = getopt_long(argc, argv, short_options, long_table, nullptr);
+        if (c == -1) break;
+        if (c == '?' || c == ':') exit(1);
+        const option_row* row = nullptr;
+        for (int i = 0; i < option_count && !row; ++i)
+            if ((option_table[i].letter && option_table[i].letter == c) || c == long_only_base + i)
+                row = &option_table[i];
+        if (!row) exit(1);
+        if (record->*row->given) {
+            if (row->letter)
+                fprintf(stderr, "%s: `--%s' (`-%c') option given more than once\n", "nodrix", row->name, row->letter);
+            else
+                fprintf(stderr, "%s: `--%s' option given more than once\n", "nodrix", row->name);
+            exit(1);
+        }
+        record->*row->given = 1;
+        switch (row->type) {
+            case kind::help:
+            case kind::version:
+                return 0;
+            case kind::flag:
+                record->*row->value = !(record->*row->value);
+                break;
+            case kind::integer:
+                record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10));
+                break;
+            case kind::text:
+                record->*row->text = strdup(optarg);
+                break;
+        }
+    }
+    if (optind < argc) {
+        record->inputs_num = static_cast<unsigned>(argc - optind);
+        record->inputs = static_cast<char**>(zelk_xcalloc(record->inputs_num, sizeof(char*)));
+        for (unsigned i = 0; i < record->inputs_num; ++i) record->inputs[i] = strdup(argv[optind + i]);
+    }
+    return 0;
+}
+
+void print_help(const char* program_path, const char* message) {
+    FILE* e = stderr;
+    zelk_fprintf(e, "\n");
+    zelk_fprintf(e, "NODRIX v%s\n", version);
+    zelk_fprintf(e, "========================================\n");
+    zelk_fprintf(e, "Usage: %s [Options]\n", program_path);
+    zelk_fprintf(e, " -d    --device <device>\tDevice to open\n");
+    zelk_fprintf(e, " -f    --filter \"filter rule\"\tSet bpf filter rule, optimized\n");
+    zelk_fprintf(e, " -D    --daemon\t\t\tRun as daemon\n");
+    zelk_fprintf(e, " -p    --promisc <0|1>\t\tPromisc mode off(0)/on(1), default on\n");
+    zelk_fprintf(e, " -c    --count\t\t\tCount all bytes received\n");
+    zelk_fprintf(e, "       --statistic\t\tCount all packets received\n");
+    zelk_fprintf(e, " -s    --snaplen <up to 65535>\tSet the snaplen for pcap\n");
+    zelk_fprintf(e, "       --max-packets <num>      Maximum packets to receive, default is loop\n");
+    zelk_fprintf(e, "       --calc-checksums         Calculate checksums, print correct if wrong\n");
+    zelk_fprintf(e, "       --expand-<protocol>      Expand the <protocol> header\n");
+    zelk_fprintf(e, " -v    --verbose\t\tPrint out more information\n");
+    zelk_fprintf(e, " -l    --logfile <file>\t\tFile to log the packets\n");
+    zelk_fprintf(e, " -r    --logfile-raw <file>\tFile to log the packets(raw)\n");
+    zelk_fprintf(e, " -R    --print-raw-hex\t\tPrint raw packet in hex\n");
+    zelk_fprintf(e, "       --print-<protocol>-hex   Print payload of <protocol> in hex\n");
+    zelk_fprintf(e, "       --print-<protocol>-text  Print payload of <protocol> in text\n");
+    zelk_fprintf(e, "       --module <file>\t\tLoad shared module <file>\n");
+    zelk_fprintf(e, "       --modules <directory>\tLoad all shared modules in <directory>\n");
+    zelk_fprintf(e, "       --module-ignore          Ignore the builtin BPF filter of the module\n");
+    zelk_fprintf(e, "       --server-addr <ip>\tOpen connection to ZELK server\n");
+    zelk_fprintf(e, "       --server-port <port>\tConnect to <port>, default %u\n", default_server_port);
+    zelk_fprintf(e, " -h    --help\t\t\tDisplay this help message\n");
+    zelk_fprintf(e, " -V    --version\t\tDisplay the version\n");
+    if (!message || !*message) exit(0);
+    zelk_fprintf(e, "\nError: %s\n", message);
+    exit(1);
+}
+
+void print_version() {
+    const char* lib = pcap_lib_version();
+    const char* prefix = "libpcap version ";
+    if (strncmp(lib, prefix, strlen(prefix)) == 0) lib += strlen(prefix);
+    zelk_fprintf(stderr, "NODRIX version %s - network packet capture and protocol decoder\n", version);
+    zelk_fprintf(stderr, "Compiled with zelklib version %d.%d%d, libpcap version %s.\n", 0, 0, 6, lib);
+    exit(0);
+}
+
+void apply_command_line(char** argv) {
+    command_line_options& o = options;
+    if (o.help_given) print_help(argv[0], "");
+    if (o.version_given) print_version();
+    if (o.quiet_given) zelk_set_quiet();
+    if (o.really_quiet_given) zelk_set_really_quiet();
+    if (!o.max_packets_given) o.max_packets = -1;
+    if (!o.server_port_given) o.server_port = default_server_port;
+    if (o.snaplen > 65535) {
+        zelk_printf("Error: Snaplen(%u) is to big, changed it to max(65535).\n", static_cast<unsigned>(o.snaplen));
+        o.snaplen = 65535;
+    } else if (!o.snaplen_given) {
+        o.snaplen = 65535;
+    }
+
+    run_settings& s = settings;
+    s = run_settings{};
+    s.beep_on = o.beep_on_given;
+    s.count = o.count_given;
+    s.statistic = o.statistic_given;
+    s.verbose = o.verbose_given;
+    s.expand_ethernet = o.expand_ethernet_given;
+    s.expand_llc = o.expand_llc_given;
+    s.expand_token = o.expand_token_given;
+    s.expand_fddi = o.expand_fddi_given;
+    s.expand_arp = o.expand_arp_given;
+    s.expand_pppoe = o.expand_pppoe_given;
+    s.expand_all = o.expand_all_given;
+    s.daemon = o.daemon_given;
+    s.calc_checksums = o.calc_checksums_given;
+    s.print_raw_hex = o.print_raw_hex_given;
+    s.print_ip_hex = o.print_ip_hex_given;
+    s.print_tcp_hex = o.print_tcp_hex_given;
+    s.print_udp_hex = o.print_udp_hex_given;
+    s.print_pppoe_hex = o.print_pppoe_hex_given;
+    s.print_tcp_text = o.print_tcp_text_given;
+    s.print_udp_text = o.print_udp_text_given;
+    s.print_tcp_stream = o.print_tcp_stream_given;
+    s.use_zelklib = o.use_zelklib_given;
+    s.bt = o.bt_given;
+    s.logfile = o.logfile_given ? o.logfile : nullptr;
+    s.logfile_raw = o.logfile_raw_given ? o.logfile_raw : nullptr;
+    s.device = o.device_given ? o.device : nullptr;
+    s.pcap_file = o.pcap_file_given ? o.pcap_file : nullptr;
+    s.iptrace_file = o.iptrace_file_given ? o.iptrace_file : nullptr;
+    s.snoop_file = o.snoop_file_given ? o.snoop_file : nullptr;
+    s.server_addr = o.server_addr_given ? o.server_addr : nullptr;
+    s.module = o.module_given ? o.module : nullptr;
+    s.optimize_filter = o.filter_given ? 1 : 0;
+}
+
+void check_option_combinations(char** argv) {
+    const command_line_options& o = options;
+    if (o.filter_given && o.filter_nopt_given) print_help(argv[0], "Use only optimized or not optimized filter rules.");
+    if (o.device_given && (o.pcap_file_given || o.iptrace_file_given || o.snoop_file_given))
+        print_help(argv[0], "Don't use -d and -P | -I together.");
+    if (o.use_zelklib_given && (o.pcap_file_given || o.filter_given))
+        print_help(argv[0], "Currently not supported by ZELKLib.");
+    if (o.use_zelklib_given && !o.device_given) print_help(argv[0], "Please enter a device to use.");
+}

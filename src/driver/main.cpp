@@ -1,0 +1,12 @@
+#include <cstdio>
+
+#include "driver/run.h"
+#include "zelk.h"
+
+int main(int argc, char** argv) {
+    static char output_buffer[1 << 16];
+    setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    if (zelk_install_sig(signal_handler) != 0) fprintf(stderr, "Error: %s\n", "zelk_install_sig failed!");
+    run(argc, argv);
+    exit_handler(0);
+}

@@ -1,0 +1,151 @@
+// The command line record and the run-time settings derived from it.
+#pragma once
+
+#include <cstdint>
+
+struct command_line_options {
+    char* device;
+    char* pcap_file;
+    char* iptrace_file;
+    char* snoop_file;
+    char* filter;
+    char* filter_nopt;
+    int32_t promisc;
+    int32_t snaplen;
+    int32_t beep_on;
+    int32_t max_packets;
+    int32_t count;
+    int32_t statistic;
+    int32_t verbose;
+    int32_t expand_ethernet;
+    int32_t expand_llc;
+    int32_t expand_token;
+    int32_t expand_fddi;
+    int32_t expand_arp;
+    int32_t expand_pppoe;
+    int32_t expand_all;
+    int32_t daemon;
+    char* logfile;
+    char* logfile_raw;
+    int32_t calc_checksums;
+    int32_t print_raw_hex;
+    int32_t print_ip_hex;
+    int32_t print_tcp_hex;
+    int32_t print_udp_hex;
+    int32_t print_pppoe_hex;
+    int32_t print_tcp_text;
+    int32_t print_udp_text;
+    int32_t print_tcp_stream;
+    char* module;
+    char* modules;
+    int32_t module_ignore;
+    char* server_addr;
+    int32_t server_port;
+    int32_t quiet;
+    int32_t really_quiet;
+    int32_t use_zelklib;
+    int32_t bt;
+    char* tcl;
+    char* tcl_cbf;
+
+    int32_t help_given;
+    int32_t version_given;
+    int32_t device_given;
+    int32_t pcap_file_given;
+    int32_t iptrace_file_given;
+    int32_t snoop_file_given;
+    int32_t filter_given;
+    int32_t filter_nopt_given;
+    int32_t promisc_given;
+    int32_t snaplen_given;
+    int32_t beep_on_given;
+    int32_t max_packets_given;
+    int32_t count_given;
+    int32_t statistic_given;
+    int32_t verbose_given;
+    int32_t expand_ethernet_given;
+    int32_t expand_llc_given;
+    int32_t expand_token_given;
+    int32_t expand_fddi_given;
+    int32_t expand_arp_given;
+    int32_t expand_pppoe_given;
+    int32_t expand_all_given;
+    int32_t daemon_given;
+    int32_t logfile_given;
+    int32_t logfile_raw_given;
+    int32_t calc_checksums_given;
+    int32_t print_raw_hex_given;
+    int32_t print_ip_hex_given;
+    int32_t print_tcp_hex_given;
+    int32_t print_udp_hex_given;
+    int32_t print_pppoe_hex_given;
+    int32_t print_tcp_text_given;
+    int32_t print_udp_text_given;
+    int32_t print_tcp_stream_given;
+    int32_t module_given;
+    int32_t modules_given;
+    int32_t module_ignore_given;
+    int32_t server_addr_given;
+    int32_t server_port_given;
+    int32_t quiet_given;
+    int32_t really_quiet_given;
+    int32_t use_zelklib_given;
+    int32_t bt_given;
+    int32_t tcl_given;
+    int32_t tcl_cbf_given;
+
+    char** inputs;
+    unsigned inputs_num;
+};
+
+// Every setting is named after its long option; a flag is on exactly when
+// its option was given. Text settings are null when not given.
+struct run_settings {
+    bool beep_on;
+    bool count;
+    bool statistic;
+    bool verbose;
+    bool expand_ethernet;
+    bool expand_llc;
+    bool expand_token;
+    bool expand_fddi;
+    bool expand_arp;
+    bool expand_pppoe;
+    bool expand_all;
+    bool daemon;
+    bool calc_checksums;
+    bool print_raw_hex;
+    bool print_ip_hex;
+    bool print_tcp_hex;
+    bool print_udp_hex;
+    bool print_pppoe_hex;
+    bool print_tcp_text;
+    bool print_udp_text;
+    bool print_tcp_stream;
+    bool use_zelklib;
+    bool bt;
+
+    const char* logfile;
+    const char* logfile_raw;
+    const char* device;
+    const char* pcap_file;
+    const char* iptrace_file;
+    const char* snoop_file;
+    const char* server_addr;
+    const char* module;
+
+    int optimize_filter;
+};
+
+extern command_line_options options;
+extern run_settings settings;
+
+// Fills `options` from argv; ends the program on duplicate or unknown options.
+int parse_command_line(int argc, char** argv, command_line_options* record);
+[[noreturn]] void print_help(const char* program_path, const char* message);
+[[noreturn]] void print_version();
+// Help and version, quiet modes, defaults, the snap-length clamp and the
+// derived settings, in that order.
+void apply_command_line(char** argv);
+// The rejected combinations; ends the program with the help text.
+void check_option_combinations(char** argv);

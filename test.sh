@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds nodrix and runs every test: once in a normal build, once with
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/deps.sh
+jobs=$(nproc)
+
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd build && ctest --output-on-failure -j "$jobs")
+
+build build-asan -DCMAKE_BUILD_TYPE=Debug -DNODRIX_SANITIZE=ON
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --output-on-failure -j "$jobs")
+
+if command -v clang++ >/dev/null 2>&1 && [ -x fuzz/run.sh ]; then
+  fuzz/run.sh 10
+fi

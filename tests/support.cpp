@@ -1,0 +1,248 @@
+#include "support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "decode/decoder.h"
+#include "driver/settings.h"
+#include "stats/counters.h"
+#include "zelk.h"
+
+namespace test {
+
+bytes hex(const std::string& text) {
+    bytes out;
+    int high = -1;
+    for (char c : text) {
+        int v;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            continue;
+        if (high < 0) {
+            high = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(high << 4 | v));
+            high = -1;
+        }
+    }
+    if (high >= 0) throw std::invalid_argument("odd number of hex digits");
+    return out;
+}
+
+bytes concat(std::initializer_list<bytes> parts) {
+    bytes out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+uint16_t inet_checksum(const bytes& data) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < data.size(); i += 2) {
+        uint32_t word = uint32_t{data[i]} << 8;
+        if (i + 1 < data.size()) word |= data[i + 1];
+        sum += word;
+    }
+    while (sum >> 16) sum = (sum & 0xffff) + (sum >> 16);
+    return static_cast<uint16_t>(~sum);
+}
+
+void put_be16(bytes& b, size_t at, uint16_t v) {
+    b.at(at) = static_cast<uint8_t>(v >> 8);
+    b.at(at + 1) = static_cast<uint8_t>(v);
+}
+
+void reset(std::initializer_list<const char*> flags) {
+    settings = run_settings{};
+    counters = protocol_counters{};
+    capture = capture_state_record{};
+    zelk_clear_quiet();
+    zelk_clear_really_quiet();
+    for (const char* f : flags) {
+        std::string n = f;
+        if (n == "verbose") settings.verbose = true;
+        else if (n == "statistic") settings.statistic = true;
+        else if (n == "calc-checksums") settings.calc_checksums = true;
+        else if (n == "expand-all") settings.expand_all = true;
+        else if (n == "expand-ethernet") settings.expand_ethernet = true;
+        else if (n == "expand-llc") settings.expand_llc = true;
+        else if (n == "expand-token") settings.expand_token = true;
+        else if (n == "expand-fddi") settings.expand_fddi = true;
+        else if (n == "expand-arp") settings.expand_arp = true;
+        else if (n == "expand-pppoe") settings.expand_pppoe = true;
+        else if (n == "print-raw-hex") settings.print_raw_hex = true;
+        else if (n == "print-ip-hex") settings.print_ip_hex = true;
+        else if (n == "print-tcp-hex") settings.print_tcp_hex = true;
+        else if (n == "print-udp-hex") settings.print_udp_hex = true;
+        else if (n == "print-pppoe-hex") settings.print_pppoe_hex = true;
+        else if (n == "print-tcp-text") settings.print_tcp_text = true;
+        else if (n == "print-udp-text") settings.print_udp_text = true;
+        else if (n == "print-tcp-stream") settings.print_tcp_stream = true;
+        else throw std::invalid_argument("unknown flag " + n);
+    }
+}
+
+std::string capture_output_impl(void (*fn)(void*), void* context) {
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* stream = open_memstream(&buffer, &size);
+    zelk_set_output(stream);
+    try {
+        fn(context);
+    } catch (...) {
+        zelk_set_output(nullptr);
+        fclose(stream);
+        free(buffer);
+        throw;
+    }
+    zelk_set_output(nullptr);
+    fclose(stream);
+    std::string out(buffer, size);
+    free(buffer);
+    return out;
+}
+
+std::string decode(link_decoder decoder, const bytes& frame, unsigned link_header_length, long captured, long wire) {
+    capture.link_header_length = link_header_length;
+    uint32_t cap = captured < 0 ? static_cast<uint32_t>(frame.size()) : static_cast<uint32_t>(captured);
+    uint32_t wir = wire < 0 ? static_cast<uint32_t>(frame.size()) : static_cast<uint32_t>(wire);
+    // A private copy of exactly the captured bytes, so that the sanitizer
+    // catches any read past them.
+    std::vector<uint8_t>* copy = new std::vector<uint8_t>(frame.begin(), frame.begin() + std::min<size_t>(cap, frame.size()));
+    uint8_t* data = copy->empty() ? nullptr : copy->data();
+    std::string out = capture_output([&] {
+        frame_lengths lengths{cap, wir};
+        uint8_t empty = 0;
+        decode_frame(decoder, &lengths, data ? data : &empty);
+    });
+    delete copy;
+    return out;
+}
+
+bytes pcap_file(const std::vector<pcap_record>& records, uint32_t link_type, uint32_t snaplen) {
+    bytes out;
+    auto le32 = [&out](uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    auto le16 = [&out](uint16_t v) {
+        out.push_back(static_cast<uint8_t>(v));
+        out.push_back(static_cast<uint8_t>(v >> 8));
+    };
+    le32(0xa1b2c3d4);
+    le16(2);
+    le16(4);
+    le32(0);
+    le32(0);
+    le32(snaplen);
+    le32(link_type);
+    for (const auto& r : records) {
+        uint32_t cap = r.captured < 0 ? static_cast<uint32_t>(r.data.size()) : static_cast<uint32_t>(r.captured);
+        uint32_t wire = r.wire < 0 ? static_cast<uint32_t>(r.data.size()) : static_cast<uint32_t>(r.wire);
+        le32(r.seconds);
+        le32(r.microseconds);
+        le32(cap);
+        le32(wire);
+        out.insert(out.end(), r.data.begin(), r.data.begin() + cap);
+    }
+    return out;
+}
+
+temp_dir::temp_dir() {
+    char templ[] = "/tmp/nodrix-test-XXXXXX";
+    if (!mkdtemp(templ)) throw std::runtime_error("mkdtemp failed");
+    path = templ;
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+}
+
+void write_file(const std::string& path, const bytes& data) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+bytes read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds) {
+    int out_pipe[2], err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null_fd = open("/dev/null", O_RDONLY);
+        dup2(null_fd, 0);
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>("nodrix"));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        setenv("TZ", "UTC", 1);
+        execv(NODRIX_BINARY, argv.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    run_result r{};
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    int open_fds = 2;
+    time_t deadline = time(nullptr) + timeout_seconds;
+    while (open_fds > 0) {
+        int left = static_cast<int>(deadline - time(nullptr));
+        if (left <= 0) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, left * 1000) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[65536];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            } else {
+                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            }
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0) close(f.fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t seconds, unsigned microseconds) {
+    uint32_t t = (seconds + n - 1) % 86400;
+    char buf[128];
+    snprintf(buf, sizeof buf, "\n%02u:%02u:%02u.%06u - Received frame %u(%u/%u bytes length)...\n", t / 3600,
+             t % 3600 / 60, t % 60, microseconds, n, captured, wire);
+    return buf;
+}
+
+bool running_as_root() { return geteuid() == 0; }
+
+}  // namespace test

@@ -1,0 +1,73 @@
+// Test helpers: bytes from hex, decoder output capture, pcap files and
+// running the built program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture/frame.h"
+
+namespace test {
+
+using bytes = std::vector<uint8_t>;
+
+// Bytes from hex text; blanks, ':' and '|' may separate groups.
+bytes hex(const std::string& text);
+bytes concat(std::initializer_list<bytes> parts);
+// RFC 1071 checksum of the bytes, as the field reads in network order.
+uint16_t inet_checksum(const bytes& data);
+void put_be16(bytes& b, size_t at, uint16_t v);
+
+// Resets settings, counters and capture state for a decoder test; each
+// flag is a long option name without the dashes ("verbose", "expand-all").
+void reset(std::initializer_list<const char*> flags = {});
+
+// Runs a link decoder on one frame (captured = all bytes unless given)
+// the way a capture source does, and returns what it printed.
+std::string decode(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0,
+                   long captured = -1, long wire = -1);
+// Captures what fn prints through zelk_printf.
+template <typename F>
+std::string capture_output(F fn);
+std::string capture_output_impl(void (*fn)(void*), void* context);
+template <typename F>
+std::string capture_output(F fn) {
+    return capture_output_impl([](void* c) { (*static_cast<F*>(c))(); }, &fn);
+}
+
+struct pcap_record {
+    bytes data;
+    uint32_t seconds = 45296;  // 12:34:56 UTC
+    uint32_t microseconds = 0;
+    long wire = -1;     // default: data.size()
+    long captured = -1; // default: data.size()
+};
+// A classic little-endian pcap file.
+bytes pcap_file(const std::vector<pcap_record>& records, uint32_t link_type = 1, uint32_t snaplen = 65535);
+
+// A fresh temporary directory, removed by the destructor.
+struct temp_dir {
+    std::string path;
+    temp_dir();
+    ~temp_dir();
+    std::string file(const std::string& name) const { return path + "/" + name; }
+};
+void write_file(const std::string& path, const bytes& data);
+bytes read_file(const std::string& path);
+
+struct run_result {
+    int status;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+// Runs the built nodrix with args (argv[0] is "nodrix"); stdin from /dev/null.
+run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds = 30);
+
+// The frame line of the pcap source for frame n.
+std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t seconds = 45296,
+                       unsigned microseconds = 0);
+
+bool running_as_root();
+
+}  // namespace test

@@ -1,0 +1,113 @@
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <unordered_map>
+
+#include "zelk.h"
+
+namespace {
+char mac_text[18];
+uint8_t mac_bytes[6];
+char time_text[60];
+time_t time_value;
+}  // namespace
+
+char* zelk_mac_to_text(const uint8_t* mac) {
+    snprintf(mac_text, sizeof mac_text, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1], mac[2], mac[3],
+             mac[4], mac[5]);
+    return mac_text;
+}
+
+uint8_t* zelk_text_to_mac(const char* text) {
+    unsigned v[6];
+    for (int i = 0; i < 6; ++i) v[i] = mac_bytes[i];
+    sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]);
+    for (int i = 0; i < 6; ++i) mac_bytes[i] = static_cast<uint8_t>(v[i]);
+    return mac_bytes;
+}
+
+char* zelk_prefix_to_text(uint32_t address, int prefix_length) {
+    uint32_t host = zelk_ntohl(address);
+    int shift = 32 - prefix_length;
+    if (shift >= 32)
+        host = 0;
+    else if (shift > 0)
+        host = (host >> shift) << shift;
+    in_addr a{};
+    a.s_addr = zelk_htonl(host);
+    return strdup(inet_ntoa(a));
+}
+
+char* zelk_service_name(unsigned port, const char* protocol) {
+    const servent* s = getservbyport(htons(static_cast<uint16_t>(port)), protocol);
+    const char* name = s ? s->s_name : "unknown";
+    size_t n = strlen(name) + 1;
+    char* copy = static_cast<char*>(zelk_xmalloc(n));
+    memcpy(copy, name, n);
+    return copy;
+}
+
+const char* zelk_service_name_cached(unsigned port, const char* protocol) {
+    // The services database does not change during a run, and a lookup per
+    // packet costs a file scan; keep every answer.
+    static std::unordered_map<uint32_t, std::string> cache;
+    uint32_t key = (port & 0xffff) | (protocol[0] == 'u' ? 0x10000u : 0u);
+    auto it = cache.find(key);
+    if (it == cache.end()) {
+        char* name = zelk_service_name(port, protocol);
+        it = cache.emplace(key, name).first;
+        free(name);
+    }
+    return it->second.c_str();
+}
+
+char* zelk_time_string() {
+    time_value = time(nullptr);
+    tm parts{};
+    localtime_r(&time_value, &parts);
+    strftime(time_text, sizeof time_text, "%H:%M:%S %d %b %Y", &parts);
+    return time_text;
+}
+
+void zelk_check_root() {
+    if (getuid() == 0 || geteuid() == 0 || getgid() == 0 || getegid() == 0) return;
+    fprintf(stderr, "\nError: Please run this program as root!\n\n");
+    exit(1);
+}
+
+uint32_t zelk_resolve_host(const char* text) {
+    in_addr_t a = inet_addr(text);
+    if (a != INADDR_NONE) return a;
+    const hostent* h = gethostbyname(text);
+    if (!h || h->h_addrtype != AF_INET || !h->h_addr_list[0]) {
+        herror("Error occured while gethostbyname(host).\n");
+        return INADDR_NONE;
+    }
+    uint32_t r = 0;
+    memcpy(&r, h->h_addr_list[0], h->h_length < 4 ? h->h_length : 4);
+    return r;
+}
+
+int zelk_install_sig(zelk_sig_handler handler) {
+    static const struct {
+        int number;
+        const char* message;
+    } signals[] = {
+        {SIGINT, "Error: Signal error while SIGINT catching.\n"},
+        {SIGQUIT, "Error: Signal error while SIGQUIT catching.\n"},
+        {SIGABRT, "Error: Signal error while SIGABRT catching.\n"},
+        {SIGPIPE, "Error: Signal error while SIGPIPE catching.\n"},
+        {SIGSEGV, "Error: Signal error while SIGSEGV catching.\n"},
+        {SIGTERM, "Error: Signal error while SIGTERM catching.\n"},
+    };
+    for (const auto& s : signals)
+        if (signal(s.number, handler) == SIG_ERR) fputs(s.message, stderr);
+    return 0;
+}

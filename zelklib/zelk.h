@@ -1,0 +1,75 @@
+// zelklib: the support library of nodrix. Messages and quiet modes,
+// allocation, byte order, text formatters, identity, host names, signals,
+// Internet checksums and the MAC vendor table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#define ZELK_PRINTF_FMT(a, b) __attribute__((format(printf, a, b)))
+
+// Messages. zelk_printf writes to the output stream (standard output unless
+// a test points it elsewhere); both printers obey the quiet modes.
+int zelk_printf(const char* format, ...) ZELK_PRINTF_FMT(1, 2);
+int zelk_fprintf(FILE* stream, const char* format, ...) ZELK_PRINTF_FMT(2, 3);
+// Where zelk_printf writes; nullptr restores standard output.
+void zelk_set_output(FILE* stream);
+FILE* zelk_output();
+// True when zelk_printf would print anything at all.
+bool zelk_output_enabled();
+
+void zelk_set_quiet();
+void zelk_clear_quiet();
+int zelk_toggle_quiet();
+void zelk_set_really_quiet();
+void zelk_clear_really_quiet();
+int zelk_toggle_really_quiet();
+
+// Allocation: never returns on failure.
+void* zelk_xmalloc(size_t size);
+void* zelk_xrealloc(void* block, size_t size);
+void* zelk_xcalloc(size_t count, size_t size);
+
+// Byte order.
+inline int zelk_ntohs(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+inline int zelk_htons(uint16_t v) { return zelk_ntohs(v); }
+inline uint32_t zelk_ntohl(uint32_t v) { return __builtin_bswap32(v); }
+inline uint32_t zelk_htonl(uint32_t v) { return __builtin_bswap32(v); }
+
+// Text formatters.
+char* zelk_mac_to_text(const uint8_t* mac);
+uint8_t* zelk_text_to_mac(const char* text);
+char* zelk_prefix_to_text(uint32_t address, int prefix_length);
+// Returns a new block the caller frees.
+char* zelk_service_name(unsigned port, const char* protocol);
+// Like zelk_service_name, but from a process-wide cache; the result stays
+// valid for the whole run and must not be freed.
+const char* zelk_service_name_cached(unsigned port, const char* protocol);
+char* zelk_time_string();
+
+// Identity and names.
+void zelk_check_root();
+uint32_t zelk_resolve_host(const char* text);
+
+// Signals.
+typedef void (*zelk_sig_handler)(int);
+int zelk_install_sig(zelk_sig_handler handler);
+
+// Internet checksums.
+struct zelk_pseudo_header_record {
+    uint32_t source;
+    uint32_t destination;
+    uint8_t zero;
+    uint8_t protocol;
+    uint16_t length;  // network order
+};
+extern zelk_pseudo_header_record zelk_pseudo_header;
+
+int zelk_in_cksum(const void* buffer, int length, int start_sum);
+int zelk_tcp_checksum(const void* segment);
+int zelk_udp_checksum(const void* datagram);
+int zelk_checksum(uint8_t* packet, int protocol, int length);
+
+// MAC vendors.
+const char* zelk_vendor_name(const uint8_t* mac);
