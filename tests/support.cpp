@@ -246,3 +246,17 @@ std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t se
 bool running_as_root() { return geteuid() == 0; }
 
 }  // namespace test
+
+namespace test {
+int decode_all_prefixes(link_decoder decoder, const bytes& frame, unsigned link_header_length) {
+    int markers = 0;
+    for (size_t n = 0; n <= frame.size(); ++n) {
+        bytes prefix(frame.begin(), frame.begin() + static_cast<long>(n));
+        std::string a = decode(decoder, prefix, link_header_length, static_cast<long>(n), static_cast<long>(frame.size()));
+        std::string b = decode(decoder, prefix, link_header_length);
+        markers += a.find("[truncated:") != std::string::npos;
+        markers += b.find("[malformed:") != std::string::npos;
+    }
+    return markers;
+}
+}  // namespace test

@@ -71,3 +71,11 @@ std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t se
 bool running_as_root();
 
 }  // namespace test
+
+namespace test {
+// Decodes every prefix of the frame (captured length 0 to full, with the
+// full length as wire length, then as a whole frame) so that the sanitizer
+// build catches any read past the captured bytes; returns the number of
+// decodes that ended in the truncation marker.
+int decode_all_prefixes(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0);
+}  // namespace test
