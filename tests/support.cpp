@@ -182,7 +182,7 @@ bytes read_file(const std::string& path) {
     return bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
-run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds) {
+running_nodrix start_nodrix(const std::vector<std::string>& args) {
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -203,19 +203,39 @@ run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds)
     }
     close(out_pipe[1]);
     close(err_pipe[1]);
+    return {pid, out_pipe[0], err_pipe[0], {}};
+}
+
+bool wait_for_output(running_nodrix& child, const std::string& text, int timeout_seconds) {
+    time_t deadline = time(nullptr) + timeout_seconds;
+    while (child.early_out.find(text) == std::string::npos) {
+        int left = static_cast<int>(deadline - time(nullptr));
+        if (left <= 0) return false;
+        pollfd p{child.out_fd, POLLIN, 0};
+        if (poll(&p, 1, left * 1000) <= 0) continue;
+        char buf[4096];
+        ssize_t n = read(child.out_fd, buf, sizeof buf);
+        if (n <= 0) return false;
+        child.early_out.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+run_result finish_nodrix(running_nodrix& child, int timeout_seconds) {
     run_result r{};
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    r.out = child.early_out;
+    pollfd fds[2] = {{child.out_fd, POLLIN, 0}, {child.err_fd, POLLIN, 0}};
     int open_fds = 2;
     time_t deadline = time(nullptr) + timeout_seconds;
     while (open_fds > 0) {
         int left = static_cast<int>(deadline - time(nullptr));
         if (left <= 0) {
-            kill(pid, SIGKILL);
+            kill(child.pid, SIGKILL);
             break;
         }
         if (poll(fds, 2, left * 1000) <= 0) continue;
         for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             char buf[65536];
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n <= 0) {
@@ -230,9 +250,14 @@ run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds)
     for (auto& f : fds)
         if (f.fd >= 0) close(f.fd);
     int status = 0;
-    waitpid(pid, &status, 0);
+    waitpid(child.pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return r;
+}
+
+run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds) {
+    running_nodrix child = start_nodrix(args);
+    return finish_nodrix(child, timeout_seconds);
 }
 
 std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t seconds, unsigned microseconds) {

@@ -61,6 +61,18 @@ struct run_result {
     std::string out;
     std::string err;
 };
+struct running_nodrix {
+    int pid;
+    int out_fd;
+    int err_fd;
+    std::string early_out;  // standard output read by wait_for_output
+};
+// Reads the child's standard output until it holds `text`; false on timeout.
+bool wait_for_output(running_nodrix& child, const std::string& text, int timeout_seconds = 20);
+// Starts the built nodrix in the background; finish_nodrix collects its
+// output and waits for it (killing it after the timeout).
+running_nodrix start_nodrix(const std::vector<std::string>& args);
+run_result finish_nodrix(running_nodrix& child, int timeout_seconds = 30);
 // Runs the built nodrix with args (argv[0] is "nodrix"); stdin from /dev/null.
 run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds = 30);
 

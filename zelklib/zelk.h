@@ -73,3 +73,9 @@ int zelk_checksum(uint8_t* packet, int protocol, int length);
 
 // MAC vendors.
 const char* zelk_vendor_name(const uint8_t* mac);
+
+// Character sets (interfaces, raw sockets and Bluetooth: zelk_net.h).
+// Converts UTF-8 text into ISO-8859-1; output needs strlen(input) bytes.
+// Returns 2 when the output filled exactly; otherwise puts '?' behind the
+// converted bytes and returns -1. The output is not NUL-terminated.
+int zelk_utf8_decode(char* output, const char* input);

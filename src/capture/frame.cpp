@@ -1,7 +1,17 @@
 #include "capture/frame.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/ip.h"
+#include "decode/link/atm.h"
+#include "decode/link/cisco.h"
 #include "decode/link/ethernet.h"
+#include "decode/link/fddi.h"
+#include "decode/link/ieee80211.h"
+#include "decode/link/linux_cooked.h"
+#include "decode/link/ppp.h"
+#include "decode/link/pppoe.h"
+#include "decode/link/slip.h"
+#include "decode/link/token_ring.h"
 
 current_frame_record current_frame;
 capture_state_record capture;
@@ -10,18 +20,18 @@ capture_state_record capture;
 // frame of their link type is announced but not decoded.
 const link_decoder link_decoders[link_decoder_count] = {
     decode_ethernet,  // 0 Ethernet
-    nullptr,          // 1 PPP
-    nullptr,          // 2 PPPoE
-    nullptr,          // 3 Linux cooked capture
-    nullptr,          // 4 IEEE 802.11
-    nullptr,          // 5 Prism monitor header
-    nullptr,          // 6 IP version dispatch
-    nullptr,          // 7 SLIP
-    nullptr,          // 8 Token Ring
-    nullptr,          // 9 FDDI
-    nullptr,          // 10 ATM RFC 1483
-    nullptr,          // 11 Classical IP over ATM
-    nullptr,          // 12 Cisco HDLC
+    decode_ppp_link,  // 1 PPP
+    decode_pppoe,     // 2 PPPoE
+    decode_linux_cooked,  // 3 Linux cooked capture
+    decode_ieee80211,  // 4 IEEE 802.11
+    decode_prism,     // 5 Prism monitor header
+    decode_ip_version,  // 6 IP version dispatch
+    decode_slip,      // 7 SLIP
+    decode_token_ring,  // 8 Token Ring
+    decode_fddi,        // 9 FDDI
+    decode_atm_rfc1483,  // 10 ATM RFC 1483
+    decode_atm_clip,  // 11 Classical IP over ATM
+    decode_cisco_hdlc,  // 12 Cisco HDLC
 };
 
 bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_index) {
@@ -40,7 +50,7 @@ bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_
         {11, 0, 10},    // DLT_ATM_RFC1483
         {12, 0, 6},     // DLT_RAW
         {19, 0, 11},    // DLT_ATM_CLIP
-        {51, 14, 2},    // DLT_PPP_ETHER
+        {51, 0, 2},     // DLT_PPP_ETHER: frames begin with the PPPoE header
         {104, 4, 12},   // DLT_C_HDLC
         {105, 0, 4},    // DLT_IEEE802_11
         {113, 0, 3},    // DLT_LINUX_SLL

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <cstdint>
 
+struct gzFile_s;  // zlib's file handle
+
 struct frame_lengths {
     uint32_t captured_length;  // bytes present in the frame buffer
     uint32_t wire_length;      // the frame's length on the wire
@@ -33,6 +35,9 @@ struct capture_state_record {
     pcap_t* handle;
     pcap_dumper_t* raw_log_dumper;
     bool reading_file;
+    // The open iptrace or snoop file (through zlib) and its path.
+    gzFile_s* trace_file;
+    const char* trace_file_path;
     // Set by the signal handler; every capture loop tests it.
     volatile sig_atomic_t stop_signal;
 };

@@ -9,6 +9,7 @@
 #include "capture/frame.h"
 #include "decode/decoder.h"
 #include "driver/run.h"
+#include "driver/server.h"
 #include "driver/settings.h"
 
 namespace {
@@ -130,6 +131,9 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     free(found_device);
 
     if (capture.stop_signal) return 0;
+    // A live capture may run for long before its first frame: show the
+    // start-up lines now.
+    if (!capture.reading_file) fflush(stdout);
     int rc = pcap_loop(handle, max_packets, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
     if (rc == PCAP_ERROR) {
         pcap_close(handle);
@@ -148,6 +152,7 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     frame_lengths lengths{packet_header->caplen, packet_header->len};
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, packet_header->caplen);
+    if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(packet_header->caplen));
     if (user) pcap_dump(user, packet_header, frame);
     // A live capture shows every frame at once; a file is written out as
     // the buffer fills, which saves a system call per frame.

@@ -8,8 +8,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "capture/bt_source.h"
 #include "capture/frame.h"
+#include "capture/iptrace.h"
+#include "capture/link_source.h"
 #include "capture/pcap_source.h"
+#include "capture/snoop.h"
+#include "capture/trace_file.h"
+#include "decode/ip/tcp.h"
+#include "driver/modules.h"
+#include "driver/server.h"
 #include "driver/settings.h"
 #include "stats/counters.h"
 #include "zelk.h"
@@ -21,6 +29,7 @@ namespace {
 
 // The end-of-run work of exit_handler, without the exit.
 void finish_run() {
+    if (settings.print_tcp_stream) print_collected_payload();
     if (settings.statistic) statistics_report();
     if (!settings.use_zelklib) {
         if (!settings.pcap_file)
@@ -42,8 +51,13 @@ void finish_run() {
         // Nothing more may reach the closed stream.
         zelk_set_really_quiet();
     }
+    close_trace_file();
     if (settings.daemon) unlink(pid_file_path);
-    if (!settings.use_zelklib && capture.handle) {
+    unload_modules();
+    if (settings.server_addr) server_close();
+    if (settings.bt) {
+        close_bluetooth_capture();
+    } else if (!settings.use_zelklib && capture.handle) {
         pcap_close(capture.handle);
         capture.handle = nullptr;
     }
@@ -92,6 +106,7 @@ int run(int argc, char** argv) {
         exit(1);
     }
     apply_command_line(argv);
+    start_modules();
     check_option_combinations(argv);
     if (settings.daemon) become_daemon();
     if (settings.logfile && !settings.daemon) {
@@ -105,8 +120,17 @@ int run(int argc, char** argv) {
     }
 
     const command_line_options& o = options;
-    if (o.filter_given)
+    if (settings.server_addr) server_connect(settings.server_addr, static_cast<uint16_t>(o.server_port));
+    if (settings.bt)
+        run_bluetooth_capture(argv[0], o.bt);
+    else if (o.filter_given)
         run_pcap_capture(argv[0], o.promisc, o.snaplen, o.filter, 1, o.max_packets);
+    else if (settings.use_zelklib)
+        run_link_layer_capture(argv[0], o.promisc, o.snaplen, o.max_packets);
+    else if (settings.iptrace_file)
+        read_iptrace_file(o.max_packets);
+    else if (settings.snoop_file)
+        read_snoop_file(o.max_packets);
     else
         run_pcap_capture(argv[0], o.promisc, o.snaplen, o.filter_nopt, 0, o.max_packets);
     return 0;

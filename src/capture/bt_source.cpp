@@ -1,0 +1,54 @@
+#include "capture/bt_source.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "capture/frame.h"
+#include "capture/link_source.h"
+#include "driver/server.h"
+#include "driver/settings.h"
+#include "zelk.h"
+#include "zelk_net.h"
+
+namespace {
+int hci_socket = -1;
+constexpr int hci_buffer_size = 1024;
+constexpr unsigned hci_bytes_per_line = 20;
+}  // namespace
+
+int run_bluetooth_capture(const char* program_path, int device_number) {
+    (void)program_path;
+    zelk_check_root();
+    if (capture.stop_signal) return 0;
+    hci_socket = zelk_open_bluetooth_socket(device_number);
+    if (hci_socket == -1) exit(1);
+    zelk_printf("Receive packet(s) on device: hci%d\n", device_number);
+    fflush(stdout);
+    zelk_set_stop_flag(&capture.stop_signal);
+    zelk_read_bluetooth_socket(hci_socket, hci_buffer_size, hci_frame_handler);
+    return 0;
+}
+
+void hci_frame_handler(const uint8_t* frame, int length) {
+    auto received = static_cast<uint32_t>(length > 0 ? length : 0);
+    ++capture.frame_counter;
+    if (settings.beep_on) zelk_printf("%c", 7);
+    capture.byte_total += received;
+    print_received_frame_line(received);
+    zelk_printf("\n- HCI Frame -");
+    // The first byte is the HCI packet type; the dump shows every byte after it.
+    unsigned line = 0;
+    for (uint32_t i = 1; i < received; ++i) {
+        if ((i - 1) % hci_bytes_per_line == 0) zelk_printf("\n0x%04x:", ++line);
+        zelk_printf("%02x", frame[i]);
+    }
+    zelk_printf("\n");
+    if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(received));
+    fflush(stdout);
+}
+
+void close_bluetooth_capture() {
+    if (hci_socket < 0) return;
+    zelk_close_bluetooth_socket(hci_socket);
+    hci_socket = -1;
+}

@@ -1,0 +1,103 @@
+#include "capture/iptrace.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/frame.h"
+#include "decode/ip/ip.h"
+#include "decode/link/ethernet.h"
+#include "decode/link/token_ring.h"
+#include "driver/settings.h"
+#include "zelk.h"
+
+namespace {
+
+constexpr size_t version_text_length = 11;
+constexpr size_t record_header_length = 40;
+// The record length counts the frame bytes and 32 bytes of the header.
+constexpr uint32_t record_length_base = 32;
+
+// Interface types as numbered in the SNMP interfaces table.
+void decode_iptrace_frame(uint8_t interface_type, const frame_lengths* lengths, const uint8_t* frame) {
+    switch (interface_type) {
+        case 6:  // Ethernet
+        case 7:  // IEEE 802.3
+            capture.link_header_length = 14;
+            decode_frame(decode_ethernet, lengths, frame);
+            break;
+        case 9:  // IEEE 802.5 Token Ring
+            capture.link_header_length = 14;
+            decode_frame(decode_token_ring, lengths, frame);
+            break;
+        case 24:  // software loopback: IP behind a 4-byte link header
+            capture.link_header_length = 4;
+            decode_frame(decode_ip_version, lengths, frame);
+            break;
+        default: zelk_printf("\n- Not support packet type -\n"); break;
+    }
+}
+
+}  // namespace
+
+trace_outcome read_iptrace(int max_packets) {
+    char version[version_text_length];
+    if (read_trace_bytes(version, sizeof version) < sizeof version) return trace_outcome::header_unreadable;
+    // The eleventh character is not compared.
+    if (memcmp(version, "iptrace 1.0", 10) == 0) {
+        zelk_printf("File type is iptrace version 1.0. Not supported @ the moment!\n");
+        return trace_outcome::finished;
+    }
+    if (memcmp(version, "iptrace 2.0", 10) != 0) {
+        zelk_printf("Unknown iptrace file format.\n");
+        return trace_outcome::finished;
+    }
+    zelk_printf("File type is iptrace version 2.0.\n");
+
+    unsigned long records = 0;
+    for (;;) {
+        if (capture.stop_signal) return trace_outcome::stopped;
+        if (trace_at_end()) {
+            zelk_printf("\nRead iptrace dump file completed.\n");
+            return trace_outcome::finished;
+        }
+        ++records;
+        // What a short read leaves unread stays zero.
+        uint8_t header[record_header_length] = {};
+        if (read_trace_bytes(header, sizeof header) == 0) return failed_read(true);
+        uint32_t record_length = trace_be32(header);
+        if (record_length < record_length_base) return trace_outcome::truncated;
+        uint32_t frame_length = record_length - record_length_base;
+        if (frame_length > 0) {
+            size_t got = 0;
+            uint8_t* frame = read_record_data(frame_length, &got);
+            if (got == 0) {
+                free(frame);
+                return failed_read(false);
+            }
+            ++capture.frame_counter;
+            // Time stamps are big-endian like every other field of the record.
+            uint32_t seconds = trace_be32(header + 32) % 86400;
+            zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u bytes length)...\n", static_cast<int>(seconds / 3600),
+                        static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60), capture.frame_counter,
+                        frame_length);
+            // A frame cut short by the end of the file is decoded as far as it was read.
+            frame_lengths lengths{static_cast<uint32_t>(got), frame_length};
+            decode_iptrace_frame(header[28], &lengths, frame);
+            free(frame);
+        }
+        if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
+            zelk_printf("\nRead iptrace dump file completed.\n");
+            return trace_outcome::finished;
+        }
+    }
+}
+
+void read_iptrace_file(int max_packets) {
+    const char* path = settings.iptrace_file;
+    zelk_printf("Read packet(s) from file: %s.\n", path);
+    if (!open_trace_file(path)) {
+        zelk_fprintf(stderr, "Error: Can't open iptrace file %s.\n", path);
+        exit(1);
+    }
+    finish_trace_file(read_iptrace(max_packets), "Error occured while Iptrace version reading.\n");
+}

@@ -1,0 +1,132 @@
+#include "decode/ip/icmp.h"
+
+#include "decode/decoder.h"
+
+static const char* type_name(uint8_t type) {
+    static constexpr code_name names[] = {
+        {0, " (Echo reply)"},           {3, " (Destination unreachable)"},
+        {4, " (Source quench)"},        {5, " (Redirect)"},
+        {6, " (Alternate host)"},       {8, " (Echo request)"},
+        {11, " (Time exceeded)"},       {12, " (Parameter problem)"},
+        {13, " (Time request)"},        {14, " (Time reply)"},
+        {15, " (Information request)"}, {16, " (Information reply)"},
+        {17, " (Mask request)"},        {18, " (Mask reply)"},
+        {30, " (Traceroute)"},          {37, " (Domain name request)"},
+        {38, " (Domain name reply)"},   {40, " (Security failures)"},
+    };
+    return find_name(names, type, " (unknown)");
+}
+
+// Only these types name their codes; nullptr for the others.
+static const char* code_name_of(uint8_t type, uint8_t code) {
+    static constexpr const char* unreachable[] = {
+        " (Network unreachable)",
+        " (Host unreachable)",
+        " (Protocol unreachable)",
+        " (Port unreachable)",
+        " (Fragmentation needed but Don't Fragment set)",
+        " (Source Route failed)",
+        " (Destination Network unknown)",
+        " (Destination Host unknown)",
+        " (Source Host isolated)",
+        " (Destination Network administr. prohibited)",
+        " (Destination Host administr. prohibited)",
+        " (Network unreachable for TOS)",
+        " (Host unreachable for TOS)",
+        " (Communication adminstr. prohibited by filter)",
+        " (Host Precedence Violation)",
+        " (Precedence Cutoff in effect)",
+    };
+    static constexpr const char* redirect[] = {
+        " (Redirect datagrams for Network)",
+        " (Redirect datagrams for Host)",
+        " (Redirect datagrams for ToS and Network)",
+        " (Redirect datagrams for ToS and Host)",
+    };
+    static constexpr const char* alternate_host[] = {" (Alternate Address for Host)"};
+    static constexpr const char* time_exceeded[] = {
+        " (Time to Live exceeded in Transit)",
+        " (Fragment Reassembly Time Exceeded)",
+    };
+    static constexpr const char* parameter_problem[] = {
+        " (Pointer indicates the error)",
+        " (Missing a required option)",
+        " (Bad Length)",
+    };
+    static constexpr const char* security_failures[] = {
+        " (Bad SPI)",           " (Authentication failed)", " (Decompression failed)",
+        " (Decryption failed)", " (Need authentication)",   " (Need authorization)",
+    };
+    const char* unknown = " (unknown)";
+    switch (type) {
+        case 3: return dense_name(unreachable, code, unknown);
+        case 5: return dense_name(redirect, code, unknown);
+        case 6: return dense_name(alternate_host, code, unknown);
+        case 11: return dense_name(time_exceeded, code, unknown);
+        case 12: return dense_name(parameter_problem, code, unknown);
+        case 40: return dense_name(security_failures, code, unknown);
+        default: return nullptr;
+    }
+}
+
+static void print_identifier_line(const uint8_t* h) {
+    zelk_printf("  Identifier: %d, Seq.: %d\n", get_be16(h + 4), get_be16(h + 6));
+}
+
+static void print_type_fields(const uint8_t* h, uint8_t type) {
+    switch (type) {
+        case 0:
+        case 8:
+        case 15:
+        case 16:
+        case 17:
+        case 18:
+        case 37: print_identifier_line(h); break;
+        case 5: {
+            need(h + 4, 4);
+            zelk_printf("  Gateway IP: %d.%d.%d.%d\n", h[4], h[5], h[6], h[7]);
+            break;
+        }
+        case 12: zelk_printf("  Pointer: %d\n", get_u8(h + 4)); break;
+        case 13:
+        case 14: {
+            print_identifier_line(h);
+            uint32_t originate = get_be32(h + 8), receive = get_be32(h + 12);
+            zelk_printf("  Originate Timestamp: %u, Receive Timestamp: %u\n", originate, receive);
+            zelk_printf("  Transmit Timestamp: %u\n", get_be32(h + 16));
+            break;
+        }
+        case 38:
+            print_identifier_line(h);
+            zelk_printf("  Time-To-Live: %u\n", get_be32(h + 8));
+            break;
+        case 40: zelk_printf("  Pointer: %d\n", get_be16(h + 6)); break;
+        default: break;
+    }
+}
+
+int decode_icmpv4(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("- ICMPv4 Header -");
+    need(h, 4);
+    uint8_t type = h[0];
+    uint8_t code = h[1];
+    uint16_t checksum = get_be16(h + 2);
+    zelk_printf("\n  Type: %d", type);
+    if (settings.verbose) zelk_printf("%s", type_name(type));
+    zelk_printf(type == 18 ? "\n  Subnet-Mask-Length: %d" : "\n  Code: %d", code);
+    if (settings.verbose) {
+        const char* name = code_name_of(type, code);
+        if (name) zelk_printf("%s", name);
+    }
+    zelk_printf("\n  Checksum: 0x%04x", checksum);
+    if (settings.calc_checksums && checksum_judgeable()) {
+        // The message ends with the IP payload; frame padding never counts.
+        size_t length = ip_message_length(h);
+        if (length >= 4) print_checksum_verdict(checksum, expected_checksum(h, length, 2), counters.icmpv4_bad);
+    }
+    zelk_printf("\n");
+    print_type_fields(h, type);
+    bump(counters.icmpv4);
+    return 0;
+}

@@ -1,0 +1,8 @@
+// ICMP for IPv4.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_icmpv4(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -1,0 +1,83 @@
+#include "decode/ip/icmpv6.h"
+
+#include "decode/decoder.h"
+
+namespace {
+
+constexpr code_name type_names[] = {
+    {1, "Dest. unreachable"},
+    {2, "Packet too big"},
+    {3, "Time exceeded"},
+    {4, "Parameter problem"},
+    {128, "Echo request"},
+    {129, "Echo reply"},
+    {130, "Group Membership Query"},
+    {131, "Group Membership Report"},
+    {132, "Group Membership Reduction"},
+    {133, "Router Solicitation"},
+    {134, "Router Advertisement"},
+    {135, "Neighbor Solicitation"},
+    {136, "Neighbor Advertisement"},
+    {137, "Redirect"},
+    {138, "Router renumbering"},
+    {139, "Node Information Query"},
+    {140, "Node Information Response"},
+    {141, "Inv. Neighbor Disc. Sol. Message"},
+    {142, "Inv. Neighbor Disc. Adv. Message"},
+};
+
+constexpr const char* unreachable_codes[] = {
+    "No route to destination", "Com. with dest. admin. prohibited", "Not assigned", "Address unreachable",
+    "Port unreachable",
+};
+constexpr const char* time_exceeded_codes[] = {"Hop limit exceeded in transit", "Fragment reassembly time exceeded"};
+constexpr const char* parameter_problem_codes[] = {
+    "Errorneous header field encount.", "Unrecognized Next H. t. encount.", "Unrecognized IPv6 opt. encount."};
+constexpr code_name renumbering_codes[] = {
+    {0, "Router Renumbering Command"},
+    {1, "Router Renumbering Result"},
+    {255, "Sequence Number Reset"},
+};
+
+// The verbose separator between the code and the checksum: the code's
+// name where the type has a code table, then a line break.
+void print_code_name(uint8_t type, uint8_t code) {
+    const char* name = nullptr;
+    switch (type) {
+        case 1: name = dense_name(unreachable_codes, code, "unknown"); break;
+        case 3: name = dense_name(time_exceeded_codes, code, "unknown"); break;
+        case 4: name = dense_name(parameter_problem_codes, code, "unknown"); break;
+        case 138: name = find_name(renumbering_codes, code, "unknown"); break;
+        default: break;
+    }
+    if (name) zelk_printf(" (%s)", name);
+    zelk_printf("\n  ");
+}
+
+}  // namespace
+
+int decode_icmpv6(const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("- ICMPv6 Header -\n  Type: %d", get_u8(h));
+    uint8_t type = h[0];
+    print_name(find_name(type_names, type, "unknown"));
+    uint8_t code = get_u8(h + 1);
+    zelk_printf("\n  Code: %d", code);
+    if (settings.verbose)
+        print_code_name(type, code);
+    else
+        zelk_printf(", ");
+    zelk_printf("Checksum: 0x%04x\n", get_be16(h + 2));
+    switch (type) {
+        case 128:
+        case 129: zelk_printf("  Identifier: %d, Seq.: %d\n", get_be16(h + 4), get_be16(h + 6)); break;
+        case 2: zelk_printf("  MTU: %u\n", get_be32(h + 4)); break;
+        case 4: zelk_printf("  Pointer: %u\n", get_be32(h + 4)); break;
+        case 130:
+        case 131:
+        case 132: zelk_printf("  Maximum Response Delay: %d\n", get_be16(h + 4)); break;
+        default: break;
+    }
+    bump(counters.icmpv6);
+    return 0;
+}

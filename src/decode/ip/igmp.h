@@ -1,0 +1,9 @@
+// IGMP messages (IP protocol 2).
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_igmp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+void print_igmp_type_name(uint8_t type);

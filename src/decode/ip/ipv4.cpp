@@ -1,0 +1,186 @@
+#include "decode/ip/ipv4.h"
+
+#include <cstring>
+
+#include "decode/decoder.h"
+#include "decode/ip/ip.h"
+
+const uint8_t* tcp_stream_ip_header;
+bool ipv4_pseudo_header_ready;
+
+// The type-of-service field of RFC 1349: the four bits above the ECN bits.
+static const char* type_of_service_name(uint8_t tos) {
+    switch ((tos >> 1) & 0x0f) {
+        case 0x0: return " (default";
+        case 0x1: return " (min cost";
+        case 0x2: return " (max rel.";
+        case 0x4: return " (max thr.";
+        case 0x8: return " (min del.";
+        case 0xf: return " (max sec.";
+        default: return " (unknown";
+    }
+}
+
+static const char* ecn_name(uint8_t tos) {
+    static const char* const names[] = {"|Not-ECT", "|ECT[1]", "|ECT[0]", "|CE"};
+    return names[tos & 0x03];
+}
+
+// Options with a length byte, by type; the verbose text differs only for
+// the router alert.
+static const char* option_format(uint8_t type) {
+    static constexpr code_name formats[] = {
+        {7, " <RR Length=%d>"},      {10, " <ZSU Length=%d>"},     {11, " <MTUP Length=%d>"},
+        {12, " <MTUR Length=%d>"},   {15, " <ENCODE Length=%d>"},  {68, " <TS Length=%d>"},
+        {82, " <TR Length=%d>"},     {130, " <SEC Length=%d>"},    {131, " <LSR Length=%d>"},
+        {133, " <E-SEC Length=%d>"}, {134, " <CIPSO Length=%d>"},  {136, " <SID Length=%d>"},
+        {137, " <SSR Length=%d>"},   {142, " <VISA Length=%d>"},   {144, " <IMITD Length=%d>"},
+        {145, " <EIP Length=%d>"},   {147, " <ADDEXT Length=%d>"}, {148, " <RA Length=%d>"},
+        {149, " <SDB Length=%d>"},   {150, " <NSAPA Length=%d>"},  {151, " <DPS Length=%d>"},
+        {152, " <UMP Length=%d>"},   {205, " <FINN Length=%d>"},
+    };
+    if (type == 148 && settings.verbose) return " <Router Alert Length=%d>";
+    return find_name(formats, type, nullptr);
+}
+
+static void print_options(const uint8_t* options, unsigned length) {
+    unsigned cursor = 0;
+    while (cursor < length) {
+        const uint8_t* option = options + cursor;
+        uint8_t type = get_u8(option);
+        if (type == 0) {
+            zelk_printf(settings.verbose ? " <End of Option List>" : " <EOOL>");
+            return;
+        }
+        if (type == 1) {
+            zelk_printf(settings.verbose ? " <No Operation>" : " <NOP>");
+            ++cursor;
+            continue;
+        }
+        const char* format = option_format(type);
+        uint8_t option_length = format ? get_u8(option + 1) : 0;
+        // A length below 2 cannot move past the option: end the list as for
+        // an unknown type.
+        if (!format || option_length < 2) {
+            zelk_printf(" <Unknown>");
+            return;
+        }
+        zelk_printf(format, option_length);
+        cursor += option_length;
+    }
+}
+
+static void print_flags(uint16_t flags_offset) {
+    if (!(flags_offset & 0xe000)) return;
+    zelk_printf(" (");
+    if (flags_offset & 0x8000) zelk_printf("res. frag. ");
+    if (flags_offset & 0x4000) zelk_printf("dont frag. ");
+    if (flags_offset & 0x2000) zelk_printf("more frag. ");
+    zelk_printf(")");
+}
+
+static void print_address(const char* label, const uint8_t* a) {
+    zelk_printf("\n  %s: %d.%d.%d.%d", label, a[0], a[1], a[2], a[3]);
+}
+
+int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("\n- IPv4 Header -");
+    need(h, 20);
+    unsigned ihl = h[0] & 0x0f;
+    unsigned header_length = ihl * 4;
+    uint8_t tos = h[1];
+    uint16_t total_length = get_be16(h + 2);
+    uint16_t flags_offset = get_be16(h + 6);
+    unsigned fragment_offset = flags_offset & 0x1fff;
+    uint8_t protocol = h[9];
+    uint16_t checksum = get_be16(h + 10);
+    // Never negative, whatever the length fields claim.
+    unsigned payload_length = total_length > header_length ? total_length - header_length : 0;
+
+    zelk_printf("\n  Version: %d, Hdr-Len: %d, Length: %d\n", h[0] >> 4, ihl, total_length);
+    zelk_printf("  TTL: %d, TOS: 0x%02x", h[8], tos);
+    if (settings.verbose) zelk_printf("%s%s)", type_of_service_name(tos), ecn_name(tos));
+    zelk_printf(", ID: %u\n  Frag.: 0x%x", get_be16(h + 4), flags_offset);
+    if (settings.verbose) print_flags(flags_offset);
+    if (fragment_offset) zelk_printf(" [Offset=%d]", fragment_offset * 8);
+    print_address("Src IP", h + 12);
+    print_address("Dst IP", h + 16);
+    zelk_printf("\n  Protocol: %d", protocol);
+    if (settings.verbose) print_ip_protocol_name(protocol);
+    zelk_printf("\n  Checksum: 0x%04x", checksum);
+
+    ipv4_pseudo_header_ready = false;
+    if (settings.calc_checksums) {
+        // A header cut by the snap length cannot be judged.
+        if (captured_from(h, header_length) == header_length)
+            print_checksum_verdict(checksum, expected_checksum(h, header_length, 10), counters.ipv4_bad);
+        if (protocol == 6 || protocol == 17) {
+            memcpy(&zelk_pseudo_header.source, h + 12, 4);
+            memcpy(&zelk_pseudo_header.destination, h + 16, 4);
+            zelk_pseudo_header.length = static_cast<uint16_t>(zelk_htons(static_cast<uint16_t>(payload_length)));
+            ipv4_pseudo_header_ready = true;
+        }
+    }
+
+    if (ihl < 5) {
+        zelk_printf("\n  Error: bad header length");
+        bump(counters.ipv4_error);
+        bump(counters.ipv4);
+        return 0;
+    }
+    if (ihl > 5) {
+        zelk_printf("\n  Options");
+        if (settings.verbose) zelk_printf("(%u bytes)", header_length - 20);
+        zelk_printf(": [");
+        print_options(h + 20, header_length - 20);
+        zelk_printf(" ]");
+    }
+    if (protocol != 41) zelk_printf("\n");
+
+    if (fragment_offset == 0) {
+        if (protocol == 6 && settings.print_tcp_stream) tcp_stream_ip_header = h;
+        set_ip_payload(h + header_length, payload_length);
+        decode_ip_payload(lengths, frame, offset + header_length, protocol);
+    }
+
+    if (settings.print_ip_hex && !settings.print_tcp_text && !settings.print_tcp_hex && !settings.print_udp_text &&
+        !settings.print_udp_hex) {
+        // From byte 20 to the end of the frame on the wire, as far as captured.
+        const uint8_t* start = h + 20;
+        size_t before = static_cast<size_t>(start - frame);
+        size_t want = lengths->wire_length > before ? lengths->wire_length - before : 0;
+        zelk_printf("\n");
+        hex_dump(start, static_cast<unsigned>(captured_from(start, want)));
+    }
+    bump(counters.ipv4);
+    return 0;
+}
+
+void print_transport_checksum_verdict(const uint8_t* segment, uint8_t protocol, size_t field_offset,
+                                      uint16_t transmitted, uint32_t& bad_counter) {
+    size_t length = ip_message_length(segment);
+    // Not judged: no IPv4 pseudo-header for this packet, a segment cut by
+    // the snap length or too short to hold its checksum, or a UDP sender
+    // that computed none (field 0).
+    if (!ipv4_pseudo_header_ready || !checksum_judgeable() || length < field_offset + 2 ||
+        (protocol == 17 && transmitted == 0)) {
+        zelk_printf("\n");
+        return;
+    }
+    // The segment ends where the IP payload ends, also behind headers
+    // between IPv4 and the transport.
+    zelk_pseudo_header.length = static_cast<uint16_t>(zelk_htons(static_cast<uint16_t>(length)));
+    int verdict = protocol == 6 ? zelk_tcp_checksum(segment) : zelk_udp_checksum(segment);
+    uint16_t expected = transmitted;
+    if (verdict != 0) {
+        uint16_t words[6];
+        memcpy(words, &zelk_pseudo_header, sizeof words);
+        int start_sum = 0;
+        for (uint16_t word : words) start_sum += word;
+        expected = expected_checksum(segment, length, field_offset, start_sum);
+        // A computed 0 goes out as all ones: UDP keeps 0 for "none".
+        if (protocol == 17 && expected == 0) expected = 0xffff;
+    }
+    print_checksum_verdict(transmitted, expected, bad_counter, "\n");
+}

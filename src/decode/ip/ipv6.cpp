@@ -1,0 +1,146 @@
+#include "decode/ip/ipv6.h"
+
+#include <cstring>
+
+#include "decode/decoder.h"
+#include "decode/ip/icmpv6.h"
+#include "decode/ip/ipsec.h"
+#include "decode/ip/ipv4.h"
+#include "decode/ip/tcp.h"
+#include "decode/ip/udp.h"
+#include "decode/routing/egp.h"
+#include "decode/routing/pim.h"
+
+void print_ipv6_next_header_name(uint8_t next_header) {
+    static constexpr code_name names[] = {
+        {0, " (hop-by-hop option header)"},
+        {6, " (TCP)"},
+        {8, " (EGP)"},
+        {17, " (UDP)"},
+        {41, " (IPv6 in IPv6)"},
+        {43, " (Routing header)"},
+        {44, " (Fragmentation/reassembly header)"},
+        {50, " (Encapsulating security payload)"},
+        {51, " (Authentication header)"},
+        {58, " (ICMP)"},
+        {59, " (No next header)"},
+        {60, " (Destination options header)"},
+        {103, " (PIM)"},
+        {108, " (IPComp)"},
+    };
+    zelk_printf("%s", find_name(names, next_header, ""));
+}
+
+int decode_ipv6_next_header(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint8_t next_header) {
+    switch (next_header) {
+        case 0: return decode_ipv6_hop_by_hop(lengths, frame, offset);
+        case 6: return decode_tcp(lengths, frame, offset, 6);
+        case 8: return decode_egp(lengths, frame, offset);
+        case 17: return decode_udp(lengths, frame, offset, 6);
+        case 41: return decode_ipv6(lengths, frame, offset);
+        case 43: return decode_ipv6_routing(lengths, frame, offset);
+        case 50: return decode_esp(frame, offset);
+        case 51: return decode_ah(lengths, frame, offset);
+        case 58: return decode_icmpv6(frame, offset);
+        case 103: return decode_pim_over_ipv6(frame, offset);
+        case 108: return decode_ipcomp(frame, offset);
+        default: break;  // 44, 59, 60 and the rest end the frame
+    }
+    return 0;
+}
+
+static void print_ipv6_address(const uint8_t* a) {
+    for (int i = 0; i < 16; ++i) zelk_printf(i > 0 && i % 2 == 0 ? ":%02x" : "%02x", a[i]);
+}
+
+static bool is_unspecified(const uint8_t* a) {
+    static const uint8_t zero[16] = {};
+    return memcmp(a, zero, 16) == 0;
+}
+
+static bool is_loopback(const uint8_t* a) {
+    static const uint8_t one[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    return memcmp(a, one, 16) == 0;
+}
+
+static void print_address_note(const uint8_t* a) {
+    if (is_unspecified(a))
+        zelk_printf(" (unspecified)");
+    else if (is_loopback(a))
+        zelk_printf(" (loopback)");
+}
+
+int decode_ipv6(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("\n- IPv6 Header -");
+    need(h, 40);
+    // The TCP/UDP checksums behind this header have no IPv4 pseudo-header.
+    ipv4_pseudo_header_ready = false;
+    uint16_t payload_length = get_be16(h + 4);
+    uint8_t next_header = h[6];
+    const uint8_t* source = h + 8;
+    const uint8_t* destination = h + 24;
+    zelk_printf("\n  Version: %d, Priority: %d\n", h[0] >> 4, h[0] & 0x0f);
+    zelk_printf("  Flow Label: %d, Payload length: %d\n", get_be16(h + 1), payload_length);
+    zelk_printf("  Next header: %d", next_header);
+    if (settings.verbose) print_ipv6_next_header_name(next_header);
+    zelk_printf(", Hop Limit: %d\n", h[7]);
+    zelk_printf("  Src IP: ");
+    print_ipv6_address(source);
+    if (settings.verbose) print_address_note(source);
+    zelk_printf("\n  Dst IP: ");
+    print_ipv6_address(destination);
+    if (settings.verbose) {
+        if (memcmp(source, destination, 16) == 0)
+            zelk_printf(" (same as Src IP)");
+        else
+            print_address_note(destination);
+    }
+    zelk_printf("\n");
+    bump(counters.ipv6);
+    set_ip_payload(h + 40, payload_length);
+    return decode_ipv6_next_header(lengths, frame, offset + 40, next_header);
+}
+
+int decode_ipv6_hop_by_hop(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("- IPv6 Hop-by-Hop Header -");
+    need(h, 2);
+    zelk_printf("\n  Next header: %u", h[0]);
+    if (settings.verbose) print_ipv6_next_header_name(h[0]);
+    zelk_printf("\n  Header Extension Length: %u\n", h[1]);
+    bump(counters.ipv6_hop_by_hop);
+    return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
+}
+
+int decode_ipv6_routing(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("- IPv6 Routing Header -");
+    need(h, 4);
+    zelk_printf("\n  Next header: %u", h[0]);
+    if (settings.verbose) print_ipv6_next_header_name(h[0]);
+    zelk_printf("\n  Header Extension Length: %u, Routing Type: %u\n", h[1], h[2]);
+    zelk_printf("  Segments Left: %u\n", h[3]);
+    bump(counters.ipv6_routing);
+    return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
+}
+
+static void print_bytes_spaced(const uint8_t* p, int n) {
+    for (int i = 0; i < n; ++i) zelk_printf("%02x ", p[i]);
+}
+
+int decode_ipv7(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("\n- IPv7(TP/IX) Header -");
+    need(h, 36);
+    unsigned header_length = h[1] * 16u + (h[0] >> 4);
+    zelk_printf("\n  Version: %u, Hdr-Len: %u, TTL: %u\n", h[0] & 0x0fu, header_length, get_be16(h + 2));
+    zelk_printf("  Forward route identifier: ");
+    print_bytes_spaced(h + 8, 8);
+    zelk_printf("\n  Dst IP: ");
+    print_bytes_spaced(h + 16, 8);
+    zelk_printf("\n  Src IP: ");
+    print_bytes_spaced(h + 24, 8);
+    zelk_printf("\n  Protocol: %u, Checksum: 0x%04x\n", get_be16(h + 32), get_be16(h + 34));
+    return 0;
+}

@@ -1,0 +1,38 @@
+#include "decode/link/atm.h"
+
+#include <cstring>
+
+#include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
+#include "decode/link/ethernet.h"
+#include "decode/link/llc.h"
+
+int decode_atm_rfc1483(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    zelk_printf("\n- ATM RFC1483 PDU -");
+    decode_llc(lengths, frame, offset, 0);
+    bump(counters.atm_rfc1483);
+    return 0;
+}
+
+int decode_atm_clip(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    // Only LLC/SNAP with the Ethernet OUI counts as encapsulated; anything
+    // else is taken for an IPv4 datagram.
+    static const uint8_t llc_snap_ethernet[] = {0xaa, 0xaa, 0x03, 0x00, 0x00, 0x00};
+    bool with_llc =
+        in_frame(frame, sizeof llc_snap_ethernet) && memcmp(frame, llc_snap_ethernet, sizeof llc_snap_ethernet) == 0;
+    if (with_llc) {
+        zelk_printf("\n- Classical-IP over ATM(with LLC) -");
+        zelk_printf("  DSAP: 0x%02x, SSAP: 0x%02x, Control: 0x%02x\n", frame[0], frame[1], frame[2]);
+        uint32_t oui = (uint32_t{frame[3]} << 16) | (uint32_t{frame[4]} << 8) | frame[5];
+        uint16_t type = get_be16(frame + 6);
+        zelk_printf("  OUI: 0x%06x, Type: 0x%04x", oui, type);
+        if (settings.verbose) print_ethertype_name(type);
+        bump(counters.atm_clip_llc);
+        decode_ethertype(lengths, frame, offset + 8, type);
+    } else {
+        zelk_printf("\n- Classical-IP over ATM(without LLC) -");
+        decode_ipv4(lengths, frame, offset);
+        bump(counters.atm_clip);
+    }
+    return 0;
+}

@@ -1,0 +1,55 @@
+#include "decode/link/fddi.h"
+
+#include "decode/decoder.h"
+#include "decode/link/ethernet.h"
+
+namespace {
+
+constexpr unsigned header_length = 13;
+
+constexpr code_name frame_controls[] = {
+    {0x40, "void frame"},      {0x80, "non-restricted token"},     {0xc0, "restricted token"},
+    {0x41, "SMT info"},        {0x4f, "SMT next station address"}, {0xc2, "MAC beacon frame"},
+    {0xc3, "MAC claim frame"},
+};
+
+// Frame classes by the high nibble; the low nibble is printed behind.
+constexpr code_name frame_classes[] = {
+    {0xc, "mac"}, {0x4, "smt"}, {0x5, "async"}, {0xd, "sync"}, {0x6, "imp async"}, {0xe, "imp sync"},
+};
+
+void print_frame_control_name(uint8_t fc) {
+    if (!settings.verbose) return;
+    if (const char* name = find_name(frame_controls, fc, nullptr))
+        zelk_printf(" (%s)", name);
+    else if (const char* kind = find_name(frame_classes, fc >> 4, nullptr))
+        zelk_printf(" (%s%1x)", kind, fc & 0x0f);
+}
+
+void print_mac_line(const char* label, const uint8_t* mac) {
+    zelk_printf("\n  MAC %s: %s", label, zelk_mac_to_text(mac));
+    if (settings.verbose) print_mac_vendor(mac);
+}
+
+}  // namespace
+
+int decode_fddi(const frame_lengths* lengths, const uint8_t* frame, unsigned) {
+    zelk_printf("\n- FDDI Header -");
+    if (lengths->captured_length < header_length) {
+        zelk_printf("\nError: Captured data length(%d bytes) < FDDI packet header length.\n",
+                    static_cast<int>(lengths->captured_length));
+        bump(counters.fddi_short);
+        zelk_printf("\n");
+        return 0;
+    }
+    need(frame, header_length);
+    if (expanded(settings.expand_fddi)) {
+        zelk_printf("\n  Frame Control: 0x%02x", frame[0]);
+        print_frame_control_name(frame[0]);
+        print_mac_line("Dst", frame + 1);
+        print_mac_line("Src", frame + 7);
+    }
+    bump(counters.fddi);
+    zelk_printf("\n");
+    return 0;
+}

@@ -1,0 +1,9 @@
+// FDDI MAC header; the payload is not decoded.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+// Reads its header at the frame start.
+int decode_fddi(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -1,0 +1,83 @@
+#include "decode/link/mop.h"
+
+#include "decode/decoder.h"
+
+namespace {
+
+constexpr const char* mop_codes[] = {
+    "Memory Load with Transfer Address",
+    "Dump Complete",
+    "Memory Load",
+    "Assistance volunteer",
+    "Request Memory Dump",
+    "Request ID",
+    "Boot",
+    "System ID",
+    "Request Program",
+    "Request Counters",
+    "Request Memory Load",
+    "Counters",
+    "Request Dump Service",
+    "Reserve Console",
+    "Memory Dump Data",
+    "Release Console",
+    "Reserved",
+    "Console Command and Poll",
+    "Reserved",
+    "Console Response and Ack",
+    "Parameter Load with Transfer Address",
+    "Counters",
+    "unknown",
+    "unknown",
+    "Active Loop Data",
+    "unknown",
+    "Passive Loop Data",
+};
+
+constexpr const char* program_types[] = {
+    "Secondary Loader", "Tertiary Loader", "Operation System", "Management Image", "CMIP Script File",
+};
+
+enum mop_code : uint8_t {
+    memory_load = 2,
+    request_program = 8,
+    request_memory_load = 10,
+    parameter_load = 20,
+};
+
+}  // namespace
+
+int decode_mop(const uint8_t* frame, unsigned offset) {
+    const uint8_t* m = header_at(frame, offset);
+    zelk_printf("\n- MOPv3 Dump/Load Protocol header -\n");
+    uint8_t code = get_u8(m);
+    zelk_printf("  Code: %u", code);
+    print_name(dense_name(mop_codes, code, "unknown"));
+    zelk_printf("\n");
+    switch (code) {
+        case request_program: {
+            need(m, 4);
+            zelk_printf("  Device Type: %u, Fmt. Version: %u\n", m[1], m[2]);
+            zelk_printf("  Program Type: %u", m[3]);
+            print_name(dense_name(program_types, m[3], "Unknown"));
+            zelk_printf("\n");
+            break;
+        }
+        case request_memory_load:
+            need(m, 3);
+            zelk_printf("  Load Number: %u, Error: %u\n", m[1], m[2]);
+            break;
+        case memory_load:
+            need(m, 6);
+            zelk_printf("  Load Number: %u, Load Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[1], m[2], m[3], m[4], m[5]);
+            break;
+        case parameter_load:
+            need(m, 7);
+            zelk_printf("  Load Number: %u, Parameter: %u\n", m[1], m[2]);
+            zelk_printf("  Transfer Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[3], m[4], m[5], m[6]);
+            break;
+        default: break;
+    }
+    bump(counters.dump_load);
+    return 0;
+}

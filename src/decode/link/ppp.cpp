@@ -1,0 +1,97 @@
+#include "decode/link/ppp.h"
+
+#include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
+#include "decode/ip/ipv6.h"
+#include "decode/ip/ipx.h"
+#include "decode/link/llc.h"
+#include "decode/link/ppp_control.h"
+
+namespace {
+
+constexpr code_name ppp_protocols[] = {
+    {0x0021, "IPv4"},
+    {0x0029, "AppleTalk"},
+    {0x002b, "IPX"},
+    {0x002d, "Compressed TCP"},
+    {0x002f, "Uncompressed TCP"},
+    {0x004b, "SNACP"},
+    {0x0057, "IPv6"},
+    {0x8021, "IPv4 Control Protocol"},
+    {0x8029, "AppleTalk Control Protocol"},
+    {0x802b, "IPX Control Protocol"},
+    {0x8031, "BCP"},
+    {0x8041, "PPP-LEX"},
+    {0x8053, "Encryption Control Protocol"},
+    {0x8057, "IPv6 Control Protocol"},
+    {0x80fd, "CCP"},
+    {0xc021, "LCP"},
+    {0xc023, "PAP"},
+    {0xc025, "Link Quality Report"},
+    {0xc02d, "BAP"},
+    {0xc223, "CHAP"},
+};
+
+// Unlisted protocols are named by the range they fall in.
+const char* ppp_protocol_name(uint16_t protocol) {
+    const char* name = find_name(ppp_protocols, protocol, nullptr);
+    if (name) return name;
+    if (protocol >= 0x0001 && protocol <= 0x001f) return "unknown reserved";
+    if (protocol >= 0x0020 && protocol <= 0x3fff) return "unknown network layer";
+    if (protocol >= 0x4000 && protocol <= 0x7fff) return "unknown free/low bandwidth";
+    if (protocol >= 0x8000 && protocol <= 0xbfff) return "unknown NCP";
+    return "unknown LCP";
+}
+
+// Keeps a per-frame link header length for the length of one call.
+class link_header_override {
+   public:
+    explicit link_header_override(unsigned length) : saved_(capture.link_header_length) {
+        capture.link_header_length = length;
+    }
+    ~link_header_override() { capture.link_header_length = saved_; }
+    link_header_override(const link_header_override&) = delete;
+    link_header_override& operator=(const link_header_override&) = delete;
+
+   private:
+    unsigned saved_;
+};
+
+}  // namespace
+
+int decode_ppp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    uint16_t protocol = get_be16(header_at(frame, offset));
+    zelk_printf("- PPP Header -\n  Protocol: 0x%x", protocol);
+    print_name(ppp_protocol_name(protocol));
+
+    unsigned next = offset + 2;
+    switch (protocol) {
+        case 0x0021: decode_ipv4(lengths, frame, next); break;
+        case 0x002b: decode_ipx(frame, next); break;
+        case 0x004b:
+            decode_llc(lengths, frame, next, static_cast<uint16_t>(lengths->captured_length - offset - 2));
+            break;
+        case 0x0057: decode_ipv6(lengths, frame, next); break;
+        case 0x8021: decode_ipcp(frame, next); break;
+        case 0x8029: decode_atcp(frame, next); break;
+        case 0x802b: decode_ipxcp(frame, next); break;
+        case 0x8053: decode_ecp(frame, next); break;
+        case 0x8057: decode_ipv6cp(frame, next); break;
+        case 0x80fd: decode_ccp(frame, next); break;
+        case 0xc021: decode_lcp(frame, next); break;
+        case 0xc023: decode_pap(frame, next); break;
+        case 0xc025: decode_lqr(frame, next); break;
+        case 0xc223: decode_chap(frame, next); break;
+        default: break;
+    }
+    bump(counters.ppp);
+    return 0;
+}
+
+int decode_ppp_link(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    // The protocol field sits behind address and control when they are
+    // present, at the frame start when the link compressed them away.
+    unsigned in_front = get_u8(frame + offset) == 0xff ? 2 : 0;
+    link_header_override per_frame(in_front);
+    return decode_ppp(lengths, frame, offset);
+}

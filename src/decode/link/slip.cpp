@@ -1,0 +1,24 @@
+#include "decode/link/slip.h"
+
+#include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
+#include "decode/ip/ipv6.h"
+
+namespace {
+constexpr uint8_t slip_end = 0xc0;
+}
+
+int decode_slip(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* s = header_at(frame, offset);
+    if (get_u8(s) == slip_end && get_u8(s + 12) == slip_end) {
+        zelk_printf("Received SLIP Packet: \n");
+        unsigned version = get_u8(s + 1) >> 4;
+        if (version == 4)
+            decode_ipv4(lengths, frame, offset + 1);
+        else if (version == 6)
+            decode_ipv6(lengths, frame, offset + 1);
+        else
+            zelk_printf("Unknown IP version: %d.\n", version);
+    }
+    return 0;
+}

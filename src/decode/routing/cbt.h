@@ -1,0 +1,8 @@
+// CBT (IP protocol 7): the control packet header.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_cbt(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -1,0 +1,77 @@
+#include "decode/routing/egp.h"
+
+#include "decode/decoder.h"
+#include "decode/routing/routing.h"
+
+namespace {
+
+enum egp_type : uint8_t { update = 1, poll = 2, acquire = 3, reach = 5, error = 8 };
+
+constexpr code_name type_names[] = {
+    {update, "Update"}, {poll, "Poll"}, {acquire, "Acquire"}, {reach, "Reach"}, {error, "Error"},
+};
+
+constexpr const char* acquire_codes[] = {"Request", "Confirm", "Refuse", "Cease", "Cease Ack"};
+constexpr const char* reach_codes[] = {"Hello", "I-H-U"};
+
+constexpr const char* confirm_status[] = {"Unspecified", "Active", "Passive"};
+constexpr code_name cease_ack_status[] = {
+    {0, "Unspecified"}, {3, "Insufficient Resources"}, {4, "Administratively prohibited"},
+    {5, "Going down"},  {6, "Parameter Problem"},      {7, "Protocol Violation"},
+};
+constexpr code_name reach_status[] = {{1, "Up"}, {2, "Down"}};
+constexpr code_name update_status[] = {{1, "Up"}, {2, "Down"}, {128, "Unsolicited"}};
+
+// The code and status names depend on the type (and the status on the
+// code); nullptr means the combination has no names.
+const char* code_name_of(uint8_t type, uint8_t code) {
+    if (type == acquire) return dense_name(acquire_codes, code, "Unkown");
+    if (type == reach) return dense_name(reach_codes, code, "Unkown");
+    return nullptr;
+}
+
+const char* status_name_of(uint8_t type, uint8_t code, uint8_t status) {
+    if (type == acquire && code == 1) return dense_name(confirm_status, status, "Unkown");
+    if (type == acquire && code == 4) return find_name(cease_ack_status, status, "Unknown");
+    if (type == reach && code <= 1) return find_name(reach_status, status, "Unknown");
+    if (type == update || type == poll || type == error) return find_name(update_status, status, "Unknown");
+    return nullptr;
+}
+
+void print_optional_name(const char* name) {
+    if (name) print_name(name);
+}
+
+}  // namespace
+
+int decode_egp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    zelk_printf("- EGP Header -\n  Version: %d\n", get_u8(h));
+    uint8_t type = get_u8(h + 1), code = get_u8(h + 2), status = get_u8(h + 3);
+    uint16_t checksum = get_be16(h + 4);
+    if (settings.verbose) {
+        zelk_printf("  Type: %d (%s)", type, find_name(type_names, type, "Unknown"));
+        zelk_printf("\n  Code: %d", code);
+        print_optional_name(code_name_of(type, code));
+        zelk_printf("\n  Status: %d", status);
+        print_optional_name(status_name_of(type, code, status));
+        zelk_printf("\n  Checksum: 0x%04x", checksum);
+    } else {
+        zelk_printf("  Type: %d, Code: %d\n", type, code);
+        zelk_printf("  Status: %d, Checksum: 0x%04x", status, checksum);
+    }
+    print_message_checksum_verdict(h, 4, counters.egp_bad);
+    zelk_printf("\n  Autonomus System: %d, Sequence: %d\n", get_be16(h + 6), get_be16(h + 8));
+    switch (type) {
+        case acquire:
+            zelk_printf("  Hello Interval: %u, Poll Interval: %u\n", get_be16(h + 12), get_be16(h + 14));
+            break;
+        case error: zelk_printf("  Reason: %u\n", get_be16(h + 12)); break;
+        case poll:
+            zelk_printf("  Reserved: %u, IP Source Network: %s\n", get_be16(h + 12), dotted_quad(h + 16).text);
+            break;
+        default: break;
+    }
+    bump(counters.egp);
+    return 0;
+}

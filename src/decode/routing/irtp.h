@@ -1,0 +1,8 @@
+// IRTP (IP protocol 28).
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_irtp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -1,0 +1,6 @@
+// OSPF versions 2 and 3 (IP protocol 89): the common header.
+#pragma once
+
+#include <cstdint>
+
+int decode_ospf(const uint8_t* frame, unsigned offset);

@@ -1,0 +1,8 @@
+// RSVP (IP protocol 46): the common header.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_rsvp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -1,0 +1,180 @@
+#include "driver/modules.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "decode/decoder.h"
+#include "driver/settings.h"
+#include "zelk.h"
+
+namespace {
+
+module_record* module_list;
+unsigned module_count;
+std::string combined_filter;
+module_info_function describe;
+// --module loaded one, or --modules named a directory (even an empty one).
+bool modules_in_use;
+module_description started_module;
+
+// The payload handed to a module, copied and closed by a NUL byte.
+uint8_t* payload_copy;
+size_t payload_copy_size;
+size_t payload_length;
+
+const char* text_or_empty(const char* text) { return text ? text : ""; }
+
+[[noreturn]] void loader_failed(const char* what) {
+    zelk_fprintf(stderr, "%s\n", what);
+    exit(1);
+}
+
+void* find_symbol(void* handle, const char* path, const char* name) {
+    dlerror();
+    void* symbol = dlsym(handle, name);
+    if (const char* error = dlerror()) loader_failed(error);
+    if (!symbol) {
+        std::string text = std::string(path) + ": " + name + " is null";
+        loader_failed(text.c_str());
+    }
+    return symbol;
+}
+
+bool is_directory(const char* path) {
+    struct stat st {};
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int load_module(const char* path) {
+    auto* entry = static_cast<module_record*>(zelk_xcalloc(1, sizeof(module_record)));
+    // A bare file name means the file here, not a search of the library path.
+    std::string file = path;
+    struct stat st {};
+    if (!strchr(path, '/') && stat(path, &st) == 0) file = "./" + file;
+    void* handle = dlopen(file.c_str(), RTLD_NOW);
+    if (!handle) loader_failed(dlerror());
+    describe = reinterpret_cast<module_info_function>(find_symbol(handle, path, "module_info"));
+    entry->handler = reinterpret_cast<module_handler>(find_symbol(handle, path, "module_init"));
+
+    module_description description{};
+    describe(&description);
+    const char* filter = text_or_empty(description.filter);
+    zelk_printf("Module name       : %s\n", text_or_empty(description.name));
+    zelk_printf("Module version    : %s\n", text_or_empty(description.version));
+    zelk_printf("Module filter     : %s\n", filter);
+    combined_filter += (module_count == 0 ? "(" : " or (") + std::string(filter) + ")";
+    if (settings.verbose) zelk_printf("Module description: %s\n", text_or_empty(description.description));
+    zelk_printf("\n");
+
+    entry->handle = handle;
+    entry->version = text_or_empty(description.version);
+    entry->name = text_or_empty(description.name);
+    entry->description = text_or_empty(description.description);
+    entry->combined_filter = strdup(combined_filter.c_str());
+    entry->network = static_cast<uint16_t>(description.network);
+    entry->protocol_a = description.protocol_a;
+    entry->protocol_b = description.protocol_b;
+    entry->port_a = description.port_a;
+    entry->port_b = description.port_b;
+    entry->port_c = description.port_c;
+    entry->port_d = description.port_d;
+    entry->next = module_list;
+    module_list = entry;
+    ++module_count;
+    return 0;
+}
+
+void load_module_directory(const char* path) {
+    DIR* directory = opendir(path);
+    if (!directory) {
+        zelk_printf("Error while directory opening %s.\n", path);
+        return;
+    }
+    while (const dirent* item = readdir(directory)) {
+        // Skips ".", ".." and hidden files.
+        if (item->d_name[0] == '.') continue;
+        char module_path[1023];
+        int n = snprintf(module_path, sizeof module_path, "%s/%s", path, item->d_name);
+        if (n <= 0 || static_cast<size_t>(n) >= sizeof module_path) {
+            zelk_printf("Error while module loading from directory %s.\n", path);
+            continue;
+        }
+        load_module(module_path);
+    }
+    closedir(directory);
+}
+
+void start_modules() {
+    command_line_options& o = options;
+    if (o.module_given) {
+        load_module(o.module);
+        modules_in_use = true;
+        describe(&started_module);
+        if (o.module_ignore_given) {
+            zelk_printf("Warning: Ignoring modules' builtin BPF filter!\n\n");
+        } else if (!o.filter_given && !o.filter_nopt_given && started_module.filter && *started_module.filter) {
+            // The capture compiles the module's rule without optimisation.
+            o.filter_nopt = strdup(started_module.filter);
+            zelk_printf("Filter: %s\n", o.filter_nopt);
+        }
+    } else if (o.modules_given) {
+        if (is_directory(o.modules)) {
+            load_module_directory(o.modules);
+            modules_in_use = true;
+        } else {
+            zelk_fprintf(stderr, "Error: %s\n",
+                         "Your given argument to --modules isn't a directory! No modules were loaded!\n");
+        }
+    }
+}
+
+void offer_payload(const uint8_t* payload, int32_t network, uint8_t protocol_a_value, uint8_t protocol_b_value,
+                   uint16_t source_port, uint16_t destination_port) {
+    for (module_record* m = module_list; m; m = m->next) {
+        if (m->network != network) continue;
+        if (m->protocol_a != protocol_a_value && m->protocol_b != protocol_b_value) continue;
+        bool port_matches = false;
+        for (uint16_t port : {m->port_a, m->port_b, m->port_c, m->port_d})
+            if (port == source_port || port == destination_port) port_matches = true;
+        if (!port_matches) continue;
+
+        // The handler gets no length: a NUL-closed copy of the captured
+        // payload keeps a module that scans text inside it.
+        payload_length = ip_message_length(payload);
+        if (payload_copy_size < payload_length + 1) {
+            payload_copy_size = payload_length + 1;
+            payload_copy = static_cast<uint8_t*>(zelk_xrealloc(payload_copy, payload_copy_size));
+        }
+        if (payload_length) memcpy(payload_copy, payload, payload_length);
+        payload_copy[payload_length] = 0;
+        m->handler(payload_copy, network, protocol_a_value, source_port, destination_port);
+        return;
+    }
+}
+
+bool modules_loaded() { return modules_in_use; }
+
+void unload_modules() {
+    for (module_record* m = module_list; m; m = m->next) dlclose(m->handle);
+    module_list = nullptr;
+}
+
+extern "C" size_t module_payload_length(void) { return payload_length; }
+
+extern "C" int module_printf(const char* format, ...) {
+    if (!zelk_output_enabled()) return 0;
+    va_list ap;
+    va_start(ap, format);
+    int n = vfprintf(zelk_output(), format, ap);
+    va_end(ap);
+    return n;
+}

@@ -1,0 +1,162 @@
+#include <arpa/inet.h>
+#include <linux/if_ether.h>
+#include <net/if.h>
+#include <net/if_arp.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "zelk.h"
+#include "zelk_net.h"
+
+namespace {
+
+const volatile sig_atomic_t* stop_flag = nullptr;
+
+constexpr size_t receive_buffer_size = 65536;
+uint8_t receive_buffer[receive_buffer_size];
+
+struct hardware_row {
+    int hardware_type;  // ARPHRD_
+    int link_type;      // DLT_
+    int offset;
+};
+
+const hardware_row hardware_table[] = {
+    {ARPHRD_ETHER, 1, 14},
+    {ARPHRD_METRICOM, 1, 14},
+    {ARPHRD_LOOPBACK, 1, 14},
+    {ARPHRD_EETHER, 2, 0},
+    {ARPHRD_AX25, 3, 0},
+    {ARPHRD_PRONET, 4, 0},
+    {ARPHRD_CHAOS, 5, 0},
+    {ARPHRD_IEEE802, 6, 2},
+    {ARPHRD_IEEE802_TR, 6, 2},
+    {ARPHRD_ARCNET, 7, 0},
+    {ARPHRD_ATM, 113, 0},
+    {ARPHRD_SLIP, 12, 0},
+    {ARPHRD_CSLIP, 12, 0},
+    {ARPHRD_SLIP6, 12, 0},
+    {ARPHRD_CSLIP6, 12, 0},
+    {ARPHRD_ADAPT, 12, 0},
+    {ARPHRD_PPP, 12, 0},
+    {ARPHRD_CISCO, 104, 0},
+    {ARPHRD_DLCI, 12, 0},
+    {ARPHRD_TUNNEL, 12, 0},
+    {ARPHRD_LOCALTLK, 114, 0},
+    {ARPHRD_FDDI, 10, 3},
+    {ARPHRD_SIT, 12, 0},
+    {ARPHRD_IEEE80211, 105, 0},
+    {ARPHRD_IEEE80211_PRISM, 119, 0},
+};
+
+// The address these sockets take: the interface name in the data field,
+// unterminated when it fills the field.
+sockaddr device_address(const char* interface_name) {
+    sockaddr address{};
+    memcpy(address.sa_data, interface_name, strnlen(interface_name, sizeof address.sa_data));
+    return address;
+}
+
+void open_failed(zelk_link_layer* handle) {
+    if (handle->fd >= 0) close(handle->fd);
+    free(handle);
+}
+
+}  // namespace
+
+void zelk_set_stop_flag(const volatile sig_atomic_t* flag) { stop_flag = flag; }
+
+bool zelk_stop_requested() { return stop_flag && *stop_flag; }
+
+zelk_link_layer* zelk_open_link_layer(const char* interface_name) {
+    auto* handle = static_cast<zelk_link_layer*>(zelk_xmalloc(sizeof(zelk_link_layer)));
+    memset(handle, 0, sizeof *handle);
+
+    handle->fd = socket(AF_INET, SOCK_PACKET, htons(ETH_P_ALL));
+    if (handle->fd < 0) {
+        fprintf(stderr, "Error: %s\n", "zelk_link_layer/sockpacket: socket failed!");
+        open_failed(handle);
+        return nullptr;
+    }
+
+    ifreq request{};
+    strncpy(request.ifr_name, interface_name, IFNAMSIZ - 1);
+    if (ioctl(handle->fd, SIOCGIFHWADDR, &request) < 0) {
+        fprintf(stderr, "Error: %s\n", "zelk_link_layer/sockpacket: ioctl failed!");
+        open_failed(handle);
+        return nullptr;
+    }
+    const hardware_row* row = nullptr;
+    for (const auto& r : hardware_table)
+        if (r.hardware_type == request.ifr_hwaddr.sa_family) row = &r;
+    if (!row) {
+        printf("Info : %s\n", "zelk_link_layer/sockpacket: unknown physical layer type!");
+        open_failed(handle);
+        return nullptr;
+    }
+    handle->link_type = row->link_type;
+    handle->offset = row->offset;
+
+    // An unbound socket of this kind receives the frames of every interface;
+    // frames of other links would be decoded with this link's decoder.
+    sockaddr device = device_address(interface_name);
+    if (bind(handle->fd, &device, sizeof device) < 0) {
+        fprintf(stderr, "Error: %s\n", "zelk_link_layer/sockpacket: bind failed!");
+        open_failed(handle);
+        return nullptr;
+    }
+    // Drop what other interfaces queued before the bind took effect.
+    while (recv(handle->fd, receive_buffer, 1, MSG_DONTWAIT) >= 0) {
+    }
+    return handle;
+}
+
+int zelk_close_link_layer(zelk_link_layer* handle) { return close(handle->fd) < 0 ? -1 : 0; }
+
+int zelk_read_link_layer(zelk_link_layer* handle, int length, unsigned count, zelk_link_layer_handler handler) {
+    size_t receive_length = length > 0 && static_cast<size_t>(length) < receive_buffer_size
+                                ? static_cast<size_t>(length)
+                                : receive_buffer_size;
+    // Signal handlers are installed with restarting semantics, which would
+    // resume a blocked receive forever; a receive timeout lets the loop see
+    // a stop request.
+    timeval wake_up{0, 250000};
+    setsockopt(handle->fd, SOL_SOCKET, SO_RCVTIMEO, &wake_up, sizeof wake_up);
+
+    sockaddr sender{};
+    for (unsigned received = 0; count == 0 || received < count;) {
+        if (zelk_stop_requested()) return 0;
+        // The kernel reports a sender address longer than the record and
+        // writes that length back: set it again for every receive.
+        socklen_t sender_length = sizeof sender;
+        ssize_t got = recvfrom(handle->fd, receive_buffer, receive_length, 0, &sender, &sender_length);
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+            printf("Info : %s\n", count == 0 ? "zelk_read_link_layer: recv(loop) failed!"
+                                             : "zelk_read_link_layer: recv(special count) failed!");
+            zelk_close_link_layer(handle);
+            exit(1);
+        }
+        handler(&sender, receive_buffer, static_cast<int>(got));
+        ++received;
+    }
+    return 0;
+}
+
+int zelk_write_link_layer(zelk_link_layer* handle, const char* interface_name, const uint8_t* frame, int length,
+                          int repeat) {
+    sockaddr device = device_address(interface_name);
+    int result = 0;
+    for (int i = 0; i < repeat; ++i) {
+        result = static_cast<int>(sendto(handle->fd, frame, static_cast<size_t>(length), 0, &device, sizeof device));
+        if (result != length) printf("Info : %s\n", "zelk_write_link_layer: sendto failed!");
+    }
+    return result;
+}
