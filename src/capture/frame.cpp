@@ -10,6 +10,7 @@
 #include "decode/link/linux_cooked.h"
 #include "decode/link/ppp.h"
 #include "decode/link/pppoe.h"
+#include "decode/link/radiotap.h"
 #include "decode/link/slip.h"
 #include "decode/link/token_ring.h"
 
@@ -32,6 +33,7 @@ const link_decoder link_decoders[link_decoder_count] = {
     decode_atm_rfc1483,  // 10 ATM RFC 1483
     decode_atm_clip,  // 11 Classical IP over ATM
     decode_cisco_hdlc,  // 12 Cisco HDLC
+    decode_radiotap,    // 13 802.11 behind a radiotap header
 };
 
 bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_index) {
@@ -55,6 +57,9 @@ bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_
         {105, 0, 4},    // DLT_IEEE802_11
         {113, 0, 3},    // DLT_LINUX_SLL
         {119, 144, 5},  // DLT_PRISM_HEADER
+        {127, 0, 13},   // DLT_IEEE802_11_RADIO
+        {228, 0, 6},    // DLT_IPV4
+        {229, 0, 6},    // DLT_IPV6
     };
     for (const auto& row : table) {
         if (row.type == link_type) {

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "capture/frame.h"
+#include "capture/pcap_open.h"
 #include "decode/decoder.h"
 #include "driver/run.h"
 #include "driver/server.h"
@@ -71,7 +72,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
 
     pcap_t* handle;
     if (settings.pcap_file) {
-        handle = pcap_open_offline(settings.pcap_file, errbuf);
+        handle = open_pcap_file(settings.pcap_file, errbuf);
         if (!handle) {
             zelk_fprintf(stderr, "Error: Can't open pcap file %s, because: %s\n\n", settings.pcap_file, errbuf);
             exit(1);

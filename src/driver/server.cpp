@@ -35,7 +35,7 @@ void put_header(uint8_t* header, uint8_t type, uint8_t subtype, uint16_t length)
 // MSG_NOSIGNAL the write would raise SIGPIPE instead.
 void send_all(const uint8_t* data, size_t length) {
     while (length > 0) {
-        ssize_t sent = send(server_socket, data, length, 0);
+        ssize_t sent = send(server_socket, data, length, MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno == EINTR) continue;
             exit(1);

@@ -19,27 +19,19 @@ TEST(Icmpv4, MessagesByType) {
         const char* head;  // the type and code lines
     } cases[] = {
         {8, 0, "0200 0001", false, "  Identifier: 512, Seq.: 1\n", "  Type: 8\n  Code: 0"},
-        {8, 0, "0200 0001", true, "  Identifier: 512, Seq.: 1\n", "  Type: 8 (Echo request)\n  Code: 0"},
         {18, 0, "0001 0002 ffffff00", true, "  Identifier: 1, Seq.: 2\n",
          "  Type: 18 (Mask reply)\n  Subnet-Mask-Length: 0"},
         {17, 0, "0001 0002", false, "  Identifier: 1, Seq.: 2\n", "  Type: 17\n  Code: 0"},
         {3, 16, "00000000", true, "", "  Type: 3 (Destination unreachable)\n  Code: 16 (unknown)"},
-        {3, 13, "00000000", true, "",
-         "  Type: 3 (Destination unreachable)\n  Code: 13 (Communication adminstr. prohibited by filter)"},
         {4, 0, "00000000", true, "", "  Type: 4 (Source quench)\n  Code: 0"},
         {5, 3, "0a000001", true, "  Gateway IP: 10.0.0.1\n",
          "  Type: 5 (Redirect)\n  Code: 3 (Redirect datagrams for ToS and Host)"},
-        {6, 0, "00000000", true, "", "  Type: 6 (Alternate host)\n  Code: 0 (Alternate Address for Host)"},
-        {11, 1, "00000000", true, "", "  Type: 11 (Time exceeded)\n  Code: 1 (Fragment Reassembly Time Exceeded)"},
         {12, 2, "14000000", true, "  Pointer: 20\n", "  Type: 12 (Parameter problem)\n  Code: 2 (Bad Length)"},
         {13, 0, "0001 0002 00000064 00000065 ffffffff", false,
          "  Identifier: 1, Seq.: 2\n  Originate Timestamp: 100, Receive Timestamp: 101\n"
          "  Transmit Timestamp: 4294967295\n",
          "  Type: 13\n  Code: 0"},
-        {38, 0, "0001 0002 00000e10", true, "  Identifier: 1, Seq.: 2\n  Time-To-Live: 3600\n",
-         "  Type: 38 (Domain name reply)\n  Code: 0"},
         {40, 5, "0000 0008", true, "  Pointer: 8\n", "  Type: 40 (Security failures)\n  Code: 5 (Need authorization)"},
-        {30, 0, "00000000", true, "", "  Type: 30 (Traceroute)\n  Code: 0"},
         {99, 7, "00000000", true, "", "  Type: 99 (unknown)\n  Code: 7"},
     };
     for (const auto& c : cases) {

@@ -34,7 +34,9 @@ TEST(Igmp, LayoutAndCounterFollowTheType) {
         std::string out = test::decode(igmp_behind_link, test::hex(c.message));
         EXPECT_EQ(out.substr(0, out.find("\n  Group Addr")), c.want);
         EXPECT_EQ(counters.igmpv0 + counters.igmpv1 + counters.igmpv2, c.counter ? 1u : 0u) << c.message;
-        if (c.counter) EXPECT_EQ(counters.*c.counter, 1u) << c.message;
+        if (c.counter) {
+            EXPECT_EQ(counters.*c.counter, 1u) << c.message;
+        }
     }
 }
 

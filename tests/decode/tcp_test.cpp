@@ -46,12 +46,6 @@ TEST(Tcp, OptionsWalk) {
         {"0101 050a 01010101 02040000", false, "  Options: [ <NOP> <NOP> <SAck> ]\n"},
         {"0101 0512 0000000a 00000014 0000001e 00000028", true,
          "  Options(20 bytes): [ <No Operation> <No Operation> <Selective Ack> ]\n"},
-        {"0b0600000064 0c0600000065 0d0600000066 0000", true,
-         "  Options(20 bytes): [ <Connection Count 100> <Connection Count New 101> <Connection Count Echo 102> "
-         "<End of List> ]\n"},
-        {"060600000001 070600000002 0902 0a0300 0f0300 120300 00", false,
-         "  Options: [ <Echo> <Echo Reply> <Partial Order Con. Perm.> <Partial Order Serv. Profile> "
-         "<Alternate Checksum Data> <Trailer Checksum Option> <EOL> ]\n"},
         {"0e0301 0e0305 0e0300 000000", true,
          "  Options(12 bytes): [ <Alternate Checksum Req. Type 1 (8-Bit)> <Alternate Checksum Req. Type 5 (unknown)> "
          "<Alternate Checksum Req. Type 0 (TCP)> <End of List> ]\n"},

@@ -1,4 +1,4 @@
-// Frames for the module and server tests: TCP and UDP on chosen ports.
+// TCP and UDP frames on chosen ports for the module and server tests.
 #pragma once
 
 #include "decode/ip_frames.h"
@@ -18,8 +18,8 @@ inline bytes tcp(uint16_t source_port, uint16_t destination_port, const std::str
 }
 
 inline bytes udp(uint16_t source_port, uint16_t destination_port, const std::string& payload) {
-    return ipf::ethernet(0x0800,
-                         ipf::ipv4(17, ipf::udp(bytes(payload.begin(), payload.end()), source_port, destination_port)));
+    bytes data(payload.begin(), payload.end());
+    return ipf::ethernet(0x0800, ipf::ipv4(17, ipf::udp(data, source_port, destination_port)));
 }
 
 inline size_t count(const std::string& text, const std::string& what) {

@@ -1,0 +1,190 @@
+// The fuzz targets' entry points, shared with the regression test that
+// replays the corpus and the inputs that once failed. Each takes one raw
+// input and sends the decoded text to /dev/null.
+#pragma once
+
+#include <pcap/pcap.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+#include "capture/frame.h"
+#include "capture/iptrace.h"
+#include "capture/pcap_source.h"
+#include "capture/snoop.h"
+#include "driver/settings.h"
+#include "stats/counters.h"
+#include "zelk.h"
+
+namespace fuzz {
+
+// Every switch that changes what the decoders print or read, one bit each.
+inline void apply_switches(uint16_t bits) {
+    settings = run_settings{};
+    counters = protocol_counters{};
+    bool* const flags[] = {
+        &settings.verbose,         &settings.statistic,       &settings.calc_checksums, &settings.expand_all,
+        &settings.expand_ethernet, &settings.expand_llc,      &settings.expand_token,   &settings.expand_fddi,
+        &settings.expand_arp,      &settings.expand_pppoe,    &settings.print_ip_hex,   &settings.print_tcp_hex,
+        &settings.print_udp_hex,   &settings.print_pppoe_hex, &settings.print_tcp_text, &settings.print_udp_text,
+    };
+    for (unsigned i = 0; i < sizeof flags / sizeof flags[0]; ++i) *flags[i] = (bits >> i) & 1;
+}
+
+// The decoded text goes to /dev/null: it is still formatted, so every
+// printed argument is evaluated.
+inline void discard_output() {
+    static FILE* sink = [] {
+        FILE* f = fopen("/dev/null", "w");
+        static char buffer[1 << 16];
+        if (f) setvbuf(f, buffer, _IOFBF, sizeof buffer);
+        return f;
+    }();
+    zelk_set_output(sink);
+}
+
+// A fresh capture state with the link type's header length; false for a
+// link type nodrix does not decode.
+inline bool select_link_type(int link_type) {
+    capture = capture_state_record{};
+    capture.reading_file = true;
+    return link_type_lookup(link_type, &capture.link_header_length, &capture.link_decoder_index);
+}
+
+// Every link type the link table decodes, in ascending order.
+inline const std::vector<int>& link_types() {
+    static const std::vector<int> types = [] {
+        std::vector<int> found;
+        unsigned header_length;
+        uint16_t decoder_index;
+        for (int type = 0; type < 300; ++type)
+            if (link_type_lookup(type, &header_length, &decoder_index)) found.push_back(type);
+        return found;
+    }();
+    return types;
+}
+
+// One frame through the link decoder of a link type. Input: link type
+// selector, two bytes of switches, the wire length's excess over the
+// captured length (in steps of 7), then the captured bytes.
+inline void link_frame_input(const uint8_t* data, size_t size) {
+    constexpr size_t prefix_length = 4;
+    if (size < prefix_length) return;
+    if (!select_link_type(link_types()[data[0] % link_types().size()])) return;
+    apply_switches(static_cast<uint16_t>(data[1] | data[2] << 8));
+    discard_output();
+    auto captured = static_cast<uint32_t>(size - prefix_length);
+    frame_lengths lengths{captured, captured + data[3] * 7u};
+    ++capture.frame_counter;
+    decode_frame(link_decoders[capture.link_decoder_index], &lengths, data + prefix_length);
+    if (settings.statistic) statistics_report();
+    zelk_set_output(nullptr);
+}
+
+// A pcap file in memory read the way --pcap-file reads it. Input: two
+// bytes of switches, one byte of source options (raw hex dump, beep, raw
+// log), then the file.
+inline void pcap_file_input(const uint8_t* data, size_t size) {
+    constexpr size_t prefix_length = 3;
+    if (size < prefix_length) return;
+    apply_switches(static_cast<uint16_t>(data[0] | data[1] << 8));
+    uint8_t source_options = data[2];
+    settings.print_raw_hex = source_options & 1;
+    settings.beep_on = source_options & 2;
+    bool raw_log = source_options & 4;
+    discard_output();
+
+    FILE* file = fmemopen(const_cast<uint8_t*>(data + prefix_length), size - prefix_length, "rb");
+    if (!file) return;
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t* handle = pcap_fopen_offline(file, errbuf);
+    if (!handle) {
+        fclose(file);
+        return;
+    }
+    if (select_link_type(pcap_datalink(handle))) {
+        capture.handle = handle;
+        if (raw_log) {
+            if (FILE* sink = fopen("/dev/null", "wb")) {
+                capture.raw_log_dumper = pcap_dump_fopen(handle, sink);
+                if (!capture.raw_log_dumper) fclose(sink);
+            }
+        }
+        pcap_loop(handle, -1, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
+        if (capture.raw_log_dumper) pcap_dump_close(capture.raw_log_dumper);
+        if (settings.statistic) statistics_report();
+    }
+    capture = capture_state_record{};
+    pcap_close(handle);
+    zelk_set_output(nullptr);
+}
+
+// The gzip form of the bytes; empty if zlib fails.
+inline std::vector<uint8_t> gzip(const uint8_t* data, size_t size) {
+    z_stream z{};
+    if (deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    std::vector<uint8_t> out(deflateBound(&z, size) + 32);
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END) out.clear();
+    return out;
+}
+
+// The iptrace or snoop reader on a file in memory, read through zlib as
+// from disk, as it is or gzip-compressed first. Input: bit 0 snoop, bit 1
+// compress, the rest the packet limit (0: none); two bytes of switches;
+// then the file.
+inline void trace_file_input(const uint8_t* data, size_t size) {
+    constexpr size_t prefix_length = 3;
+    if (size < prefix_length) return;
+    static int memory_file = memfd_create("trace", 0);
+    if (memory_file < 0) return;
+    bool snoop = data[0] & 1;
+    bool compress = data[0] & 2;
+    int max_packets = data[0] >> 2;
+    if (max_packets == 0) max_packets = -1;
+    select_link_type(1);
+    apply_switches(static_cast<uint16_t>(data[1] | data[2] << 8));
+    discard_output();
+
+    const uint8_t* file = data + prefix_length;
+    size_t file_size = size - prefix_length;
+    std::vector<uint8_t> packed;
+    if (compress) {
+        packed = gzip(file, file_size);
+        file = packed.data();
+        file_size = packed.size();
+    }
+    if (ftruncate(memory_file, 0) != 0 || pwrite(memory_file, file, file_size, 0) != static_cast<ssize_t>(file_size))
+        return;
+    int fd = dup(memory_file);
+    if (fd < 0) return;
+    lseek(fd, 0, SEEK_SET);
+    gzFile gz = gzdopen(fd, "r");
+    if (!gz) {
+        close(fd);
+        return;
+    }
+    gzbuffer(gz, 1 << 17);
+    capture.trace_file = gz;
+    capture.trace_file_path = "memory";
+    if (snoop)
+        read_snoop(max_packets);
+    else
+        read_iptrace(max_packets);
+    close_trace_file();
+    if (settings.statistic) statistics_report();
+    zelk_set_output(nullptr);
+}
+
+}  // namespace fuzz

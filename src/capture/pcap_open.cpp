@@ -1,0 +1,78 @@
+#include "capture/pcap_open.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Whether the regular file behind fd starts with the gzip magic bytes.
+bool starts_with_gzip_magic(int fd) {
+    unsigned char magic[2] = {};
+    return pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
+}
+
+ssize_t gz_cookie_read(void* cookie, char* buffer, size_t size) {
+    // gzread takes an unsigned count; libpcap asks for small blocks.
+    unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+    return gzread(static_cast<gzFile>(cookie), buffer, chunk);
+}
+
+int gz_cookie_close(void* cookie) { return gzclose(static_cast<gzFile>(cookie)) == Z_OK ? 0 : EOF; }
+
+// A stdio stream that reads through zlib, so that libpcap can read a
+// compressed file as it reads a plain one. zlib passes data without a
+// gzip header through unchanged.
+FILE* gz_stream(int fd, char* errbuf) {
+    gzFile gz = gzdopen(fd, "rb");
+    if (!gz) {
+        snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", strerror(errno ? errno : ENOMEM));
+        close(fd);
+        return nullptr;
+    }
+    cookie_io_functions_t functions{};
+    functions.read = gz_cookie_read;
+    functions.close = gz_cookie_close;
+    FILE* stream = fopencookie(gz, "r", functions);
+    if (!stream) {
+        snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", strerror(errno));
+        gzclose(gz);
+    }
+    return stream;
+}
+
+}  // namespace
+
+pcap_t* open_pcap_file(const char* path, char* errbuf) {
+    int fd;
+    if (strcmp(path, "-") == 0) {
+        fd = dup(STDIN_FILENO);
+    } else {
+        fd = open(path, O_RDONLY | O_CLOEXEC);
+        // A file we cannot open is left to libpcap, which says why.
+        if (fd < 0) return pcap_open_offline(path, errbuf);
+        struct stat st {};
+        bool pipe = fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
+        if (!pipe && !starts_with_gzip_magic(fd)) {
+            close(fd);
+            return pcap_open_offline(path, errbuf);
+        }
+    }
+    // Compressed files, and pipes, which cannot be rewound after a look at
+    // their first bytes: zlib tells compressed from plain data as it reads.
+    if (fd < 0) {
+        snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, strerror(errno));
+        return nullptr;
+    }
+    FILE* stream = gz_stream(fd, errbuf);
+    if (!stream) return nullptr;
+    pcap_t* handle = pcap_fopen_offline(stream, errbuf);
+    // On success the handle owns the stream and closes it with itself.
+    if (!handle) fclose(stream);
+    return handle;
+}

@@ -1,0 +1,252 @@
+#include "decode/link/radiotap.h"
+
+#include <iterator>
+
+#include "decode/decoder.h"
+#include "decode/link/ieee80211.h"
+
+namespace {
+
+// Every radiotap field has a fixed size and is aligned to its natural
+// boundary, counted from the start of the radiotap header. A field whose
+// size we do not know hides where every later field lies, so decoding
+// stops there.
+struct field_layout {
+    uint8_t align;
+    uint8_t size;
+};
+constexpr field_layout layouts[] = {
+    {8, 8},   // 0 TSFT
+    {1, 1},   // 1 flags
+    {1, 1},   // 2 rate
+    {2, 4},   // 3 channel
+    {1, 2},   // 4 FHSS
+    {1, 1},   // 5 antenna signal, dBm
+    {1, 1},   // 6 antenna noise, dBm
+    {2, 2},   // 7 lock quality
+    {2, 2},   // 8 TX attenuation
+    {2, 2},   // 9 TX attenuation, dB
+    {1, 1},   // 10 TX power, dBm
+    {1, 1},   // 11 antenna
+    {1, 1},   // 12 antenna signal, dB
+    {1, 1},   // 13 antenna noise, dB
+    {2, 2},   // 14 RX flags
+    {2, 2},   // 15 TX flags
+    {1, 1},   // 16 RTS retries
+    {1, 1},   // 17 data retries
+    {4, 8},   // 18 extended channel
+    {1, 3},   // 19 MCS
+    {4, 8},   // 20 A-MPDU status
+    {2, 12},  // 21 VHT
+    {8, 12},  // 22 timestamp
+    {2, 12},  // 23 HE
+    {2, 12},  // 24 HE-MU
+    {2, 6},   // 25 HE-MU other user
+    {1, 1},   // 26 zero-length PSDU
+    {2, 4},   // 27 L-SIG
+};
+
+constexpr uint32_t radiotap_namespace_next = 1u << 29, vendor_namespace_next = 1u << 30, more_bitmaps = 1u << 31;
+
+constexpr code_name flag_names[] = {
+    {0x01, "CFP"},        {0x02, "Short preamble"}, {0x04, "WEP"},     {0x08, "Fragmented"},
+    {0x10, "FCS at end"}, {0x20, "Data pad"},       {0x40, "Bad FCS"}, {0x80, "Short GI"},
+};
+constexpr code_name channel_flag_names[] = {
+    {0x0010, "Turbo"},
+    {0x0020, "CCK"},
+    {0x0040, "OFDM"},
+    {0x0080, "2 GHz"},
+    {0x0100, "5 GHz"},
+    {0x0200, "Passive"},
+    {0x0400, "Dynamic CCK-OFDM"},
+    {0x0800, "GFSK"},
+    {0x1000, "GSM"},
+    {0x2000, "Static Turbo"},
+    {0x4000, "Half rate"},
+    {0x8000, "Quarter rate"},
+};
+
+// Under --verbose: the names of the set bits, " (a, b)".
+template <size_t N>
+void print_bit_names(const code_name (&table)[N], uint32_t bits) {
+    if (!settings.verbose) return;
+    const char* separator = " (";
+    for (const auto& entry : table) {
+        if (!(bits & entry.code)) continue;
+        zelk_printf("%s%s", separator, entry.name);
+        separator = ", ";
+    }
+    if (separator[0] == ',') zelk_printf(")");
+}
+
+uint64_t get_le64(const uint8_t* p) { return get_le32(p) | uint64_t{get_le32(p + 4)} << 32; }
+
+void print_bytes(const char* name, const uint8_t* p, unsigned size) {
+    need(p, size);
+    zelk_printf("  %s:", name);
+    for (unsigned i = 0; i < size; ++i) zelk_printf(" %02x", p[i]);
+    zelk_printf("\n");
+}
+
+void print_field(unsigned index, const uint8_t* p) {
+    switch (index) {
+        case 0: zelk_printf("  TSFT: %llu us\n", static_cast<unsigned long long>(get_le64(p))); break;
+        case 1: {
+            uint8_t flags = get_u8(p);
+            zelk_printf("  Flags: 0x%02x", flags);
+            print_bit_names(flag_names, flags);
+            zelk_printf("\n");
+            break;
+        }
+        case 2: {
+            // In units of 500 kb/s.
+            unsigned rate = get_u8(p);
+            zelk_printf("  Rate: %u.%u Mb/s\n", rate / 2, rate % 2 * 5);
+            break;
+        }
+        case 3: {
+            unsigned frequency = get_le16(p);
+            uint16_t flags = get_le16(p + 2);
+            zelk_printf("  Channel: %u MHz, Flags: 0x%04x", frequency, flags);
+            print_bit_names(channel_flag_names, flags);
+            zelk_printf("\n");
+            break;
+        }
+        case 4: zelk_printf("  Hop Set: %u, Hop Pattern: %u\n", get_u8(p), get_u8(p + 1)); break;
+        case 5: zelk_printf("  Antenna Signal: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
+        case 6: zelk_printf("  Antenna Noise: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
+        case 7: zelk_printf("  Lock Quality: %u\n", get_le16(p)); break;
+        case 8: zelk_printf("  TX Attenuation: %u\n", get_le16(p)); break;
+        case 9: zelk_printf("  TX Attenuation: %u dB\n", get_le16(p)); break;
+        case 10: zelk_printf("  TX Power: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
+        case 11: zelk_printf("  Antenna: %u\n", get_u8(p)); break;
+        case 12: zelk_printf("  Antenna Signal: %u dB\n", get_u8(p)); break;
+        case 13: zelk_printf("  Antenna Noise: %u dB\n", get_u8(p)); break;
+        case 14: zelk_printf("  RX Flags: 0x%04x\n", get_le16(p)); break;
+        case 15: zelk_printf("  TX Flags: 0x%04x\n", get_le16(p)); break;
+        case 16: zelk_printf("  RTS Retries: %u\n", get_u8(p)); break;
+        case 17: zelk_printf("  Data Retries: %u\n", get_u8(p)); break;
+        case 18:
+            need(p, 8);
+            zelk_printf("  XChannel: %u MHz, Channel: %u, Flags: 0x%08x, Max Power: %u\n", get_le16(p + 4), p[6],
+                        get_le32(p), p[7]);
+            break;
+        case 19:
+            need(p, 3);
+            zelk_printf("  MCS: Known: 0x%02x, Flags: 0x%02x, Index: %u\n", p[0], p[1], p[2]);
+            break;
+        case 20:
+            need(p, 8);
+            zelk_printf("  A-MPDU: Reference: %u, Flags: 0x%04x, Delimiter CRC: 0x%02x\n", get_le32(p), get_le16(p + 4),
+                        p[6]);
+            break;
+        case 21:
+            need(p, 12);
+            zelk_printf("  VHT: Known: 0x%04x, Flags: 0x%02x, Bandwidth: %u, MCS/NSS: %02x %02x %02x %02x", get_le16(p),
+                        p[2], p[3], p[4], p[5], p[6], p[7]);
+            zelk_printf(", Coding: 0x%02x, Group ID: %u, Partial AID: %u\n", p[8], p[9], get_le16(p + 10));
+            break;
+        case 22:
+            need(p, 12);
+            zelk_printf("  Timestamp: %llu, Accuracy: %u, Unit/Position: 0x%02x, Flags: 0x%02x\n",
+                        static_cast<unsigned long long>(get_le64(p)), get_le16(p + 8), p[10], p[11]);
+            break;
+        case 23: print_bytes("HE", p, 12); break;
+        case 24: print_bytes("HE-MU", p, 12); break;
+        case 25: print_bytes("HE-MU User", p, 6); break;
+        case 26: zelk_printf("  Zero-Length PSDU: %u\n", get_u8(p)); break;
+        case 27: print_bytes("L-SIG", p, 4); break;
+        default: break;
+    }
+}
+
+unsigned aligned(unsigned position, unsigned alignment) { return (position + alignment - 1) / alignment * alignment; }
+
+// Prints the fields the present bitmaps announce, up to the first one that
+// cannot be placed (unknown, or past the header length).
+void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
+    unsigned position = 4 + 4 * bitmaps;
+    // Bit numbers go on across the bitmaps of one namespace; a namespace
+    // switch starts them over. Vendor namespaces are skipped whole.
+    unsigned base = 0;
+    bool vendor = false;
+    for (unsigned i = 0; i < bitmaps; ++i) {
+        uint32_t present = get_le32(r + 4 + 4 * i);
+        for (unsigned bit = 0; !vendor && bit < 29; ++bit) {
+            if (!(present & (1u << bit))) continue;
+            unsigned index = base + bit;
+            if (index >= std::size(layouts)) {
+                zelk_printf("  Unknown field %u: the fields behind it are not shown\n", index);
+                return;
+            }
+            position = aligned(position, layouts[index].align);
+            if (position + layouts[index].size > length) {
+                zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
+                return;
+            }
+            print_field(index, r + position);
+            position += layouts[index].size;
+        }
+        base += 32;
+        if (!(present & more_bitmaps)) break;
+        if (present & radiotap_namespace_next) {
+            vendor = false;
+            base = 0;
+        } else if (present & vendor_namespace_next) {
+            vendor = true;
+            base = 0;
+            position = aligned(position, 2);
+            if (position + 6 > length) {
+                zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
+                return;
+            }
+            const uint8_t* v = r + position;
+            unsigned skip = get_le16(v + 4);
+            zelk_printf("  Vendor Namespace: OUI 0x%06x, Sub Namespace: %u, Skip Length: %u\n", get_be32(v) >> 8,
+                        get_u8(v + 3), skip);
+            position += 6 + skip;
+        }
+    }
+}
+
+}  // namespace
+
+int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* r = frame + offset;
+    zelk_printf("\n- Radiotap Header -\n");
+    unsigned version = get_u8(r);
+    unsigned length = get_le16(r + 2);
+    zelk_printf("  Version: %u, Length: %u\n", version, length);
+    if (version != 0) {
+        // Another version may lay out everything differently.
+        zelk_printf("  Error: Unknown radiotap version.\n");
+        return 0;
+    }
+    if (length < 8) {
+        zelk_printf("  Error: Radiotap header length(%u bytes) < 8.\n", length);
+        return 0;
+    }
+
+    // The bitmaps chain on while their top bit is set; they must end
+    // inside the header.
+    unsigned bitmaps = 0;
+    uint32_t present;
+    zelk_printf("  Present: ");
+    do {
+        if (4 + 4 * (bitmaps + 1) > length) {
+            zelk_printf("\n  Error: Radiotap fields run past the header length(%u bytes).\n", length);
+            return 0;
+        }
+        present = get_le32(r + 4 + 4 * bitmaps);
+        zelk_printf(bitmaps ? ", 0x%08x" : "0x%08x", present);
+        ++bitmaps;
+    } while (present & more_bitmaps);
+    zelk_printf("\n");
+
+    decode_fields(r, length, bitmaps);
+    // The header length says where the 802.11 frame begins, whatever the
+    // fields held.
+    decode_ieee80211(lengths, frame, offset + length);
+    return 0;
+}

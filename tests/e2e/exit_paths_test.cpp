@@ -1,0 +1,134 @@
+// How a run ends while it reads a capture file: terminating signals end it
+// orderly with a complete raw log, fatal signals never end it with success,
+// and a daemon leaves no pid file behind.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr unsigned frame_count = 20000;
+
+// Frames with an EtherType nodrix does not decode, so that each prints
+// little besides its frame line.
+std::string write_capture(const test::temp_dir& dir) {
+    test::bytes frame = test::hex("020000000002 020000000001 88b5");
+    frame.resize(60, 0x5a);
+    std::vector<test::pcap_record> records(frame_count, test::pcap_record{frame});
+    std::string path = dir.file("in.pcap");
+    test::write_file(path, test::pcap_file(records));
+    return path;
+}
+
+// The number of whole records of a pcap file; -1 when a record is cut.
+long pcap_records(const test::bytes& file) {
+    if (file.size() < 24) return -1;
+    size_t at = 24;
+    long n = 0;
+    while (at < file.size()) {
+        if (file.size() - at < 16) return -1;
+        uint32_t captured = file[at + 8] | file[at + 9] << 8 | file[at + 10] << 16 | uint32_t{file[at + 11]} << 24;
+        at += 16;
+        if (file.size() - at < captured) return -1;
+        at += captured;
+        ++n;
+    }
+    return n;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// Starts a file read whose output the test does not drain, so that the
+// reader blocks on the full pipe in the middle of the file; then signals it.
+test::run_result interrupt_read(const std::vector<std::string>& args, int sig) {
+    auto child = test::start_nodrix(args);
+    EXPECT_TRUE(test::wait_for_output(child, "Received frame 2("));
+    std::this_thread::sleep_for(200ms);
+    kill(child.pid, sig);
+    return test::finish_nodrix(child, 60);
+}
+
+TEST(ExitPaths, TerminatingSignalsEndOrderlyWithACompleteRawLog) {
+    test::temp_dir dir;
+    std::string input = write_capture(dir);
+    for (int sig : {SIGINT, SIGTERM, SIGQUIT}) {
+        SCOPED_TRACE(sig);
+        std::string raw = dir.file("raw" + std::to_string(sig) + ".pcap");
+        auto r = interrupt_read({"-P", input, "-r", raw, "--statistic"}, sig);
+        EXPECT_EQ(r.status, 0) << r.err;
+        size_t decoded = count(r.out, " - Received frame ");
+        EXPECT_GT(decoded, 0u);
+        EXPECT_LT(decoded, frame_count) << "the signal came after the end of the file";
+        EXPECT_NE(r.out.find("---------- Statistics ----------"), std::string::npos);
+        EXPECT_TRUE(r.out.ends_with("\nExit.\n")) << r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 300));
+        // Every frame decoded before the signal, and no more, is in the log.
+        EXPECT_EQ(pcap_records(test::read_file(raw)), static_cast<long>(decoded));
+    }
+}
+
+TEST(ExitPaths, FatalSignalsNeverEndWithSuccess) {
+    test::temp_dir dir;
+    std::string input = write_capture(dir);
+    for (int sig : {SIGSEGV, SIGABRT}) {
+        SCOPED_TRACE(sig);
+        std::string raw = dir.file("raw" + std::to_string(sig) + ".pcap");
+        auto r = interrupt_read({"-P", input, "-r", raw}, sig);
+        EXPECT_EQ(r.status, 128 + sig);
+        // The reports still go out and the raw log is closed properly.
+        EXPECT_NE(r.out.find("\nExit.\n"), std::string::npos);
+        EXPECT_GT(pcap_records(test::read_file(raw)), 0);
+    }
+}
+
+TEST(ExitPaths, DaemonRemovesItsPidFileAtTheEndOfAFile) {
+    if (!test::running_as_root()) GTEST_SKIP() << "the pid file lives in /var/run";
+    test::temp_dir dir;
+    test::bytes frame = test::hex("020000000002 020000000001 88b5 00000000");
+    test::write_file(dir.file("in.pcap"), test::pcap_file({{frame}, {frame}}));
+    // An iptrace file of one Ethernet frame.
+    test::bytes iptrace = test::hex("697074726163652032 2e30");
+    test::bytes record(40, 0);
+    record[3] = static_cast<uint8_t>(frame.size() + 32);
+    record[28] = 6;
+    iptrace = test::concat({iptrace, record, frame});
+    test::write_file(dir.file("in.iptrace"), iptrace);
+
+    struct source {
+        const char* option;
+        const char* file;
+        const char* last_line;
+    };
+    for (const source& s :
+         {source{"-P", "in.pcap", "\nExit.\n"}, source{"-I", "in.iptrace", "\nRead iptrace dump file completed.\n"}}) {
+        SCOPED_TRACE(s.option);
+        std::string log = dir.file(std::string(s.file) + ".log");
+        auto parent = test::run_nodrix({"-D", "-l", log, s.option, dir.file(s.file)}, 10);
+        EXPECT_EQ(parent.status, 0);
+        std::string text;
+        for (int i = 0; i < 100 && !text.ends_with(s.last_line); ++i) {
+            std::this_thread::sleep_for(100ms);
+            auto b = test::read_file(log);
+            text.assign(b.begin(), b.end());
+        }
+        ASSERT_TRUE(text.ends_with(s.last_line)) << text;
+        std::this_thread::sleep_for(300ms);
+        // Another test's daemon may own a pid file; ours must not be left.
+        std::ifstream f("/var/run/nodrix.pid");
+        pid_t pid = 0;
+        if (f >> pid) EXPECT_EQ(kill(pid, 0), 0) << "stale pid file of process " << pid;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,37 @@
+# bash completion for nodrix
+
+_nodrix() {
+    local cur prev
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=""
+    [ "$COMP_CWORD" -gt 0 ] && prev=${COMP_WORDS[COMP_CWORD-1]}
+
+    # Options that take an argument, then options that take none.
+    local with_argument="--device --pcap-file --iptrace-file --snoop-file --filter --filter-nopt
+        --snaplen --max-packets --logfile --logfile-raw --module --modules --server-addr --server-port
+        --bt --tcl --tcl-cbf"
+    local without_argument="--help --version --promisc --beep-on --count --statistic --verbose
+        --expand-ethernet --expand-llc --expand-token --expand-fddi --expand-arp --expand-pppoe --expand-all
+        --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
+        --print-pppoe-hex --print-tcp-text --print-udp-text --print-tcp-stream --module-ignore
+        --quiet --really-quiet --use-zelklib"
+
+    case $prev in
+        -d|--device)
+            COMPREPLY=($(compgen -W "$(ls /sys/class/net 2>/dev/null) any" -- "$cur"))
+            return ;;
+        -P|--pcap-file|-I|--iptrace-file|-S|--snoop-file|-l|--logfile|-r|--logfile-raw|--module)
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return ;;
+        --modules)
+            COMPREPLY=($(compgen -d -- "$cur"))
+            return ;;
+        -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf)
+            return ;;
+    esac
+
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$with_argument $without_argument" -- "$cur"))
+    fi
+}
+complete -o filenames -o bashdefault -F _nodrix nodrix
