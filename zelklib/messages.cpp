@@ -1,5 +1,6 @@
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 
 #include "zelk.h"
 
@@ -15,11 +16,129 @@ FILE* zelk_output() { return output_stream ? output_stream : stdout; }
 
 bool zelk_output_enabled() { return !quiet_flag && !really_quiet_flag; }
 
+namespace {
+
+// Decoded text is printed in many small pieces, most of them plain text or
+// text with a few integer and string fields. These are written here
+// directly to the stream; any other conversion goes to vfprintf. Both give
+// the same bytes.
+
+// One conversion this writer handles: [0][width][l]{d,u,x,X,s,c} or %%.
+struct conversion {
+    bool zero = false;
+    unsigned width = 0;
+    bool is_long = false;
+    char kind = 0;
+};
+
+// Reads the conversion after a '%'; false when vfprintf must do it.
+bool parse_conversion(const char*& f, conversion& c) {
+    if (*f == '%') {
+        c.kind = '%';
+        ++f;
+        return true;
+    }
+    if (*f == '0') {
+        c.zero = true;
+        ++f;
+    }
+    while (*f >= '0' && *f <= '9') {
+        c.width = c.width * 10 + static_cast<unsigned>(*f - '0');
+        if (c.width > 64) return false;
+        ++f;
+    }
+    if (*f == 'l') {
+        c.is_long = true;
+        ++f;
+    }
+    c.kind = *f;
+    switch (c.kind) {
+        case 'd':
+        case 'u':
+        case 'x':
+        case 'X': break;
+        case 's':
+        case 'c':
+            if (c.zero || c.width || c.is_long) return false;
+            break;
+        default: return false;
+    }
+    ++f;
+    return true;
+}
+
+bool simple_format(const char* f) {
+    while ((f = strchr(f, '%'))) {
+        ++f;
+        conversion c;
+        if (!parse_conversion(f, c)) return false;
+    }
+    return true;
+}
+
+void put_number(FILE* out, const conversion& c, unsigned long value, bool negative) {
+    char digits[24];
+    int n = 0;
+    const char* set = c.kind == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    unsigned base = c.kind == 'x' || c.kind == 'X' ? 16 : 10;
+    do {
+        digits[n++] = set[value % base];
+        value /= base;
+    } while (value);
+    int length = n + (negative ? 1 : 0);
+    int pad = static_cast<int>(c.width) - length;
+    if (!c.zero)
+        for (; pad > 0; --pad) putc_unlocked(' ', out);
+    if (negative) putc_unlocked('-', out);
+    for (; pad > 0; --pad) putc_unlocked('0', out);
+    while (n) putc_unlocked(digits[--n], out);
+}
+
+void write_simple(FILE* out, const char* f, va_list ap) {
+    for (;;) {
+        const char* percent = strchr(f, '%');
+        if (!percent) {
+            fputs_unlocked(f, out);
+            return;
+        }
+        fwrite_unlocked(f, 1, static_cast<size_t>(percent - f), out);
+        f = percent + 1;
+        conversion c;
+        parse_conversion(f, c);
+        switch (c.kind) {
+            case '%': putc_unlocked('%', out); break;
+            case 's': {
+                const char* text = va_arg(ap, const char*);
+                fputs_unlocked(text ? text : "(null)", out);
+                break;
+            }
+            case 'c': putc_unlocked(static_cast<unsigned char>(va_arg(ap, int)), out); break;
+            case 'd': {
+                long v = c.is_long ? va_arg(ap, long) : va_arg(ap, int);
+                unsigned long magnitude = v < 0 ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
+                put_number(out, c, magnitude, v < 0);
+                break;
+            }
+            default: {
+                unsigned long v = c.is_long ? va_arg(ap, unsigned long) : va_arg(ap, unsigned);
+                put_number(out, c, v, false);
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
 int zelk_printf(const char* format, ...) {
     if (quiet_flag || really_quiet_flag) return 0;
+    FILE* out = zelk_output();
     va_list ap;
     va_start(ap, format);
-    vfprintf(zelk_output(), format, ap);
+    if (simple_format(format))
+        write_simple(out, format, ap);
+    else
+        vfprintf(out, format, ap);
     va_end(ap);
     return 0;
 }

@@ -54,7 +54,37 @@ char* zelk_service_name(unsigned port, const char* protocol) {
     return copy;
 }
 
+namespace {
+
+// Names of every TCP and UDP port, read from the services database in one
+// pass on first use. A lookup per port costs a scan of the whole database,
+// and traffic with many ephemeral ports would pay it for each new port.
+// The first entry for a port wins, as with getservbyport.
+struct service_table {
+    const char* tcp[65536] = {};
+    const char* udp[65536] = {};
+    service_table() {
+        setservent(0);
+        while (const servent* s = getservent()) {
+            auto port = ntohs(static_cast<uint16_t>(s->s_port));
+            const char** slot = strcmp(s->s_proto, "tcp") == 0   ? &tcp[port]
+                                : strcmp(s->s_proto, "udp") == 0 ? &udp[port]
+                                                                 : nullptr;
+            if (slot && !*slot) *slot = strdup(s->s_name);
+        }
+        endservent();
+    }
+};
+
+}  // namespace
+
 const char* zelk_service_name_cached(unsigned port, const char* protocol) {
+    bool is_tcp = strcmp(protocol, "tcp") == 0;
+    if (is_tcp || strcmp(protocol, "udp") == 0) {
+        static const service_table* table = new service_table;
+        const char* name = (is_tcp ? table->tcp : table->udp)[port & 0xffff];
+        return name ? name : "unknown";
+    }
     // The services database does not change during a run, and a lookup per
     // packet costs a file scan; keep every answer.
     static std::unordered_map<uint32_t, std::string> cache;

@@ -47,7 +47,8 @@ struct module_description {
 int module_info(struct module_description *description);
 /* Called with the first payload byte, the network type, the IP protocol
  * number and the ports. The payload is a copy followed by a NUL byte, so
- * text may be scanned with the string functions. */
+ * text may be scanned with the string functions; it is valid during the
+ * call only. */
 int module_init(const uint8_t *payload, int32_t network, int32_t protocol, int32_t source_port,
                 int32_t destination_port);
 

@@ -164,8 +164,12 @@ void offer_payload(const uint8_t* payload, int32_t network, uint8_t protocol_a_v
 bool modules_loaded() { return modules_in_use; }
 
 void unload_modules() {
-    for (module_record* m = module_list; m; m = m->next) dlclose(m->handle);
-    module_list = nullptr;
+    while (module_record* m = module_list) {
+        module_list = m->next;
+        dlclose(m->handle);
+        free(const_cast<char*>(m->combined_filter));
+        free(m);
+    }
 }
 
 extern "C" size_t module_payload_length(void) { return payload_length; }

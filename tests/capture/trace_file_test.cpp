@@ -82,8 +82,9 @@ TEST(TraceReaders, RecordsEndsAndDamage) {
          ""},
         {"snoop: included length beyond the record", read_snoop, snoop_file({snoop_record(frame, 0, -1, 24 + 56)}), -1,
          o::truncated, ""},
-        {"snoop: absurd lengths", read_snoop, snoop_file({snoop_record(prefix(frame, 16), 45296, 0xffffff00, -1)}), -1,
-         o::finished, frame_line(1, "4294967040/16") + ethernet + snoop_done},
+        {"snoop: absurd lengths", read_snoop,
+         snoop_file({snoop_record(prefix(frame, 16), 45296, 0xffffff00, 0xffffffff)}), -1, o::finished,
+         frame_line(1, "4294967040/16") + ethernet + snoop_done},
         // An empty record is an empty frame; the reading goes on behind it.
         {"snoop: record without data", read_snoop, snoop_file({snoop_record({}), snp}), -1, o::finished,
          frame_line(1, "0/0") + with_number(short_ethernet, 0) + frame_line(2, "61/61") + ethernet + snoop_done},

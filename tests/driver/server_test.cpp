@@ -87,15 +87,17 @@ struct scripted_server {
             port = ntohs(a.sin_port);
     }
     ~scripted_server() { close(listener); }
-    // Accepts the client, sends it each block in turn (a pause between
-    // them), and returns all it sent until it hung up.
+    // Accepts the client, reads its open request, sends it each block in
+    // turn (a pause between them), and returns all it sent until it hung
+    // up, or hangs up itself.
     bytes serve(std::vector<std::string> blocks, bool hang_up = false) {
         int s = accept(listener, nullptr, nullptr);
+        bytes all(8);
+        recv(s, all.data(), all.size(), MSG_WAITALL);
         for (const auto& b : blocks) {
+            if (&b != &blocks.front()) usleep(100000);
             send(s, b.data(), b.size(), 0);
-            usleep(100000);
         }
-        bytes all;
         uint8_t buffer[4096];
         for (ssize_t n; !hang_up && (n = recv(s, buffer, sizeof buffer, 0)) > 0;)
             all.insert(all.end(), buffer, buffer + n);

@@ -1,0 +1,92 @@
+#!/bin/sh
+# Times nodrix against tcpdump on one generated capture file and reports the
+# median, spread, ratio to tcpdump and peak resident memory of each command.
+#
+# usage: bench/run.sh [FRAMES] [RUNS]     (defaults: 200000 frames, 3 runs)
+# A second, 20000-frame file is measured for memory only, to show that the
+# peak does not grow with the length of the capture.
+set -eu
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+frames=${1:-200000}
+runs=${2:-3}
+build="$root/build-bench"
+work="$build/bench-data"
+gen="$root/../shared/bench/gen_mix.py"
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNODRIX_TESTS=OFF >/dev/null
+ninja -C "$build" -j2 nodrix >/dev/null
+nodrix="$build/nodrix"
+
+if ! command -v tcpdump >/dev/null 2>&1; then
+    if [ "$(id -u)" = 0 ]; then
+        apt-get install -y tcpdump >/dev/null
+    else
+        sudo apt-get install -y tcpdump >/dev/null
+    fi
+fi
+tcpdump=$(command -v tcpdump)
+[ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 1; }
+
+mkdir -p "$work"
+big="$work/mix-$frames.pcap"
+small="$work/mix-20000.pcap"
+[ -s "$big" ] || python3 "$gen" "$big" "$frames"
+[ -s "$small" ] || python3 "$gen" "$small" 20000
+
+# One timed run: prints "seconds peak-KiB".
+measure() {
+    /usr/bin/time -f '%e %M' -o "$work/time.out" "$@" >/dev/null 2>&1 || true
+    cat "$work/time.out"
+}
+
+# Runs a command $runs times on $1; prints "median spread peak-KiB".
+series() {
+    file=$1
+    shift
+    : >"$work/series.out"
+    i=0
+    while [ $i -lt "$runs" ]; do
+        measure "$@" >>"$work/series.out"
+        i=$((i + 1))
+    done
+    sort -n "$work/series.out" | awk '
+        { t[NR] = $1; if ($2 > m) m = $2 }
+        END {
+            med = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+            printf "%.3f %.3f %d\n", med, t[NR] - t[1], m
+        }'
+}
+
+run_case() {
+    file=$1
+    shift
+    case $1 in
+        T) shift; series "$file" "$tcpdump" -nn -vvv -e -r "$file" ;;
+        *) shift; series "$file" "$nodrix" -P "$file" "$@" ;;
+    esac
+}
+
+echo "nodrix vs tcpdump, $frames frames, $runs runs each, output to /dev/null"
+echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-3s %-34s %9s %9s %8s %10s %10s\n' "" command median spread ratio "RSS KiB" "RSS 20k"
+
+t_median=
+for c in T A B C D; do
+    case $c in
+        T) label="tcpdump -nn -vvv -e -r"; args="T" ;;
+        A) label="nodrix -P"; args="N" ;;
+        B) label="nodrix -P --expand-all"; args="N --expand-all" ;;
+        C) label="nodrix -P --statistic --quiet"; args="N --statistic --quiet" ;;
+        D) label="nodrix -P --expand-all --verbose"; args="N --expand-all --verbose" ;;
+    esac
+    # shellcheck disable=SC2086
+    set -- $(run_case "$big" $args)
+    median=$1 spread=$2 rss=$3
+    # shellcheck disable=SC2086
+    set -- $(runs=1 run_case "$small" $args)
+    rss_small=$3
+    [ -n "$t_median" ] || t_median=$median
+    ratio=$(awk -v a="$median" -v t="$t_median" 'BEGIN { printf "%.3f", (t > 0) ? a / t : 0 }')
+    printf '%-3s %-34s %8ss %8ss %8s %10s %10s\n' "$c" "$label" "$median" "$spread" "$ratio" "$rss" "$rss_small"
+done
