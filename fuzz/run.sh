@@ -9,7 +9,9 @@ seconds=${1:-60}
 targets=(link_frame pcap_file trace_file command_line)
 build=build-fuzz
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DNODRIX_FUZZ=ON -DNODRIX_TESTS=OFF \
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja "${launcher[@]}" -DNODRIX_FUZZ=ON -DNODRIX_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/%/_fuzzer}"
 

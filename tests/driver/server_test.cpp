@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 
@@ -95,7 +96,7 @@ struct scripted_server {
         bytes all(8);
         recv(s, all.data(), all.size(), MSG_WAITALL);
         for (const auto& b : blocks) {
-            if (&b != &blocks.front()) usleep(100000);
+            if (&b != &blocks.front()) usleep(300000);
             send(s, b.data(), b.size(), 0);
         }
         uint8_t buffer[4096];
@@ -128,8 +129,10 @@ TEST(ServerConnection, MessagesByteForByte) {
 
 TEST(ServerConnection, ServerGoneAndUnreachable) {
     test::temp_dir dir;
+    // More than the socket buffers hold, so that the server's hang-up is
+    // met however late it comes.
     test::write_file(dir.file("in.pcap"),
-                     test::pcap_file(std::vector<test::pcap_record>(400, {trace::ethernet_frame(1000)})));
+                     test::pcap_file(std::vector<test::pcap_record>(12000, {trace::ethernet_frame(1500)})));
     {
         // The server hangs up after the acknowledgement: a send fails, status 1.
         scripted_server server;

@@ -132,3 +132,39 @@ TEST(ExitPaths, DaemonRemovesItsPidFileAtTheEndOfAFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// In the sanitizer build the child checks for leaks at its end; the
+// modules, the logs and the trace file are all released by then.
+TEST(ExitPaths, FullRunsReleaseWhatTheyOpened) {
+    test::temp_dir dir;
+    test::bytes frame = test::hex("020000000002 020000000001 88b5 00000000");
+    test::write_file(dir.file("in.pcap"), test::pcap_file({{frame}, {frame}}));
+    test::bytes record(40, 0);
+    record[3] = static_cast<uint8_t>(frame.size() + 32);
+    record[28] = 6;
+    test::write_file(dir.file("in.iptrace"), test::concat({test::hex("697074726163652032 2e30"), record, frame}));
+    std::string modules = std::string(NODRIX_BUILD_DIR) + "/modules";
+
+    const char* saved = getenv("ASAN_OPTIONS");
+    std::string previous = saved ? saved : "";
+    setenv("ASAN_OPTIONS", "detect_leaks=1", 1);
+    const std::vector<std::vector<std::string>> runs = {
+        {"-P", dir.file("in.pcap"), "--modules", modules, "-r", dir.file("raw.pcap"), "-l", dir.file("text.log"),
+         "--statistic"},
+        {"-I", dir.file("in.iptrace"), "--modules", modules, "--statistic"},
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args[0]);
+        auto r = test::run_nodrix(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("LeakSanitizer"), std::string::npos) << r.err;
+    }
+    if (saved)
+        setenv("ASAN_OPTIONS", previous.c_str(), 1);
+    else
+        unsetenv("ASAN_OPTIONS");
+}
+
+}  // namespace
