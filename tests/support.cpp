@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -283,5 +284,14 @@ int decode_all_prefixes(link_decoder decoder, const bytes& frame, unsigned link_
         markers += b.find("[malformed:") != std::string::npos;
     }
     return markers;
+}
+}  // namespace test
+
+namespace test {
+pid_file_lock::pid_file_lock() : fd(open("/tmp/nodrix-test-pid-file.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (fd >= 0) flock(fd, LOCK_EX);
+}
+pid_file_lock::~pid_file_lock() {
+    if (fd >= 0) close(fd);
 }
 }  // namespace test

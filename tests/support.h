@@ -91,3 +91,15 @@ namespace test {
 // decodes that ended in the truncation marker.
 int decode_all_prefixes(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0);
 }  // namespace test
+
+namespace test {
+// Held by every test that runs nodrix as a daemon: they all share
+// /var/run/nodrix.pid, and ctest runs tests in parallel.
+struct pid_file_lock {
+    int fd;
+    pid_file_lock();
+    ~pid_file_lock();
+    pid_file_lock(const pid_file_lock&) = delete;
+    pid_file_lock& operator=(const pid_file_lock&) = delete;
+};
+}  // namespace test

@@ -94,6 +94,7 @@ TEST(ExitPaths, FatalSignalsNeverEndWithSuccess) {
 
 TEST(ExitPaths, DaemonRemovesItsPidFileAtTheEndOfAFile) {
     if (!test::running_as_root()) GTEST_SKIP() << "the pid file lives in /var/run";
+    test::pid_file_lock lock;
     test::temp_dir dir;
     test::bytes frame = test::hex("020000000002 020000000001 88b5 00000000");
     test::write_file(dir.file("in.pcap"), test::pcap_file({{frame}, {frame}}));

@@ -118,6 +118,7 @@ TEST(LiveCapture, FatalSignalDoesNotEndWithSuccess) {
 
 TEST(LiveCapture, DaemonWritesAndRemovesItsPidFile) {
     REQUIRE_ROOT();
+    test::pid_file_lock lock;
     test::temp_dir dir;
     std::string log = dir.file("d.log");
     unlink("/var/run/nodrix.pid");
