@@ -1,6 +1,9 @@
 #include "support.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/file.h>
 #include <poll.h>
 #include <signal.h>
@@ -270,6 +273,19 @@ std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t se
 }
 
 bool running_as_root() { return geteuid() == 0; }
+
+uint16_t free_udp_port() {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
 
 }  // namespace test
 

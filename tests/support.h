@@ -81,6 +81,8 @@ std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t se
                        unsigned microseconds = 0);
 
 bool running_as_root();
+// A UDP port on the loopback address that nothing listens on right now.
+uint16_t free_udp_port();
 
 }  // namespace test
 

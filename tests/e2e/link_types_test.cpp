@@ -58,21 +58,9 @@ TEST(LinkTypes, PppoeLinkFramesBeginWithThePppoeHeader) {
     EXPECT_NE(out.find("- UDP Header -\n  Src Port: 12345"), std::string::npos) << out;
 }
 
-uint16_t free_udp_port() {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 TEST(LinkTypes, LiveCookedCaptureOnTheAnyDevice) {
     if (!test::running_as_root()) GTEST_SKIP() << "live capture on the \"any\" device needs root";
-    uint16_t port = free_udp_port();
+    uint16_t port = test::free_udp_port();
     std::string p = std::to_string(port);
     // Each datagram crosses the loopback device once, so a destination
     // port filter sees it once.

@@ -19,18 +19,6 @@ using namespace std::chrono_literals;
 #define REQUIRE_ROOT() \
     if (!test::running_as_root()) GTEST_SKIP() << "live capture needs root"
 
-uint16_t free_udp_port() {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 void send_datagrams(uint16_t port, int count, size_t size) {
     int s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
@@ -54,7 +42,7 @@ void wait_for_start(test::running_nodrix& child) {
 
 TEST(LiveCapture, LoopbackFramesAndSummary) {
     REQUIRE_ROOT();
-    uint16_t port = free_udp_port();
+    uint16_t port = test::free_udp_port();
     test::temp_dir dir;
     auto child = test::start_nodrix({"-d", "lo", "--max-packets", "3", "-f", "udp dst port " + std::to_string(port),
                                      "-c", "-r", dir.file("raw.pcap")});
@@ -85,7 +73,7 @@ TEST(LiveCapture, LoopbackFramesAndSummary) {
 TEST(LiveCapture, TerminatingSignalsEndOrderly) {
     REQUIRE_ROOT();
     for (int sig : {SIGINT, SIGTERM}) {
-        uint16_t port = free_udp_port();
+        uint16_t port = test::free_udp_port();
         test::temp_dir dir;
         auto child = test::start_nodrix({"-d", "lo", "-f", "udp dst port " + std::to_string(port), "--statistic", "-r",
                                          dir.file("raw.pcap")});
