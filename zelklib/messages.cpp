@@ -7,6 +7,8 @@
 namespace {
 int quiet_flag = 0;
 int really_quiet_flag = 0;
+// Set while a structured writer records a frame instead of printing it.
+int text_suppressed_flag = 0;
 FILE* output_stream = nullptr;
 }  // namespace
 
@@ -14,7 +16,11 @@ void zelk_set_output(FILE* stream) { output_stream = stream; }
 
 FILE* zelk_output() { return output_stream ? output_stream : stdout; }
 
-bool zelk_output_enabled() { return !quiet_flag && !really_quiet_flag; }
+bool zelk_output_enabled() { return !quiet_flag && !really_quiet_flag && !text_suppressed_flag; }
+
+void zelk_set_text_suppressed(bool on) { text_suppressed_flag = on; }
+
+bool zelk_quiet_active() { return quiet_flag || really_quiet_flag; }
 
 namespace {
 
@@ -130,8 +136,33 @@ void write_simple(FILE* out, const char* f, va_list ap) {
 
 }  // namespace
 
+void zelk_print_field(const char* prefix, size_t prefix_length, zelk_conversion c, unsigned long magnitude,
+                      bool negative, const char* suffix) {
+    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
+    FILE* out = zelk_output();
+    fwrite_unlocked(prefix, 1, prefix_length, out);
+    if (c.kind == 'c') {
+        putc_unlocked(static_cast<unsigned char>(magnitude), out);
+    } else {
+        conversion number;
+        number.zero = c.zero;
+        number.width = c.width;
+        number.kind = c.kind;
+        put_number(out, number, magnitude, negative);
+    }
+    fputs_unlocked(suffix, out);
+}
+
+void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix) {
+    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
+    FILE* out = zelk_output();
+    fwrite_unlocked(prefix, 1, prefix_length, out);
+    fputs_unlocked(text ? text : "(null)", out);
+    fputs_unlocked(suffix, out);
+}
+
 int zelk_printf(const char* format, ...) {
-    if (quiet_flag || really_quiet_flag) return 0;
+    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return 0;
     FILE* out = zelk_output();
     va_list ap;
     va_start(ap, format);

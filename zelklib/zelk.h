@@ -18,6 +18,25 @@ void zelk_set_output(FILE* stream);
 FILE* zelk_output();
 // True when zelk_printf would print anything at all.
 bool zelk_output_enabled();
+// While on, zelk_printf prints nothing (a structured writer records the
+// frame instead); the quiet modes are not touched.
+void zelk_set_text_suppressed(bool on);
+// True under either quiet mode.
+bool zelk_quiet_active();
+
+// One printf conversion, parsed ahead of time: [0][width][l]{d,u,x,X,c}.
+struct zelk_conversion {
+    bool zero;
+    uint8_t width;
+    bool is_long;
+    char kind;
+};
+// Prints prefix, one number by the conversion, then suffix; the same bytes
+// as printf would, without parsing a format at run time.
+void zelk_print_field(const char* prefix, size_t prefix_length, zelk_conversion c, unsigned long magnitude,
+                      bool negative, const char* suffix);
+// The same for a %s conversion.
+void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix);
 
 void zelk_set_quiet();
 void zelk_clear_quiet();

@@ -1,12 +1,16 @@
 #include "capture/bt_source.h"
 
+#include <sys/time.h>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "capture/frame.h"
 #include "capture/link_source.h"
+#include "decode/fields.h"
 #include "driver/server.h"
 #include "driver/settings.h"
+#include "output/record.h"
 #include "zelk.h"
 #include "zelk_net.h"
 
@@ -23,6 +27,7 @@ int run_bluetooth_capture(const char* program_path, int device_number) {
     hci_socket = zelk_open_bluetooth_socket(device_number);
     if (hci_socket == -1) exit(1);
     zelk_printf("Receive packet(s) on device: hci%d\n", device_number);
+    capture.link_type = 187;  // Bluetooth HCI H4
     fflush(stdout);
     zelk_set_stop_flag(&capture.stop_signal);
     zelk_read_bluetooth_socket(hci_socket, hci_buffer_size, hci_frame_handler);
@@ -32,10 +37,14 @@ int run_bluetooth_capture(const char* program_path, int device_number) {
 void hci_frame_handler(const uint8_t* frame, int length) {
     auto received = static_cast<uint32_t>(length > 0 ? length : 0);
     ++capture.frame_counter;
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    begin_frame(now.tv_sec, static_cast<unsigned>(now.tv_usec), received, received);
     if (settings.beep_on) zelk_printf("%c", 7);
     capture.byte_total += received;
     print_received_frame_line(received);
-    zelk_printf("\n- HCI Frame -");
+    layer("hci", "\n- HCI Frame -");
+    if (received > 0) record_hex("data_hex", frame + 1, received - 1);
     // The first byte is the HCI packet type; the dump shows every byte after it.
     unsigned line = 0;
     for (uint32_t i = 1; i < received; ++i) {
@@ -44,6 +53,7 @@ void hci_frame_handler(const uint8_t* frame, int length) {
     }
     zelk_printf("\n");
     if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(received));
+    end_frame();
     fflush(stdout);
 }
 

@@ -24,6 +24,8 @@ struct current_frame_record {
     // captured bytes; ip_payload_cut tells that the capture cut it short.
     const uint8_t* ip_payload_end;
     bool ip_payload_cut;
+    // True while a link decoder runs (dumps then belong to a layer).
+    bool decoding;
 };
 extern current_frame_record current_frame;
 
@@ -40,6 +42,8 @@ struct capture_state_record {
     const char* trace_file_path;
     // Set by the signal handler; every capture loop tests it.
     volatile sig_atomic_t stop_signal;
+    // The link type of the frames being read (pcap numbering).
+    int link_type;
 };
 extern capture_state_record capture;
 

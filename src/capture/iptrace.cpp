@@ -8,6 +8,7 @@
 #include "decode/link/ethernet.h"
 #include "decode/link/token_ring.h"
 #include "driver/settings.h"
+#include "output/record.h"
 #include "zelk.h"
 
 namespace {
@@ -23,14 +24,17 @@ void decode_iptrace_frame(uint8_t interface_type, const frame_lengths* lengths, 
         case 6:  // Ethernet
         case 7:  // IEEE 802.3
             capture.link_header_length = 14;
+            capture.link_type = 1;
             decode_frame(decode_ethernet, lengths, frame);
             break;
         case 9:  // IEEE 802.5 Token Ring
             capture.link_header_length = 14;
+            capture.link_type = 6;
             decode_frame(decode_token_ring, lengths, frame);
             break;
         case 24:  // software loopback: IP behind a 4-byte link header
             capture.link_header_length = 4;
+            capture.link_type = 0;
             decode_frame(decode_ip_version, lengths, frame);
             break;
         default: zelk_printf("\n- Not support packet type -\n"); break;
@@ -75,6 +79,7 @@ trace_outcome read_iptrace(int max_packets) {
                 return failed_read(false);
             }
             ++capture.frame_counter;
+            begin_frame(static_cast<long>(trace_be32(header + 32)), 0, static_cast<uint32_t>(got), frame_length);
             // Time stamps are big-endian like every other field of the record.
             uint32_t seconds = trace_be32(header + 32) % 86400;
             zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u bytes length)...\n", static_cast<int>(seconds / 3600),
@@ -83,6 +88,7 @@ trace_outcome read_iptrace(int max_packets) {
             // A frame cut short by the end of the file is decoded as far as it was read.
             frame_lengths lengths{static_cast<uint32_t>(got), frame_length};
             decode_iptrace_frame(header[28], &lengths, frame);
+            end_frame();
             free(frame);
         }
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {

@@ -11,6 +11,7 @@
 #include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
+#include "output/record.h"
 #include "zelk.h"
 #include "zelk_net.h"
 
@@ -50,6 +51,7 @@ int run_link_layer_capture(const char* program_path, int promisc, int snaplen, i
     zelk_link_layer* handle = zelk_open_link_layer(device);
     if (!handle) exit(1);
     zelk_printf("Receive packet(s) on device: %s\n", device);
+    capture.link_type = handle->link_type;
     if (!link_type_lookup(handle->link_type, &capture.link_header_length, &capture.link_decoder_index)) {
         zelk_fprintf(stderr, "Error: Unknown device/datalink type");
         zelk_printf(".\n\n");
@@ -68,6 +70,9 @@ void link_frame_handler(const sockaddr* sender, const uint8_t* frame, int length
     (void)sender;
     auto received = static_cast<uint32_t>(length);
     ++capture.frame_counter;
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    begin_frame(now.tv_sec, static_cast<unsigned>(now.tv_usec), received, received);
     if (settings.beep_on) zelk_printf("%c", 7);
     capture.byte_total += received;
     print_received_frame_line(received);
@@ -75,5 +80,6 @@ void link_frame_handler(const sockaddr* sender, const uint8_t* frame, int length
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, received);
     if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(received));
+    end_frame();
     fflush(stdout);
 }

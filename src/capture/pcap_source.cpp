@@ -12,6 +12,7 @@
 #include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
+#include "output/record.h"
 
 namespace {
 
@@ -124,6 +125,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     }
 
     int link_type = pcap_datalink(handle);
+    capture.link_type = link_type;
     if (!link_type_lookup(link_type, &capture.link_header_length, &capture.link_decoder_index)) {
         zelk_fprintf(stderr, "Error: Unknown device/datalink type");
         zelk_printf(".\n\n");
@@ -146,15 +148,18 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
 
 void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_char* frame) {
     ++capture.frame_counter;
+    begin_frame(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec), packet_header->caplen,
+                packet_header->len);
     if (settings.beep_on) zelk_printf("%c", 7);
     capture.byte_total += packet_header->len;
-    print_frame_line(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec),
-                     packet_header->caplen, packet_header->len);
+    print_frame_line(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec), packet_header->caplen,
+                     packet_header->len);
     frame_lengths lengths{packet_header->caplen, packet_header->len};
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, packet_header->caplen);
     if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(packet_header->caplen));
     if (user) pcap_dump(user, packet_header, frame);
+    end_frame();
     // A live capture shows every frame at once; a file is written out as
     // the buffer fills, which saves a system call per frame.
     if (!capture.reading_file) fflush(stdout);

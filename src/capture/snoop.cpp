@@ -8,6 +8,7 @@
 #include "decode/link/fddi.h"
 #include "decode/link/token_ring.h"
 #include "driver/settings.h"
+#include "output/record.h"
 #include "zelk.h"
 
 namespace {
@@ -21,14 +22,17 @@ void decode_snoop_frame(uint32_t datalink_type, const frame_lengths* lengths, co
         case 0:  // IEEE 802.3
         case 4:  // Ethernet
             capture.link_header_length = 14;
+            capture.link_type = 1;
             decode_frame(decode_ethernet, lengths, frame);
             break;
         case 2:  // IEEE 802.5 Token Ring
             capture.link_header_length = 14;
+            capture.link_type = 6;
             decode_frame(decode_token_ring, lengths, frame);
             break;
         case 8:  // FDDI
             capture.link_header_length = 21;
+            capture.link_type = 10;
             decode_frame(decode_fddi, lengths, frame);
             break;
         default: zelk_printf("\n- Not support packet type -\n"); break;
@@ -78,14 +82,16 @@ trace_outcome read_snoop(int max_packets) {
             return failed_read(false);
         }
         ++capture.frame_counter;
+        // A record cut short by the end of the file is decoded as far as it was read.
+        uint32_t captured = got < included_length ? static_cast<uint32_t>(got) : included_length;
+        begin_frame(static_cast<long>(trace_be32(header + 16)), trace_be32(header + 20), captured, untruncated_length);
         uint32_t seconds = trace_be32(header + 16) % 86400;
         zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u/%u bytes length)...\n", static_cast<int>(seconds / 3600),
                     static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60), capture.frame_counter,
                     included_length, untruncated_length);
-        // A record cut short by the end of the file is decoded as far as it was read.
-        uint32_t captured = got < included_length ? static_cast<uint32_t>(got) : included_length;
         frame_lengths lengths{captured, untruncated_length};
         decode_snoop_frame(datalink_type, &lengths, data);
+        end_frame();
         free(data);
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
             zelk_printf("\nRead snoop dump file completed.\n");

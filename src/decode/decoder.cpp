@@ -21,7 +21,13 @@ uint16_t expected_checksum(const uint8_t* p, size_t length, size_t field_offset,
     return static_cast<uint16_t>(zelk_ntohs(static_cast<uint16_t>(sum)));
 }
 
-void print_checksum_verdict(uint16_t transmitted, uint16_t expected, uint32_t& bad_counter, const char* tail) {
+void print_checksum_verdict(const char* key, uint16_t transmitted, uint16_t expected, uint32_t& bad_counter,
+                            const char* tail) {
+    if (settings.record_fields) {
+        frame_record.entries.push_back(record_entry{entry_kind::verdict, key, expected, transmitted == expected, 0});
+        if (transmitted != expected) bump(bad_counter);
+        return;
+    }
     if (transmitted == expected) {
         zelk_printf(" (correct checksum)%s", tail);
     } else {
@@ -30,7 +36,23 @@ void print_checksum_verdict(uint16_t transmitted, uint16_t expected, uint32_t& b
     }
 }
 
+static bool record_dump(const uint8_t* start, unsigned count) {
+    if (!settings.record_fields) return false;
+    if (current_frame.decoding) {
+        record_hex("data_hex", start, count);
+    } else {
+        frame_record.raw_hex.clear();
+        static const char digits[] = "0123456789abcdef";
+        for (unsigned i = 0; i < count; ++i) {
+            frame_record.raw_hex.push_back(digits[start[i] >> 4]);
+            frame_record.raw_hex.push_back(digits[start[i] & 0x0f]);
+        }
+    }
+    return true;
+}
+
 void hex_dump(const uint8_t* start, unsigned count) {
+    if (record_dump(start, count)) return;
     uint16_t line = 0;
     for (unsigned i = 0; i < count; ++i) {
         if (i % 12 == 0) zelk_printf("\n0x%04x:", ++line);
@@ -42,6 +64,7 @@ void hex_dump(const uint8_t* start, unsigned count) {
 void print_char(uint8_t c) { zelk_printf("%c", isprint(c) ? c : '.'); }
 
 void text_dump(const uint8_t* start, unsigned count) {
+    if (record_dump(start, count)) return;
     zelk_printf(" ");
     for (unsigned i = 0; i < count; ++i) {
         if (i % 70 == 0) zelk_printf("\n ");

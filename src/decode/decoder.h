@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "capture/frame.h"
+#include "decode/fields.h"
 #include "driver/settings.h"
 #include "stats/counters.h"
 #include "zelk.h"
@@ -87,11 +88,18 @@ inline bool checksum_judgeable() { return !current_frame.ip_payload_cut; }
 uint16_t expected_checksum(const uint8_t* p, size_t length, size_t field_offset, int start_sum = 0);
 
 // Prints " (correct checksum)" or " (incorrect checksum - should be
-// 0x%04x)" followed by `tail`, and counts a bad one.
-void print_checksum_verdict(uint16_t transmitted, uint16_t expected, uint32_t& bad_counter, const char* tail = "");
+// 0x%04x)" followed by `tail`, and counts a bad one; recorded as
+// <key>_ok and <key>_expected.
+void print_checksum_verdict(const char* key, uint16_t transmitted, uint16_t expected, uint32_t& bad_counter,
+                            const char* tail = "");
+inline void print_checksum_verdict(uint16_t transmitted, uint16_t expected, uint32_t& bad_counter,
+                                   const char* tail = "") {
+    print_checksum_verdict("checksum", transmitted, expected, bad_counter, tail);
+}
 
 // Expanded view: the protocol's own switch or --expand-all.
-inline bool expanded(bool protocol_switch) { return protocol_switch || settings.expand_all; }
+// A structured record always holds the expanded view.
+inline bool expanded(bool protocol_switch) { return protocol_switch || settings.expand_all || settings.record_fields; }
 
 // Name tables.
 struct code_name {
@@ -111,12 +119,14 @@ constexpr const char* dense_name(const char* const (&table)[N], uint32_t code, c
     return code < N && table[code] ? table[code] : fallback;
 }
 
-// Under --verbose: " (name)" behind the number just printed.
+// Under --verbose: " (name)" behind the number just printed (unkeyed: text
+// only).
 inline void print_name(const char* name) {
     if (settings.verbose) zelk_printf(" (%s)", name);
 }
 
-// Payload dumps over bytes the caller has bounded.
+// Payload dumps over bytes the caller has bounded; recorded as data_hex
+// (inside a frame's decoding) or as the frame's raw_hex (after it).
 void hex_dump(const uint8_t* start, unsigned count);
 void text_dump(const uint8_t* start, unsigned count);
 

@@ -26,9 +26,12 @@ struct option_row {
     int32_t command_line_options::*given;
 };
 
-#define FLAG(n, l, f) {n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given}
-#define INT(n, l, f) {n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given}
-#define TEXT(n, l, f) {n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given}
+#define FLAG(n, l, f) \
+    { n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given }
+#define INT(n, l, f) \
+    { n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given }
+#define TEXT(n, l, f) \
+    { n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given }
 
 const option_row option_table[] = {
     {"help", 'h', kind::help, nullptr, nullptr, &command_line_options::help_given},
@@ -76,6 +79,8 @@ const option_row option_table[] = {
     INT("bt", 0, bt),
     TEXT("tcl", 0, tcl),
     TEXT("tcl-cbf", 0, tcl_cbf),
+    FLAG("json", 0, json),
+    FLAG("summary", 0, summary),
 };
 
 #undef FLAG
@@ -83,7 +88,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 45);
+static_assert(option_count == 47);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
 constexpr int long_only_base = 256;
@@ -133,17 +138,10 @@ int parse_command_line(int argc, char** argv, command_line_options* record) {
         record->*row->given = 1;
         switch (row->type) {
             case kind::help:
-            case kind::version:
-                return 0;
-            case kind::flag:
-                record->*row->value = !(record->*row->value);
-                break;
-            case kind::integer:
-                record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10));
-                break;
-            case kind::text:
-                record->*row->text = strdup(optarg);
-                break;
+            case kind::version: return 0;
+            case kind::flag: record->*row->value = !(record->*row->value); break;
+            case kind::integer: record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10)); break;
+            case kind::text: record->*row->text = strdup(optarg); break;
         }
     }
     if (optind < argc) {
@@ -246,6 +244,11 @@ void apply_command_line(char** argv) {
     s.server_addr = o.server_addr_given ? o.server_addr : nullptr;
     s.module = o.module_given ? o.module : nullptr;
     s.optimize_filter = o.filter_given ? 1 : 0;
+    s.json = o.json_given;
+    s.summary = o.summary_given;
+    s.record_fields = s.json || s.summary;
+    // JSON Lines own standard output: nothing but the objects goes there.
+    if (s.json && !o.summary_given) zelk_set_text_suppressed(true);
 }
 
 void check_option_combinations(char** argv) {
@@ -256,4 +259,9 @@ void check_option_combinations(char** argv) {
     if (o.use_zelklib_given && (o.pcap_file_given || o.filter_given))
         print_help(argv[0], "Currently not supported by ZELKLib.");
     if (o.use_zelklib_given && !o.device_given) print_help(argv[0], "Please enter a device to use.");
+    if (o.json_given && o.summary_given) {
+        zelk_set_text_suppressed(false);
+        fprintf(stderr, "Error: --json and --summary cannot be used together; choose one output.\n");
+        exit(1);
+    }
 }

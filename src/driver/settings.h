@@ -47,6 +47,8 @@ struct command_line_options {
     int32_t bt;
     char* tcl;
     char* tcl_cbf;
+    int32_t json;
+    int32_t summary;
 
     int32_t help_given;
     int32_t version_given;
@@ -93,6 +95,8 @@ struct command_line_options {
     int32_t bt_given;
     int32_t tcl_given;
     int32_t tcl_cbf_given;
+    int32_t json_given;
+    int32_t summary_given;
 
     char** inputs;
     unsigned inputs_num;
@@ -135,6 +139,12 @@ struct run_settings {
     const char* module;
 
     int optimize_filter;
+
+    // Structured output: JSON Lines or one summary line per frame. Either
+    // one records fields instead of printing the decoded text.
+    bool json;
+    bool summary;
+    bool record_fields;
 };
 
 extern command_line_options options;

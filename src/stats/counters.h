@@ -1,85 +1,42 @@
 // Protocol counters: one per row of the statistics report, plus its error
 // columns (_short: too-short, _error: protocol error, _bad: bad checksum).
+// The list names every counter once; the record, the report and the
+// structured statistics are built from it.
 #pragma once
 
 #include <cstdint>
 
 #include "driver/settings.h"
 
+// The rows of the classic report.
+#define NODRIX_REPORT_COUNTERS(X)                                                                                    \
+    X(ethernet_ii)                                                                                                   \
+    X(ethernet_ii_short) X(ieee8023_raw) X(ieee8023) X(ieee8023_snap) X(vlan) X(ieee80211) X(ieee80211_short)        \
+        X(token_ring) X(token_ring_short) X(fddi) X(fddi_short) X(arp) X(arp_error) X(prism) X(cdp) X(cdp_short)     \
+            X(cisco_hdlc) X(cgmp) X(bofl) X(vtp) X(atm_clip) X(atm_clip_llc) X(atm_rfc1483) X(ppp) X(pppoe)          \
+                X(pppoe_tags) X(ipcp) X(ipcp_error) X(ipv6cp) X(ipxcp) X(atcp) X(pap) X(chap) X(ecp) X(lcp) X(lqr)   \
+                    X(ccp) X(ipv4) X(ipv4_error) X(ipv4_bad) X(ipv6) X(ipv6_routing) X(ipv6_hop_by_hop) X(ip_auth)   \
+                        X(ipcomp) X(ip_esp) X(sctp) X(icmpv4) X(icmpv4_bad) X(icmpv6) X(tcp) X(tcp_error) X(tcp_bad) \
+                            X(udp) X(udp_bad) X(grev0) X(grev1) X(ifmp) X(irtp) X(irtp_bad) X(cbt) X(etherip) X(mtp) \
+                                X(pgm) X(ipx) X(ipx_rip) X(spx) X(spxv2) X(dump_load) X(ripv1) X(ripv2) X(ripng)     \
+                                    X(vrrp) X(ospfv2) X(ospfv3) X(narp) X(egp) X(egp_bad) X(ggp) X(igmpv0)           \
+                                        X(igmpv0_bad) X(igmpv1) X(igmpv1_bad) X(igmpv2) X(igmpv2_bad) X(igrp)        \
+                                            X(igrp_bad) X(eigrp) X(eigrp_bad) X(pimv1) X(pimv1_bad) X(pimv2)         \
+                                                X(pimv2_bad) X(bgp) X(mpls) X(rsvp) X(msdp) X(gsmp)
+
+// Protocols decoded beyond the classic set; the report shows them in a
+// block of their own after the classic rows.
+#define NODRIX_MORE_COUNTERS(X)                                                                                  \
+    X(dns)                                                                                                       \
+    X(mdns) X(llmnr) X(dhcp) X(dhcpv6) X(ntp) X(http) X(tls) X(quic) X(ssh) X(syslog) X(snmp) X(vxlan) X(geneve) \
+        X(lldp) X(stp) X(lacp) X(qinq) X(ipv6_fragment) X(ipv6_destination) X(ipv6_mobility) X(icmpv6_bad) X(slarp)
+
+#define NODRIX_COUNTER_FIELD(name) uint32_t name;
 struct protocol_counters {
-    uint32_t ethernet_ii, ethernet_ii_short;
-    uint32_t ieee8023_raw;
-    uint32_t ieee8023;
-    uint32_t ieee8023_snap;
-    uint32_t vlan;
-    uint32_t ieee80211, ieee80211_short;
-    uint32_t token_ring, token_ring_short;
-    uint32_t fddi, fddi_short;
-    uint32_t arp, arp_error;
-    uint32_t prism;
-    uint32_t cdp, cdp_short;
-    uint32_t cisco_hdlc;
-    uint32_t cgmp;
-    uint32_t bofl;
-    uint32_t vtp;
-    uint32_t atm_clip, atm_clip_llc;
-    uint32_t atm_rfc1483;
-    uint32_t ppp;
-    uint32_t pppoe;
-    uint32_t pppoe_tags;
-    uint32_t ipcp, ipcp_error;
-    uint32_t ipv6cp;
-    uint32_t ipxcp;
-    uint32_t atcp;
-    uint32_t pap;
-    uint32_t chap;
-    uint32_t ecp;
-    uint32_t lcp;
-    uint32_t lqr;
-    uint32_t ccp;
-    uint32_t ipv4, ipv4_error, ipv4_bad;
-    uint32_t ipv6;
-    uint32_t ipv6_routing;
-    uint32_t ipv6_hop_by_hop;
-    uint32_t ip_auth;
-    uint32_t ipcomp;
-    uint32_t ip_esp;
-    uint32_t sctp;
-    uint32_t icmpv4, icmpv4_bad;
-    uint32_t icmpv6;
-    uint32_t tcp, tcp_error, tcp_bad;
-    uint32_t udp, udp_bad;
-    uint32_t grev0, grev1;
-    uint32_t ifmp;
-    uint32_t irtp, irtp_bad;
-    uint32_t cbt;
-    uint32_t etherip;
-    uint32_t mtp;
-    uint32_t pgm;
-    uint32_t ipx;
-    uint32_t ipx_rip;
-    uint32_t spx, spxv2;
-    uint32_t dump_load;
-    uint32_t ripv1, ripv2;
-    uint32_t ripng;
-    uint32_t vrrp;
-    uint32_t ospfv2, ospfv3;
-    uint32_t narp;
-    uint32_t egp, egp_bad;
-    uint32_t ggp;
-    uint32_t igmpv0, igmpv0_bad;
-    uint32_t igmpv1, igmpv1_bad;
-    uint32_t igmpv2, igmpv2_bad;
-    uint32_t igrp, igrp_bad;
-    uint32_t eigrp, eigrp_bad;
-    uint32_t pimv1, pimv1_bad;
-    uint32_t pimv2, pimv2_bad;
-    uint32_t bgp;
-    uint32_t mpls;
-    uint32_t rsvp;
-    uint32_t msdp;
-    uint32_t gsmp;
+    NODRIX_REPORT_COUNTERS(NODRIX_COUNTER_FIELD)
+    NODRIX_MORE_COUNTERS(NODRIX_COUNTER_FIELD)
 };
+#undef NODRIX_COUNTER_FIELD
 
 extern protocol_counters counters;
 

@@ -1,11 +1,68 @@
+#include <cstring>
+
 #include "decode/decoder.h"
 #include "driver/run.h"
+#include "output/record.h"
 #include "stats/counters.h"
 
 protocol_counters counters;
 
+namespace {
+
+// Protocols beyond the classic rows: a block of its own, shown once any of
+// them was seen, so that the classic report keeps its layout.
+void more_protocols_report() {
+    static const struct {
+        const char* label;
+        uint32_t protocol_counters::*counter;
+    } rows[] = {
+        {"DNS", &protocol_counters::dns},
+        {"mDNS", &protocol_counters::mdns},
+        {"LLMNR", &protocol_counters::llmnr},
+        {"DHCP", &protocol_counters::dhcp},
+        {"DHCPv6", &protocol_counters::dhcpv6},
+        {"NTP", &protocol_counters::ntp},
+        {"HTTP", &protocol_counters::http},
+        {"TLS", &protocol_counters::tls},
+        {"QUIC", &protocol_counters::quic},
+        {"SSH", &protocol_counters::ssh},
+        {"Syslog", &protocol_counters::syslog},
+        {"SNMP", &protocol_counters::snmp},
+        {"VXLAN", &protocol_counters::vxlan},
+        {"Geneve", &protocol_counters::geneve},
+        {"LLDP", &protocol_counters::lldp},
+        {"STP", &protocol_counters::stp},
+        {"LACP", &protocol_counters::lacp},
+        {"802.1ad", &protocol_counters::qinq},
+        {"IPv6 Fragment", &protocol_counters::ipv6_fragment},
+        {"IPv6 Dst-Opts", &protocol_counters::ipv6_destination},
+        {"IPv6 Mobility", &protocol_counters::ipv6_mobility},
+        {"ICMPv6 bad", &protocol_counters::icmpv6_bad},
+        {"SLARP", &protocol_counters::slarp},
+    };
+    bool any = false;
+    for (const auto& row : rows) any = any || counters.*row.counter;
+    if (!any) return;
+    zelk_printf("\n\n\t\t   * More Protocols *\n");
+    int column = 0;
+    for (const auto& row : rows) {
+        // Two columns, as in the rows above; labels of 8 or more
+        // characters take one tab.
+        zelk_printf("%s%s%u", row.label, strlen(row.label) < 8 ? "\t\t" : "\t", counters.*row.counter);
+        zelk_printf(column == 0 ? "\t\t" : "\n");
+        column = 1 - column;
+    }
+    if (column == 1) zelk_printf("\n");
+}
+
+}  // namespace
+
 void statistics_report() {
     const protocol_counters& c = counters;
+    if (settings.json) {
+        write_json_statistics();
+        return;
+    }
     zelk_clear_quiet();
     zelk_printf("\n\n---------- Statistics ----------");
     zelk_printf("\n\nStart time:\t%s\n", start_time_text);
@@ -65,4 +122,5 @@ void statistics_report() {
     zelk_printf("BGP\t\t%u\t\tMPLS\t\t%u\n", c.bgp, c.mpls);
     zelk_printf("RSVP\t\t%u\t\tMSDP\t\t%u\n", c.rsvp, c.msdp);
     zelk_printf("GSMP\t\t%u\n", c.gsmp);
+    more_protocols_report();
 }

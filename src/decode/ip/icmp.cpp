@@ -1,63 +1,64 @@
 #include "decode/ip/icmp.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
 
 static const char* type_name(uint8_t type) {
     static constexpr code_name names[] = {
-        {0, " (Echo reply)"},           {3, " (Destination unreachable)"},
-        {4, " (Source quench)"},        {5, " (Redirect)"},
-        {6, " (Alternate host)"},       {8, " (Echo request)"},
-        {11, " (Time exceeded)"},       {12, " (Parameter problem)"},
-        {13, " (Time request)"},        {14, " (Time reply)"},
-        {15, " (Information request)"}, {16, " (Information reply)"},
-        {17, " (Mask request)"},        {18, " (Mask reply)"},
-        {30, " (Traceroute)"},          {37, " (Domain name request)"},
-        {38, " (Domain name reply)"},   {40, " (Security failures)"},
+        {0, "Echo reply"},           {3, "Destination unreachable"},
+        {4, "Source quench"},        {5, "Redirect"},
+        {6, "Alternate host"},       {8, "Echo request"},
+        {11, "Time exceeded"},       {12, "Parameter problem"},
+        {13, "Time request"},        {14, "Time reply"},
+        {15, "Information request"}, {16, "Information reply"},
+        {17, "Mask request"},        {18, "Mask reply"},
+        {30, "Traceroute"},          {37, "Domain name request"},
+        {38, "Domain name reply"},   {40, "Security failures"},
     };
-    return find_name(names, type, " (unknown)");
+    return find_name(names, type, "unknown");
 }
 
 // Only these types name their codes; nullptr for the others.
 static const char* code_name_of(uint8_t type, uint8_t code) {
     static constexpr const char* unreachable[] = {
-        " (Network unreachable)",
-        " (Host unreachable)",
-        " (Protocol unreachable)",
-        " (Port unreachable)",
-        " (Fragmentation needed but Don't Fragment set)",
-        " (Source Route failed)",
-        " (Destination Network unknown)",
-        " (Destination Host unknown)",
-        " (Source Host isolated)",
-        " (Destination Network administr. prohibited)",
-        " (Destination Host administr. prohibited)",
-        " (Network unreachable for TOS)",
-        " (Host unreachable for TOS)",
-        " (Communication adminstr. prohibited by filter)",
-        " (Host Precedence Violation)",
-        " (Precedence Cutoff in effect)",
+        "Network unreachable",
+        "Host unreachable",
+        "Protocol unreachable",
+        "Port unreachable",
+        "Fragmentation needed but Don't Fragment set",
+        "Source Route failed",
+        "Destination Network unknown",
+        "Destination Host unknown",
+        "Source Host isolated",
+        "Destination Network administr. prohibited",
+        "Destination Host administr. prohibited",
+        "Network unreachable for TOS",
+        "Host unreachable for TOS",
+        "Communication adminstr. prohibited by filter",
+        "Host Precedence Violation",
+        "Precedence Cutoff in effect",
     };
     static constexpr const char* redirect[] = {
-        " (Redirect datagrams for Network)",
-        " (Redirect datagrams for Host)",
-        " (Redirect datagrams for ToS and Network)",
-        " (Redirect datagrams for ToS and Host)",
+        "Redirect datagrams for Network",
+        "Redirect datagrams for Host",
+        "Redirect datagrams for ToS and Network",
+        "Redirect datagrams for ToS and Host",
     };
-    static constexpr const char* alternate_host[] = {" (Alternate Address for Host)"};
+    static constexpr const char* alternate_host[] = {"Alternate Address for Host"};
     static constexpr const char* time_exceeded[] = {
-        " (Time to Live exceeded in Transit)",
-        " (Fragment Reassembly Time Exceeded)",
+        "Time to Live exceeded in Transit",
+        "Fragment Reassembly Time Exceeded",
     };
     static constexpr const char* parameter_problem[] = {
-        " (Pointer indicates the error)",
-        " (Missing a required option)",
-        " (Bad Length)",
+        "Pointer indicates the error",
+        "Missing a required option",
+        "Bad Length",
     };
     static constexpr const char* security_failures[] = {
-        " (Bad SPI)",           " (Authentication failed)", " (Decompression failed)",
-        " (Decryption failed)", " (Need authentication)",   " (Need authorization)",
+        "Bad SPI",           "Authentication failed", "Decompression failed",
+        "Decryption failed", "Need authentication",   "Need authorization",
     };
-    const char* unknown = " (unknown)";
+    const char* unknown = "unknown";
     switch (type) {
         case 3: return dense_name(unreachable, code, unknown);
         case 5: return dense_name(redirect, code, unknown);
@@ -70,7 +71,8 @@ static const char* code_name_of(uint8_t type, uint8_t code) {
 }
 
 static void print_identifier_line(const uint8_t* h) {
-    zelk_printf("  Identifier: %d, Seq.: %d\n", get_be16(h + 4), get_be16(h + 6));
+    field("identifier", "  Identifier: %d", get_be16(h + 4));
+    field("seq", ", Seq.: %d\n", get_be16(h + 6));
 }
 
 static void print_type_fields(const uint8_t* h, uint8_t type) {
@@ -84,42 +86,46 @@ static void print_type_fields(const uint8_t* h, uint8_t type) {
         case 37: print_identifier_line(h); break;
         case 5: {
             need(h + 4, 4);
-            zelk_printf("  Gateway IP: %d.%d.%d.%d\n", h[4], h[5], h[6], h[7]);
+            field("gateway", "  Gateway IP: %s\n", ipv4_text(h + 4));
             break;
         }
-        case 12: zelk_printf("  Pointer: %d\n", get_u8(h + 4)); break;
+        case 12: field("pointer", "  Pointer: %d\n", get_u8(h + 4)); break;
         case 13:
         case 14: {
             print_identifier_line(h);
             uint32_t originate = get_be32(h + 8), receive = get_be32(h + 12);
-            zelk_printf("  Originate Timestamp: %u, Receive Timestamp: %u\n", originate, receive);
-            zelk_printf("  Transmit Timestamp: %u\n", get_be32(h + 16));
+            field("originate_timestamp", "  Originate Timestamp: %u", originate);
+            field("receive_timestamp", ", Receive Timestamp: %u\n", receive);
+            field("transmit_timestamp", "  Transmit Timestamp: %u\n", get_be32(h + 16));
             break;
         }
         case 38:
             print_identifier_line(h);
-            zelk_printf("  Time-To-Live: %u\n", get_be32(h + 8));
+            field("ttl", "  Time-To-Live: %u\n", get_be32(h + 8));
             break;
-        case 40: zelk_printf("  Pointer: %d\n", get_be16(h + 6)); break;
+        case 40: field("pointer", "  Pointer: %d\n", get_be16(h + 6)); break;
         default: break;
     }
 }
 
 int decode_icmpv4(const frame_lengths*, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- ICMPv4 Header -");
+    layer("icmp", "- ICMPv4 Header -");
     need(h, 4);
     uint8_t type = h[0];
     uint8_t code = h[1];
     uint16_t checksum = get_be16(h + 2);
-    zelk_printf("\n  Type: %d", type);
-    if (settings.verbose) zelk_printf("%s", type_name(type));
-    zelk_printf(type == 18 ? "\n  Subnet-Mask-Length: %d" : "\n  Code: %d", code);
-    if (settings.verbose) {
+    field("type", "\n  Type: %d", type);
+    if (verbose()) print_name("type", type_name(type));
+    if (type == 18)
+        field("code", "\n  Subnet-Mask-Length: %d", code);
+    else
+        field("code", "\n  Code: %d", code);
+    if (verbose()) {
         const char* name = code_name_of(type, code);
-        if (name) zelk_printf("%s", name);
+        if (name) print_name("code", name);
     }
-    zelk_printf("\n  Checksum: 0x%04x", checksum);
+    field("checksum", "\n  Checksum: 0x%04x", checksum);
     if (settings.calc_checksums && checksum_judgeable()) {
         // The message ends with the IP payload; frame padding never counts.
         size_t length = ip_message_length(h);

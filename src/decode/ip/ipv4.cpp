@@ -11,18 +11,18 @@ bool ipv4_pseudo_header_ready;
 // The type-of-service field of RFC 1349: the four bits above the ECN bits.
 static const char* type_of_service_name(uint8_t tos) {
     switch ((tos >> 1) & 0x0f) {
-        case 0x0: return " (default";
-        case 0x1: return " (min cost";
-        case 0x2: return " (max rel.";
-        case 0x4: return " (max thr.";
-        case 0x8: return " (min del.";
-        case 0xf: return " (max sec.";
-        default: return " (unknown";
+        case 0x0: return "default";
+        case 0x1: return "min cost";
+        case 0x2: return "max rel.";
+        case 0x4: return "max thr.";
+        case 0x8: return "min del.";
+        case 0xf: return "max sec.";
+        default: return "unknown";
     }
 }
 
 static const char* ecn_name(uint8_t tos) {
-    static const char* const names[] = {"|Not-ECT", "|ECT[1]", "|ECT[0]", "|CE"};
+    static const char* const names[] = {"Not-ECT", "ECT[1]", "ECT[0]", "CE"};
     return names[tos & 0x03];
 }
 
@@ -48,6 +48,7 @@ static void print_options(const uint8_t* options, unsigned length) {
     while (cursor < length) {
         const uint8_t* option = options + cursor;
         uint8_t type = get_u8(option);
+        list_number("options", type);
         if (type == 0) {
             zelk_printf(settings.verbose ? " <End of Option List>" : " <EOOL>");
             return;
@@ -71,6 +72,9 @@ static void print_options(const uint8_t* options, unsigned length) {
 }
 
 static void print_flags(uint16_t flags_offset) {
+    record_flag("reserved_flag", flags_offset & 0x8000);
+    record_flag("dont_fragment", flags_offset & 0x4000);
+    record_flag("more_fragments", flags_offset & 0x2000);
     if (!(flags_offset & 0xe000)) return;
     zelk_printf(" (");
     if (flags_offset & 0x8000) zelk_printf("res. frag. ");
@@ -79,13 +83,16 @@ static void print_flags(uint16_t flags_offset) {
     zelk_printf(")");
 }
 
-static void print_address(const char* label, const uint8_t* a) {
-    zelk_printf("\n  %s: %d.%d.%d.%d", label, a[0], a[1], a[2], a[3]);
+const char* ipv4_text(const uint8_t* a) {
+    static char text[16];
+    need(a, 4);
+    snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
+    return text;
 }
 
 int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- IPv4 Header -");
+    layer("ipv4", "\n- IPv4 Header -");
     need(h, 20);
     unsigned ihl = h[0] & 0x0f;
     unsigned header_length = ihl * 4;
@@ -98,17 +105,24 @@ int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned off
     // Never negative, whatever the length fields claim.
     unsigned payload_length = total_length > header_length ? total_length - header_length : 0;
 
-    zelk_printf("\n  Version: %d, Hdr-Len: %d, Length: %d\n", h[0] >> 4, ihl, total_length);
-    zelk_printf("  TTL: %d, TOS: 0x%02x", h[8], tos);
-    if (settings.verbose) zelk_printf("%s%s)", type_of_service_name(tos), ecn_name(tos));
-    zelk_printf(", ID: %u\n  Frag.: 0x%x", get_be16(h + 4), flags_offset);
-    if (settings.verbose) print_flags(flags_offset);
-    if (fragment_offset) zelk_printf(" [Offset=%d]", fragment_offset * 8);
-    print_address("Src IP", h + 12);
-    print_address("Dst IP", h + 16);
-    zelk_printf("\n  Protocol: %d", protocol);
-    if (settings.verbose) print_ip_protocol_name(protocol);
-    zelk_printf("\n  Checksum: 0x%04x", checksum);
+    field("version", "\n  Version: %d", h[0] >> 4);
+    field("header_length", ", Hdr-Len: %d", ihl);
+    field("total_length", ", Length: %d\n", total_length);
+    field("ttl", "  TTL: %d", h[8]);
+    field("tos", ", TOS: 0x%02x", tos);
+    if (verbose()) {
+        field("tos_name", " (%s", type_of_service_name(tos));
+        field("ecn_name", "|%s)", ecn_name(tos));
+    }
+    field("id", ", ID: %u", get_be16(h + 4));
+    field("fragment", "\n  Frag.: 0x%x", flags_offset);
+    if (verbose()) print_flags(flags_offset);
+    if (fragment_offset || recording()) field("fragment_offset", " [Offset=%d]", fragment_offset * 8);
+    field("src", "\n  Src IP: %s", ipv4_text(h + 12));
+    field("dst", "\n  Dst IP: %s", ipv4_text(h + 16));
+    field("protocol", "\n  Protocol: %d", protocol);
+    if (verbose()) print_ip_protocol_name(protocol);
+    field("checksum", "\n  Checksum: 0x%04x", checksum);
 
     ipv4_pseudo_header_ready = false;
     if (settings.calc_checksums) {
@@ -125,13 +139,14 @@ int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned off
 
     if (ihl < 5) {
         zelk_printf("\n  Error: bad header length");
+        record_text("error", "bad header length");
         bump(counters.ipv4_error);
         bump(counters.ipv4);
         return 0;
     }
     if (ihl > 5) {
         zelk_printf("\n  Options");
-        if (settings.verbose) zelk_printf("(%u bytes)", header_length - 20);
+        if (verbose()) field("options_length", "(%u bytes)", header_length - 20);
         zelk_printf(": [");
         print_options(h + 20, header_length - 20);
         zelk_printf(" ]");

@@ -1,5 +1,7 @@
 #include "decode/ip/ipv6.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 
 #include "decode/decoder.h"
@@ -13,22 +15,23 @@
 
 void print_ipv6_next_header_name(uint8_t next_header) {
     static constexpr code_name names[] = {
-        {0, " (hop-by-hop option header)"},
-        {6, " (TCP)"},
-        {8, " (EGP)"},
-        {17, " (UDP)"},
-        {41, " (IPv6 in IPv6)"},
-        {43, " (Routing header)"},
-        {44, " (Fragmentation/reassembly header)"},
-        {50, " (Encapsulating security payload)"},
-        {51, " (Authentication header)"},
-        {58, " (ICMP)"},
-        {59, " (No next header)"},
-        {60, " (Destination options header)"},
-        {103, " (PIM)"},
-        {108, " (IPComp)"},
+        {0, "hop-by-hop option header"},
+        {6, "TCP"},
+        {8, "EGP"},
+        {17, "UDP"},
+        {41, "IPv6 in IPv6"},
+        {43, "Routing header"},
+        {44, "Fragmentation/reassembly header"},
+        {50, "Encapsulating security payload"},
+        {51, "Authentication header"},
+        {58, "ICMP"},
+        {59, "No next header"},
+        {60, "Destination options header"},
+        {103, "PIM"},
+        {108, "IPComp"},
     };
-    zelk_printf("%s", find_name(names, next_header, ""));
+    const char* name = find_name(names, next_header, nullptr);
+    if (name) print_name("next_header", name);
 }
 
 int decode_ipv6_next_header(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint8_t next_header) {
@@ -49,7 +52,14 @@ int decode_ipv6_next_header(const frame_lengths* lengths, const uint8_t* frame, 
     return 0;
 }
 
-static void print_ipv6_address(const uint8_t* a) {
+// Text: every group in full; structured: the compressed form of RFC 5952.
+static void print_ipv6_address(const char* key, const uint8_t* a) {
+    if (recording()) {
+        char text[INET6_ADDRSTRLEN];
+        inet_ntop(AF_INET6, a, text, sizeof text);
+        record_text(key, text);
+        return;
+    }
     for (int i = 0; i < 16; ++i) zelk_printf(i > 0 && i % 2 == 0 ? ":%02x" : "%02x", a[i]);
 }
 
@@ -63,16 +73,16 @@ static bool is_loopback(const uint8_t* a) {
     return memcmp(a, one, 16) == 0;
 }
 
-static void print_address_note(const uint8_t* a) {
+static void print_address_note(const char* key, const uint8_t* a) {
     if (is_unspecified(a))
-        zelk_printf(" (unspecified)");
+        print_name(key, "unspecified");
     else if (is_loopback(a))
-        zelk_printf(" (loopback)");
+        print_name(key, "loopback");
 }
 
 int decode_ipv6(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- IPv6 Header -");
+    layer("ipv6", "\n- IPv6 Header -");
     need(h, 40);
     // The TCP/UDP checksums behind this header have no IPv4 pseudo-header.
     ipv4_pseudo_header_ready = false;
@@ -80,21 +90,23 @@ int decode_ipv6(const frame_lengths* lengths, const uint8_t* frame, unsigned off
     uint8_t next_header = h[6];
     const uint8_t* source = h + 8;
     const uint8_t* destination = h + 24;
-    zelk_printf("\n  Version: %d, Priority: %d\n", h[0] >> 4, h[0] & 0x0f);
-    zelk_printf("  Flow Label: %d, Payload length: %d\n", get_be16(h + 1), payload_length);
-    zelk_printf("  Next header: %d", next_header);
-    if (settings.verbose) print_ipv6_next_header_name(next_header);
-    zelk_printf(", Hop Limit: %d\n", h[7]);
+    field("version", "\n  Version: %d", h[0] >> 4);
+    field("priority", ", Priority: %d\n", h[0] & 0x0f);
+    field("flow_label", "  Flow Label: %d", get_be16(h + 1));
+    field("payload_length", ", Payload length: %d\n", payload_length);
+    field("next_header", "  Next header: %d", next_header);
+    if (verbose()) print_ipv6_next_header_name(next_header);
+    field("hop_limit", ", Hop Limit: %d\n", h[7]);
     zelk_printf("  Src IP: ");
-    print_ipv6_address(source);
-    if (settings.verbose) print_address_note(source);
+    print_ipv6_address("src", source);
+    if (verbose()) print_address_note("src", source);
     zelk_printf("\n  Dst IP: ");
-    print_ipv6_address(destination);
-    if (settings.verbose) {
+    print_ipv6_address("dst", destination);
+    if (verbose()) {
         if (memcmp(source, destination, 16) == 0)
-            zelk_printf(" (same as Src IP)");
+            print_name("dst", "same as Src IP");
         else
-            print_address_note(destination);
+            print_address_note("dst", destination);
     }
     zelk_printf("\n");
     bump(counters.ipv6);
@@ -104,23 +116,24 @@ int decode_ipv6(const frame_lengths* lengths, const uint8_t* frame, unsigned off
 
 int decode_ipv6_hop_by_hop(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- IPv6 Hop-by-Hop Header -");
+    layer("ipv6_hop_by_hop", "- IPv6 Hop-by-Hop Header -");
     need(h, 2);
-    zelk_printf("\n  Next header: %u", h[0]);
-    if (settings.verbose) print_ipv6_next_header_name(h[0]);
-    zelk_printf("\n  Header Extension Length: %u\n", h[1]);
+    field("next_header", "\n  Next header: %u", h[0]);
+    if (verbose()) print_ipv6_next_header_name(h[0]);
+    field("length", "\n  Header Extension Length: %u\n", h[1]);
     bump(counters.ipv6_hop_by_hop);
     return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
 }
 
 int decode_ipv6_routing(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- IPv6 Routing Header -");
+    layer("ipv6_routing", "- IPv6 Routing Header -");
     need(h, 4);
-    zelk_printf("\n  Next header: %u", h[0]);
-    if (settings.verbose) print_ipv6_next_header_name(h[0]);
-    zelk_printf("\n  Header Extension Length: %u, Routing Type: %u\n", h[1], h[2]);
-    zelk_printf("  Segments Left: %u\n", h[3]);
+    field("next_header", "\n  Next header: %u", h[0]);
+    if (verbose()) print_ipv6_next_header_name(h[0]);
+    field("length", "\n  Header Extension Length: %u", h[1]);
+    field("routing_type", ", Routing Type: %u\n", h[2]);
+    field("segments_left", "  Segments Left: %u\n", h[3]);
     bump(counters.ipv6_routing);
     return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
 }

@@ -49,6 +49,14 @@ enum : uint8_t { FIN = 0x01, SYN = 0x02, RST = 0x04, PSH = 0x08, ACK = 0x10, URG
 static void print_flags(uint8_t flags) {
     static const char* const short_names[] = {"F", "S", "R", "P", "A", "U", "E", "W"};
     static const char* const long_names[] = {"Fin ", "Syn ", "Reset ", "Push ", "Ack ", "Urgent ", "ECE ", "CWR "};
+    if (recording()) {
+        // The flag bits as a number, their names as a list.
+        record_number("flags", flags);
+        static const char* const keys[] = {"fin", "syn", "rst", "psh", "ack", "urg", "ece", "cwr"};
+        for (int bit = 0; bit < 8; ++bit)
+            if (flags & (1 << bit)) list_text("flags_name", keys[bit]);
+        return;
+    }
     zelk_printf("  Flag(s): ");
     for (int bit = 0; bit < 8; ++bit)
         if (flags & (1 << bit)) zelk_printf("%s", settings.verbose ? long_names[bit] : short_names[bit]);
@@ -62,15 +70,22 @@ static const char* option_text(const char* short_text, const char* long_text) {
 // walk (end of list, unknown kind, or a length that cannot move on).
 static unsigned print_option(const uint8_t* p) {
     uint8_t kind = get_u8(p);
+    list_number("options", kind);
     switch (kind) {
         case 0: zelk_printf("%s", option_text(" <EOL>", " <End of List>")); return 0;
         case 1: zelk_printf("%s", option_text(" <NOP>", " <No Operation>")); return 1;
-        case 2:
-            zelk_printf("%s%u>", option_text(" <MSS ", " <Maximum Segment Size "), get_be16(p + 2));
+        case 2: {
+            uint16_t mss = get_be16(p + 2);
+            record_number("mss", mss);
+            zelk_printf("%s%u>", option_text(" <MSS ", " <Maximum Segment Size "), mss);
             return get_u8(p + 1);
-        case 3:
-            zelk_printf("%s%u>", option_text(" <WSopt ", " <Window Scale Factor "), get_u8(p + 2));
+        }
+        case 3: {
+            uint8_t scale = get_u8(p + 2);
+            record_number("window_scale", scale);
+            zelk_printf("%s%u>", option_text(" <WSopt ", " <Window Scale Factor "), scale);
             return get_u8(p + 1);
+        }
         case 4: zelk_printf("%s", option_text(" <SAck ok>", " <Selective Ack ok>")); return 2;
         case 5:
             // The blocks follow; the length byte covers them.
@@ -80,6 +95,8 @@ static unsigned print_option(const uint8_t* p) {
         case 7: zelk_printf(" <Echo Reply>"); return 6;
         case 8: {
             uint32_t value = get_be32(p + 2), echo = get_be32(p + 6);
+            record_number("tsval", value);
+            record_number("tsecr", echo);
             zelk_printf("%sTSval=%u TSecr=%u>", option_text(" <TSopt ", " <Timestamp "), value, echo);
             return get_u8(p + 1);
         }
@@ -111,7 +128,7 @@ static unsigned print_option(const uint8_t* p) {
 
 static void print_options(const uint8_t* options, unsigned length) {
     zelk_printf("  Options");
-    if (settings.verbose) zelk_printf("(%u bytes)", length);
+    if (verbose()) field("options_length", "(%u bytes)", length);
     zelk_printf(": [");
     unsigned cursor = 0;
     while (cursor < length) {
@@ -132,6 +149,7 @@ static void check_flags(uint8_t flags) {
         error = "  Error: no flags set\n";
     if (error) {
         zelk_printf("%s", error);
+        record_text("error", error + 9, strlen(error + 9) - 1);
         bump(counters.tcp_error);
     }
 }
@@ -220,23 +238,25 @@ static void hand_on_payload(const uint8_t* frame, unsigned payload_offset, uint1
 
 int decode_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int ip_version) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- TCP Header -");
+    layer("tcp", "- TCP Header -");
     need(h, 20);
     uint16_t source_port = get_be16(h);
     uint16_t destination_port = get_be16(h + 2);
     unsigned header_length = (h[12] >> 4) * 4u;
     uint8_t flags = h[13];
 
-    zelk_printf("\n  Src Port: %d", source_port);
-    if (settings.verbose) zelk_printf(" (%s)", zelk_service_name_cached(source_port, "tcp"));
-    zelk_printf(", Dst Port: %d", destination_port);
-    if (settings.verbose) zelk_printf(" (%s)", zelk_service_name_cached(destination_port, "tcp"));
-    zelk_printf("\n  Seq.: %u", get_be32(h + 4));
-    zelk_printf("\n  Ack-Seq.: %u, Data-Offset: %d\n", get_be32(h + 8), header_length);
+    field("src_port", "\n  Src Port: %d", source_port);
+    if (verbose()) print_name("src_port", zelk_service_name_cached(source_port, "tcp"));
+    field("dst_port", ", Dst Port: %d", destination_port);
+    if (verbose()) print_name("dst_port", zelk_service_name_cached(destination_port, "tcp"));
+    field("seq", "\n  Seq.: %u", get_be32(h + 4));
+    field("ack", "\n  Ack-Seq.: %u", get_be32(h + 8));
+    field("data_offset", ", Data-Offset: %d\n", header_length);
     print_flags(flags);
-    zelk_printf("\n  Win-Size: %d, Urg-Ptr: 0x%04x\n", get_be16(h + 14), get_be16(h + 18));
+    field("window", "\n  Win-Size: %d", get_be16(h + 14));
+    field("urgent_pointer", ", Urg-Ptr: 0x%04x\n", get_be16(h + 18));
     uint16_t checksum = get_be16(h + 16);
-    zelk_printf("  Checksum: 0x%04x", checksum);
+    field("checksum", "  Checksum: 0x%04x", checksum);
     if (settings.calc_checksums && ip_version == 4)
         print_transport_checksum_verdict(h, 6, 16, checksum, counters.tcp_bad);
     else
@@ -254,6 +274,8 @@ int decode_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
     size_t before = static_cast<size_t>(payload - frame);
     size_t wire_rest = lengths->wire_length > before ? lengths->wire_length - before : 0;
     unsigned payload_length = static_cast<unsigned>(captured_from(payload, wire_rest));
+    // The segment's own payload, without link-layer padding.
+    if (recording()) record_number("payload_length", static_cast<long long>(ip_message_length(payload)));
 
     if (settings.print_tcp_stream && carries_data)
         collect_segment(h, payload, payload_length < 0xffff ? payload_length : 0xffff, ip_version);

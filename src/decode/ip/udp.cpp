@@ -27,16 +27,17 @@ static bool hand_on_payload(const uint8_t* frame, unsigned payload_offset, uint1
 
 int decode_udp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int ip_version) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- UDP Header -");
+    layer("udp", "- UDP Header -");
     need(h, 8);
     uint16_t source_port = get_be16(h);
     uint16_t destination_port = get_be16(h + 2);
     uint16_t checksum = get_be16(h + 6);
-    zelk_printf("\n  Src Port: %d", source_port);
-    if (settings.verbose) zelk_printf(" (%s)", zelk_service_name_cached(source_port, "udp"));
-    zelk_printf(", Dst Port: %d", destination_port);
-    if (settings.verbose) zelk_printf(" (%s)", zelk_service_name_cached(destination_port, "udp"));
-    zelk_printf("\n  Length: %d, Checksum: 0x%04x", get_be16(h + 4), checksum);
+    field("src_port", "\n  Src Port: %d", source_port);
+    if (verbose()) print_name("src_port", zelk_service_name_cached(source_port, "udp"));
+    field("dst_port", ", Dst Port: %d", destination_port);
+    if (verbose()) print_name("dst_port", zelk_service_name_cached(destination_port, "udp"));
+    field("length", "\n  Length: %d", get_be16(h + 4));
+    field("checksum", ", Checksum: 0x%04x", checksum);
     if (settings.calc_checksums && ip_version == 4)
         print_transport_checksum_verdict(h, 17, 6, checksum, counters.udp_bad);
     else

@@ -1,10 +1,12 @@
 #include "decode/link/ethernet.h"
 
+#include <cstring>
+
 #include "decode/decoder.h"
 #include "decode/ip/ipx.h"
 #include "decode/link/llc.h"
 
-void print_mac_vendor(const uint8_t* mac) {
+void print_mac_vendor(const uint8_t* mac, const char* key) {
     need(mac, 6);
     bool all_ones = true, all_zero = true;
     for (int i = 0; i < 6; ++i) {
@@ -12,22 +14,22 @@ void print_mac_vendor(const uint8_t* mac) {
         all_zero = all_zero && mac[i] == 0;
     }
     if (all_ones)
-        zelk_printf(" (Type: Broadcast)");
+        field(key, " (Type: %s)", "Broadcast");
     else if (all_zero)
-        zelk_printf(" (Type: Nothing set)");
-    else
-        zelk_printf(" (Vendor: %s)", zelk_vendor_name(mac));
-}
-
-static void print_mac_line(const char* label, const uint8_t* mac) {
-    need(mac, 6);
-    zelk_printf("\n  MAC %s: %s", label, zelk_mac_to_text(mac));
-    if (settings.verbose) print_mac_vendor(mac);
+        field(key, " (Type: %s)", "Nothing set");
+    else if (recording()) {
+        // The table pads names for the text columns.
+        const char* name = zelk_vendor_name(mac);
+        size_t length = strlen(name);
+        while (length > 0 && name[length - 1] == ' ') --length;
+        record_text(key, name, length);
+    } else
+        field(key, " (Vendor: %s)", zelk_vendor_name(mac));
 }
 
 int decode_ethernet(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = frame + offset;
-    zelk_printf("\n- Ethernet Header -");
+    layer("ethernet", "\n- Ethernet Header -");
     if (lengths->captured_length <= 13) {
         zelk_printf("\nError: Captured data length(%d bytes) < Ethernet packet header length.\n",
                     static_cast<int>(lengths->captured_length));
@@ -37,17 +39,22 @@ int decode_ethernet(const frame_lengths* lengths, const uint8_t* frame, unsigned
     uint16_t type = get_be16(h + 12);
     bool show = expanded(settings.expand_ethernet);
     if (show) {
-        print_mac_line("Dst", h);
-        print_mac_line("Src", h + 6);
+        need(h, 12);
+        field("dst", "\n  MAC Dst: %s", zelk_mac_to_text(h));
+        if (verbose()) print_mac_vendor(h, "dst_vendor");
+        field("src", "\n  MAC Src: %s", zelk_mac_to_text(h + 6));
+        if (verbose()) print_mac_vendor(h + 6, "src_vendor");
     }
 
     if (type == 0x8100) {
         offset += 4;
         if (show) {
-            zelk_printf("\n  TPID: 0x%04x", type);
+            layer("vlan", "");
+            field("tpid", "\n  TPID: 0x%04x", type);
             uint16_t tci = get_be16(h + 14);
-            zelk_printf("\n  Priority: %d, TR/CFI: %d", tci >> 13, tci & 0x1000);
-            zelk_printf("\n  VLAN-ID: %d", tci & 0x0fff);
+            field("priority", "\n  Priority: %d", tci >> 13);
+            field("cfi", ", TR/CFI: %d", tci & 0x1000);
+            field("vlan_id", "\n  VLAN-ID: %d", tci & 0x0fff);
         }
         uint16_t inner = get_be16(h + 16);
         if (inner <= 1500) {
@@ -56,20 +63,20 @@ int decode_ethernet(const frame_lengths* lengths, const uint8_t* frame, unsigned
             return 0;
         }
         if (show) {
-            zelk_printf("\n  Type: 0x%04x", inner);
-            if (settings.verbose) print_ethertype_name(inner);
+            field("type", "\n  Type: 0x%04x", inner);
+            if (verbose()) print_ethertype_name(inner);
         }
         bump(counters.vlan);
         type = inner;
     } else if (type > 1500) {
         if (show) {
-            zelk_printf("\n  Type(Ethernet II): 0x%04x", type);
-            if (settings.verbose) print_ethertype_name(type);
+            field("type", "\n  Type(Ethernet II): 0x%04x", type);
+            if (verbose()) print_ethertype_name(type);
         }
         bump(counters.ethernet_ii);
     } else {
         if (get_be16(h + 14) == 0xffff) {
-            if (show) zelk_printf("\n  Length(802.3raw): %d", type);
+            if (show) field("length", "\n  Length(802.3raw): %d", type);
             bump(counters.ieee8023_raw);
             decode_ipx(frame, offset);
         } else {

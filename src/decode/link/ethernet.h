@@ -12,4 +12,4 @@ int decode_ethertype(const frame_lengths* lengths, const uint8_t* frame, unsigne
 // The table name of an EtherType, or nullptr.
 const char* ethertype_name(uint16_t type);
 void print_ethertype_name(uint16_t type);
-void print_mac_vendor(const uint8_t* mac);
+void print_mac_vendor(const uint8_t* mac, const char* key = "vendor");

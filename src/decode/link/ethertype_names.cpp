@@ -326,8 +326,5 @@ const char* ethertype_name(uint16_t type) {
 
 void print_ethertype_name(uint16_t type) {
     const char* name = ethertype_name(type);
-    if (name)
-        zelk_printf(" (%s)", name);
-    else
-        zelk_printf(" (unknown type)");
+    print_name("type", name ? name : "unknown type");
 }

@@ -1,0 +1,69 @@
+// The record of one frame's fields, kept while --json or --summary is on.
+// Decoders fill it through the field API (decode/fields.h); the writers
+// read it when the frame is done.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum class entry_kind : uint8_t {
+    layer,        // key: the protocol name; the fields after it belong to it
+    number,       // key: number
+    text,         // key: text
+    boolean,      // key: number != 0
+    name,         // <key>_name: text
+    verdict,      // <key>_ok: text_at != 0, <key>_expected: number
+    offloaded,    // <key>_offloaded: true
+    item,         // opens an object appended to the array <key>
+    item_end,     // closes the object the last item opened
+    list_number,  // number appended to the array <key>
+    list_text,    // text appended to the array <key>
+    note,         // the layer's facts for the summary line, not in JSON
+};
+
+struct record_entry {
+    entry_kind kind;
+    const char* key;  // a string literal: keys live for the whole run
+    long long number;
+    uint32_t text_at;  // text: offset and length in frame_record_data::texts
+    uint32_t text_length;
+};
+
+struct frame_record_data {
+    unsigned long number;
+    long seconds;
+    unsigned microseconds;
+    uint32_t captured_length;
+    uint32_t wire_length;
+    int link_type;
+    bool truncated;
+    bool malformed;
+    bool in_frame;  // between begin_frame and end_frame
+    std::vector<record_entry> entries;
+    std::string texts;
+    std::string raw_hex;  // the whole frame, when a raw dump was asked for
+};
+extern frame_record_data frame_record;
+
+// The capture sources call these around every frame, before its frame line
+// and after its side work (dumps, server, raw log).
+void begin_frame(long seconds, unsigned microseconds, uint32_t captured_length, uint32_t wire_length);
+void end_frame();
+// The frame was cut: how the marker line would have said it.
+void mark_frame_cut(bool malformed);
+
+// Writers.
+void write_json_frame();
+void write_json_statistics();
+void write_summary_line();
+
+// Entries, used by the field API.
+void add_entry(entry_kind kind, const char* key, long long number);
+void add_text_entry(entry_kind kind, const char* key, const char* text, size_t length);
+void add_hex_entry(const char* key, const uint8_t* bytes, size_t length);
+inline std::string_view entry_text(const record_entry& e) {
+    return std::string_view(frame_record.texts).substr(e.text_at, e.text_length);
+}

@@ -1,0 +1,209 @@
+// One line per frame, built from the frame's record: time, the addresses
+// that matter, the innermost protocol and its key facts.
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "output/record.h"
+#include "zelk.h"
+
+namespace {
+
+std::string line;
+
+struct layer_view {
+    size_t begin;  // index of the layer entry
+    size_t end;    // one past its last entry
+    const char* proto;
+};
+
+const record_entry* find(const layer_view& l, const char* key, entry_kind kind = entry_kind::number) {
+    const auto& entries = frame_record.entries;
+    int depth = 0;
+    for (size_t i = l.begin + 1; i < l.end; ++i) {
+        const record_entry& e = entries[i];
+        if (e.kind == entry_kind::item) ++depth;
+        if (e.kind == entry_kind::item_end) --depth;
+        if (depth == 0 && e.kind == kind && e.key && strcmp(e.key, key) == 0) return &e;
+    }
+    return nullptr;
+}
+
+void append_text(std::string_view text) {
+    for (char c : text) line.push_back(c >= 0x20 && c < 0x7f ? c : '.');
+}
+
+bool append_field_text(const layer_view& l, const char* key) {
+    const record_entry* e = find(l, key, entry_kind::text);
+    if (!e) return false;
+    append_text(entry_text(*e));
+    return true;
+}
+
+void append_number(long long v) { line.append(std::to_string(v)); }
+
+bool is_network(const char* proto) { return !strcmp(proto, "ipv4") || !strcmp(proto, "ipv6"); }
+bool is_transport(const char* proto) {
+    return !strcmp(proto, "tcp") || !strcmp(proto, "udp") || !strcmp(proto, "sctp");
+}
+
+// The protocol as people write it.
+std::string display_name(const char* proto) {
+    static const struct {
+        const char* proto;
+        const char* text;
+    } names[] = {{"ipv4", "IPv4"},
+                 {"ipv6", "IPv6"},
+                 {"icmpv6", "ICMPv6"},
+                 {"etherip", "EtherIP"},
+                 {"pppoe", "PPPoE"},
+                 {"ieee80211", "802.11"},
+                 {"ieee8023", "802.3"},
+                 {"vlan", "802.1Q"},
+                 {"radiotap", "Radiotap"},
+                 {"token_ring", "Token-Ring"},
+                 {"linux_cooked", "Linux-cooked"}};
+    for (const auto& n : names)
+        if (!strcmp(n.proto, proto)) return n.text;
+    std::string s(proto);
+    for (char& c : s) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    return s;
+}
+
+void append_endpoint(const layer_view& ip, const layer_view* transport, const char* address_key, const char* port_key) {
+    append_field_text(ip, address_key);
+    if (!transport) return;
+    if (const record_entry* port = find(*transport, port_key)) {
+        line.push_back('.');
+        append_number(port->number);
+    }
+}
+
+void append_tcp_facts(const layer_view& l) {
+    if (const record_entry* flags = find(l, "flags")) {
+        static const char letters[] = "FSRPAUEW";
+        line.append(" [");
+        for (int bit = 0; bit < 8; ++bit)
+            if (flags->number & (1 << bit)) line.push_back(letters[bit]);
+        line.push_back(']');
+    }
+    static const struct {
+        const char* key;
+        const char* label;
+    } facts[] = {{"seq", " seq "}, {"ack", " ack "}, {"window", " win "}, {"payload_length", " len "}};
+    for (const auto& f : facts)
+        if (const record_entry* e = find(l, f.key)) {
+            line.append(f.label);
+            append_number(e->number);
+        }
+}
+
+// The facts of the innermost layer: the decoder's own words when it gave
+// them, else what the usual keys hold.
+void append_facts(const layer_view& l) {
+    const auto& entries = frame_record.entries;
+    for (size_t i = l.end; i-- > l.begin + 1;)
+        if (entries[i].kind == entry_kind::note) {
+            line.push_back(' ');
+            append_text(entry_text(entries[i]));
+            return;
+        }
+    if (!strcmp(l.proto, "tcp")) {
+        append_tcp_facts(l);
+        return;
+    }
+    if (!strcmp(l.proto, "udp")) {
+        if (const record_entry* e = find(l, "length")) {
+            line.append(" len ");
+            append_number(e->number);
+        }
+        return;
+    }
+    const record_entry* type_name = find(l, "type", entry_kind::name);
+    if (type_name) {
+        line.push_back(' ');
+        append_text(entry_text(*type_name));
+    } else if (const record_entry* type = find(l, "type")) {
+        line.append(" type ");
+        append_number(type->number);
+    }
+    if (const record_entry* code_name = find(l, "code", entry_kind::name)) {
+        line.append(", ");
+        append_text(entry_text(*code_name));
+    }
+}
+
+}  // namespace
+
+void write_summary_line() {
+    const frame_record_data& r = frame_record;
+    line.clear();
+    long day = r.seconds % 86400;
+    if (day < 0) day += 86400;
+    char time_text[32];
+    snprintf(time_text, sizeof time_text, "%02ld:%02ld:%02ld.%06u", day / 3600, day % 3600 / 60, day % 60,
+             r.microseconds);
+    line.append(time_text);
+
+    // The layers in order, outermost first.
+    layer_view layers[64];
+    size_t count = 0;
+    for (size_t i = 0; i < r.entries.size(); ++i) {
+        if (r.entries[i].kind != entry_kind::layer) continue;
+        if (count && count < 64) layers[count - 1].end = i;
+        if (count < 64) layers[count++] = layer_view{i, r.entries.size(), r.entries[i].key};
+    }
+
+    bool any_network = false;
+    for (size_t i = 0; i < count; ++i) {
+        if (!is_network(layers[i].proto)) continue;
+        if (any_network) {
+            // A tunnel: the protocol that carried the inner packet (the one
+            // right behind the outer IP header), or the inner IP version
+            // when IP rides directly on IP.
+            size_t outer = i - 1;
+            while (outer > 0 && !is_network(layers[outer - 1].proto)) --outer;
+            const char* carrier = is_network(layers[outer].proto) ? layers[i].proto : layers[outer].proto;
+            line.push_back(' ');
+            line.append(display_name(carrier));
+            line.append(" >");
+        }
+        any_network = true;
+        const layer_view* transport = i + 1 < count && is_transport(layers[i + 1].proto) ? &layers[i + 1] : nullptr;
+        line.push_back(' ');
+        append_endpoint(layers[i], transport, "src", "src_port");
+        line.append(" > ");
+        append_endpoint(layers[i], transport, "dst", "dst_port");
+    }
+    if (!any_network && count) {
+        // No IP: the link-layer addresses, where the link has them.
+        for (size_t i = 0; i < count; ++i) {
+            const record_entry* src = find(layers[i], "src", entry_kind::text);
+            const record_entry* dst = find(layers[i], "dst", entry_kind::text);
+            if (src && dst) {
+                line.push_back(' ');
+                append_text(entry_text(*src));
+                line.append(" > ");
+                append_text(entry_text(*dst));
+                break;
+            }
+        }
+    }
+    if (count) {
+        const layer_view& inner = layers[count - 1];
+        line.push_back(' ');
+        line.append(display_name(inner.proto));
+        append_facts(inner);
+    } else {
+        line.append(" (not decoded)");
+    }
+    line.append(" (");
+    append_number(r.captured_length);
+    line.append(" bytes)");
+    if (r.truncated) line.append(" [truncated]");
+    if (r.malformed) line.append(" [malformed]");
+    line.push_back('\n');
+    if (zelk_quiet_active()) return;
+    fwrite_unlocked(line.data(), 1, line.size(), zelk_output());
+}
