@@ -27,6 +27,13 @@ void reset(std::initializer_list<const char*> flags = {});
 // the way a capture source does, and returns what it printed.
 std::string decode(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0,
                    long captured = -1, long wire = -1);
+// The same through the structured writers: reset({"json"}) or
+// reset({"summary"}) first. Returns the frame's JSON line or summary line
+// (the time stamp is 12:34:56 UTC).
+std::string decode_record(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0,
+                          long captured = -1, long wire = -1);
+// True when text is one JSON value (RFC 8259) and nothing else.
+bool valid_json(const std::string& text);
 // Captures what fn prints through zelk_printf.
 template <typename F>
 std::string capture_output(F fn);

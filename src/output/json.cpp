@@ -2,6 +2,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "output/record.h"
 #include "stats/counters.h"
@@ -44,35 +45,111 @@ void put_key(const char* key, const char* suffix = "") {
     out.append("\":");
 }
 
-// One level of nesting: a layer object or an item object.
-struct level {
-    bool empty = true;                 // nothing written into the object yet
-    const char* open_array = nullptr;  // the array of items or values still open
-    bool array_of_objects = false;
-};
+// The entry that closes each item (by index), found once per frame.
+std::vector<size_t> item_close;
 
-void separate(level& l) {
-    if (!l.empty) out.push_back(',');
-    l.empty = false;
-}
-
-void close_array(level& l) {
-    if (l.open_array) out.push_back(']');
-    l.open_array = nullptr;
-}
-
-// Continues the open array <key> or opens a new one.
-void array_slot(level& l, const char* key, bool objects) {
-    if (l.open_array && l.array_of_objects == objects && strcmp(l.open_array, key) == 0) {
-        out.push_back(',');
-        return;
+void match_items(const std::vector<record_entry>& entries) {
+    item_close.assign(entries.size(), entries.size());
+    size_t open[64];
+    int depth = 0;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].kind == entry_kind::layer) depth = 0;
+        if (entries[i].kind == entry_kind::item) {
+            if (depth < 64) open[depth] = i;
+            ++depth;
+        } else if (entries[i].kind == entry_kind::item_end && depth > 0) {
+            --depth;
+            if (depth < 64) item_close[open[depth]] = i;
+        }
     }
-    close_array(l);
-    separate(l);
-    put_key(key);
-    out.push_back('[');
-    l.open_array = key;
-    l.array_of_objects = objects;
+}
+
+// The index after the entry at i, skipping over a whole item.
+size_t next_at_level(const std::vector<record_entry>& entries, size_t i) {
+    return entries[i].kind == entry_kind::item ? item_close[i] + 1 : i + 1;
+}
+
+bool is_array_entry(entry_kind k) {
+    return k == entry_kind::item || k == entry_kind::list_number || k == entry_kind::list_text;
+}
+
+void write_members(const std::vector<record_entry>& entries, size_t begin, size_t end, bool first, int depth);
+
+void write_scalar(const record_entry& e) {
+    switch (e.kind) {
+        case entry_kind::number:
+            put_key(e.key);
+            put_number(e.number);
+            break;
+        case entry_kind::text:
+            put_key(e.key);
+            put_text(entry_text(e));
+            break;
+        case entry_kind::boolean:
+            put_key(e.key);
+            out.append(e.number ? "true" : "false");
+            break;
+        case entry_kind::name:
+            put_key(e.key, "_name");
+            put_text(entry_text(e));
+            break;
+        case entry_kind::verdict:
+            put_key(e.key, "_ok");
+            out.append(e.text_at ? "true" : "false");
+            out.push_back(',');
+            put_key(e.key, "_expected");
+            put_number(e.number);
+            break;
+        case entry_kind::offloaded:
+            put_key(e.key, "_offloaded");
+            out.append("true");
+            break;
+        default: break;
+    }
+}
+
+// Writes the members of one object, entries [begin, end) at one level. An
+// array key gathers every entry of that key in the object, at the place of
+// its first one, so that no key appears twice.
+void write_members(const std::vector<record_entry>& entries, size_t begin, size_t end, bool first, int depth) {
+    std::vector<const char*> arrays_done;
+    for (size_t i = begin; i < end; i = next_at_level(entries, i)) {
+        const record_entry& e = entries[i];
+        if (e.kind == entry_kind::note || e.kind == entry_kind::item_end || !e.key) continue;
+        if (!first) out.push_back(',');
+        first = false;
+        if (!is_array_entry(e.kind)) {
+            write_scalar(e);
+            continue;
+        }
+        bool done = false;
+        for (const char* k : arrays_done) done = done || strcmp(k, e.key) == 0;
+        if (done) {
+            out.pop_back();  // the comma written above
+            first = out.back() == '{';
+            continue;
+        }
+        arrays_done.push_back(e.key);
+        put_key(e.key);
+        out.push_back('[');
+        bool first_value = true;
+        for (size_t j = i; j < end; j = next_at_level(entries, j)) {
+            const record_entry& v = entries[j];
+            if (!is_array_entry(v.kind) || strcmp(v.key, e.key) != 0) continue;
+            if (!first_value) out.push_back(',');
+            first_value = false;
+            if (v.kind == entry_kind::list_number) {
+                put_number(v.number);
+            } else if (v.kind == entry_kind::list_text) {
+                put_text(entry_text(v));
+            } else {
+                out.push_back('{');
+                if (depth < 32) write_members(entries, j + 1, item_close[j], true, depth + 1);
+                out.push_back('}');
+            }
+        }
+        out.push_back(']');
+    }
 }
 
 void put_time(long seconds, unsigned microseconds) {
@@ -111,85 +188,21 @@ void write_json_frame() {
     put_number(r.link_type);
     out.append(",\"layers\":[");
 
-    // levels[0] is the open layer object; deeper ones are items.
-    level levels[16];
-    int depth = -1;
+    match_items(r.entries);
     bool any_layer = false;
-    auto close_to = [&](int keep) {
-        while (depth > keep) {
-            close_array(levels[depth]);
-            out.push_back('}');
-            --depth;
-        }
-    };
-    for (const record_entry& e : r.entries) {
-        if (e.kind == entry_kind::layer) {
-            close_to(-1);
-            if (any_layer) out.push_back(',');
-            any_layer = true;
-            out.append("{\"proto\":");
-            put_text(e.key);
-            depth = 0;
-            levels[0] = level{};
-            levels[0].empty = false;
-            continue;
-        }
-        if (depth < 0 || e.kind == entry_kind::note) continue;  // fields before any layer have no home
-        level& l = levels[depth];
-        switch (e.kind) {
-            case entry_kind::item:
-                if (depth + 1 >= static_cast<int>(sizeof levels / sizeof levels[0])) break;
-                array_slot(l, e.key, true);
-                out.push_back('{');
-                levels[++depth] = level{};
-                break;
-            case entry_kind::item_end:
-                if (depth > 0) close_to(depth - 1);
-                break;
-            case entry_kind::list_number:
-                array_slot(l, e.key, false);
-                put_number(e.number);
-                break;
-            case entry_kind::list_text:
-                array_slot(l, e.key, false);
-                put_text(entry_text(e));
-                break;
-            default:
-                close_array(l);
-                separate(l);
-                switch (e.kind) {
-                    case entry_kind::number:
-                        put_key(e.key);
-                        put_number(e.number);
-                        break;
-                    case entry_kind::text:
-                        put_key(e.key);
-                        put_text(entry_text(e));
-                        break;
-                    case entry_kind::boolean:
-                        put_key(e.key);
-                        out.append(e.number ? "true" : "false");
-                        break;
-                    case entry_kind::name:
-                        put_key(e.key, "_name");
-                        put_text(entry_text(e));
-                        break;
-                    case entry_kind::verdict:
-                        put_key(e.key, "_ok");
-                        out.append(e.text_at ? "true" : "false");
-                        out.push_back(',');
-                        put_key(e.key, "_expected");
-                        put_number(e.number);
-                        break;
-                    case entry_kind::offloaded:
-                        put_key(e.key, "_offloaded");
-                        out.append("true");
-                        break;
-                    default: break;
-                }
-        }
+    size_t i = 0;
+    while (i < r.entries.size() && r.entries[i].kind != entry_kind::layer) ++i;  // nothing before a layer
+    while (i < r.entries.size()) {
+        size_t next = i + 1;
+        while (next < r.entries.size() && r.entries[next].kind != entry_kind::layer) ++next;
+        if (any_layer) out.push_back(',');
+        any_layer = true;
+        out.append("{\"proto\":");
+        put_text(r.entries[i].key);
+        write_members(r.entries, i + 1, next, false, 0);
+        out.push_back('}');
+        i = next;
     }
-    close_to(-1);
     out.push_back(']');
     if (!r.raw_hex.empty()) {
         out.append(",\"raw_hex\":\"");

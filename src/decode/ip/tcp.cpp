@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "decode/app/dispatch.h"
 #include "decode/decoder.h"
 #include "decode/ip/ipv4.h"
 #include "decode/routing/bgp.h"
@@ -218,8 +219,8 @@ void print_collected_payload() {
 
 // Data segments go to the decoder of their port (first match), else to a
 // loaded module.
-static void hand_on_payload(const uint8_t* frame, unsigned payload_offset, uint16_t source_port,
-                            uint16_t destination_port) {
+static void hand_on_payload(const frame_lengths* lengths, const uint8_t* frame, unsigned payload_offset,
+                            uint16_t source_port, uint16_t destination_port) {
     auto on_port = [&](uint16_t port) { return source_port == port || destination_port == port; };
     if (on_port(179)) {
         decode_bgp(frame, payload_offset);
@@ -233,6 +234,9 @@ static void hand_on_payload(const uint8_t* frame, unsigned payload_offset, uint1
         decode_gsmp(frame, payload_offset);
         return;
     }
+    // Application decoders show what they find; modules still get the
+    // payload.
+    decode_tcp_application(lengths, frame, payload_offset, source_port, destination_port);
     if (modules_loaded()) offer_payload(header_at(frame, payload_offset), 2, 6, 6, source_port, destination_port);
 }
 
@@ -279,7 +283,7 @@ int decode_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
 
     if (settings.print_tcp_stream && carries_data)
         collect_segment(h, payload, payload_length < 0xffff ? payload_length : 0xffff, ip_version);
-    if (carries_data) hand_on_payload(frame, payload_offset, source_port, destination_port);
+    if (carries_data) hand_on_payload(lengths, frame, payload_offset, source_port, destination_port);
     if (settings.print_tcp_hex && !settings.print_tcp_text) hex_dump(payload, payload_length);
     if (settings.print_tcp_text && !settings.print_tcp_hex) text_dump(payload, payload_length);
     bump(counters.tcp);

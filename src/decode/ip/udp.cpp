@@ -1,5 +1,6 @@
 #include "decode/ip/udp.h"
 
+#include "decode/app/dispatch.h"
 #include "decode/decoder.h"
 #include "decode/ip/ipv4.h"
 #include "decode/routing/rip.h"
@@ -7,8 +8,8 @@
 
 // The payload goes to the decoder of its port (first match), else to a
 // loaded module; returns false when nobody took it, so that it is dumped.
-static bool hand_on_payload(const uint8_t* frame, unsigned payload_offset, uint16_t source_port,
-                            uint16_t destination_port) {
+static bool hand_on_payload(const frame_lengths* lengths, const uint8_t* frame, unsigned payload_offset,
+                            uint16_t source_port, uint16_t destination_port) {
     auto on_port = [&](uint16_t port) { return source_port == port || destination_port == port; };
     if (on_port(520)) {
         decode_rip(frame, payload_offset);
@@ -18,6 +19,9 @@ static bool hand_on_payload(const uint8_t* frame, unsigned payload_offset, uint1
         decode_ripng(frame, payload_offset);
         return true;
     }
+    // Application decoders show what they find; the dump options and
+    // modules still get the payload.
+    decode_udp_application(lengths, frame, payload_offset, source_port, destination_port);
     if (modules_loaded()) {
         offer_payload(header_at(frame, payload_offset), 2, 17, 17, source_port, destination_port);
         return true;
@@ -43,7 +47,7 @@ int decode_udp(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
     else
         zelk_printf("\n");
 
-    if (!hand_on_payload(frame, offset + 8, source_port, destination_port)) {
+    if (!hand_on_payload(lengths, frame, offset + 8, source_port, destination_port)) {
         // From the payload to the end of the frame on the wire, as far as
         // captured.
         const uint8_t* payload = h + 8;

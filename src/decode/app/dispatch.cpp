@@ -1,0 +1,65 @@
+#include "decode/app/dispatch.h"
+
+#include "decode/decoder.h"
+
+namespace {
+
+struct port_row {
+    uint16_t port;
+    app_decoder decoder;
+};
+
+// Well-known ports; the first row whose port is either port wins.
+constexpr port_row udp_ports[] = {
+    {0, nullptr},
+};
+
+constexpr port_row tcp_ports[] = {
+    {0, nullptr},
+};
+
+// Content tests for payloads on any port, cheapest first: each looks at a
+// few leading bytes and says whether its decoder should take the payload.
+struct content_row {
+    bool (*looks_like)(const uint8_t* payload, size_t length);
+    app_decoder decoder;
+};
+
+constexpr content_row udp_content[] = {
+    {nullptr, nullptr},
+};
+
+constexpr content_row tcp_content[] = {
+    {nullptr, nullptr},
+};
+
+template <size_t P, size_t C>
+bool dispatch(const port_row (&ports)[P], const content_row (&content)[C], const frame_lengths* lengths,
+              const uint8_t* frame, unsigned offset, uint16_t source_port, uint16_t destination_port) {
+    const uint8_t* payload = header_at(frame, offset);
+    size_t length = ip_message_length(payload);
+    if (length == 0) return false;
+    for (const port_row& row : ports)
+        if (row.decoder && (row.port == source_port || row.port == destination_port)) {
+            row.decoder(lengths, frame, offset);
+            return true;
+        }
+    for (const content_row& row : content)
+        if (row.decoder && row.looks_like(payload, length)) {
+            row.decoder(lengths, frame, offset);
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+bool decode_udp_application(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t source_port,
+                            uint16_t destination_port) {
+    return dispatch(udp_ports, udp_content, lengths, frame, offset, source_port, destination_port);
+}
+
+bool decode_tcp_application(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t source_port,
+                            uint16_t destination_port) {
+    return dispatch(tcp_ports, tcp_content, lengths, frame, offset, source_port, destination_port);
+}
