@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build needs, when missing; with --test
+# also what the tests need.
 set -euo pipefail
 packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev ieee-data iproute2 tcpdump)
+# The tests also compare with a peer decoder and build frames with scapy.
+if [ "${1:-}" = "--test" ]; then
+  packages+=(tshark python3-scapy jq)
+fi
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 missing=()
 for p in "${packages[@]}"; do

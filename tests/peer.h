@@ -1,0 +1,27 @@
+// Comparing with a peer decoder: tshark's field values per frame, and a
+// field of nodrix's JSON lines.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace test {
+
+bool tshark_available();
+// tshark -r pcap -T fields -e f1 -e f2 ...: one row per frame, one string per
+// field (several occurrences joined by ','); empty when tshark failed.
+std::vector<std::vector<std::string>> tshark_fields(const std::string& pcap, const std::vector<std::string>& fields,
+                                                    const std::string& display_filter = "",
+                                                    const std::vector<std::string>& options = {});
+// The lines of `nodrix -P pcap --json args...`.
+std::vector<std::string> nodrix_json_lines(const std::string& pcap, const std::vector<std::string>& args = {});
+// The first value of key in the n-th layer whose proto is `proto` (0: the
+// outermost), as text: strings without their quotes, numbers and arrays as
+// written; "" when absent.
+std::string json_field(const std::string& line, const std::string& proto, const std::string& key, int n = 0);
+// Runs a python3 script (e.g. one that builds frames with scapy and writes a
+// pcap file); true when it exited 0.
+bool run_python(const std::string& script);
+bool scapy_available();
+
+}  // namespace test
