@@ -40,6 +40,8 @@ struct capture_state_record {
     const char* trace_file_path;
     // Set by the signal handler; every capture loop tests it.
     volatile sig_atomic_t stop_signal;
+    // Captured bytes of every frame read, for the totals of a file read.
+    uint64_t captured_bytes;
 };
 extern capture_state_record capture;
 
