@@ -153,7 +153,10 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     frame_lengths lengths{packet_header->caplen, packet_header->len};
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, packet_header->caplen);
-    if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(packet_header->caplen));
+    // A message holds 65535 bytes of frame at most: send that much of a
+    // larger one (-s 0) rather than what a wrapped length would leave.
+    if (settings.server_addr)
+        server_send_frame(frame, static_cast<uint16_t>(packet_header->caplen < 65535 ? packet_header->caplen : 65535));
     if (user) pcap_dump(user, packet_header, frame);
     // A live capture shows every frame at once; a file is written out as
     // the buffer fills, which saves a system call per frame.
