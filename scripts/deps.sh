@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev ieee-data iproute2 tcpdump)
+packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev ieee-data iproute2 tcpdump
+  dpkg-dev file lintian)
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 missing=()
 for p in "${packages[@]}"; do
