@@ -27,8 +27,7 @@ struct terminal_run {
 
 // Runs nodrix with standard input on a terminal (and standard output too
 // when asked), in the time zone given.
-terminal_run run_at_terminal(const std::vector<std::string>& args, bool stdout_on_terminal,
-                             const char* tz = "UTC") {
+terminal_run run_at_terminal(const std::vector<std::string>& args, bool stdout_on_terminal, const char* tz = "UTC") {
     terminal_run r;
     int master = -1, slave = -1;
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return r;
@@ -130,8 +129,7 @@ TEST(TimeFormats, EveryFormatAcrossMidnightAndDays) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(frame_times(r.out), row.times) << testing::PrintToString(row.options);
         // Only the time changes: the rest of the line is the usual one.
-        EXPECT_NE(r.out.find(" - Received frame 3(18/18 bytes length)...\n\n- Ethernet Header -\n"),
-                  std::string::npos);
+        EXPECT_NE(r.out.find(" - Received frame 3(18/18 bytes length)...\n\n- Ethernet Header -\n"), std::string::npos);
     }
 
     // The file readers: whole seconds by default, the chosen format otherwise.
@@ -172,11 +170,11 @@ TEST(Habits, RawLogRefusesToOverwriteACaptureFileAtATerminal) {
     // Asked for, it goes ahead; so do scripts, which have no terminal.
     for (bool terminal : {true, false}) {
         test::write_file(path, capture);
-        auto run = terminal ? run_at_terminal({"-P", dir.file("in.pcap"), "-r", path, "--force-overwrite"}, false)
-                            : [&] {
-                                  auto p = test::run_nodrix({"-P", dir.file("in.pcap"), "-r", path});
-                                  return terminal_run{p.status, p.out, p.err};
-                              }();
+        auto run =
+            terminal ? run_at_terminal({"-P", dir.file("in.pcap"), "-r", path, "--force-overwrite"}, false) : [&] {
+                auto p = test::run_nodrix({"-P", dir.file("in.pcap"), "-r", path});
+                return terminal_run{p.status, p.out, p.err};
+            }();
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(test::read_file(path).size(), 24u + 2 * (16 + 18)) << "terminal " << terminal;
     }
@@ -226,9 +224,9 @@ TEST(Habits, LeftoverArgumentsAreNamed) {
 
 TEST(Habits, FileReadEndsWithItsTotalsAtATerminal) {
     test::temp_dir dir;
-    test::write_file(dir.file("in.pcap"),
-                     test::pcap_file({{plain_frame()}, {plain_frame(), 45297, 0, 1514}, {test::bytes(70000, 0x5a)}},
-                                     1, 262144));
+    test::write_file(
+        dir.file("in.pcap"),
+        test::pcap_file({{plain_frame()}, {plain_frame(), 45297, 0, 1514}, {test::bytes(70000, 0x5a)}}, 1, 262144));
     auto r = run_at_terminal({"-P", dir.file("in.pcap")}, true);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.out.ends_with("\n3 frames, 70036 bytes read.\n\nRead pcap dump file completed.\n\nExit.\n")) << r.out;
@@ -262,7 +260,8 @@ TEST(Interfaces, ListedWithFlagsAndAddresses) {
     };
     // With its peer down the capture end is up but has no carrier.
     std::string capture_line = line_of(test::veth_namespace::capture_end);
-    EXPECT_TRUE(capture_line.ends_with(std::string(test::veth_namespace::capture_end) + " [Up, Disconnected]")) << r.out;
+    EXPECT_TRUE(capture_line.ends_with(std::string(test::veth_namespace::capture_end) + " [Up, Disconnected]"))
+        << r.out;
     EXPECT_NE(r.out.find(capture_line + "\n    192.0.2.1/24\n"), std::string::npos) << r.out;
     EXPECT_TRUE(line_of(test::veth_namespace::peer_end).ends_with(" [Disconnected]")) << r.out;
     // lo was never brought up in the namespace.

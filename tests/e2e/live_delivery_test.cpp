@@ -44,7 +44,8 @@ TEST(LiveDelivery, EachFrameIsPrintedAsSoonAsItArrives) {
         auto sent = std::chrono::steady_clock::now();
         zelk_write_link_layer(sender, test::veth_namespace::peer_end, frame.data(), static_cast<int>(frame.size()), 1);
         if (!test::wait_for_output(child, " - Received frame " + std::to_string(n) + "(", 5)) break;
-        latencies_ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
+        latencies_ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
         // Apart, as a person watching the screen would see them.
         std::this_thread::sleep_for(30ms);
     }
@@ -74,8 +75,8 @@ TEST(LiveDelivery, SnapLengthZeroCapturesALoopbackFrameAboveSixtyFourKiB) {
     constexpr unsigned frame_length = 65535 + 14;
 
     for (bool whole : {true, false}) {
-        std::vector<std::string> args{"-d", "lo", "-f", "udp dst port " + std::to_string(port), "--max-packets", "1",
-                                      "-r", dir.file("raw.pcap")};
+        std::vector<std::string> args{
+            "-d", "lo", "-f", "udp dst port " + std::to_string(port), "--max-packets", "1", "-r", dir.file("raw.pcap")};
         if (whole) args.insert(args.end(), {"-s", "0"});
         auto child = test::start_nodrix(args);
         ASSERT_TRUE(test::wait_for_output(child, "Filter rule: "));
