@@ -63,22 +63,39 @@ run_case() {
     shift
     case $1 in
         T) shift; series "$file" "$tcpdump" -nn -vvv -e -r "$file" ;;
+        t) shift; series "$file" "$tcpdump" -nn -r "$file" ;;
         *) shift; series "$file" "$nodrix" -P "$file" "$@" ;;
+    esac
+}
+
+# Bytes a command writes to standard output, for the output rate.
+output_bytes() {
+    file=$1
+    shift
+    case $1 in
+        T) shift; "$tcpdump" -nn -vvv -e -r "$file" 2>/dev/null | wc -c ;;
+        t) shift; "$tcpdump" -nn -r "$file" 2>/dev/null | wc -c ;;
+        *) shift; "$nodrix" -P "$file" "$@" 2>/dev/null | wc -c ;;
     esac
 }
 
 echo "nodrix vs tcpdump, $frames frames, $runs runs each, output to /dev/null"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-3s %-34s %9s %9s %8s %10s %10s\n' "" command median spread ratio "RSS KiB" "RSS 20k"
+echo "ratio: to T (tcpdump -nn -vvv -e), for S to t (tcpdump -nn)"
+printf '%-3s %-36s %9s %9s %7s %9s %9s %10s\n' "" command median spread ratio "RSS KiB" "RSS 20k" "out MB/s"
 
 t_median=
-for c in T A B C D; do
+plain_median=
+for c in T t A B C D S J; do
     case $c in
         T) label="tcpdump -nn -vvv -e -r"; args="T" ;;
+        t) label="tcpdump -nn -r"; args="t" ;;
         A) label="nodrix -P"; args="N" ;;
         B) label="nodrix -P --expand-all"; args="N --expand-all" ;;
         C) label="nodrix -P --statistic --quiet"; args="N --statistic --quiet" ;;
         D) label="nodrix -P --expand-all --verbose"; args="N --expand-all --verbose" ;;
+        S) label="nodrix -P --summary"; args="N --summary" ;;
+        J) label="nodrix -P --json"; args="N --json" ;;
     esac
     # shellcheck disable=SC2086
     set -- $(run_case "$big" $args)
@@ -86,7 +103,13 @@ for c in T A B C D; do
     # shellcheck disable=SC2086
     set -- $(runs=1 run_case "$small" $args)
     rss_small=$3
+    # shellcheck disable=SC2086
+    bytes=$(output_bytes "$big" $args)
     [ -n "$t_median" ] || t_median=$median
-    ratio=$(awk -v a="$median" -v t="$t_median" 'BEGIN { printf "%.3f", (t > 0) ? a / t : 0 }')
-    printf '%-3s %-34s %8ss %8ss %8s %10s %10s\n' "$c" "$label" "$median" "$spread" "$ratio" "$rss" "$rss_small"
+    [ "$c" = t ] && plain_median=$median
+    base=$t_median
+    [ "$c" = S ] && base=$plain_median
+    ratio=$(awk -v a="$median" -v t="$base" 'BEGIN { printf "%.3f", (t > 0) ? a / t : 0 }')
+    rate=$(awk -v b="$bytes" -v s="$median" 'BEGIN { printf "%.1f", (s > 0) ? b / s / 1e6 : 0 }')
+    printf '%-3s %-36s %8ss %8ss %7s %9s %9s %10s\n' "$c" "$label" "$median" "$spread" "$ratio" "$rss" "$rss_small" "$rate"
 done

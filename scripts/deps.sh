@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, when missing; with --test
 # also what the tests need.
 set -euo pipefail
-packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev ieee-data iproute2 tcpdump)
+packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev ieee-data iproute2 tcpdump
+  dpkg-dev file lintian)
 # The tests also compare with a peer decoder and build frames with scapy.
 if [ "${1:-}" = "--test" ]; then
   packages+=(tshark python3-scapy jq)

@@ -44,6 +44,8 @@ struct capture_state_record {
     volatile sig_atomic_t stop_signal;
     // The link type of the frames being read (pcap numbering).
     int link_type;
+    // Captured bytes of every frame read, for the totals of a file read.
+    uint64_t captured_bytes;
 };
 extern capture_state_record capture;
 

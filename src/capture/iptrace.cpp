@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "capture/frame.h"
+#include "capture/frame_time.h"
+#include "capture/pcap_source.h"
 #include "decode/ip/ip.h"
 #include "decode/link/ethernet.h"
 #include "decode/link/token_ring.h"
@@ -61,6 +63,7 @@ trace_outcome read_iptrace(int max_packets) {
     for (;;) {
         if (capture.stop_signal) return trace_outcome::stopped;
         if (trace_at_end()) {
+            print_read_totals();
             zelk_printf("\nRead iptrace dump file completed.\n");
             return trace_outcome::finished;
         }
@@ -79,12 +82,19 @@ trace_outcome read_iptrace(int max_packets) {
                 return failed_read(false);
             }
             ++capture.frame_counter;
+            capture.captured_bytes += got;
             begin_frame(static_cast<long>(trace_be32(header + 32)), 0, static_cast<uint32_t>(got), frame_length);
             // Time stamps are big-endian like every other field of the record.
-            uint32_t seconds = trace_be32(header + 32) % 86400;
-            zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u bytes length)...\n", static_cast<int>(seconds / 3600),
-                        static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60), capture.frame_counter,
-                        frame_length);
+            uint32_t stamp = trace_be32(header + 32);
+            const char* time_text = frame_time_text(stamp, 0);
+            uint32_t seconds = stamp % 86400;
+            if (frame_time_is_time_of_day())
+                zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u bytes length)...\n", static_cast<int>(seconds / 3600),
+                            static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60),
+                            capture.frame_counter, frame_length);
+            else
+                zelk_printf("\n%s - Read frame %lu(%u bytes length)...\n", time_text, capture.frame_counter,
+                            frame_length);
             // A frame cut short by the end of the file is decoded as far as it was read.
             frame_lengths lengths{static_cast<uint32_t>(got), frame_length};
             decode_iptrace_frame(header[28], &lengths, frame);
@@ -92,6 +102,7 @@ trace_outcome read_iptrace(int max_packets) {
             free(frame);
         }
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
+            print_read_totals();
             zelk_printf("\nRead iptrace dump file completed.\n");
             return trace_outcome::finished;
         }

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "capture/frame.h"
+#include "capture/frame_time.h"
 #include "capture/pcap_source.h"
 #include "driver/run.h"
 #include "driver/server.h"
@@ -21,10 +22,8 @@ void print_received_frame_line(uint32_t length) {
         zelk_fprintf(stderr, "Error: Can't get time.\n");
         now = timeval{};
     }
-    long day = now.tv_sec % 86400;
-    zelk_printf("\n%02d:%02d:%02d.%06u - Received frame %lu(%u bytes length)...", static_cast<int>(day / 3600),
-                static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60), static_cast<unsigned>(now.tv_usec),
-                capture.frame_counter, length);
+    const char* time_text = frame_time_text(now.tv_sec, static_cast<unsigned>(now.tv_usec));
+    zelk_printf("\n%s - Received frame %lu(%u bytes length)...", time_text, capture.frame_counter, length);
     if (settings.statistic) {
         auto elapsed = static_cast<uint32_t>(time(nullptr) - start_time);
         if (elapsed != 0)

@@ -76,3 +76,27 @@ pcap_t* open_pcap_file(const char* path, char* errbuf) {
     if (!handle) fclose(stream);
     return handle;
 }
+
+pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf) {
+    pcap_t* handle = pcap_create(device, errbuf);
+    if (!handle) return nullptr;
+    pcap_set_snaplen(handle, snaplen);
+    pcap_set_promisc(handle, promisc);
+    pcap_set_timeout(handle, 1000);
+    // Each frame as it arrives, not a buffer block up to the timeout later:
+    // the per-frame flush then shows it at once.
+    pcap_set_immediate_mode(handle, 1);
+    int status = pcap_activate(handle);
+    if (status >= 0) return handle;
+    // The texts pcap_open_live gives for the same failures.
+    if (status == PCAP_ERROR)
+        snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %.*s", device, PCAP_ERRBUF_SIZE - 3, pcap_geterr(handle));
+    else if (status == PCAP_ERROR_NO_SUCH_DEVICE || status == PCAP_ERROR_PERM_DENIED ||
+             status == PCAP_ERROR_PROMISC_PERM_DENIED)
+        snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s (%.*s)", device, pcap_statustostr(status), PCAP_ERRBUF_SIZE - 6,
+                 pcap_geterr(handle));
+    else
+        snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", device, pcap_statustostr(status));
+    pcap_close(handle);
+    return nullptr;
+}

@@ -7,3 +7,7 @@
 // Returns the open handle, or null with the reason in errbuf
 // (PCAP_ERRBUF_SIZE bytes).
 pcap_t* open_pcap_file(const char* path, char* errbuf);
+
+// Opens a live device in immediate mode; null with the reason in errbuf,
+// worded as pcap_open_live words it.
+pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf);

@@ -1,12 +1,14 @@
 #include "capture/pcap_source.h"
 
 #include <arpa/inet.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
 #include "capture/frame.h"
+#include "capture/frame_time.h"
 #include "capture/pcap_open.h"
 #include "decode/decoder.h"
 #include "driver/run.h"
@@ -33,11 +35,8 @@ char* default_device(char* errbuf) {
 }  // namespace
 
 void print_frame_line(long seconds, unsigned microseconds, uint32_t captured, uint32_t wire) {
-    long day = seconds % 86400;
-    if (day < 0) day += 86400;
-    zelk_printf("\n%02d:%02d:%02d.%06u - Received frame %lu(%u/%u bytes length)...", static_cast<int>(day / 3600),
-                static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60), microseconds, capture.frame_counter,
-                captured, wire);
+    const char* time_text = frame_time_text(seconds, microseconds);
+    zelk_printf("\n%s - Received frame %lu(%u/%u bytes length)...", time_text, capture.frame_counter, captured, wire);
     if (settings.statistic) {
         auto elapsed = static_cast<uint32_t>(time(nullptr) - start_time);
         if (elapsed != 0)
@@ -83,7 +82,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     } else {
         zelk_check_root();
         zelk_printf("Receive packet(s) on device: %s\n", device);
-        handle = pcap_open_live(device, snaplen, promisc, 1000, errbuf);
+        handle = open_live_device(device, snaplen, promisc, errbuf);
         if (!handle) {
             zelk_fprintf(stderr, "Error: Can't open device %s, because: %s\n\n", device, errbuf);
             exit(1);
@@ -152,17 +151,29 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
                 packet_header->len);
     if (settings.beep_on) zelk_printf("%c", 7);
     capture.byte_total += packet_header->len;
-    print_frame_line(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec), packet_header->caplen,
-                     packet_header->len);
+    capture.captured_bytes += packet_header->caplen;
+    print_frame_line(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec),
+                     packet_header->caplen, packet_header->len);
     frame_lengths lengths{packet_header->caplen, packet_header->len};
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, packet_header->caplen);
-    if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(packet_header->caplen));
+    // A message holds 65535 bytes of frame at most: send that much of a
+    // larger one (-s 0) rather than what a wrapped length would leave.
+    if (settings.server_addr)
+        server_send_frame(frame, static_cast<uint16_t>(packet_header->caplen < 65535 ? packet_header->caplen : 65535));
     if (user) pcap_dump(user, packet_header, frame);
     end_frame();
     // A live capture shows every frame at once; a file is written out as
     // the buffer fills, which saves a system call per frame.
     if (!capture.reading_file) fflush(stdout);
+}
+
+void print_read_totals() {
+    // A person at the terminal learns how much was read; files and pipes
+    // keep the output as it always was.
+    if (options.quiet_given || options.really_quiet_given || !isatty(fileno(stdout))) return;
+    zelk_printf("\n%lu frames, %llu bytes read.\n", capture.frame_counter,
+                static_cast<unsigned long long>(capture.captured_bytes));
 }
 
 void capture_summary() {

@@ -13,3 +13,6 @@ void capture_summary();
 void print_frame_line(long seconds, unsigned microseconds, uint32_t captured, uint32_t wire);
 // The raw hex dump of --print-raw-hex unless a payload dump was asked for.
 void print_raw_hex(const uint8_t* frame, uint32_t captured);
+// "N frames, M bytes read." at the end of a file read, when standard
+// output is a terminal and no quiet mode is on.
+void print_read_totals();

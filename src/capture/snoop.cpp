@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "capture/frame.h"
+#include "capture/frame_time.h"
+#include "capture/pcap_source.h"
 #include "decode/link/ethernet.h"
 #include "decode/link/fddi.h"
 #include "decode/link/token_ring.h"
@@ -60,6 +62,7 @@ trace_outcome read_snoop(int max_packets) {
     for (;;) {
         if (capture.stop_signal) return trace_outcome::stopped;
         if (trace_at_end()) {
+            print_read_totals();
             zelk_printf("\nRead snoop dump file completed.\n");
             return trace_outcome::finished;
         }
@@ -84,16 +87,24 @@ trace_outcome read_snoop(int max_packets) {
         ++capture.frame_counter;
         // A record cut short by the end of the file is decoded as far as it was read.
         uint32_t captured = got < included_length ? static_cast<uint32_t>(got) : included_length;
+        capture.captured_bytes += captured;
         begin_frame(static_cast<long>(trace_be32(header + 16)), trace_be32(header + 20), captured, untruncated_length);
-        uint32_t seconds = trace_be32(header + 16) % 86400;
-        zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u/%u bytes length)...\n", static_cast<int>(seconds / 3600),
-                    static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60), capture.frame_counter,
-                    included_length, untruncated_length);
+        uint32_t stamp = trace_be32(header + 16);
+        const char* time_text = frame_time_text(stamp, trace_be32(header + 20) % 1000000);
+        uint32_t seconds = stamp % 86400;
+        if (frame_time_is_time_of_day())
+            zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u/%u bytes length)...\n", static_cast<int>(seconds / 3600),
+                        static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60), capture.frame_counter,
+                        included_length, untruncated_length);
+        else
+            zelk_printf("\n%s - Read frame %lu(%u/%u bytes length)...\n", time_text, capture.frame_counter,
+                        included_length, untruncated_length);
         frame_lengths lengths{captured, untruncated_length};
         decode_snoop_frame(datalink_type, &lengths, data);
         end_frame();
         free(data);
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
+            print_read_totals();
             zelk_printf("\nRead snoop dump file completed.\n");
             return trace_outcome::finished;
         }

@@ -78,6 +78,10 @@ const option_row option_table[] = {
     TEXT("tcl-cbf", 0, tcl_cbf),
     FLAG("json", 0, json),
     FLAG("summary", 0, summary),
+    FLAG("list-interfaces", 0, list_interfaces),
+    FLAG("force-overwrite", 0, force_overwrite),
+    TEXT("time-format", 0, time_format),
+    FLAG("utc", 0, utc),
 };
 
 #undef FLAG
@@ -85,7 +89,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 47);
+static_assert(option_count == 51);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
 constexpr int long_only_base = 256;
@@ -253,6 +257,27 @@ void apply_command_line(char** argv) {
     s.record_fields = s.json || s.summary;
     // JSON Lines own standard output: nothing but the objects goes there.
     if (s.json && !o.summary_given) zelk_set_text_suppressed(true);
+    s.list_interfaces = o.list_interfaces_given;
+    s.force_overwrite = o.force_overwrite_given;
+    s.utc = o.utc_given;
+    if (o.time_format_given) {
+        static const struct {
+            const char* name;
+            frame_time_format format;
+        } formats[] = {
+            {"absolute", frame_time_format::absolute}, {"date", frame_time_format::date},
+            {"epoch", frame_time_format::epoch},       {"relative", frame_time_format::relative},
+            {"delta", frame_time_format::delta},
+        };
+        bool known = false;
+        for (const auto& f : formats) {
+            if (strcmp(o.time_format, f.name) == 0) {
+                s.time_format = f.format;
+                known = true;
+            }
+        }
+        if (!known) print_help(argv[0], "--time-format takes absolute, date, epoch, relative or delta.");
+    }
 }
 
 void check_option_combinations(char** argv) {

@@ -10,6 +10,7 @@
 
 #include "capture/bt_source.h"
 #include "capture/frame.h"
+#include "capture/interfaces.h"
 #include "capture/iptrace.h"
 #include "capture/link_source.h"
 #include "capture/pcap_source.h"
@@ -19,6 +20,7 @@
 #include "driver/modules.h"
 #include "driver/server.h"
 #include "driver/settings.h"
+#include "driver/usage_checks.h"
 #include "stats/counters.h"
 #include "zelk.h"
 
@@ -32,10 +34,12 @@ void finish_run() {
     if (settings.print_tcp_stream) print_collected_payload();
     if (settings.statistic) statistics_report();
     if (!settings.use_zelklib) {
-        if (!settings.pcap_file)
+        if (!settings.pcap_file) {
             capture_summary();
-        else
+        } else {
+            print_read_totals();
             zelk_printf("\nRead pcap dump file completed.\n");
+        }
     }
     if (settings.logfile_raw && !settings.use_zelklib && capture.raw_log_dumper) {
         pcap_dump_close(capture.raw_log_dumper);
@@ -106,6 +110,9 @@ int run(int argc, char** argv) {
         exit(1);
     }
     apply_command_line(argv);
+    if (settings.list_interfaces) exit(list_interfaces());
+    warn_about_positionals();
+    refuse_overwriting_capture_file();
     start_modules();
     check_option_combinations(argv);
     if (settings.daemon) become_daemon();

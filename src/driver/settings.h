@@ -100,6 +100,25 @@ struct command_line_options {
 
     char** inputs;
     unsigned inputs_num;
+
+    int32_t list_interfaces;
+    int32_t list_interfaces_given;
+    int32_t force_overwrite;
+    int32_t force_overwrite_given;
+    char* time_format;
+    int32_t time_format_given;
+    int32_t utc;
+    int32_t utc_given;
+};
+
+// How the frame lines show their time stamp (--time-format).
+enum class frame_time_format {
+    time_of_day,  // the UTC time of day, when --time-format is not given
+    absolute,     // local time of day
+    date,         // local date and time
+    epoch,        // seconds since 1970
+    relative,     // since the first frame
+    delta,        // since the previous frame
 };
 
 // Every setting is named after its long option; a flag is on exactly when
@@ -145,6 +164,10 @@ struct run_settings {
     bool json;
     bool summary;
     bool record_fields;
+    bool list_interfaces;
+    bool force_overwrite;
+    frame_time_format time_format;
+    bool utc;
 };
 
 extern command_line_options options;

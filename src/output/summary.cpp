@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "capture/frame_time.h"
 #include "output/record.h"
 #include "zelk.h"
 
@@ -139,12 +140,17 @@ void append_facts(const layer_view& l) {
 void write_summary_line() {
     const frame_record_data& r = frame_record;
     line.clear();
-    long day = r.seconds % 86400;
-    if (day < 0) day += 86400;
-    char time_text[32];
-    snprintf(time_text, sizeof time_text, "%02ld:%02ld:%02ld.%06u", day / 3600, day % 3600 / 60, day % 60,
-             r.microseconds);
-    line.append(time_text);
+    // The frame line's time stamp, in the format --time-format chose.
+    if (const char* stamp = frame_time_of(r.seconds, r.microseconds)) {
+        line.append(stamp);
+    } else {
+        long day = r.seconds % 86400;
+        if (day < 0) day += 86400;
+        char time_text[32];
+        snprintf(time_text, sizeof time_text, "%02ld:%02ld:%02ld.%06u", day / 3600, day % 3600 / 60, day % 60,
+                 r.microseconds);
+        line.append(time_text);
+    }
 
     // The layers in order, outermost first.
     layer_view layers[64];

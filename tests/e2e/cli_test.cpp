@@ -79,6 +79,10 @@ TEST(CommandLine, EveryOptionRefusesADuplicate) {
         {{"--bt", "1", "--bt", "2"}, "`--bt'"},
         {{"--tcl", "a", "--tcl", "b"}, "`--tcl'"},
         {{"--tcl-cbf", "a", "--tcl-cbf", "b"}, "`--tcl-cbf'"},
+        {{"--list-interfaces", "--list-interfaces"}, "`--list-interfaces'"},
+        {{"--force-overwrite", "--force-overwrite"}, "`--force-overwrite'"},
+        {{"--time-format", "date", "--time-format", "epoch"}, "`--time-format'"},
+        {{"--utc", "--utc"}, "`--utc'"},
         {{"-h", "--help"}, nullptr},  // parsing stops at the first -h
         {{"-V", "--version"}, nullptr},
     };

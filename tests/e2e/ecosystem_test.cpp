@@ -244,8 +244,8 @@ TEST(Documentation, CompletionAndManPageCoverEveryOption) {
     auto without_argument = completion_words(script, "without_argument");
     std::set<std::string> all(with_argument.begin(), with_argument.end());
     all.insert(without_argument.begin(), without_argument.end());
-    EXPECT_EQ(all.size(), 45u);
-    EXPECT_EQ(with_argument.size() + without_argument.size(), 45u);
+    EXPECT_EQ(all.size(), 49u);
+    EXPECT_EQ(with_argument.size() + without_argument.size(), 49u);
     for (const std::string& option : all) {
         // The page escapes every dash.
         std::string escaped;
@@ -257,7 +257,7 @@ TEST(Documentation, CompletionAndManPageCoverEveryOption) {
     for (const auto& [options, argument] : {std::pair{with_argument, true}, std::pair{without_argument, false}}) {
         for (const std::string& option : options) {
             std::vector<std::string> args{option};
-            if (argument) args.push_back("1");
+            if (argument) args.push_back(option == "--time-format" ? "epoch" : "1");
             args.push_back("-h");
             auto r = test::run_nodrix(args);
             EXPECT_EQ(r.status, 0) << option << ": " << r.err;
@@ -291,8 +291,12 @@ TEST(Installation, InstallsAWorkingProgramAndItsManPage) {
     auto r = shell("cmake --install " + shell_quoted(build) + " --prefix " + shell_quoted(prefix.path) + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.out;
 
-    std::vector<std::string> files = {"bin/nodrix", "include/nodrix/module.h", "share/man/man1/nodrix.1",
-                                      "share/bash-completion/completions/nodrix"};
+    std::vector<std::string> files = {"bin/nodrix",
+                                      "include/nodrix/module.h",
+                                      "share/man/man1/nodrix.1.gz",
+                                      "share/bash-completion/completions/nodrix",
+                                      "share/doc/nodrix/copyright",
+                                      "share/doc/nodrix/changelog.gz"};
     for (const auto& source : std::filesystem::directory_iterator(std::string(NODRIX_SOURCE_DIR) + "/modules"))
         if (source.path().extension() == ".c")
             files.push_back("lib/nodrix/modules/" + source.path().stem().string() + ".so");
@@ -308,13 +312,48 @@ TEST(Installation, InstallsAWorkingProgramAndItsManPage) {
 
     if (shell("command -v groff >/dev/null").status != 0) GTEST_SKIP() << "groff is not installed";
     // Warnings go to standard error, merged behind the page.
-    r = shell("groff -man -Tutf8 -ww " + shell_quoted(prefix.file("share/man/man1/nodrix.1")) + " 2>&1 >/dev/null");
+    const std::string page = "zcat " + shell_quoted(prefix.file("share/man/man1/nodrix.1.gz")) + " | ";
+    r = shell(page + "groff -man -Tutf8 -ww 2>&1 >/dev/null");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "") << "groff warnings";
     // Plain text, without overstriking.
-    r = shell("groff -man -Tascii -P-cbou " + shell_quoted(prefix.file("share/man/man1/nodrix.1")));
+    r = shell(page + "groff -man -Tascii -P-cbou");
     for (const char* section : {"NAME", "SYNOPSIS", "OPTIONS", "EXAMPLES", "EXIT STATUS", "FILES"})
         EXPECT_NE(r.out.find(std::string("\n") + section + "\n"), std::string::npos) << section;
+}
+
+TEST(Installation, DebianPackagePassesLintian) {
+    std::string build = NODRIX_BUILD_DIR;
+    if (!std::filesystem::exists(build + "/CPackConfig.cmake")) GTEST_SKIP() << "no CPack configuration in " << build;
+    for (const char* tool : {"cpack", "lintian", "dpkg-deb"})
+        if (shell(std::string("command -v ") + tool + " >/dev/null").status != 0)
+            GTEST_SKIP() << tool << " is not installed (scripts/deps.sh installs it)";
+    test::temp_dir out;
+    auto r = shell("cd " + shell_quoted(build) + " && cpack -G DEB -B " + shell_quoted(out.path) + " 2>&1");
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::string deb;
+    for (const auto& entry : std::filesystem::directory_iterator(out.path))
+        if (entry.path().extension() == ".deb") deb = entry.path();
+    ASSERT_FALSE(deb.empty()) << r.out;
+
+    // Errors and warnings both fail; informational tags do not.
+    r = shell("lintian --tag-display-limit 0 " + shell_quoted(deb) + " 2>&1 | grep -E '^(E|W): ' || true");
+    EXPECT_EQ(r.out, "");
+
+    // The modules lie where the documentation says, and the program still
+    // loads them once stripped.
+    r = shell("dpkg-deb -c " + shell_quoted(deb));
+    EXPECT_NE(r.out.find("./usr/lib/nodrix/modules/http_request.so"), std::string::npos) << r.out;
+    r = shell("dpkg-deb -f " + shell_quoted(deb) + " Depends Maintainer");
+    EXPECT_NE(r.out.find("libpcap0.8"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Maintainer: nodrix developers <"), std::string::npos) << r.out;
+    test::temp_dir root;
+    ASSERT_EQ(shell("dpkg-deb -x " + shell_quoted(deb) + " " + shell_quoted(root.path)).status, 0);
+    test::write_file(root.file("a.pcap"), test::pcap_file({{ethernet_frame()}}));
+    r = shell(shell_quoted(root.file("usr/bin/nodrix")) + " -P " + shell_quoted(root.file("a.pcap")) + " --modules " +
+              shell_quoted(root.file("usr/lib/nodrix/modules")) + " 2>&1");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("- UDP Header -"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -9,12 +9,12 @@ _nodrix() {
     # Options that take an argument, then options that take none.
     local with_argument="--device --pcap-file --iptrace-file --snoop-file --filter --filter-nopt
         --snaplen --max-packets --logfile --logfile-raw --module --modules --server-addr --server-port
-        --bt --tcl --tcl-cbf"
+        --bt --tcl --tcl-cbf --time-format"
     local without_argument="--help --version --promisc --beep-on --count --statistic --verbose
         --expand-ethernet --expand-llc --expand-token --expand-fddi --expand-arp --expand-pppoe --expand-all
         --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
         --print-pppoe-hex --print-tcp-text --print-udp-text --print-tcp-stream --module-ignore
-        --quiet --really-quiet --use-zelklib"
+        --quiet --really-quiet --use-zelklib --list-interfaces --force-overwrite --utc"
 
     case $prev in
         -d|--device)
@@ -25,6 +25,9 @@ _nodrix() {
             return ;;
         --modules)
             COMPREPLY=($(compgen -d -- "$cur"))
+            return ;;
+        --time-format)
+            COMPREPLY=($(compgen -W "absolute date epoch relative delta" -- "$cur"))
             return ;;
         -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf)
             return ;;

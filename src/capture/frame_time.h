@@ -1,0 +1,20 @@
+// The time stamp of a frame line, in the format that --time-format chose.
+#pragma once
+
+// Called once per frame, before anything decides whether the frame is
+// printed: it remembers the first and the previous frame for the relative
+// and delta formats. Returns the text for the frame, valid until the next
+// call. Without --time-format the text is the UTC time of day
+// "HH:MM:SS.uuuuuu".
+const char* frame_time_text(long seconds, unsigned microseconds);
+
+// The text frame_time_text gave for this very time stamp, or nullptr when
+// the last call was for another one.
+const char* frame_time_of(long seconds, unsigned microseconds);
+
+// True while the frame lines carry the plain time of day (no --time-format):
+// the iptrace and snoop lines then keep their whole-second form.
+bool frame_time_is_time_of_day();
+
+// Forgets the first and the previous frame (a new run in the tests).
+void frame_time_reset();
