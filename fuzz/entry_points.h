@@ -16,6 +16,8 @@
 #include "capture/frame.h"
 #include "capture/iptrace.h"
 #include "capture/pcap_source.h"
+#include "json_check.h"
+#include "output/record.h"
 #include "capture/snoop.h"
 #include "driver/settings.h"
 #include "stats/counters.h"
@@ -84,6 +86,49 @@ inline void link_frame_input(const uint8_t* data, size_t size) {
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, data + prefix_length);
     if (settings.statistic) statistics_report();
     zelk_set_output(nullptr);
+}
+
+// One frame through a link decoder and a structured writer. Input as for
+// link_frame_input; bit 0 of the first switch byte's partner (byte 3's
+// lowest bit) picks JSON (0) or the summary line (1), the rest of byte 3
+// is the wire length's excess. Every JSON line must parse, and a summary
+// must be exactly one line.
+inline void structured_frame_input(const uint8_t* data, size_t size) {
+    constexpr size_t prefix_length = 4;
+    if (size < prefix_length) return;
+    if (!select_link_type(link_types()[data[0] % link_types().size()])) return;
+    apply_switches(static_cast<uint16_t>(data[1] | data[2] << 8));
+    bool json = !(data[3] & 1);
+    settings.json = json;
+    settings.summary = !json;
+    settings.record_fields = true;
+    char* text = nullptr;
+    size_t text_size = 0;
+    FILE* out = open_memstream(&text, &text_size);
+    zelk_set_output(out);
+    auto captured = static_cast<uint32_t>(size - prefix_length);
+    frame_lengths lengths{captured, captured + (data[3] >> 1) * 7u};
+    ++capture.frame_counter;
+    begin_frame(45296, 0, lengths.captured_length, lengths.wire_length);
+    decode_frame(link_decoders[capture.link_decoder_index], &lengths, data + prefix_length);
+    end_frame();
+    if (json && settings.statistic) write_json_statistics();
+    zelk_set_text_suppressed(false);
+    zelk_set_output(nullptr);
+    fclose(out);
+    std::string lines(text, text_size);
+    free(text);
+    size_t start = 0;
+    int count = 0;
+    while (start < lines.size()) {
+        size_t end = lines.find('\n', start);
+        if (end == std::string::npos) abort();  // every line ends with a newline
+        if (json && !test::json_text_is_valid(lines.substr(start, end - start))) abort();
+        start = end + 1;
+        ++count;
+    }
+    if (count != (json && settings.statistic ? 2 : 1)) abort();
+    settings = run_settings{};
 }
 
 // A pcap file in memory read the way --pcap-file reads it. Input: two

@@ -23,6 +23,7 @@ const target targets[] = {
     {"link_frame", fuzz::link_frame_input},
     {"pcap_file", fuzz::pcap_file_input},
     {"trace_file", fuzz::trace_file_input},
+    {"structured_output", fuzz::structured_frame_input},
 };
 
 TEST(FuzzRegressions, CorporaReplayCleanly) {
