@@ -40,6 +40,10 @@ struct capture_state_record {
     const char* trace_file_path;
     // Set by the signal handler; every capture loop tests it.
     volatile sig_atomic_t stop_signal;
+    // The run's exit status: 1 once a failure stopped it.
+    int exit_status;
+    // A stop request that is no signal: a write failed or the input broke.
+    bool failed;
 };
 extern capture_state_record capture;
 

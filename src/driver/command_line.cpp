@@ -14,6 +14,8 @@ namespace {
 
 constexpr const char* version = "0.11";
 constexpr int default_server_port = 2777;
+constexpr int default_server_timeout = 10;
+constexpr uint64_t default_tcp_stream_limit = 64u << 20;
 
 enum class kind { flag, text, integer, help, version };
 
@@ -26,9 +28,12 @@ struct option_row {
     int32_t command_line_options::*given;
 };
 
-#define FLAG(n, l, f) {n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given}
-#define INT(n, l, f) {n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given}
-#define TEXT(n, l, f) {n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given}
+#define FLAG(n, l, f) \
+    { n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given }
+#define INT(n, l, f) \
+    { n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given }
+#define TEXT(n, l, f) \
+    { n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given }
 
 const option_row option_table[] = {
     {"help", 'h', kind::help, nullptr, nullptr, &command_line_options::help_given},
@@ -76,6 +81,9 @@ const option_row option_table[] = {
     INT("bt", 0, bt),
     TEXT("tcl", 0, tcl),
     TEXT("tcl-cbf", 0, tcl_cbf),
+    TEXT("user", 0, user),
+    INT("server-timeout", 0, server_timeout),
+    INT("tcp-stream-limit", 0, tcp_stream_limit),
 };
 
 #undef FLAG
@@ -83,7 +91,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 45);
+static_assert(option_count == 48);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
 constexpr int long_only_base = 256;
@@ -133,17 +141,10 @@ int parse_command_line(int argc, char** argv, command_line_options* record) {
         record->*row->given = 1;
         switch (row->type) {
             case kind::help:
-            case kind::version:
-                return 0;
-            case kind::flag:
-                record->*row->value = !(record->*row->value);
-                break;
-            case kind::integer:
-                record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10));
-                break;
-            case kind::text:
-                record->*row->text = strdup(optarg);
-                break;
+            case kind::version: return 0;
+            case kind::flag: record->*row->value = !(record->*row->value); break;
+            case kind::integer: record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10)); break;
+            case kind::text: record->*row->text = strdup(optarg); break;
         }
     }
     if (optind < argc) {
@@ -246,6 +247,10 @@ void apply_command_line(char** argv) {
     s.server_addr = o.server_addr_given ? o.server_addr : nullptr;
     s.module = o.module_given ? o.module : nullptr;
     s.optimize_filter = o.filter_given ? 1 : 0;
+    s.user = o.user_given ? o.user : nullptr;
+    s.server_timeout = o.server_timeout_given ? o.server_timeout : default_server_timeout;
+    s.tcp_stream_limit =
+        o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
 }
 
 void check_option_combinations(char** argv) {
@@ -256,4 +261,9 @@ void check_option_combinations(char** argv) {
     if (o.use_zelklib_given && (o.pcap_file_given || o.filter_given))
         print_help(argv[0], "Currently not supported by ZELKLib.");
     if (o.use_zelklib_given && !o.device_given) print_help(argv[0], "Please enter a device to use.");
+    if (o.server_timeout_given && o.server_timeout <= 0)
+        print_help(argv[0], "The server timeout must be at least 1 second.");
+    if (o.tcp_stream_limit_given && o.tcp_stream_limit < 0)
+        print_help(argv[0], "The TCP stream limit can't be negative.");
+    if (o.user_given && !*o.user) print_help(argv[0], "Please name a user for --user.");
 }

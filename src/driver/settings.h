@@ -96,6 +96,13 @@ struct command_line_options {
 
     char** inputs;
     unsigned inputs_num;
+
+    char* user;
+    int32_t server_timeout;
+    int32_t tcp_stream_limit;
+    int32_t user_given;
+    int32_t server_timeout_given;
+    int32_t tcp_stream_limit_given;
 };
 
 // Every setting is named after its long option; a flag is on exactly when
@@ -135,6 +142,13 @@ struct run_settings {
     const char* module;
 
     int optimize_filter;
+
+    // Who a run started as root continues as, once everything is open.
+    const char* user;
+    // Seconds to wait for the collecting server, in every exchange.
+    int server_timeout;
+    // Bytes --print-tcp-stream keeps at most; 0: no limit.
+    uint64_t tcp_stream_limit;
 };
 
 extern command_line_options options;

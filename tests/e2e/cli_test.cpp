@@ -79,6 +79,9 @@ TEST(CommandLine, EveryOptionRefusesADuplicate) {
         {{"--bt", "1", "--bt", "2"}, "`--bt'"},
         {{"--tcl", "a", "--tcl", "b"}, "`--tcl'"},
         {{"--tcl-cbf", "a", "--tcl-cbf", "b"}, "`--tcl-cbf'"},
+        {{"--user", "a", "--user", "b"}, "`--user'"},
+        {{"--server-timeout", "1", "--server-timeout", "2"}, "`--server-timeout'"},
+        {{"--tcp-stream-limit", "1", "--tcp-stream-limit", "2"}, "`--tcp-stream-limit'"},
         {{"-h", "--help"}, nullptr},  // parsing stops at the first -h
         {{"-V", "--version"}, nullptr},
     };
@@ -108,7 +111,8 @@ TEST(CommandLine, RejectedCombinationsInOrder) {
     for (const auto& row : rows) {
         auto r = run_nodrix(row.args);
         EXPECT_EQ(r.status, 1) << row.error;
-        EXPECT_TRUE(r.err.ends_with(std::string(" -V    --version\t\tDisplay the version\n\nError: ") + row.error + "\n"))
+        EXPECT_TRUE(
+            r.err.ends_with(std::string(" -V    --version\t\tDisplay the version\n\nError: ") + row.error + "\n"))
             << r.err;
     }
 }
