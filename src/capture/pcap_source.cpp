@@ -182,8 +182,8 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     ++capture.frame_counter;
     if (settings.beep_on) zelk_printf("%c", 7);
     capture.byte_total += packet_header->len;
-    print_frame_line(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec), packet_header->caplen,
-                     packet_header->len);
+    print_frame_line(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec),
+                     packet_header->caplen, packet_header->len);
     frame_lengths lengths{packet_header->caplen, packet_header->len};
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, packet_header->caplen);

@@ -28,12 +28,9 @@ struct option_row {
     int32_t command_line_options::*given;
 };
 
-#define FLAG(n, l, f) \
-    { n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given }
-#define INT(n, l, f) \
-    { n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given }
-#define TEXT(n, l, f) \
-    { n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given }
+#define FLAG(n, l, f) {n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given}
+#define INT(n, l, f) {n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given}
+#define TEXT(n, l, f) {n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given}
 
 const option_row option_table[] = {
     {"help", 'h', kind::help, nullptr, nullptr, &command_line_options::help_given},
@@ -141,10 +138,17 @@ int parse_command_line(int argc, char** argv, command_line_options* record) {
         record->*row->given = 1;
         switch (row->type) {
             case kind::help:
-            case kind::version: return 0;
-            case kind::flag: record->*row->value = !(record->*row->value); break;
-            case kind::integer: record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10)); break;
-            case kind::text: record->*row->text = strdup(optarg); break;
+            case kind::version:
+                return 0;
+            case kind::flag:
+                record->*row->value = !(record->*row->value);
+                break;
+            case kind::integer:
+                record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10));
+                break;
+            case kind::text:
+                record->*row->text = strdup(optarg);
+                break;
         }
     }
     if (optind < argc) {

@@ -111,8 +111,7 @@ TEST(CommandLine, RejectedCombinationsInOrder) {
     for (const auto& row : rows) {
         auto r = run_nodrix(row.args);
         EXPECT_EQ(r.status, 1) << row.error;
-        EXPECT_TRUE(
-            r.err.ends_with(std::string(" -V    --version\t\tDisplay the version\n\nError: ") + row.error + "\n"))
+        EXPECT_TRUE(r.err.ends_with(std::string(" -V    --version\t\tDisplay the version\n\nError: ") + row.error + "\n"))
             << r.err;
     }
 }
