@@ -39,10 +39,12 @@ void trim_to_whole_records(int fd) {
     if (fstat(fd, &st) != 0) return;
     auto size = static_cast<uint64_t>(st.st_size);
     uint8_t header[24];
-    if (size < sizeof header || pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
+    if (size < sizeof header) {
+        // Not even the file header made it.
         if (ftruncate(fd, 0) != 0) return;
         return;
     }
+    if (pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) return;
     bool swapped = read_u32(header, false) != 0xa1b2c3d4u && read_u32(header, false) != 0xa1b23c4du;
     uint64_t at = sizeof header;
     uint64_t whole = at;
@@ -59,7 +61,8 @@ void trim_to_whole_records(int fd) {
 
 bool open_raw_log(pcap_t* handle, const char* path, char* errbuf) {
     // Captured traffic is nobody else's business.
-    int fd = zelk_open_protected(path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    // Read access too: a failed write is mended by reading the records back.
+    int fd = zelk_open_protected(path, O_RDWR | O_CREAT | O_TRUNC, 0600);
     if (fd < 0) {
         snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, zelk_open_error_text(path, errno));
         return false;
