@@ -1,7 +1,9 @@
 #include <arpa/inet.h>
 #include <linux/if_ether.h>
+#include <linux/if_packet.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -56,12 +58,24 @@ const hardware_row hardware_table[] = {
     {ARPHRD_IEEE80211_PRISM, 119, 0},
 };
 
-// The address these sockets take: the interface name in the data field,
-// unterminated when it fills the field.
-sockaddr device_address(const char* interface_name) {
-    sockaddr address{};
-    memcpy(address.sa_data, interface_name, strnlen(interface_name, sizeof address.sa_data));
+// The address these sockets take: the interface by its index.
+sockaddr_ll device_address(const char* interface_name) {
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_protocol = htons(ETH_P_ALL);
+    address.sll_ifindex = static_cast<int>(if_nametoindex(interface_name));
     return address;
+}
+
+// Adds what the kernel counted since the last call (it resets its counts
+// when asked).
+void add_statistics(zelk_link_layer* handle) {
+    tpacket_stats stats{};
+    socklen_t length = sizeof stats;
+    if (getsockopt(handle->fd, SOL_PACKET, PACKET_STATISTICS, &stats, &length) != 0) return;
+    // The kernel's packet count includes the dropped ones.
+    handle->received += stats.tp_packets;
+    handle->dropped += stats.tp_drops;
 }
 
 void open_failed(zelk_link_layer* handle) {
@@ -79,7 +93,9 @@ zelk_link_layer* zelk_open_link_layer(const char* interface_name) {
     auto* handle = static_cast<zelk_link_layer*>(zelk_xmalloc(sizeof(zelk_link_layer)));
     memset(handle, 0, sizeof *handle);
 
-    handle->fd = socket(AF_INET, SOCK_PACKET, htons(ETH_P_ALL));
+    // Protocol 0 receives nothing until the bind names the interface, so
+    // that no frame of another link is ever counted or read.
+    handle->fd = socket(AF_PACKET, SOCK_RAW, 0);
     if (handle->fd < 0) {
         fprintf(stderr, "Error: %s\n", "zelk_link_layer/sockpacket: socket failed!");
         open_failed(handle);
@@ -104,18 +120,25 @@ zelk_link_layer* zelk_open_link_layer(const char* interface_name) {
     handle->link_type = row->link_type;
     handle->offset = row->offset;
 
-    // An unbound socket of this kind receives the frames of every interface;
-    // frames of other links would be decoded with this link's decoder.
-    sockaddr device = device_address(interface_name);
-    if (bind(handle->fd, &device, sizeof device) < 0) {
+    sockaddr_ll device = device_address(interface_name);
+    if (device.sll_ifindex == 0 || bind(handle->fd, reinterpret_cast<const sockaddr*>(&device), sizeof device) < 0) {
         fprintf(stderr, "Error: %s\n", "zelk_link_layer/sockpacket: bind failed!");
         open_failed(handle);
         return nullptr;
     }
-    // Drop what other interfaces queued before the bind took effect.
-    while (recv(handle->fd, receive_buffer, 1, MSG_DONTWAIT) >= 0) {
-    }
+    // Room for a burst while a frame is being decoded.
+    int buffer_size = 8 << 20;
+    if (setsockopt(handle->fd, SOL_SOCKET, SO_RCVBUFFORCE, &buffer_size, sizeof buffer_size) != 0)
+        setsockopt(handle->fd, SOL_SOCKET, SO_RCVBUF, &buffer_size, sizeof buffer_size);
+    add_statistics(handle);
+    handle->received = handle->dropped = handle->delivered = 0;
     return handle;
+}
+
+void zelk_link_layer_statistics(zelk_link_layer* handle, unsigned long* received, unsigned long* dropped) {
+    add_statistics(handle);
+    *received = handle->received;
+    *dropped = handle->dropped;
 }
 
 int zelk_close_link_layer(zelk_link_layer* handle) { return close(handle->fd) < 0 ? -1 : 0; }
@@ -130,21 +153,37 @@ int zelk_read_link_layer(zelk_link_layer* handle, int length, unsigned count, ze
     timeval wake_up{0, 250000};
     setsockopt(handle->fd, SOL_SOCKET, SO_RCVTIMEO, &wake_up, sizeof wake_up);
 
-    sockaddr sender{};
+    sockaddr_ll sender{};
+    // A stop request first hands over every frame the kernel already
+    // counted as received and not dropped; frames that came later are left.
+    unsigned long drain_target = 0;
+    bool draining = false;
     for (unsigned received = 0; count == 0 || received < count;) {
-        if (zelk_stop_requested()) return 0;
+        if (!draining && zelk_stop_requested()) {
+            add_statistics(handle);
+            drain_target = handle->received - handle->dropped;
+            draining = true;
+        }
+        if (draining && handle->delivered >= drain_target) return 0;
         // The kernel reports a sender address longer than the record and
         // writes that length back: set it again for every receive.
         socklen_t sender_length = sizeof sender;
-        ssize_t got = recvfrom(handle->fd, receive_buffer, receive_length, 0, &sender, &sender_length);
+        ssize_t got = recvfrom(handle->fd, receive_buffer, receive_length, draining ? MSG_DONTWAIT : 0,
+                               reinterpret_cast<sockaddr*>(&sender), &sender_length);
         if (got < 0) {
+            if (draining && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                pollfd p{handle->fd, POLLIN, 0};
+                if (poll(&p, 1, 500) <= 0) return 0;
+                continue;
+            }
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
             printf("Info : %s\n", count == 0 ? "zelk_read_link_layer: recv(loop) failed!"
                                              : "zelk_read_link_layer: recv(special count) failed!");
             zelk_close_link_layer(handle);
             exit(1);
         }
-        handler(&sender, receive_buffer, static_cast<int>(got));
+        ++handle->delivered;
+        handler(reinterpret_cast<const sockaddr*>(&sender), receive_buffer, static_cast<int>(got));
         ++received;
     }
     return 0;
@@ -152,10 +191,11 @@ int zelk_read_link_layer(zelk_link_layer* handle, int length, unsigned count, ze
 
 int zelk_write_link_layer(zelk_link_layer* handle, const char* interface_name, const uint8_t* frame, int length,
                           int repeat) {
-    sockaddr device = device_address(interface_name);
+    sockaddr_ll device = device_address(interface_name);
     int result = 0;
     for (int i = 0; i < repeat; ++i) {
-        result = static_cast<int>(sendto(handle->fd, frame, static_cast<size_t>(length), 0, &device, sizeof device));
+        result = static_cast<int>(sendto(handle->fd, frame, static_cast<size_t>(length), 0,
+                                         reinterpret_cast<const sockaddr*>(&device), sizeof device));
         if (result != length) printf("Info : %s\n", "zelk_write_link_layer: sendto failed!");
     }
     return result;

@@ -69,7 +69,22 @@ char* zelk_time_string();
 
 // Identity and names.
 void zelk_check_root();
+// Live capture needs root, or CAP_NET_RAW (and CAP_NET_ADMIN for
+// promiscuous mode); ends the program like zelk_check_root otherwise.
+void zelk_check_capture_privilege(bool promiscuous);
+bool zelk_may_capture(bool promiscuous);
+// Switches a root process to the user (no supplementary groups) and drops
+// every capability; false with a reason in `error` when that fails.
+bool zelk_drop_privileges(const char* user_name, char* error, size_t error_size);
 uint32_t zelk_resolve_host(const char* text);
+
+// Files. Opens like open(2), but follows a symbolic link in a sticky
+// world-writable directory only when it belongs to the directory's owner or
+// to us (fails with EPERM otherwise).
+int zelk_open_protected(const char* path, int flags, unsigned mode);
+bool zelk_symlink_is_protected(const char* path);
+// The reason for a failed zelk_open_protected.
+const char* zelk_open_error_text(const char* path, int error);
 
 // Signals.
 typedef void (*zelk_sig_handler)(int);

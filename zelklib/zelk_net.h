@@ -31,6 +31,11 @@ struct zelk_link_layer {
     int fd;
     int link_type;  // libpcap DLT_ numbering
     int offset;     // 14 Ethernet-like, 2 Token Ring, 3 FDDI, else 0
+    // Kernel counts since the open (received includes dropped) and the
+    // frames handed to the handler.
+    unsigned long received;
+    unsigned long dropped;
+    unsigned long delivered;
 };
 typedef void (*zelk_link_layer_handler)(const sockaddr* sender, const uint8_t* frame, int length);
 
@@ -38,9 +43,13 @@ typedef void (*zelk_link_layer_handler)(const sockaddr* sender, const uint8_t* f
 // on failure (the cause is printed).
 zelk_link_layer* zelk_open_link_layer(const char* interface_name);
 int zelk_close_link_layer(zelk_link_layer* handle);
+// The kernel's counts of frames received (dropped ones included) and
+// dropped since the open.
+void zelk_link_layer_statistics(zelk_link_layer* handle, unsigned long* received, unsigned long* dropped);
 // Hands `count` frames of at most `length` bytes to the handler and returns
-// 0; a count of 0 reads until a stop is requested. A receive failure ends
-// the program.
+// 0; a count of 0 reads until a stop is requested, and then hands over
+// the frames the kernel had already queued. A receive failure ends the
+// program.
 int zelk_read_link_layer(zelk_link_layer* handle, int length, unsigned count, zelk_link_layer_handler handler);
 int zelk_write_link_layer(zelk_link_layer* handle, const char* interface_name, const uint8_t* frame, int length,
                           int repeat);

@@ -2,12 +2,14 @@
 
 #include <sys/time.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
 #include "capture/frame.h"
 #include "capture/link_source.h"
 #include "decode/fields.h"
+#include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
 #include "output/record.h"
@@ -22,12 +24,13 @@ constexpr unsigned hci_bytes_per_line = 20;
 
 int run_bluetooth_capture(const char* program_path, int device_number) {
     (void)program_path;
-    zelk_check_root();
+    zelk_check_capture_privilege(false);
     if (capture.stop_signal) return 0;
     hci_socket = zelk_open_bluetooth_socket(device_number);
     if (hci_socket == -1) exit(1);
     zelk_printf("Receive packet(s) on device: hci%d\n", device_number);
     capture.link_type = 187;  // Bluetooth HCI H4
+    begin_capture();
     fflush(stdout);
     zelk_set_stop_flag(&capture.stop_signal);
     zelk_read_bluetooth_socket(hci_socket, hci_buffer_size, hci_frame_handler);
@@ -52,9 +55,10 @@ void hci_frame_handler(const uint8_t* frame, int length) {
         zelk_printf("%02x", frame[i]);
     }
     zelk_printf("\n");
-    if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(received));
+    if (settings.server_addr) server_send_frame(frame, received);
     end_frame();
-    fflush(stdout);
+    if (fflush(stdout) != 0) report_output_failure(errno);
+    check_frame_output();
 }
 
 void close_bluetooth_capture() {

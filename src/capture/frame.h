@@ -46,6 +46,10 @@ struct capture_state_record {
     int link_type;
     // Captured bytes of every frame read, for the totals of a file read.
     uint64_t captured_bytes;
+    // The run's exit status: 1 once a failure stopped it.
+    int exit_status;
+    // A stop request that is no signal: a write failed or the input broke.
+    bool failed;
 };
 extern capture_state_record capture;
 

@@ -9,6 +9,7 @@
 #include "decode/ip/ip.h"
 #include "decode/link/ethernet.h"
 #include "decode/link/token_ring.h"
+#include "driver/run.h"
 #include "driver/settings.h"
 #include "output/record.h"
 #include "zelk.h"
@@ -51,11 +52,11 @@ trace_outcome read_iptrace(int max_packets) {
     // The eleventh character is not compared.
     if (memcmp(version, "iptrace 1.0", 10) == 0) {
         zelk_printf("File type is iptrace version 1.0. Not supported @ the moment!\n");
-        return trace_outcome::finished;
+        return trace_outcome::unreadable;
     }
     if (memcmp(version, "iptrace 2.0", 10) != 0) {
         zelk_printf("Unknown iptrace file format.\n");
-        return trace_outcome::finished;
+        return trace_outcome::unreadable;
     }
     zelk_printf("File type is iptrace version 2.0.\n");
 
@@ -74,6 +75,7 @@ trace_outcome read_iptrace(int max_packets) {
         uint32_t record_length = trace_be32(header);
         if (record_length < record_length_base) return trace_outcome::truncated;
         uint32_t frame_length = record_length - record_length_base;
+        if (frame_length > largest_trace_frame) return trace_outcome::truncated;
         if (frame_length > 0) {
             size_t got = 0;
             uint8_t* frame = read_record_data(frame_length, &got);
@@ -100,6 +102,8 @@ trace_outcome read_iptrace(int max_packets) {
             decode_iptrace_frame(header[28], &lengths, frame);
             end_frame();
             free(frame);
+            check_frame_output();
+            if (got < frame_length) return trace_outcome::truncated;
         }
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
             print_read_totals();
@@ -116,5 +120,6 @@ void read_iptrace_file(int max_packets) {
         zelk_fprintf(stderr, "Error: Can't open iptrace file %s.\n", path);
         exit(1);
     }
+    begin_capture();
     finish_trace_file(read_iptrace(max_packets), "Error occured while Iptrace version reading.\n");
 }

@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -9,6 +10,7 @@
 #include "capture/frame.h"
 #include "capture/frame_time.h"
 #include "capture/pcap_source.h"
+#include "capture/raw_log.h"
 #include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
@@ -16,12 +18,22 @@
 #include "zelk.h"
 #include "zelk_net.h"
 
+namespace {
+
+zelk_link_layer* link_handle;
+// Gives the raw log its link type and snap length.
+pcap_t* raw_log_template;
+timeval frame_time;
+
+}  // namespace
+
 void print_received_frame_line(uint32_t length) {
     timeval now{};
     if (gettimeofday(&now, nullptr) != 0) {
         zelk_fprintf(stderr, "Error: Can't get time.\n");
         now = timeval{};
     }
+    frame_time = now;
     const char* time_text = frame_time_text(now.tv_sec, static_cast<unsigned>(now.tv_usec));
     zelk_printf("\n%s - Received frame %lu(%u bytes length)...", time_text, capture.frame_counter, length);
     if (settings.statistic) {
@@ -36,7 +48,7 @@ void print_received_frame_line(uint32_t length) {
 
 int run_link_layer_capture(const char* program_path, int promisc, int snaplen, int max_packets) {
     (void)program_path;
-    zelk_check_root();
+    zelk_check_capture_privilege(promisc == 1);
     if (capture.stop_signal) return 0;
     const char* device = settings.device;
     if (promisc == 1) {
@@ -56,12 +68,21 @@ int run_link_layer_capture(const char* program_path, int promisc, int snaplen, i
         zelk_printf(".\n\n");
         exit(1);
     }
+    if (settings.logfile_raw) {
+        int length = snaplen > 0 && snaplen < 65536 ? snaplen : 65536;
+        raw_log_template = pcap_open_dead(handle->link_type, length);
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        if (!raw_log_template || !open_raw_log(raw_log_template, settings.logfile_raw, errbuf)) {
+            zelk_fprintf(stderr, "Error: Can't open(pcap_dump_open) logfile, because: %s\n", errbuf);
+            exit(1);
+        }
+    }
+    link_handle = handle;
+    begin_capture();
     // Whoever watches the output learns at once that the capture runs.
     fflush(stdout);
     zelk_set_stop_flag(&capture.stop_signal);
     zelk_read_link_layer(handle, snaplen, static_cast<unsigned>(max_packets), link_frame_handler);
-    zelk_close_link_layer(handle);
-    free(handle);
     return 0;
 }
 
@@ -78,7 +99,33 @@ void link_frame_handler(const sockaddr* sender, const uint8_t* frame, int length
     frame_lengths lengths{received, received};
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, received);
-    if (settings.server_addr) server_send_frame(frame, static_cast<uint16_t>(received));
+    if (settings.server_addr) server_send_frame(frame, received);
+    if (capture.raw_log_dumper) {
+        pcap_pkthdr header{};
+        header.ts = frame_time;
+        header.caplen = header.len = received;
+        write_raw_log(&header, frame);
+    }
     end_frame();
-    fflush(stdout);
+    if (fflush(stdout) != 0) report_output_failure(errno);
+    check_frame_output();
+}
+
+void link_capture_summary() {
+    if (!link_handle) return;
+    // After a stop the counts are those the drain worked to; frames
+    // counted later were never read.
+    unsigned long received = link_handle->received, dropped = link_handle->dropped;
+    if (!capture.stop_signal) zelk_link_layer_statistics(link_handle, &received, &dropped);
+    zelk_printf("\nReceived %lu packets", received);
+    if (settings.count) zelk_printf("(%lu bytes)", static_cast<unsigned long>(capture.byte_total));
+    zelk_printf(", %lu dropped by kernel.\n", dropped);
+    zelk_close_link_layer(link_handle);
+    free(link_handle);
+    link_handle = nullptr;
+    if (raw_log_template) {
+        close_raw_log();
+        pcap_close(raw_log_template);
+        raw_log_template = nullptr;
+    }
 }

@@ -10,3 +10,5 @@ void link_frame_handler(const sockaddr* sender, const uint8_t* frame, int length
 // The frame line of the sources that know one length only, with its
 // newline; the time is the moment the frame is handled.
 void print_received_frame_line(uint32_t length);
+// The kernel's counts at the end of a link-layer capture; closes the socket.
+void link_capture_summary();

@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 #include <unistd.h>
+#include <poll.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -10,6 +13,7 @@
 #include "capture/frame.h"
 #include "capture/frame_time.h"
 #include "capture/pcap_open.h"
+#include "capture/raw_log.h"
 #include "decode/decoder.h"
 #include "driver/run.h"
 #include "driver/server.h"
@@ -30,6 +34,34 @@ char* default_device(char* errbuf) {
     }
     pcap_freealldevs(devices);
     return name;
+}
+
+// The kernel's counts taken when a stop was requested, and the frame
+// number the drain that followed worked up to.
+pcap_stat stop_statistics;
+bool have_stop_statistics = false;
+unsigned long drain_target = 0;
+
+// Hands over every frame the kernel had counted as received and not
+// dropped when the stop came; frames that came later are left.
+void drain_live_capture(pcap_t* handle, unsigned long frames_before, int max_packets) {
+    if (pcap_stats(handle, &stop_statistics) != 0) return;
+    have_stop_statistics = true;
+    drain_target = frames_before + (stop_statistics.ps_recv - stop_statistics.ps_drop);
+    if (max_packets > 0) drain_target = std::min(drain_target, frames_before + static_cast<unsigned long>(max_packets));
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_setnonblock(handle, 1, errbuf);
+    int fd = pcap_get_selectable_fd(handle);
+    // A ring block is handed over when it fills or after the read timeout.
+    time_t deadline = time(nullptr) + 3;
+    while (capture.frame_counter < drain_target && capture.exit_status == 0 && time(nullptr) <= deadline) {
+        int n = pcap_dispatch(handle, -1, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
+        if (n < 0) break;
+        if (n == 0 && fd >= 0) {
+            pollfd p{fd, POLLIN, 0};
+            poll(&p, 1, 100);
+        }
+    }
 }
 
 }  // namespace
@@ -80,7 +112,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
         capture.reading_file = true;
         zelk_printf("Read packet(s) from file: %s.\n", settings.pcap_file);
     } else {
-        zelk_check_root();
+        zelk_check_capture_privilege(promisc != 0);
         zelk_printf("Receive packet(s) on device: %s\n", device);
         handle = open_live_device(device, snaplen, promisc, errbuf);
         if (!handle) {
@@ -116,9 +148,8 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     }
 
     if (settings.logfile_raw) {
-        capture.raw_log_dumper = pcap_dump_open(handle, settings.logfile_raw);
-        if (!capture.raw_log_dumper) {
-            zelk_fprintf(stderr, "Error: Can't open(pcap_dump_open) logfile, because: %s\n", pcap_geterr(handle));
+        if (!open_raw_log(handle, settings.logfile_raw, errbuf)) {
+            zelk_fprintf(stderr, "Error: Can't open(pcap_dump_open) logfile, because: %s\n", errbuf);
             exit(1);
         }
     }
@@ -133,14 +164,17 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     free(found_device);
 
     if (capture.stop_signal) return 0;
+    begin_capture();
     // A live capture may run for long before its first frame: show the
     // start-up lines now.
     if (!capture.reading_file) fflush(stdout);
+    unsigned long frames_before = capture.frame_counter;
     int rc = pcap_loop(handle, max_packets, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
     if (rc == PCAP_ERROR) {
-        pcap_close(handle);
-        capture.handle = nullptr;
-        exit(1);
+        // A cut file or a vanished interface: say why, then the reports.
+        stop_with_error("%s", pcap_geterr(handle));
+    } else if (rc == PCAP_ERROR_BREAK && !capture.reading_file && capture.stop_signal > 0) {
+        drain_live_capture(handle, frames_before, max_packets);
     }
     return 0;
 }
@@ -157,15 +191,14 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     frame_lengths lengths{packet_header->caplen, packet_header->len};
     decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
     print_raw_hex(frame, packet_header->caplen);
-    // A message holds 65535 bytes of frame at most: send that much of a
-    // larger one (-s 0) rather than what a wrapped length would leave.
-    if (settings.server_addr)
-        server_send_frame(frame, static_cast<uint16_t>(packet_header->caplen < 65535 ? packet_header->caplen : 65535));
-    if (user) pcap_dump(user, packet_header, frame);
+    if (settings.server_addr) server_send_frame(frame, packet_header->caplen);
+    if (user) write_raw_log(packet_header, frame);
     end_frame();
     // A live capture shows every frame at once; a file is written out as
     // the buffer fills, which saves a system call per frame.
-    if (!capture.reading_file) fflush(stdout);
+    if (!capture.reading_file && fflush(stdout) != 0) report_output_failure(errno);
+    check_frame_output();
+    if (drain_target && capture.frame_counter >= drain_target && capture.handle) pcap_breakloop(capture.handle);
 }
 
 void print_read_totals() {
@@ -179,8 +212,11 @@ void print_read_totals() {
 void capture_summary() {
     if (!capture.handle || capture.reading_file) return;
     fflush(stdout);
-    pcap_stat stats{};
-    if (pcap_stats(capture.handle, &stats) == -1) exit(1);
+    pcap_stat stats = stop_statistics;
+    if (!have_stop_statistics && pcap_stats(capture.handle, &stats) == -1) {
+        stop_with_error("Can't read the kernel statistics: %s", pcap_geterr(capture.handle));
+        return;
+    }
     zelk_printf("\nReceived %d packets", static_cast<int>(stats.ps_recv));
     if (settings.count) zelk_printf("(%lu bytes)", static_cast<unsigned long>(capture.byte_total));
     zelk_printf(", %d dropped by kernel.\n", static_cast<int>(stats.ps_drop));

@@ -9,6 +9,7 @@
 #include "decode/link/ethernet.h"
 #include "decode/link/fddi.h"
 #include "decode/link/token_ring.h"
+#include "driver/run.h"
 #include "driver/settings.h"
 #include "output/record.h"
 #include "zelk.h"
@@ -49,12 +50,12 @@ trace_outcome read_snoop(int max_packets) {
     // "snoop" and a NUL; what follows in the eight bytes does not matter.
     if (strncmp(reinterpret_cast<const char*>(file_header), "snoop", 8) != 0) {
         zelk_printf("Unknown snoop file format(wrong magic).\n");
-        return trace_outcome::finished;
+        return trace_outcome::unreadable;
     }
     uint32_t version = trace_be32(file_header + 8);
     if (version < 2 || version > 5) {
         zelk_printf("Unknown snoop version %u.\n", version);
-        return trace_outcome::finished;
+        return trace_outcome::unreadable;
     }
     uint32_t datalink_type = trace_be32(file_header + 12);
 
@@ -77,6 +78,9 @@ trace_outcome read_snoop(int max_packets) {
         if (record_length < record_header_length || included_length > record_length - record_header_length)
             return trace_outcome::truncated;
         uint32_t data_length = record_length - record_header_length;
+        // Room for the frame and its padding to four bytes, no more.
+        if (included_length > largest_trace_frame || data_length > largest_trace_frame + 4)
+            return trace_outcome::truncated;
         size_t got = 0;
         uint8_t* data = read_record_data(data_length, &got);
         // A record without data is an empty frame, not a failed read.
@@ -103,6 +107,8 @@ trace_outcome read_snoop(int max_packets) {
         decode_snoop_frame(datalink_type, &lengths, data);
         end_frame();
         free(data);
+        check_frame_output();
+        if (got < data_length) return trace_outcome::truncated;
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
             print_read_totals();
             zelk_printf("\nRead snoop dump file completed.\n");
@@ -119,5 +125,6 @@ void read_snoop_file(int max_packets) {
         zelk_printf("Error: Can't open snoop file %s.\n", path);
         exit(1);
     }
+    begin_capture();
     finish_trace_file(read_snoop(max_packets), "Error occured while Snoop file header reading.\n");
 }

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 #include "capture/frame.h"
@@ -82,7 +83,7 @@ trace_outcome failed_read(bool record_header) {
         else
             zelk_printf("Error: Read packet failed.\n");
     }
-    return trace_outcome::finished;
+    return trace_outcome::unreadable;
 }
 
 void finish_trace_file(trace_outcome outcome, const char* header_message) {
@@ -93,13 +94,16 @@ void finish_trace_file(trace_outcome outcome, const char* header_message) {
             zelk_fprintf(stderr, "Error: %s\n",
                          "End of file reached, but not at the right position, maybe truncated.\n");
             exit(1);
+        case trace_outcome::unreadable: capture.exit_status = 1; break;
         case trace_outcome::finished: break;
     }
     if (settings.statistic) statistics_report();
+    server_report();
+    if (fflush(stdout) != 0 || ferror(stdout)) report_output_failure(errno ? errno : EIO);
     close_trace_file();
     // The reader ends the run itself, so it also removes the pid file.
-    if (settings.daemon) unlink(pid_file_path);
+    remove_pid_file();
     unload_modules();
     server_close();
-    exit(0);
+    exit(capture.exit_status);
 }

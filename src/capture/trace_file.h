@@ -12,7 +12,11 @@ enum class trace_outcome {
     header_unreadable,  // the file is shorter than its file header
     truncated,          // the data ends inside a record, or a record is damaged
     stopped,            // a signal asked to stop; the exit handler ends the run
+    unreadable,         // not a file of this kind, or a read failed: end sequence, status 1
 };
+
+// No link type carries a longer frame; a longer record is damaged.
+constexpr uint32_t largest_trace_frame = 262144;
 
 // Opens the file into capture.trace_file; false when it cannot be opened.
 bool open_trace_file(const char* path);

@@ -14,6 +14,8 @@ namespace {
 
 constexpr const char* version = "0.11";
 constexpr int default_server_port = 2777;
+constexpr int default_server_timeout = 10;
+constexpr uint64_t default_tcp_stream_limit = 64u << 20;
 
 enum class kind { flag, text, integer, help, version };
 
@@ -82,6 +84,9 @@ const option_row option_table[] = {
     FLAG("force-overwrite", 0, force_overwrite),
     TEXT("time-format", 0, time_format),
     FLAG("utc", 0, utc),
+    TEXT("user", 0, user),
+    INT("server-timeout", 0, server_timeout),
+    INT("tcp-stream-limit", 0, tcp_stream_limit),
 };
 
 #undef FLAG
@@ -89,7 +94,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 51);
+static_assert(option_count == 54);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
 constexpr int long_only_base = 256;
@@ -278,6 +283,10 @@ void apply_command_line(char** argv) {
         }
         if (!known) print_help(argv[0], "--time-format takes absolute, date, epoch, relative or delta.");
     }
+    s.user = o.user_given ? o.user : nullptr;
+    s.server_timeout = o.server_timeout_given ? o.server_timeout : default_server_timeout;
+    s.tcp_stream_limit =
+        o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
 }
 
 void check_option_combinations(char** argv) {
@@ -293,4 +302,9 @@ void check_option_combinations(char** argv) {
         fprintf(stderr, "Error: --json and --summary cannot be used together; choose one output.\n");
         exit(1);
     }
+    if (o.server_timeout_given && o.server_timeout <= 0)
+        print_help(argv[0], "The server timeout must be at least 1 second.");
+    if (o.tcp_stream_limit_given && o.tcp_stream_limit < 0)
+        print_help(argv[0], "The TCP stream limit can't be negative.");
+    if (o.user_given && !*o.user) print_help(argv[0], "Please name a user for --user.");
 }

@@ -7,6 +7,7 @@ int main(int argc, char** argv) {
     static char output_buffer[1 << 20];
     setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     if (zelk_install_sig(signal_handler) != 0) fprintf(stderr, "Error: %s\n", "zelk_install_sig failed!");
+    install_run_signals();
     run(argc, argv);
     exit_handler(0);
 }

@@ -2,8 +2,11 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +50,52 @@ void* find_symbol(void* handle, const char* path, const char* name) {
     return symbol;
 }
 
+[[noreturn]] void refuse(const std::string& path, const char* why) {
+    fprintf(stderr, "Error: Refusing module %s: %s.\n", path.c_str(), why);
+    exit(1);
+}
+
+// What root runs must be root's own: the file and every directory above
+// it owned by root (or the file by us), and writable by nobody else. A
+// sticky directory of root's may be world-writable: others cannot replace
+// what is in it.
+void check_module_owner(const char* path) {
+    if (geteuid() != 0) return;
+    char* resolved = realpath(path, nullptr);
+    if (!resolved) return;  // the loader reports a missing file
+    std::string at = resolved;
+    free(resolved);
+    bool file = true;
+    for (;;) {
+        struct stat st {};
+        if (stat(at.c_str(), &st) != 0) refuse(at, strerror(errno));
+        if (st.st_uid != 0 && st.st_uid != geteuid()) refuse(at, "owned by another user");
+        bool sticky_root_directory = !file && (st.st_mode & S_ISVTX) && st.st_uid == 0;
+        if ((st.st_mode & S_IWOTH) && !sticky_root_directory) refuse(at, "writable by everyone");
+        if ((st.st_mode & S_IWGRP) && st.st_gid != 0 && !sticky_root_directory) refuse(at, "writable by its group");
+        if (at == "/") break;
+        size_t slash = at.rfind('/');
+        at = slash == 0 ? "/" : at.substr(0, slash);
+        file = false;
+    }
+}
+
+// A directory may hold more than modules: only shared objects are loaded.
+bool is_shared_object(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char header[18] = {};
+    bool ok = read(fd, header, sizeof header) == static_cast<ssize_t>(sizeof header);
+    close(fd);
+    // ELF, type ET_DYN (little-endian field at offset 16).
+    return ok &&
+           memcmp(header,
+                  "\x7f"
+                  "ELF",
+                  4) == 0 &&
+           header[16] == 3 && header[17] == 0;
+}
+
 bool is_directory(const char* path) {
     struct stat st {};
     return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
@@ -55,6 +104,7 @@ bool is_directory(const char* path) {
 }  // namespace
 
 int load_module(const char* path) {
+    check_module_owner(path);
     auto* entry = static_cast<module_record*>(zelk_xcalloc(1, sizeof(module_record)));
     // A bare file name means the file here, not a search of the library path.
     std::string file = path;
@@ -108,7 +158,23 @@ void load_module_directory(const char* path) {
             zelk_printf("Error while module loading from directory %s.\n", path);
             continue;
         }
+        struct stat st {};
+        if (stat(module_path, &st) != 0 || !S_ISREG(st.st_mode) || !is_shared_object(module_path)) {
+            fprintf(stderr, "Warning: Skipping %s: not a shared object.\n", module_path);
+            continue;
+        }
+        check_module_owner(module_path);
+        void* probe = dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
+        bool usable = probe && dlsym(probe, "module_info") && dlsym(probe, "module_init");
+        if (!usable) {
+            fprintf(stderr, "Warning: Skipping %s: %s.\n", module_path,
+                    probe ? "no module_info or module_init" : dlerror());
+            if (probe) dlclose(probe);
+            continue;
+        }
         load_module(module_path);
+        // load_module holds its own reference.
+        dlclose(probe);
     }
     closedir(directory);
 }
@@ -128,6 +194,7 @@ void start_modules() {
         }
     } else if (o.modules_given) {
         if (is_directory(o.modules)) {
+            check_module_owner(o.modules);
             load_module_directory(o.modules);
             modules_in_use = true;
         } else {

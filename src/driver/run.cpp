@@ -1,12 +1,16 @@
 #include "driver/run.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "capture/bt_source.h"
 #include "capture/frame.h"
@@ -14,6 +18,7 @@
 #include "capture/iptrace.h"
 #include "capture/link_source.h"
 #include "capture/pcap_source.h"
+#include "capture/raw_log.h"
 #include "capture/snoop.h"
 #include "capture/trace_file.h"
 #include "decode/ip/tcp.h"
@@ -29,6 +34,17 @@ char start_time_text[60];
 
 namespace {
 
+// Whether a stream that stores output failed; reported once.
+bool output_failed = false;
+
+void check_output_stream() {
+    if (output_failed) return;
+    FILE* out = zelk_output();
+    int error = ferror(out) ? errno : 0;
+    if (!error && fflush(out) == 0) return;
+    report_output_failure(error ? error : errno);
+}
+
 // The end-of-run work of exit_handler, without the exit.
 void finish_run() {
     if (settings.print_tcp_stream) print_collected_payload();
@@ -36,27 +52,29 @@ void finish_run() {
     if (!settings.use_zelklib) {
         if (!settings.pcap_file) {
             capture_summary();
-        } else {
+        } else if (capture.exit_status == 0) {
             print_read_totals();
             zelk_printf("\nRead pcap dump file completed.\n");
         }
+    } else {
+        link_capture_summary();
     }
-    if (settings.logfile_raw && !settings.use_zelklib && capture.raw_log_dumper) {
-        pcap_dump_close(capture.raw_log_dumper);
-        capture.raw_log_dumper = nullptr;
-    }
+    close_raw_log();
+    server_report();
     bool exit_printed = false;
     if (settings.logfile) {
         // The closing lines belong in the log, so they go out before it closes.
         zelk_printf("\nExit");
         zelk_printf(".\n");
         exit_printed = true;
-        if (fclose(stdout) != 0) zelk_fprintf(stderr, "Error: Can't close logfile %s.\n", settings.logfile);
+        check_output_stream();
+        if (fclose(stdout) != 0 && !output_failed)
+            zelk_fprintf(stderr, "Error: Can't close logfile %s.\n", settings.logfile);
         // Nothing more may reach the closed stream.
         zelk_set_really_quiet();
     }
     close_trace_file();
-    if (settings.daemon) unlink(pid_file_path);
+    remove_pid_file();
     unload_modules();
     if (settings.server_addr) server_close();
     if (settings.bt) {
@@ -68,6 +86,7 @@ void finish_run() {
     if (!exit_printed) {
         zelk_printf("\nExit");
         zelk_printf(".\n");
+        check_output_stream();
     }
 }
 
@@ -75,7 +94,7 @@ void finish_run() {
 
 bool redirect_stream(FILE* stream, const char* path) {
     // Unlike freopen, a failed open leaves the stream as it was.
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+    int fd = zelk_open_protected(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (fd < 0) return false;
     fflush(stream);
     bool ok = dup2(fd, fileno(stream)) >= 0;
@@ -83,25 +102,125 @@ bool redirect_stream(FILE* stream, const char* path) {
     return ok;
 }
 
+void report_output_failure(int error) {
+    if (output_failed) return;
+    output_failed = true;
+    if (settings.logfile)
+        stop_with_error("Can't write logfile %s: %s", settings.logfile, strerror(error));
+    else
+        stop_with_error("Can't write standard output: %s", strerror(error));
+    // Further text would only fail again.
+    zelk_set_really_quiet();
+}
+
+void check_frame_output() {
+    if (!output_failed && ferror(zelk_output())) report_output_failure(errno ? errno : EIO);
+    check_raw_log();
+}
+
+void stop_with_error(const char* format, ...) {
+    fflush(zelk_output());
+    fputs("Error: ", stderr);
+    va_list ap;
+    va_start(ap, format);
+    vfprintf(stderr, format, ap);
+    va_end(ap);
+    fputs(".\n", stderr);
+    fflush(stderr);
+    capture.exit_status = 1;
+    if (!capture.stop_signal) capture.stop_signal = -1;
+    if (capture.handle) pcap_breakloop(capture.handle);
+}
+
 void exit_handler(int) {
     finish_run();
-    exit(0);
+    int stop = capture.stop_signal;
+    if (stop == SIGSEGV || stop == SIGABRT) {
+        // A fatal signal sent to us ends the run orderly, but by that signal.
+        fflush(nullptr);
+        signal(stop, SIG_DFL);
+        raise(stop);
+    }
+    exit(capture.exit_status);
 }
 
 void signal_handler(int signal_number) {
-    if (signal_number == SIGSEGV || signal_number == SIGABRT) {
-        static volatile sig_atomic_t in_fatal = 0;
-        if (!in_fatal) {
-            in_fatal = 1;
-            finish_run();
-            fflush(nullptr);
-        }
-        signal(signal_number, SIG_DFL);
-        raise(signal_number);
-        return;
-    }
     capture.stop_signal = signal_number;
     if (capture.handle) pcap_breakloop(capture.handle);
+}
+
+namespace {
+
+// A fault of the process itself cannot be survived: only async-signal-safe
+// calls, then the default action. The same signal sent by another process
+// asks for an orderly end that reports and then dies by that signal.
+void fatal_signal_handler(int signal_number, siginfo_t* info, void*) {
+    static volatile sig_atomic_t requested = 0;
+    bool sent = info && (info->si_code == SI_USER || info->si_code == SI_QUEUE) && info->si_pid != getpid();
+    if (sent && !requested) {
+        requested = 1;
+        signal_handler(signal_number);
+        return;
+    }
+    static const char message[] = "Error: fatal signal, nodrix ends at once.\n";
+    ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
+    (void)ignored;
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+}  // namespace
+
+void install_run_signals() {
+    struct sigaction action {};
+    action.sa_handler = signal_handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (sigaction(SIGHUP, &action, nullptr) != 0) fputs("Error: Signal error while SIGHUP catching.\n", stderr);
+    action.sa_sigaction = fatal_signal_handler;
+    action.sa_flags = SA_RESTART | SA_SIGINFO;
+    for (int s : {SIGSEGV, SIGABRT}) sigaction(s, &action, nullptr);
+}
+
+namespace {
+
+const char* default_user() {
+    for (const char* name : {"nodrix", "nobody"})
+        if (getpwnam(name)) return name;
+    return nullptr;
+}
+
+}  // namespace
+
+void begin_capture() {
+    static bool begun = false;
+    if (begun) return;
+    begun = true;
+    if (geteuid() == 0) {
+        const char* user = settings.user ? settings.user : default_user();
+        if (!user) {
+            fprintf(stderr, "Error: No user nodrix or nobody to run as; name one with --user.\n");
+            exit(1);
+        }
+        const passwd* account = getpwnam(user);
+        if (account && account->pw_uid == 0) {
+            fprintf(stderr, "Warning: Decoding as %s, with every privilege.\n", user);
+        } else {
+            start_pid_file_watcher();
+            char error[256] = "";
+            if (!zelk_drop_privileges(user, error, sizeof error)) {
+                fprintf(stderr, "Error: Can't drop privileges: %s.\n", error);
+                exit(1);
+            }
+        }
+    } else {
+        char error[256] = "";
+        if (!zelk_drop_privileges(nullptr, error, sizeof error)) {
+            fprintf(stderr, "Error: Can't drop privileges: %s.\n", error);
+            exit(1);
+        }
+    }
+    daemon_started();
 }
 
 int run(int argc, char** argv) {
@@ -113,8 +232,9 @@ int run(int argc, char** argv) {
     if (settings.list_interfaces) exit(list_interfaces());
     warn_about_positionals();
     refuse_overwriting_capture_file();
-    start_modules();
     check_option_combinations(argv);
+    // Module code runs only for a command line that was accepted.
+    start_modules();
     if (settings.daemon) become_daemon();
     if (settings.logfile && !settings.daemon) {
         if (!redirect_stream(stdout, settings.logfile))

@@ -18,7 +18,10 @@ constexpr uint8_t server_subtype_close = 1;
 // when connected, -1 when a signal stopped the wait; ends the program on
 // errors.
 int server_connect(const char* address, uint16_t port);
-// Sends one frame; ends the program when the server has gone away.
-void server_send_frame(const uint8_t* frame, uint16_t length);
+// Sends one frame, cut to what a message can carry; a server that has gone
+// away or stopped reading stops the run.
+void server_send_frame(const uint8_t* frame, uint32_t length);
+// Says how many frames went out cut, if any.
+void server_report();
 // Sends the close message and closes the socket, if one is open.
 void server_close();

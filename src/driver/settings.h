@@ -109,6 +109,12 @@ struct command_line_options {
     int32_t time_format_given;
     int32_t utc;
     int32_t utc_given;
+    char* user;
+    int32_t server_timeout;
+    int32_t tcp_stream_limit;
+    int32_t user_given;
+    int32_t server_timeout_given;
+    int32_t tcp_stream_limit_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -168,6 +174,12 @@ struct run_settings {
     bool force_overwrite;
     frame_time_format time_format;
     bool utc;
+    // Who a run started as root continues as, once everything is open.
+    const char* user;
+    // Seconds to wait for the collecting server, in every exchange.
+    int server_timeout;
+    // Bytes --print-tcp-stream keeps at most; 0: no limit.
+    uint64_t tcp_stream_limit;
 };
 
 extern command_line_options options;

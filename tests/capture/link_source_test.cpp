@@ -117,7 +117,11 @@ TEST(LinkLayerCapture, DecodesLikeThePcapSourceWithOneLength) {
     EXPECT_EQ(live.result.err, "");
     EXPECT_EQ(flags_after, flags_before);  // -p leaves the interface alone
     EXPECT_EQ(flags_after & IFF_PROMISC, 0);
-    EXPECT_NE(access(dir.file("raw.pcap").c_str(), F_OK), 0);  // this source keeps no raw log
+    // The raw log holds the frames as this source received them.
+    auto raw = test::read_file(dir.file("raw.pcap"));
+    size_t raw_bytes = 24;
+    for (const auto& f : frames) raw_bytes += 16 + f.size();
+    EXPECT_EQ(raw.size(), raw_bytes);
     std::regex one_length(R"(\n\d\d:\d\d:\d\d\.\d{6} - Received frame \d+\(\d+ bytes length\)\.\.\.\n)");
     EXPECT_EQ(std::distance(std::sregex_iterator(live.result.out.begin(), live.result.out.end(), one_length),
                             std::sregex_iterator()),
@@ -132,9 +136,11 @@ TEST(LinkLayerCapture, DecodesLikeThePcapSourceWithOneLength) {
     auto from_file = test::run_nodrix(file_args);
     ASSERT_EQ(from_file.status, 0);
 
-    // No capture summary at the end of this source.
+    // The summary gives the kernel's counts.
     EXPECT_EQ(live.result.out.rfind("Receive packet(s) on device: nxa\n\n", 0), 0u) << live.result.out;
-    EXPECT_EQ(frames_only(live.result.out, "Receive packet(s) on device: nxa\n", "\nExit.\n"),
+    std::string summary = "\nReceived " + std::to_string(frames.size()) + " packets, 0 dropped by kernel.\n";
+    EXPECT_NE(live.result.out.find(summary + "\nExit.\n"), std::string::npos) << live.result.out;
+    EXPECT_EQ(frames_only(live.result.out, "Receive packet(s) on device: nxa\n", summary + "\nExit.\n"),
               frames_only(from_file.out, "Read packet(s) from file: " + dir.file("same.pcap") + ".\n",
                           "\nRead pcap dump file completed.\n\nExit.\n"));
 }
@@ -178,7 +184,8 @@ TEST(LinkLayerCapture, InterruptEndsTheRunOrderly) {
         auto r = test::finish_nodrix(child, 10);
         r.out = head + r.out;
         EXPECT_EQ(r.status, 0) << sig;
-        EXPECT_EQ(r.out, "Receive packet(s) on device: nxa\n\nExit.\n") << sig;
+        EXPECT_EQ(r.out, "Receive packet(s) on device: nxa\n\nReceived 0 packets, 0 dropped by kernel.\n\nExit.\n")
+            << sig;
     }
 }
 

@@ -67,29 +67,35 @@ TEST(TraceReaders, RecordsEndsAndDamage) {
          ipt_one},
         {"iptrace: record length below 32", read_iptrace, iptrace_file({ipt, iptrace_record(frame, 6, 0, 31)}), -1,
          o::truncated, ipt_one},
+        // A cut final record is decoded as far as it goes, and the file is damaged.
         {"iptrace: frame cut short is decoded as far as it goes", read_iptrace, iptrace_file({prefix(ipt, 40 + 30)}),
-         -1, o::finished, iptrace_head + frame_line(1, "60") + ethernet + iptrace_done},
+         -1, o::truncated, iptrace_head + frame_line(1, "60") + ethernet},
+        // No link type carries more than 262144 bytes: a longer record is damaged.
         {"iptrace: absurd record length", read_iptrace,
-         iptrace_file({iptrace_record(prefix(frame, 10), 6, 45296, 0xffffffff)}), -1, o::finished,
-         iptrace_head + frame_line(1, "4294967263") + with_number(short_ethernet, 10) + iptrace_done},
+         iptrace_file({iptrace_record(prefix(frame, 10), 6, 45296, 0xffffffff)}), -1, o::truncated, iptrace_head},
+        {"iptrace: one byte over the largest frame", read_iptrace,
+         iptrace_file({iptrace_record(prefix(frame, 10), 6, 45296, 32 + 262145)}), -1, o::truncated, iptrace_head},
+        {"iptrace: the largest frame, cut", read_iptrace,
+         iptrace_file({iptrace_record(prefix(frame, 10), 6, 45296, 32 + 262144)}), -1, o::truncated,
+         iptrace_head + frame_line(1, "262144") + with_number(short_ethernet, 10)},
         {"snoop: padded records, time of day", read_snoop, snoop_file({snp, snoop_record(frame, 86400 + 3723)}), -1,
          o::finished, snp_one + frame_line(2, "60/60", "01:02:03") + ethernet + snoop_done},
         {"snoop: unsupported datalink type", read_snoop, snoop_file({snp}, 3, 5), -1, o::finished,
          frame_line(1, "61/61") + "\n- Not support packet type -\n" + snoop_done},
-        {"snoop: version 6", read_snoop, snoop_file({snp}, 4, 6), -1, o::finished, "Unknown snoop version 6.\n"},
+        {"snoop: version 6", read_snoop, snoop_file({snp}, 4, 6), -1, o::unreadable, "Unknown snoop version 6.\n"},
+        {"snoop: wrong magic", read_snoop, bytes(40, 0), -1, o::unreadable,
+         "Unknown snoop file format(wrong magic).\n"},
         {"snoop: record data missing", read_snoop, snoop_file({snp, prefix(snp, 24)}), -1, o::truncated, snp_one},
         {"snoop: record length below 24", read_snoop, snoop_file({snoop_record(frame, 0, -1, 23)}), -1, o::truncated,
          ""},
         {"snoop: included length beyond the record", read_snoop, snoop_file({snoop_record(frame, 0, -1, 24 + 56)}), -1,
          o::truncated, ""},
         {"snoop: absurd lengths", read_snoop,
-         snoop_file({snoop_record(prefix(frame, 16), 45296, 0xffffff00, 0xffffffff)}), -1, o::finished,
-         frame_line(1, "4294967040/16") + ethernet + snoop_done},
+         snoop_file({snoop_record(prefix(frame, 16), 45296, 0xffffff00, 0xffffffff)}), -1, o::truncated, ""},
         // An empty record is an empty frame; the reading goes on behind it.
         {"snoop: record without data", read_snoop, snoop_file({snoop_record({}), snp}), -1, o::finished,
          frame_line(1, "0/0") + with_number(short_ethernet, 0) + frame_line(2, "61/61") + ethernet + snoop_done},
-        {"snoop: record data cut short", read_snoop, snoop_file({prefix(snp, 24 + 20)}), -1, o::finished,
-         snp_one + snoop_done},
+        {"snoop: record data cut short", read_snoop, snoop_file({prefix(snp, 24 + 20)}), -1, o::truncated, snp_one},
     };
     for (const auto& c : cases) {
         for (bool compressed : {false, true}) {
@@ -150,7 +156,7 @@ TEST(TraceReaders, DamagedGzipStreams) {
     bytes damaged = gzip(big);
     damaged[damaged.size() - 6] ^= 0xff;  // the data check
     auto [bad, bad_out] = read_trace(read_iptrace, damaged);
-    EXPECT_EQ(trace_outcome::finished, bad);
+    EXPECT_EQ(trace_outcome::unreadable, bad);
     EXPECT_NE(std::string::npos, bad_out.find("Error: Read packet failed"));
 }
 

@@ -83,6 +83,9 @@ TEST(CommandLine, EveryOptionRefusesADuplicate) {
         {{"--force-overwrite", "--force-overwrite"}, "`--force-overwrite'"},
         {{"--time-format", "date", "--time-format", "epoch"}, "`--time-format'"},
         {{"--utc", "--utc"}, "`--utc'"},
+        {{"--user", "a", "--user", "b"}, "`--user'"},
+        {{"--server-timeout", "1", "--server-timeout", "2"}, "`--server-timeout'"},
+        {{"--tcp-stream-limit", "1", "--tcp-stream-limit", "2"}, "`--tcp-stream-limit'"},
         {{"-h", "--help"}, nullptr},  // parsing stops at the first -h
         {{"-V", "--version"}, nullptr},
     };

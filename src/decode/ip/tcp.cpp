@@ -155,7 +155,25 @@ static void check_flags(uint8_t flags) {
     }
 }
 
+// Memory the collection holds, and payload bytes it had no room for.
+static uint64_t tcp_stream_kept;
+static uint64_t tcp_stream_not_kept;
+
 static void collect_segment(const uint8_t* tcp, const uint8_t* payload, unsigned payload_length, int ip_version) {
+    // Segments without payload add nothing to the printed stream.
+    if (payload_length == 0) return;
+    uint64_t limit = settings.tcp_stream_limit;
+    if (limit) {
+        uint64_t room = tcp_stream_kept + sizeof(tcp_stream_segment) < limit
+                            ? limit - tcp_stream_kept - sizeof(tcp_stream_segment)
+                            : 0;
+        if (room < payload_length) {
+            tcp_stream_not_kept += payload_length - room;
+            payload_length = static_cast<unsigned>(room);
+            if (payload_length == 0) return;
+        }
+    }
+    tcp_stream_kept += sizeof(tcp_stream_segment) + payload_length;
     auto* segment = static_cast<tcp_stream_segment*>(calloc(1, sizeof(tcp_stream_segment) + payload_length));
     if (!segment) {
         zelk_fprintf(stderr, "Error while allocation memory for new module.\n");
@@ -208,6 +226,10 @@ void print_collected_payload() {
         zelk_printf("%.*s", static_cast<int>(text.size()), text.data());
     }
     zelk_printf("\"\n");
+    if (tcp_stream_not_kept)
+        zelk_printf("Note: %llu bytes of TCP payload were not kept (--tcp-stream-limit %llu).\n",
+                    static_cast<unsigned long long>(tcp_stream_not_kept),
+                    static_cast<unsigned long long>(settings.tcp_stream_limit));
     // Put the list back, newest first, in case it is printed again.
     while (oldest_first) {
         tcp_stream_segment* segment = oldest_first;
