@@ -34,7 +34,11 @@ std::string read_command(const std::string& command) {
 
 bool tshark_available() { return system("command -v tshark >/dev/null 2>&1") == 0; }
 
-bool scapy_available() { return system("python3 -c 'import scapy.all' >/dev/null 2>&1") == 0; }
+// Debian's interpreter, where Debian's scapy lives, ahead of any other
+// python3 on the path.
+std::string python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
+
+bool scapy_available() { return system((python() + " -c 'import scapy.all' >/dev/null 2>&1").c_str()) == 0; }
 
 std::vector<std::vector<std::string>> tshark_fields(const std::string& pcap, const std::vector<std::string>& fields,
                                                     const std::string& display_filter,
@@ -114,7 +118,7 @@ bool run_python(const std::string& script) {
     if (!f) return false;
     fputs(script.c_str(), f);
     fclose(f);
-    std::string command = "python3 " + quoted(path) + " >/dev/null 2>&1";
+    std::string command = python() + " " + quoted(path) + " >/dev/null 2>&1";
     return system(command.c_str()) == 0;
 }
 

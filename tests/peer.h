@@ -23,5 +23,7 @@ std::string json_field(const std::string& line, const std::string& proto, const 
 // pcap file); true when it exited 0.
 bool run_python(const std::string& script);
 bool scapy_available();
+// The python3 that has Debian's packages (scapy).
+std::string python();
 
 }  // namespace test
