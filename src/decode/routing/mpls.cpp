@@ -29,13 +29,16 @@ constexpr const char* labels[] = {
 
 int decode_mpls(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- MPLS Header -\n");
+    layer("mpls", "\n- MPLS Header -\n");
     uint32_t entry = get_be32(h);
     uint32_t label = entry >> 12;
-    zelk_printf("  Label: %u", label);
-    print_name(dense_name(labels, label, "unknown"));
-    zelk_printf(", Experimental: %u", (entry >> 9) & 0x7);
-    zelk_printf("\n  Bottom of stack: %u, TTL: %u\n", (entry >> 8) & 0x1, entry & 0xff);
+    item("labels");
+    field("label", "  Label: %u", label);
+    print_name("label", dense_name(labels, label, "unknown"));
+    field("traffic_class", ", Experimental: %u", (entry >> 9) & 0x7);
+    field("bottom_of_stack", "\n  Bottom of stack: %u", (entry >> 8) & 0x1);
+    field("ttl", ", TTL: %u\n", entry & 0xff);
+    item_end();
     bump(counters.mpls);
     return 0;
 }
