@@ -180,7 +180,7 @@ std::vector<json_case> cases() {
          "00003140",
          {"{\"proto\":\"mpls\",\"labels\":[{\"label\":3,\"label_name\":\"Implicit NULL\",\"traffic_class\":0,"
           "\"bottom_of_stack\":1,\"ttl\":64}]}"},
-         "MPLS"},
+         "MPLS labels 3"},
     };
 }
 
