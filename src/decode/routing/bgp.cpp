@@ -10,11 +10,15 @@ constexpr const char* message_types[] = {"Unknown", "Open", "Update", "Notificat
 
 int decode_bgp(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- BGP Header -\n  Marker: \"");
+    layer("bgp", "- BGP Header -");
+    zelk_printf("\n  Marker: \"");
     print_text_bytes(h, 16);
+    record_hex("marker", h, 16);
     uint8_t type = get_u8(h + 18);
-    zelk_printf("\"\n  Length: %u, Type: %u", get_be16(h + 16), type);
-    print_name(dense_name(message_types, type, "Unknown"));
+    uint16_t length = get_be16(h + 16);
+    field("length", "\"\n  Length: %u", length);
+    field("type", ", Type: %u", type);
+    print_name("type", dense_name(message_types, type, "Unknown"));
     zelk_printf("\n");
     bump(counters.bgp);
     return 0;

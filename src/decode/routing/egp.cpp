@@ -1,6 +1,7 @@
 #include "decode/routing/egp.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
 #include "decode/routing/routing.h"
 
 namespace {
@@ -38,38 +39,52 @@ const char* status_name_of(uint8_t type, uint8_t code, uint8_t status) {
     return nullptr;
 }
 
-void print_optional_name(const char* name) {
-    if (name) print_name(name);
+void print_optional_name(const char* key, const char* name) {
+    if (name) print_name(key, name);
 }
 
 }  // namespace
 
 int decode_egp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- EGP Header -\n  Version: %d\n", get_u8(h));
+    uint8_t version = get_u8(h);
+    layer("egp", "- EGP Header -");
+    field("version", "\n  Version: %d\n", version);
     uint8_t type = get_u8(h + 1), code = get_u8(h + 2), status = get_u8(h + 3);
     uint16_t checksum = get_be16(h + 4);
-    if (settings.verbose) {
-        zelk_printf("  Type: %d (%s)", type, find_name(type_names, type, "Unknown"));
-        zelk_printf("\n  Code: %d", code);
-        print_optional_name(code_name_of(type, code));
-        zelk_printf("\n  Status: %d", status);
-        print_optional_name(status_name_of(type, code, status));
-        zelk_printf("\n  Checksum: 0x%04x", checksum);
+    if (verbose()) {
+        field("type", "  Type: %d", type);
+        print_name("type", find_name(type_names, type, "Unknown"));
+        field("code", "\n  Code: %d", code);
+        print_optional_name("code", code_name_of(type, code));
+        field("status", "\n  Status: %d", status);
+        print_optional_name("status", status_name_of(type, code, status));
+        field("checksum", "\n  Checksum: 0x%04x", checksum);
     } else {
-        zelk_printf("  Type: %d, Code: %d\n", type, code);
-        zelk_printf("  Status: %d, Checksum: 0x%04x", status, checksum);
+        field("type", "  Type: %d", type);
+        field("code", ", Code: %d\n", code);
+        field("status", "  Status: %d", status);
+        field("checksum", ", Checksum: 0x%04x", checksum);
     }
     print_message_checksum_verdict(h, 4, counters.egp_bad);
-    zelk_printf("\n  Autonomus System: %d, Sequence: %d\n", get_be16(h + 6), get_be16(h + 8));
+    uint16_t autonomous_system = get_be16(h + 6), sequence = get_be16(h + 8);
+    field("autonomous_system", "\n  Autonomus System: %d", autonomous_system);
+    field("seq", ", Sequence: %d\n", sequence);
     switch (type) {
-        case acquire:
-            zelk_printf("  Hello Interval: %u, Poll Interval: %u\n", get_be16(h + 12), get_be16(h + 14));
+        case acquire: {
+            uint16_t hello = get_be16(h + 12), poll_interval = get_be16(h + 14);
+            field("hello_interval", "  Hello Interval: %u", hello);
+            field("poll_interval", ", Poll Interval: %u\n", poll_interval);
             break;
-        case error: zelk_printf("  Reason: %u\n", get_be16(h + 12)); break;
-        case poll:
-            zelk_printf("  Reserved: %u, IP Source Network: %s\n", get_be16(h + 12), dotted_quad(h + 16).text);
+        }
+        case error: field("reason", "  Reason: %u\n", get_be16(h + 12)); break;
+        case poll: {
+            uint16_t reserved = get_be16(h + 12);
+            const char* network = ipv4_text(h + 16);
+            field("reserved", "  Reserved: %u", reserved);
+            field("source_network", ", IP Source Network: %s\n", network);
             break;
+        }
         default: break;
     }
     bump(counters.egp);

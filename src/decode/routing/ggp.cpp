@@ -18,10 +18,11 @@ constexpr code_name gateway_types[] = {
 int decode_ggp(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
     uint8_t type = get_u8(h);
-    zelk_printf("- GGP Header -\n  Gateway type: %u", type);
-    print_name(find_name(gateway_types, type, "unknown"));
-    zelk_printf("\n  Unused: %u", get_u8(h + 1));
-    zelk_printf("\n  Sequence number: %u\n", get_be16(h + 2));
+    layer("ggp", "- GGP Header -");
+    field("type", "\n  Gateway type: %u", type);
+    print_name("type", find_name(gateway_types, type, "unknown"));
+    field("unused", "\n  Unused: %u", get_u8(h + 1));
+    field("seq", "\n  Sequence number: %u\n", get_be16(h + 2));
     bump(counters.ggp);
     return 0;
 }

@@ -10,11 +10,15 @@ constexpr const char* results[] = {"Unknown", "NoSuccessAck", "AckAll", "Success
 
 int decode_gsmp(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- GSMP Header -\n  Version: %u, ", get_u8(h));
+    uint8_t version = get_u8(h);
+    layer("gsmp", "- GSMP Header -");
+    field("version", "\n  Version: %u, ", version);
     uint8_t result = get_u8(h + 2);
-    zelk_printf("Type: %u\n Result: %u", get_u8(h + 1), result);
-    print_name(dense_name(results, result, "Unknown"));
-    zelk_printf("\n  Code: %u\n", get_u8(h + 3));
+    uint8_t type = get_u8(h + 1);
+    field("type", "Type: %u", type);
+    field("result", "\n Result: %u", result);
+    print_name("result", dense_name(results, result, "Unknown"));
+    field("code", "\n  Code: %u\n", get_u8(h + 3));
     bump(counters.gsmp);
     return 0;
 }

@@ -1,4 +1,4 @@
-// MPLS (EtherTypes 0x8847 and 0x8848): the first label stack entry.
+// MPLS (EtherTypes 0x8847 and 0x8848): the label stack and what it carries.
 #pragma once
 
 #include <cstdint>

@@ -13,9 +13,10 @@ constexpr const char* message_types[] = {
 int decode_msdp(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
     uint8_t type = get_u8(h);
-    zelk_printf("- MSDP Header -\n  Type: %u", type);
-    print_name(dense_name(message_types, type, "Unknown"));
-    zelk_printf("\n  Length: %u\n", get_be16(h + 1));
+    layer("msdp", "- MSDP Header -");
+    field("type", "\n  Type: %u", type);
+    print_name("type", dense_name(message_types, type, "Unknown"));
+    field("length", "\n  Length: %u\n", get_be16(h + 1));
     bump(counters.msdp);
     return 0;
 }

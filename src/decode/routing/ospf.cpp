@@ -1,7 +1,7 @@
 #include "decode/routing/ospf.h"
 
 #include "decode/decoder.h"
-#include "decode/routing/routing.h"
+#include "decode/ip/ipv4.h"
 
 namespace {
 
@@ -15,33 +15,62 @@ constexpr const char* authentication_types[] = {
     "Cryptographic authentication/MD5",
 };
 
-// The fields both versions share; OSPF names its codes even without --verbose.
+// OSPF names its codes even without --verbose.
+void print_code_name(const char* key, const char* name) {
+    zelk_printf(" (%s)", name);
+    record_name(key, name);
+}
+
+// The fields both versions share.
 void print_common_fields(const uint8_t* h) {
     uint8_t type = get_u8(h + 1);
-    zelk_printf("  Type: %d (%s)", type, dense_name(packet_types, type, "unknown"));
-    zelk_printf("\n  Length: %d", get_be16(h + 2));
-    zelk_printf("\n  Router ID: %s", dotted_quad(h + 4).text);
-    zelk_printf("\n  Area ID: %s", dotted_quad(h + 8).text);
+    const char* name = dense_name(packet_types, type, "unknown");
+    field("type", "  Type: %d", type);
+    print_code_name("type", name);
+    field("length", "\n  Length: %d", get_be16(h + 2));
+    field("router_id", "\n  Router ID: %s", ipv4_text(h + 4));
+    field("area_id", "\n  Area ID: %s", ipv4_text(h + 8));
+}
+
+uint8_t print_version(const uint8_t* h) {
+    layer("ospf", "- OSPF Header -\n");
+    uint8_t version = get_u8(h);
+    field("version", "  Version: %d\n", version);
+    return version;
+}
+
+// Version 3 (RFC 5340) ends its header with an instance ID where version 2
+// has the authentication type. Its checksum covers an IPv6 pseudo-header,
+// which this decoder is not given, so it is shown but not judged.
+void print_version3_fields(const uint8_t* h) {
+    print_common_fields(h);
+    need(h + 12, 3);
+    field("checksum", "\n  Checksum: 0x%04x", get_be16(h + 12));
+    field("instance_id", ", Instance ID: %d\n", get_u8(h + 14));
+    bump(counters.ospfv3);
 }
 
 }  // namespace
 
 int decode_ospf(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- OSPF Header -\n");
-    uint8_t version = get_u8(h);
-    zelk_printf("  Version: %d\n", version);
+    uint8_t version = print_version(h);
     if (version == 2) {
         print_common_fields(h);
-        zelk_printf("\n  Checksum: 0x%04x", get_be16(h + 12));
+        field("checksum", "\n  Checksum: 0x%04x", get_be16(h + 12));
         uint16_t authentication = get_be16(h + 14);
-        zelk_printf("\n  Authentication Type: %d (%s)\n", authentication,
-                    dense_name(authentication_types, authentication, "Reserved/Unknown"));
+        field("auth_type", "\n  Authentication Type: %d", authentication);
+        print_code_name("auth_type", dense_name(authentication_types, authentication, "Reserved/Unknown"));
+        zelk_printf("\n");
         bump(counters.ospfv2);
     } else if (version == 3) {
-        print_common_fields(h);
-        zelk_printf("\n  Checksum: 0x%04x, Instance ID: %d\n", get_be16(h + 12), get_u8(h + 14));
-        bump(counters.ospfv3);
+        print_version3_fields(h);
     }
+    return 0;
+}
+
+int decode_ospfv3(const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    if (print_version(h) == 3) print_version3_fields(h);
     return 0;
 }

@@ -4,3 +4,5 @@
 #include <cstdint>
 
 int decode_ospf(const uint8_t* frame, unsigned offset);
+// OSPFv3 behind IPv6 (next header 89).
+int decode_ospfv3(const uint8_t* frame, unsigned offset);

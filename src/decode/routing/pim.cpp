@@ -22,14 +22,15 @@ constexpr size_t register_checksummed_length = 8;
 
 int decode_pim_header(const uint8_t* frame, unsigned offset, bool judge_checksum) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- PIM Header -\n");
+    layer("pim", "- PIM Header -\n");
     uint8_t first = get_u8(h);
     unsigned version = first >> 4, type = first & 0x0f;
-    zelk_printf("  Version: %d\n  Type: %d", version, type);
-    if (version == 1) print_name(dense_name(version1_types, type, "unknown"));
-    if (version == 2) print_name(dense_name(version2_types, type, "unknown"));
-    zelk_printf("\n  Reserved: %d\n", get_u8(h + 1));
-    zelk_printf("  Checksum: 0x%04x", get_be16(h + 2));
+    field("version", "  Version: %d", version);
+    field("type", "\n  Type: %d", type);
+    if (version == 1) print_name("type", dense_name(version1_types, type, "unknown"));
+    if (version == 2) print_name("type", dense_name(version2_types, type, "unknown"));
+    field("reserved", "\n  Reserved: %d\n", get_u8(h + 1));
+    field("checksum", "  Checksum: 0x%04x", get_be16(h + 2));
     uint32_t unused_bad = 0;
     uint32_t& bad = version == 1 ? counters.pimv1_bad : version == 2 ? counters.pimv2_bad : unused_bad;
     size_t limit = version == 2 && type == register_type ? register_checksummed_length : SIZE_MAX;

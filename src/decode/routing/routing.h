@@ -2,21 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "decode/decoder.h"
-
-// Dotted-quad text of the IPv4 address at p; the text lives as long as the
-// returned value (use it within one printf call).
-struct ipv4_text {
-    char text[16];
-};
-inline ipv4_text dotted_quad(const uint8_t* p) {
-    need(p, 4);
-    ipv4_text t;
-    snprintf(t.text, sizeof t.text, "%d.%d.%d.%d", p[0], p[1], p[2], p[3]);
-    return t;
-}
 
 // Under --calc-checksums, judges the Internet checksum of the message at p,
 // whose checksum field lies at field_offset. The message runs to the end of

@@ -29,12 +29,18 @@ constexpr code_name message_types[] = {
 int decode_rsvp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
     uint8_t first = get_u8(h);
-    zelk_printf("- RSVP Header -\n  Version: %u, Flags: 0x%02x", first >> 4, first & 0x0f);
+    layer("rsvp", "- RSVP Header -");
+    field("version", "\n  Version: %u", first >> 4);
+    field("flags", ", Flags: 0x%02x", first & 0x0f);
     uint8_t type = get_u8(h + 1);
-    zelk_printf("\n  Message Type: %u", type);
-    print_name(find_name(message_types, type, "Unknown"));
-    zelk_printf("\n  Checksum: 0x%04x, Send TTL: %u\n", get_be16(h + 2), get_u8(h + 4));
-    zelk_printf("  Reserved: %u, Length: %u\n", get_u8(h + 5), get_be16(h + 6));
+    field("type", "\n  Message Type: %u", type);
+    print_name("type", find_name(message_types, type, "Unknown"));
+    need(h + 2, 3);
+    field("checksum", "\n  Checksum: 0x%04x", get_be16(h + 2));
+    field("send_ttl", ", Send TTL: %u\n", get_u8(h + 4));
+    need(h + 5, 3);
+    field("reserved", "  Reserved: %u", get_u8(h + 5));
+    field("length", ", Length: %u\n", get_be16(h + 6));
     bump(counters.rsvp);
     return 0;
 }
