@@ -5,6 +5,7 @@
 
 #include "decode/decoder.h"
 #include "decode/link/ethernet.h"
+#include "peer.h"
 #include "support.h"
 
 namespace {
@@ -251,6 +252,44 @@ TEST(Ipv6Additions, BrokenOptionsEndTheWalk) {
         test::reset({"json"});
         EXPECT_TRUE(test::valid_json(test::decode_record(decode_ethernet, c.frame, 14))) << c.name;
     }
+}
+
+// The peer decodes the same frames from a pcap file; the main fields agree.
+// tshark gives the fragment offset in its 8-byte units, nodrix in bytes,
+// and lists a route information prefix among the prefixes.
+TEST(Ipv6Additions, AgreesWithTshark) {
+    if (!test::tshark_available()) GTEST_SKIP() << "tshark is not installed";
+    test::temp_dir dir;
+    std::string path = dir.file("v6.pcap");
+    test::write_file(
+        path,
+        test::pcap_file(
+            {{first_fragment()}, {later_fragment()}, {solicitation()}, {advertisement()}, {router_advertisement()}}));
+    auto rows =
+        test::tshark_fields(path, {"ipv6.fraghdr.offset", "ipv6.fraghdr.more", "ipv6.fraghdr.ident",
+                                   "icmpv6.nd.ns.target_address", "icmpv6.nd.na.target_address", "icmpv6.opt.linkaddr",
+                                   "icmpv6.opt.prefix", "icmpv6.opt.mtu", "icmpv6.opt.rdnss", "icmpv6.opt.dnssl"});
+    std::vector<std::string> lines;
+    for (const auto& line : test::nodrix_json_lines(path))
+        if (line.rfind("{\"frame\":", 0) == 0) lines.push_back(line);
+    ASSERT_EQ(rows.size(), 5u);
+    ASSERT_EQ(lines.size(), 5u);
+    for (int i : {0, 1}) {
+        EXPECT_EQ(std::stoul(test::json_field(lines[i], "ipv6_fragment", "offset")), std::stoul(rows[i][0]) * 8);
+        EXPECT_EQ(test::json_field(lines[i], "ipv6_fragment", "more_fragments"), rows[i][1]);
+        EXPECT_EQ(std::stoul(test::json_field(lines[i], "ipv6_fragment", "id")), std::stoul(rows[i][2], nullptr, 16));
+    }
+    EXPECT_EQ(test::json_field(lines[2], "icmpv6_nd", "target"), rows[2][3]);
+    EXPECT_EQ(test::json_field(lines[3], "icmpv6_nd", "target"), rows[3][4]);
+    for (int i : {2, 3, 4}) EXPECT_EQ(test::json_field(lines[i], "icmpv6_nd", "link_address"), rows[i][5]);
+    const std::string& ra = lines[4];
+    EXPECT_EQ(rows[4][6], "2001:db8:1::,2001:db8:2::");
+    EXPECT_NE(ra.find("\"prefix\":\"2001:db8:1::\""), std::string::npos);
+    EXPECT_NE(ra.find("\"prefix\":\"2001:db8:2::\""), std::string::npos);
+    EXPECT_EQ(test::json_field(ra, "icmpv6_nd", "mtu"), rows[4][7]);
+    EXPECT_EQ(test::json_field(ra, "icmpv6_nd", "servers"), "[\"" + rows[4][8].replace(12, 1, "\",\"") + "\"]");
+    EXPECT_EQ(test::json_field(ra, "icmpv6_nd", "domains"), "[\"example.org\",\"lab.example\"]");
+    EXPECT_EQ(rows[4][9], "example.org,lab.example");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "decode/decoder.h"
 #include "decode/link/ethernet.h"
+#include "peer.h"
 #include "support.h"
 
 namespace {
@@ -292,6 +293,46 @@ TEST(LinkAdditions, HostileLengthsEndInBoundedTime) {
                                              "0007 88a8 0008 88a8 0009 0800"),
                                     14);
     EXPECT_NE(text.find("  (more than 8 tags, not decoded)\n"), std::string::npos) << text;
+}
+
+// The peer decodes the same frames from a pcap file; the main fields agree.
+// STP priorities: both give the 4-bit priority in steps of 4096 and the
+// system id extension apart. LACP state: tshark writes hex, nodrix a number.
+TEST(LinkAdditions, AgreesWithTshark) {
+    if (!test::tshark_available()) GTEST_SKIP() << "tshark is not installed";
+    test::temp_dir dir;
+    std::string path = dir.file("l2.pcap");
+    test::write_file(path, test::pcap_file({{ethernet("88cc", lldp_tlvs)},
+                                            {ethernet("88cc", "0206 05 01 0a000001 0403 07 3132 0602 0e10 0000")},
+                                            {ethernet("8809", lacpdu)},
+                                            {ethernet("88a8", "6064 8100 00c8 88b5 0000")},
+                                            {ieee8023_llc(config_bpdu)},
+                                            {ieee8023_llc(mst_bpdu)}}));
+    auto rows = test::tshark_fields(path, {"lldp.chassis.id", "lldp.port.id", "lldp.time_to_live", "stp.root.prio",
+                                           "stp.root.ext", "stp.root.hw", "lacp.actor.key", "lacp.actor.state",
+                                           "ieee8021ad.id", "vlan.id", "lldp.chassis.id.mac", "lldp.chassis.id.ip4"});
+    std::vector<std::string> lines;
+    for (const auto& line : test::nodrix_json_lines(path))
+        if (line.rfind("{\"frame\":", 0) == 0) lines.push_back(line);
+    ASSERT_EQ(rows.size(), 6u);
+    ASSERT_EQ(lines.size(), 6u);
+    for (int i : {0, 1}) {
+        // tshark keeps MAC and IPv4 chassis ids in fields of their own.
+        EXPECT_EQ(test::json_field(lines[i], "lldp", "chassis_id"), rows[i][0] + rows[i][10] + rows[i][11]);
+        EXPECT_EQ(test::json_field(lines[i], "lldp", "port_id"), rows[i][1]) << lines[i];
+        EXPECT_EQ(test::json_field(lines[i], "lldp", "ttl"), rows[i][2]) << lines[i];
+    }
+    EXPECT_EQ(test::json_field(lines[2], "lacp", "actor_key"), rows[2][6]);
+    EXPECT_EQ(std::stoul(test::json_field(lines[2], "lacp", "actor_state")), std::stoul(rows[2][7], nullptr, 16));
+    EXPECT_EQ(rows[3][8] + "," + rows[3][9], "100,200");
+    EXPECT_NE(lines[3].find("\"vlan_id\":100},{\"tpid\":33024,\"priority\":0,\"dei\":0,\"vlan_id\":200}"),
+              std::string::npos)
+        << lines[3];
+    for (int i : {4, 5}) {
+        EXPECT_EQ(test::json_field(lines[i], "stp", "root_priority"), rows[i][3]) << lines[i];
+        EXPECT_EQ(test::json_field(lines[i], "stp", "root_system_id"), rows[i][4]) << lines[i];
+        EXPECT_EQ(test::json_field(lines[i], "stp", "root_mac"), rows[i][5]) << lines[i];
+    }
 }
 
 }  // namespace
