@@ -201,7 +201,7 @@ TEST(Ipv6Additions, CountersJsonSummaryAndPrefixes) {
         {"redirect", redirect(), {"\"destination\":\"2001:db8::9\""}, "redirect 2001:db8::9 via fe80::4"},
         {"MLDv2",
          mldv2_report(),
-         {"{\"proto\":\"mldv2\",\"records\":2", "\"address\":\"ff05::2\",\"sources\":1",
+         {"{\"proto\":\"mldv2\",\"record_count\":2", "\"address\":\"ff05::2\",\"sources\":1",
           "\"source_addresses\":[\"2001:db8::1\"]"},
          "report, 2 records"},
     };

@@ -183,7 +183,7 @@ void nd_options(const uint8_t* p, const uint8_t* end) {
 void mldv2_report(const uint8_t* h, const uint8_t* end) {
     layer("mldv2", "");
     unsigned count = get_be16(h + 6);
-    field("records", "  Multicast Address Records: %u\n", count);
+    field("record_count", "  Multicast Address Records: %u\n", count);
     summary_note("report, %u records", count);
     const uint8_t* p = h + 8;
     for (unsigned i = 0; i < count && i < max_records && p < end; ++i) {
