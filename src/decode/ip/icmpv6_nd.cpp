@@ -101,7 +101,10 @@ void option(uint8_t type, const uint8_t* v, unsigned size) {
     switch (type) {
         case 1:
         case 2:
-            if (size == 8) field("link_address", ", Address: %s", zelk_mac_to_text(v));
+            if (size == 8) {
+                need(v, 6);
+                field("link_address", ", Address: %s", zelk_mac_to_text(v));
+            }
             break;
         case 3:
             if (size == 32) {
