@@ -1,6 +1,7 @@
 #include "decode/ip/icmpv6.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/icmpv6_nd.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ int decode_icmpv6(const uint8_t* frame, unsigned offset) {
         case 132: zelk_printf("  Maximum Response Delay: %d\n", get_be16(h + 4)); break;
         default: break;
     }
+    if ((type >= 133 && type <= 137) || type == 143) decode_icmpv6_nd(frame, offset, type);
     bump(counters.icmpv6);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "decode/ip/icmpv6.h"
 #include "decode/ip/ipsec.h"
 #include "decode/ip/ipv4.h"
+#include "decode/ip/ipv6_ext.h"
 #include "decode/ip/tcp.h"
 #include "decode/ip/udp.h"
 #include "decode/routing/egp.h"
@@ -42,12 +43,15 @@ int decode_ipv6_next_header(const frame_lengths* lengths, const uint8_t* frame, 
         case 17: return decode_udp(lengths, frame, offset, 6);
         case 41: return decode_ipv6(lengths, frame, offset);
         case 43: return decode_ipv6_routing(lengths, frame, offset);
+        case 44: return decode_ipv6_fragment(lengths, frame, offset);
         case 50: return decode_esp(frame, offset);
         case 51: return decode_ah(lengths, frame, offset);
         case 58: return decode_icmpv6(frame, offset);
+        case 60: return decode_ipv6_destination(lengths, frame, offset);
         case 103: return decode_pim_over_ipv6(frame, offset);
         case 108: return decode_ipcomp(frame, offset);
-        default: break;  // 44, 59, 60 and the rest end the frame
+        case 135: return decode_ipv6_mobility(lengths, frame, offset);
+        default: break;  // 59 and the rest end the frame
     }
     return 0;
 }

@@ -5,9 +5,12 @@
 #include "decode/link/arp.h"
 #include "decode/link/cisco.h"
 #include "decode/link/ethernet.h"
+#include "decode/link/lldp.h"
 #include "decode/link/mop.h"
 #include "decode/link/ppp.h"
 #include "decode/link/pppoe.h"
+#include "decode/link/qinq.h"
+#include "decode/link/slow_protocols.h"
 #include "decode/routing/mpls.h"
 
 int decode_ethertype(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t type) {
@@ -41,6 +44,16 @@ int decode_ethertype(const frame_lengths* lengths, const uint8_t* frame, unsigne
         case 0x8863:  // PPPoE discovery stage
         case 0x8864:  // PPPoE session stage
             decode_pppoe(lengths, frame, offset);
+            break;
+        case 0x88cc:
+            decode_lldp(lengths, frame, offset);
+            break;
+        case 0x8809:
+            decode_slow_protocols(lengths, frame, offset);
+            break;
+        case 0x88a8:  // 802.1ad service tag
+        case 0x9100:  // its pre-standard EtherType
+            decode_qinq(lengths, frame, offset, type);
             break;
         default:
             zelk_printf("\n");

@@ -5,6 +5,7 @@
 #include "decode/ip/ipx.h"
 #include "decode/link/cisco.h"
 #include "decode/link/ethernet.h"
+#include "decode/link/stp.h"
 
 namespace {
 
@@ -118,5 +119,6 @@ int decode_llc(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
     }
     zelk_printf("\n");
     bump(counters.ieee8023);
+    if (dsap == 0x42 && ssap == 0x42 && control == 0x03) decode_stp(lengths, frame, offset + llc_length);
     return 0;
 }

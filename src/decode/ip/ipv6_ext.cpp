@@ -1,0 +1,204 @@
+#include "decode/ip/ipv6_ext.h"
+
+#include <arpa/inet.h>
+
+#include "decode/decoder.h"
+#include "decode/ip/ipv6.h"
+
+namespace {
+
+// The plain text of these frames (the chain ending at the header) stays
+// as it always was; the headers are shown under --expand-all and recorded.
+bool shown() { return settings.expand_all || recording(); }
+
+constexpr code_name option_names[] = {
+    {0x00, "Pad1"},
+    {0x01, "PadN"},
+    {0x04, "Tunnel encapsulation limit"},
+    {0x05, "Router alert"},
+    {0x07, "CALIPSO"},
+    {0x08, "SMF_DPD"},
+    {0x0f, "PDM"},
+    {0x26, "Quick-Start"},
+    {0x30, "Minimum Path MTU"},
+    {0x31, "IOAM"},
+    {0x63, "RPL"},
+    {0x6d, "MPL"},
+    {0x8b, "ILNP nonce"},
+    {0x8c, "Line identification"},
+    {0xc2, "Jumbo payload"},
+    {0xc9, "Home address"},
+    {0xee, "IPv6 DFF"},
+};
+
+constexpr code_name router_alerts[] = {{0, "MLD"}, {1, "RSVP"}, {2, "Active networks"}};
+
+constexpr code_name mobility_types[] = {
+    {0, "Binding Refresh Request"},
+    {1, "Home Test Init"},
+    {2, "Care-of Test Init"},
+    {3, "Home Test"},
+    {4, "Care-of Test"},
+    {5, "Binding Update"},
+    {6, "Binding Acknowledgement"},
+    {7, "Binding Error"},
+    {8, "Fast Binding Update"},
+    {9, "Fast Binding Acknowledgement"},
+    {10, "Fast Neighbor Advertisement"},
+    {11, "Experimental"},
+    {12, "Home Agent Switch"},
+    {13, "Heartbeat"},
+    {14, "Handover Initiate"},
+    {15, "Handover Acknowledge"},
+    {16, "Binding Revocation"},
+};
+
+constexpr code_name mobility_options[] = {
+    {0, "Pad1"},
+    {1, "PadN"},
+    {2, "Binding Refresh Advice"},
+    {3, "Alternate Care-of Address"},
+    {4, "Nonce Indices"},
+    {5, "Binding Authorization Data"},
+};
+
+// Options in the TLV form shared by hop-by-hop and destination options
+// (Pad1 alone has no length byte); `names` names them. Bounded by the
+// area and by one step per byte at least.
+void print_options(const uint8_t* p, const uint8_t* end, const code_name* names, size_t name_count, bool ipv6) {
+    while (p < end) {
+        uint8_t type = get_u8(p);
+        item("options");
+        const char* name = "unknown";
+        for (size_t i = 0; i < name_count; ++i)
+            if (names[i].code == type) name = names[i].name;
+        field("type", "\n  Option: %u", type);
+        print_name("type", name);
+        if (type == 0) {  // Pad1
+            item_end();
+            ++p;
+            continue;
+        }
+        unsigned length = get_u8(p + 1);
+        field("length", ", Length: %u", length);
+        const uint8_t* v = p + 2;
+        if (v + length > end) {
+            zelk_printf(" (runs past the header)");
+            record_text("error", "option runs past the header");
+            item_end();
+            return;
+        }
+        need(v, length);
+        if (ipv6 && type == 0x04 && length == 1)
+            field("tunnel_encapsulation_limit", ", Limit: %u", v[0]);
+        else if (ipv6 && type == 0x05 && length == 2) {
+            field("router_alert", ", Value: %u", get_be16(v));
+            print_name("router_alert", find_name(router_alerts, get_be16(v), "unknown"));
+        } else if (ipv6 && type == 0xc2 && length == 4)
+            field("jumbo_payload_length", ", Payload Length: %u", get_be32(v));
+        else if (ipv6 && type == 0xc9 && length == 16) {
+            zelk_printf(", Address: ");
+            ipv6_address_field("home_address", v);
+        } else if (!ipv6 && type == 2 && length == 2)
+            field("refresh_interval", ", Refresh Interval: %u", get_be16(v));
+        else if (!ipv6 && type == 3 && length == 16) {
+            zelk_printf(", Address: ");
+            ipv6_address_field("care_of_address", v);
+        } else if (!ipv6 && type == 4 && length == 4) {
+            field("home_nonce_index", ", Home Nonce Index: %u", get_be16(v));
+            field("care_of_nonce_index", ", Care-of Nonce Index: %u", get_be16(v + 2));
+        }
+        item_end();
+        p = v + length;
+    }
+}
+
+}  // namespace
+
+void ipv6_address_field(const char* key, const uint8_t* a) {
+    if (recording()) {
+        char text[INET6_ADDRSTRLEN];
+        inet_ntop(AF_INET6, a, text, sizeof text);
+        record_text(key, text);
+        return;
+    }
+    for (int i = 0; i < 16; ++i) zelk_printf(i > 0 && i % 2 == 0 ? ":%02x" : "%02x", a[i]);
+}
+
+int decode_ipv6_fragment(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    bump(counters.ipv6_fragment);
+    if (!shown()) return 0;
+    layer("ipv6_fragment", "- IPv6 Fragment Header -");
+    need(h, 8);
+    uint8_t next_header = h[0];
+    uint16_t word = get_be16(h + 2);
+    unsigned fragment_offset = (word & 0xfff8u);  // in bytes: 8-byte units in the top 13 bits
+    bool more = word & 1;
+    uint32_t id = get_be32(h + 4);
+    field("next_header", "\n  Next header: %u", next_header);
+    if (verbose()) print_ipv6_next_header_name(next_header);
+    field("offset", "\n  Fragment Offset: %u", fragment_offset);
+    field("more_fragments", ", More Fragments: %u", more ? 1 : 0);
+    field("id", ", Identification: 0x%08x\n", id);
+    summary_note("frag id 0x%08x offset %u%s", id, fragment_offset, more ? " M" : "");
+    // Only the first fragment carries the next header; the others carry
+    // the middle of a payload.
+    if (fragment_offset != 0) return 0;
+    return decode_ipv6_next_header(lengths, frame, offset + 8, next_header);
+}
+
+int decode_ipv6_destination(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    bump(counters.ipv6_destination);
+    if (!shown()) return 0;
+    layer("ipv6_destination", "- IPv6 Destination Options Header -");
+    need(h, 2);
+    uint8_t next_header = h[0];
+    unsigned length = (h[1] + 1u) * 8;
+    field("next_header", "\n  Next header: %u", next_header);
+    if (verbose()) print_ipv6_next_header_name(next_header);
+    field("length", "\n  Header Extension Length: %u", h[1]);
+    print_options(h + 2, h + length, option_names, sizeof option_names / sizeof option_names[0], true);
+    zelk_printf("\n");
+    return decode_ipv6_next_header(lengths, frame, offset + length, next_header);
+}
+
+int decode_ipv6_mobility(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(frame, offset);
+    bump(counters.ipv6_mobility);
+    if (!shown()) return 0;
+    layer("ipv6_mobility", "- IPv6 Mobility Header -");
+    need(h, 6);
+    unsigned length = (h[1] + 1u) * 8;
+    uint8_t type = h[2];
+    field("payload_proto", "\n  Payload Proto: %u", h[0]);
+    field("length", ", Header Length: %u", h[1]);
+    field("type", "\n  MH Type: %u", type);
+    print_name("type", find_name(mobility_types, type, "unknown"));
+    field("checksum", ", Checksum: 0x%04x", get_be16(h + 4));
+    summary_note("%s", find_name(mobility_types, type, "unknown type"));
+    // The fixed part of the messages whose options follow it.
+    const uint8_t* options = nullptr;
+    if (type == 5 && length >= 12) {
+        field("sequence", "\n  Sequence: %u", get_be16(h + 6));
+        field("flags", ", Flags: 0x%04x", get_be16(h + 8));
+        field("lifetime", ", Lifetime: %u", get_be16(h + 10));
+        options = h + 12;
+    } else if (type == 6 && length >= 12) {
+        field("status", "\n  Status: %u", get_u8(h + 6));
+        field("flags", ", Flags: 0x%02x", get_u8(h + 7));
+        field("sequence", ", Sequence: %u", get_be16(h + 8));
+        field("lifetime", ", Lifetime: %u", get_be16(h + 10));
+        options = h + 12;
+    } else if (type == 0 && length >= 8)
+        options = h + 8;
+    else
+        field("data_length", "\n  Message Data: %u bytes", length - 6);
+    if (options)
+        print_options(options, h + length, mobility_options, sizeof mobility_options / sizeof mobility_options[0],
+                      false);
+    zelk_printf("\n");
+    // The mobility header ends the chain: its payload proto is 59 by rule.
+    return 0;
+}

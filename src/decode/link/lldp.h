@@ -1,0 +1,9 @@
+// LLDP (EtherType 0x88cc).
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+// `offset` is that of the first TLV, behind the EtherType.
+int decode_lldp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
