@@ -1,5 +1,6 @@
 #include "decode/app/dispatch.h"
 
+#include "decode/app/dns.h"
 #include "decode/decoder.h"
 
 namespace {
@@ -11,11 +12,13 @@ struct port_row {
 
 // Well-known ports; the first row whose port is either port wins.
 constexpr port_row udp_ports[] = {
-    {0, nullptr},
+    {53, decode_dns},
+    {5353, decode_mdns},
+    {5355, decode_llmnr},
 };
 
 constexpr port_row tcp_ports[] = {
-    {0, nullptr},
+    {53, decode_dns_tcp},
 };
 
 // Content tests for payloads on any port, cheapest first: each looks at a
