@@ -355,6 +355,9 @@ void decode_message(const message& m, dns_kind kind) {
     dns_decoder d{m, kind, {}, {}};
     try {
         d.decode();
+        // The records counted in the header ended early; the rest (more
+        // records, or padding) is in a later segment.
+        if (m.continues) m.past_end();
     } catch (const malformed_message& e) {
         report_malformed(e);
     }
