@@ -1,5 +1,11 @@
 #include "decode/app/dispatch.h"
 
+#include "decode/app/dhcp.h"
+#include "decode/app/dhcpv6.h"
+#include "decode/app/dns.h"
+#include "decode/app/ntp.h"
+#include "decode/app/snmp.h"
+#include "decode/app/syslog.h"
 #include "decode/decoder.h"
 
 namespace {
@@ -11,11 +17,13 @@ struct port_row {
 
 // Well-known ports; the first row whose port is either port wins.
 constexpr port_row udp_ports[] = {
-    {0, nullptr},
+    {53, decode_dns},     {67, decode_dhcp},   {68, decode_dhcp},    {123, decode_ntp},
+    {161, decode_snmp},   {162, decode_snmp},  {514, decode_syslog}, {546, decode_dhcpv6},
+    {547, decode_dhcpv6}, {5353, decode_mdns}, {5355, decode_llmnr},
 };
 
 constexpr port_row tcp_ports[] = {
-    {0, nullptr},
+    {53, decode_dns_tcp},
 };
 
 // Content tests for payloads on any port, cheapest first: each looks at a

@@ -1,0 +1,406 @@
+#include "decode/app/dns.h"
+
+#include <cctype>
+#include <string>
+
+#include "decode/app/message.h"
+#include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
+
+namespace {
+
+enum class dns_kind { unicast, multicast, link_local };
+
+constexpr code_name record_types[] = {
+    {1, "A"},      {2, "NS"},     {5, "CNAME"},   {6, "SOA"},    {12, "PTR"},   {13, "HINFO"}, {15, "MX"},
+    {16, "TXT"},   {28, "AAAA"},  {33, "SRV"},    {35, "NAPTR"}, {39, "DNAME"}, {41, "OPT"},   {43, "DS"},
+    {46, "RRSIG"}, {47, "NSEC"},  {48, "DNSKEY"}, {50, "NSEC3"}, {64, "SVCB"},  {65, "HTTPS"}, {99, "SPF"},
+    {251, "IXFR"}, {252, "AXFR"}, {255, "ANY"},   {257, "CAA"},
+};
+constexpr code_name classes[] = {{1, "IN"}, {3, "CH"}, {4, "HS"}, {254, "NONE"}, {255, "ANY"}};
+constexpr code_name opcodes[] = {{0, "Query"}, {1, "IQuery"}, {2, "Status"}, {4, "Notify"}, {5, "Update"}};
+constexpr code_name rcodes[] = {
+    {0, "NoError"},  {1, "FormErr"}, {2, "ServFail"}, {3, "NXDomain"}, {4, "NotImp"},   {5, "Refused"},
+    {6, "YXDomain"}, {7, "YXRRSet"}, {8, "NXRRSet"},  {9, "NotAuth"},  {10, "NotZone"},
+};
+constexpr code_name edns_options[] = {
+    {3, "NSID"},           {8, "Client subnet"}, {9, "Expire"},          {10, "Cookie"},
+    {11, "TCP keepalive"}, {12, "Padding"},      {15, "Extended error"},
+};
+constexpr code_name svc_params[] = {
+    {0, "mandatory"}, {1, "alpn"}, {2, "no-default-alpn"}, {3, "port"}, {4, "ipv4hint"}, {5, "ech"}, {6, "ipv6hint"},
+};
+
+const char* type_name(uint16_t type) { return find_name(record_types, type, "unknown"); }
+
+// Flag bits of the second header word, most significant first.
+struct flag_bit {
+    uint16_t mask;
+    const char* name;
+};
+constexpr flag_bit unicast_flags[] = {{0x8000, "QR"}, {0x0400, "AA"}, {0x0200, "TC"}, {0x0100, "RD"},
+                                      {0x0080, "RA"}, {0x0020, "AD"}, {0x0010, "CD"}};
+// LLMNR reuses the bits: C(onflict), TC, T(entative).
+constexpr flag_bit link_local_flags[] = {{0x8000, "QR"}, {0x0400, "C"}, {0x0200, "TC"}, {0x0100, "T"}};
+
+// A name is at most 255 bytes; a chain of pointers longer than this is a
+// loop (real encoders point at most a few times).
+constexpr unsigned max_pointer_jumps = 64;
+
+struct dns_decoder {
+    const message& m;
+    dns_kind kind;
+    std::string name;
+    std::string target;
+
+    // Reads the (possibly compressed) name at offset into out; returns
+    // the offset behind it in the record.
+    size_t read_name(size_t offset, std::string& out) const {
+        out.clear();
+        size_t end = 0;
+        bool jumped = false;
+        unsigned jumps = 0;
+        size_t name_length = 1;
+        for (;;) {
+            uint8_t length = m.u8(offset);
+            if ((length & 0xc0) == 0xc0) {
+                size_t pointer = static_cast<size_t>(length & 0x3f) << 8 | m.u8(offset + 1);
+                if (!jumped) end = offset + 2;
+                jumped = true;
+                if (++jumps > max_pointer_jumps) throw malformed_message{"compression pointers loop"};
+                if (pointer >= m.length && !m.cut)
+                    throw malformed_message{"compression pointer past the end of the message"};
+                offset = pointer;
+                continue;
+            }
+            if (length & 0xc0) throw malformed_message{"unknown label type"};
+            if (length == 0) {
+                if (!jumped) end = offset + 1;
+                break;
+            }
+            name_length += length + 1u;
+            if (name_length > 255) throw malformed_message{"name longer than 255 bytes"};
+            const char* label = printable_text(m.at(offset + 1, length), length);
+            if (!out.empty()) out += '.';
+            out += label;
+            offset += 1u + length;
+        }
+        if (out.empty()) out = "<Root>";
+        return end;
+    }
+
+    // A name inside record data must end inside it.
+    size_t read_data_name(size_t offset, size_t data_end, std::string& out) const {
+        size_t end = read_name(offset, out);
+        if (end > data_end) throw malformed_message{"a name runs past its record"};
+        return end;
+    }
+
+    void print_flags(uint16_t flags) const {
+        zelk_printf("  Flags: 0x%04x", flags);
+        record_number("flags", flags);
+        zelk_printf(" (");
+        const char* separator = "";
+        auto show = [&](const flag_bit& bit) {
+            if (!(flags & bit.mask)) return;
+            zelk_printf("%s%s", separator, bit.name);
+            list_text("flags_name", bit.name);
+            separator = " ";
+        };
+        if (kind == dns_kind::link_local)
+            for (const auto& bit : link_local_flags) show(bit);
+        else
+            for (const auto& bit : unicast_flags) show(bit);
+        zelk_printf(")\n");
+    }
+
+    uint16_t print_question(size_t& at) {
+        at = read_name(at, name);
+        uint16_t type = m.be16(at);
+        uint16_t query_class = m.be16(at + 2);
+        at += 4;
+        item("questions");
+        item_closer close;
+        zelk_printf("  Question: ");
+        field("name", "%s", name.c_str());
+        field("type", ", Type: %u", type);
+        print_name("type", type_name(type));
+        if (expanded(settings.expand_all)) {
+            uint16_t number = kind == dns_kind::multicast ? query_class & 0x7fff : query_class;
+            field("class", ", Class: %u", number);
+            print_name("class", find_name(classes, number, "unknown"));
+            if (kind == dns_kind::multicast) {
+                bool unicast = query_class & 0x8000;
+                record_flag("unicast_response", unicast);
+                if (unicast) zelk_printf(", Unicast response");
+            }
+        }
+        zelk_printf("\n");
+        return type;
+    }
+
+    void print_opt(uint16_t udp_size, uint32_t ttl, size_t data, size_t data_end) {
+        field("udp_payload_size", "    UDP payload size: %u", udp_size);
+        field("extended_rcode", ", Extended rcode: %u", ttl >> 24);
+        field("edns_version", ", Version: %u", (ttl >> 16) & 0xff);
+        field("dnssec_ok", ", DO: %u\n", (ttl >> 15) & 1);
+        for (size_t at = data; at < data_end;) {
+            uint16_t code = m.be16(at);
+            uint16_t length = m.be16(at + 2);
+            if (at + 4 + length > data_end) throw malformed_message{"an EDNS option runs past its record"};
+            item("options");
+            item_closer close;
+            field("code", "    Option: %u", code);
+            print_name("code", find_name(edns_options, code, "unknown"));
+            field("length", ", Length: %u\n", length);
+            record_hex("data", m.at(at + 4, length), length);
+            at += 4u + length;
+        }
+    }
+
+    void print_service_binding(size_t data, size_t data_end) {
+        field("priority", "    Priority: %u", m.be16(data));
+        size_t at = read_data_name(data + 2, data_end, target);
+        field("target", ", Target: %s\n", target.c_str());
+        while (at < data_end) {
+            uint16_t key = m.be16(at);
+            uint16_t length = m.be16(at + 2);
+            size_t value = at + 4;
+            if (value + length > data_end) throw malformed_message{"a service parameter runs past its record"};
+            item("params");
+            item_closer close;
+            field("key", "    Param: %u", key);
+            print_name("key", find_name(svc_params, key, "unknown"));
+            field("length", ", Length: %u", length);
+            if (key == 1) {
+                zelk_printf(", Protocols: ");
+                for (size_t p = value; p < value + length;) {
+                    uint8_t n = m.u8(p);
+                    if (p + 1 + n > value + length) throw malformed_message{"an ALPN name runs past its parameter"};
+                    const char* id = printable_text(m.at(p + 1, n), n);
+                    zelk_printf("%s%s", p == value ? "" : ",", id);
+                    list_text("alpn", id);
+                    p += 1u + n;
+                }
+            } else if (key == 3 && length == 2) {
+                field("port", ", Port: %u", m.be16(value));
+            } else if ((key == 4 && length % 4 == 0) || (key == 6 && length % 16 == 0)) {
+                zelk_printf(", Addresses: ");
+                unsigned size = key == 4 ? 4 : 16;
+                for (size_t p = value; p < value + length; p += size) {
+                    const char* text = size == 4 ? ipv4_text(m.at(p, 4)) : ipv6_text(m.at(p, 16));
+                    zelk_printf("%s%s", p == value ? "" : ", ", text);
+                    list_text("addresses", text);
+                }
+            }
+            zelk_printf("\n");
+            at = value + length;
+        }
+    }
+
+    // The data of one record; `target` gets its short text for the summary.
+    void print_data(uint16_t type, size_t data, uint16_t length) {
+        size_t data_end = data + length;
+        target.clear();
+        if (type == 1 && length == 4) {
+            target = ipv4_text(m.at(data, 4));
+            field("address", "    Address: %s\n", target.c_str());
+        } else if (type == 28 && length == 16) {
+            target = ipv6_text(m.at(data, 16));
+            field("address", "    Address: %s\n", target.c_str());
+        } else if (type == 2 || type == 5 || type == 12 || type == 39) {
+            read_data_name(data, data_end, target);
+            field("target", "    Name: %s\n", target.c_str());
+        } else if (type == 15) {
+            field("preference", "    Preference: %u", m.be16(data));
+            read_data_name(data + 2, data_end, target);
+            field("target", ", Exchange: %s\n", target.c_str());
+        } else if (type == 16) {
+            for (size_t at = data; at < data_end;) {
+                uint8_t n = m.u8(at);
+                if (at + 1 + n > data_end) throw malformed_message{"a text string runs past its record"};
+                const char* text = printable_text(m.at(at + 1, n), n);
+                zelk_printf("    Text: \"%s\"\n", text);
+                list_text("texts", text);
+                at += 1u + n;
+            }
+        } else if (type == 6) {
+            std::string mailbox;
+            size_t at = read_data_name(data, data_end, target);
+            at = read_data_name(at, data_end, mailbox);
+            if (at + 20 > data_end) throw malformed_message{"SOA record too short"};
+            field("primary", "    Primary: %s", target.c_str());
+            field("mailbox", ", Mailbox: %s\n", mailbox.c_str());
+            field("serial", "    Serial: %u", m.be32(at));
+            field("refresh", ", Refresh: %u", m.be32(at + 4));
+            field("retry", ", Retry: %u", m.be32(at + 8));
+            field("expire", ", Expire: %u", m.be32(at + 12));
+            field("minimum", ", Minimum: %u\n", m.be32(at + 16));
+        } else if (type == 33 && length >= 7) {
+            field("priority", "    Priority: %u", m.be16(data));
+            field("weight", ", Weight: %u", m.be16(data + 2));
+            field("port", ", Port: %u", m.be16(data + 4));
+            read_data_name(data + 6, data_end, target);
+            field("target", ", Target: %s\n", target.c_str());
+        } else if ((type == 64 || type == 65) && length >= 3) {
+            print_service_binding(data, data_end);
+        } else {
+            field("data_length", "    Data: %u bytes\n", length);
+            record_hex("data", m.at(data, length), length);
+        }
+    }
+
+    // One resource record; fills `name` (owner) and `target` (its data).
+    uint16_t print_record(size_t& at, const char* label) {
+        at = read_name(at, name);
+        uint16_t type = m.be16(at);
+        uint16_t record_class = m.be16(at + 2);
+        uint32_t ttl = m.be32(at + 4);
+        uint16_t length = m.be16(at + 8);
+        size_t data = at + 10;
+        zelk_printf("  %s: ", label);
+        field("name", "%s", name.c_str());
+        field("type", ", Type: %u", type);
+        print_name("type", type_name(type));
+        // OPT uses class and TTL for its own fields.
+        if (type != 41 && expanded(settings.expand_all)) {
+            uint16_t number = kind == dns_kind::multicast ? record_class & 0x7fff : record_class;
+            field("class", ", Class: %u", number);
+            print_name("class", find_name(classes, number, "unknown"));
+            if (kind == dns_kind::multicast) {
+                bool flush = record_class & 0x8000;
+                record_flag("cache_flush", flush);
+                if (flush) zelk_printf(", Cache flush");
+            }
+            field("ttl", ", TTL: %u", ttl);
+            field("length", ", Length: %u", length);
+        }
+        zelk_printf("\n");
+        m.at(data, length);
+        if (type == 41)
+            print_opt(record_class, ttl, data, data + length);
+        else
+            print_data(type, data, length);
+        at = data + length;
+        return type;
+    }
+
+    void decode() {
+        uint16_t id = m.be16(0);
+        uint16_t flags = m.be16(2);
+        uint16_t counts[4] = {m.be16(4), m.be16(6), m.be16(8), m.be16(10)};
+        bool response = flags & 0x8000;
+        unsigned opcode = (flags >> 11) & 0xf;
+        unsigned rcode = flags & 0xf;
+        field("id", "  Transaction ID: 0x%04x", id);
+        record_flag("response", response);
+        zelk_printf(response ? ", Response" : ", Query");
+        field("opcode", ", Opcode: %u", opcode);
+        print_name("opcode", find_name(opcodes, opcode, "unknown"));
+        field("rcode", ", Rcode: %u", rcode);
+        print_name("rcode", find_name(rcodes, rcode, "unknown"));
+        zelk_printf("\n");
+        if (expanded(settings.expand_all)) print_flags(flags);
+        field("question_count", "  Questions: %u", counts[0]);
+        field("answer_count", ", Answers: %u", counts[1]);
+        field("authority_count", ", Authority: %u", counts[2]);
+        field("additional_count", ", Additional: %u\n", counts[3]);
+
+        size_t at = 12;
+        std::string question;
+        uint16_t question_type = 0;
+        for (unsigned i = 0; i < counts[0]; ++i) {
+            uint16_t type = print_question(at);
+            if (i == 0) {
+                question = name;
+                question_type = type;
+            }
+        }
+        std::string answer_name, answer_data;
+        uint16_t answer_type = 0;
+        for (unsigned i = 0; i < counts[1]; ++i) {
+            item("answers");
+            item_closer close;
+            uint16_t type = print_record(at, "Answer");
+            if (i == 0) {
+                answer_type = type;
+                answer_name = name;
+                answer_data = target;
+            }
+        }
+        for (unsigned i = 0; i < counts[2]; ++i) {
+            item("authorities");
+            item_closer close;
+            print_record(at, "Authority");
+        }
+        for (unsigned i = 0; i < counts[3]; ++i) {
+            item("additionals");
+            item_closer close;
+            print_record(at, "Additional");
+        }
+        if (!recording()) return;
+        std::string asked = counts[0] ? std::string(type_name(question_type)) + "? " + question : "";
+        if (!response)
+            summary_note("query %s", asked.c_str());
+        else if (counts[1])
+            summary_note("response %s %s%s%s", type_name(answer_type), answer_name.c_str(),
+                         answer_data.empty() ? "" : " ", answer_data.c_str());
+        else
+            summary_note("response %s%s%s", find_name(rcodes, rcode, "unknown"), asked.empty() ? "" : " ",
+                         asked.c_str());
+    }
+};
+
+void decode_message(const message& m, dns_kind kind) {
+    dns_decoder d{m, kind, {}, {}};
+    try {
+        d.decode();
+        // The records counted in the header ended early; the rest (more
+        // records, or padding) is in a later segment.
+        if (m.continues) m.past_end();
+    } catch (const malformed_message& e) {
+        report_malformed(e);
+    }
+}
+
+int decode_udp_dns(const uint8_t* frame, unsigned offset, dns_kind kind, const char* proto, const char* banner,
+                   uint32_t& counter) {
+    layer(proto, banner);
+    bump(counter);
+    decode_message(payload_message(frame, offset), kind);
+    return 0;
+}
+
+}  // namespace
+
+int decode_dns(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_udp_dns(frame, offset, dns_kind::unicast, "dns", "- DNS Header -\n", counters.dns);
+}
+
+int decode_mdns(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_udp_dns(frame, offset, dns_kind::multicast, "mdns", "- mDNS Header -\n", counters.mdns);
+}
+
+int decode_llmnr(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_udp_dns(frame, offset, dns_kind::link_local, "llmnr", "- LLMNR Header -\n", counters.llmnr);
+}
+
+int decode_dns_tcp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    message segment = payload_message(frame, offset);
+    // A segment may hold several messages, or the start of one.
+    for (size_t at = 0; at < segment.length;) {
+        layer("dns", "- DNS Header -\n");
+        bump(counters.dns);
+        if (segment.length - at < 2) {
+            report_malformed({"the length continues in a later segment", true});
+            break;
+        }
+        uint16_t length = segment.be16(at);
+        field("tcp_length", "  Length: %u\n", length);
+        size_t have = segment.length - at - 2;
+        message m{segment.start + at + 2, length < have ? length : have, segment.cut, length > have};
+        decode_message(m, dns_kind::unicast);
+        at += 2u + length;
+    }
+    return 0;
+}

@@ -1,0 +1,13 @@
+// DNS over UDP and TCP, and the multicast (mDNS) and link-local (LLMNR)
+// variants that share its message format.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_dns(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+// TCP: each message behind its 2-byte length.
+int decode_dns_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_mdns(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_llmnr(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

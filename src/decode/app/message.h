@@ -1,0 +1,58 @@
+// What the application decoders share: a message bounded by its own end
+// (the end of the IP payload, or a length field) as well as by the
+// captured bytes, and one way to say that it is malformed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "decode/decoder.h"
+
+// Thrown when the message itself is wrong (a length, pointer or nesting
+// that the bytes do not bear out). The decoder catches it, says so in one
+// line and stops; the transport's dumps still follow.
+struct malformed_message {
+    const char* reason;
+    bool continues = false;  // not wrong, only longer than this segment
+};
+
+struct message {
+    const uint8_t* start;
+    size_t length;
+    // The capture cut the message short: reading past its end is
+    // truncation, not a fault of the sender.
+    bool cut;
+    // A TCP segment holds only part of the message.
+    bool continues = false;
+
+    const uint8_t* at(size_t offset, size_t n) const {
+        if (offset > length || n > length - offset) past_end();
+        need(start + offset, n);
+        return start + offset;
+    }
+    uint8_t u8(size_t offset) const { return *at(offset, 1); }
+    uint16_t be16(size_t offset) const { return get_be16(at(offset, 2)); }
+    uint32_t be32(size_t offset) const { return get_be32(at(offset, 4)); }
+    [[noreturn]] void past_end() const;
+};
+
+// The transport payload at offset, up to the end of the IP payload.
+message payload_message(const uint8_t* frame, unsigned offset);
+
+// Prints "  [malformed: reason]" (or that the message continues in a later
+// segment), records it as "error" and marks the frame malformed.
+void report_malformed(const malformed_message& m);
+
+// Closes the item opened just before it, also when a read throws.
+struct item_closer {
+    item_closer() = default;
+    item_closer(const item_closer&) = delete;
+    item_closer& operator=(const item_closer&) = delete;
+    ~item_closer() { item_end(); }
+};
+
+// IPv6 address text of the 16 bytes at a (checked), in a static buffer.
+const char* ipv6_text(const uint8_t* a);
+
+// Text of n bytes by the character rule (what print_char would print).
+const char* printable_text(const uint8_t* p, size_t n);

@@ -1,0 +1,8 @@
+// NTP (UDP 123).
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_ntp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

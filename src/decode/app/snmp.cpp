@@ -1,0 +1,289 @@
+#include "decode/app/snmp.h"
+
+#include <cstdio>
+#include <string>
+
+#include "decode/app/message.h"
+#include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
+
+namespace {
+
+constexpr const char* pdu_types[] = {"GetRequest",     "GetNextRequest", "Response",    "SetRequest", "Trap",
+                                     "GetBulkRequest", "InformRequest",  "SNMPv2-Trap", "Report"};
+constexpr const char* error_statuses[] = {
+    "noError",
+    "tooBig",
+    "noSuchName",
+    "badValue",
+    "readOnly",
+    "genErr",
+    "noAccess",
+    "wrongType",
+    "wrongLength",
+    "wrongEncoding",
+    "wrongValue",
+    "noCreation",
+    "inconsistentValue",
+    "resourceUnavailable",
+    "commitFailed",
+    "undoFailed",
+    "authorizationError",
+    "notWritable",
+    "inconsistentName",
+};
+constexpr const char* versions[] = {"v1", "v2c", "v2u", "v3"};
+constexpr const char* generic_traps[] = {
+    "coldStart", "warmStart", "linkDown", "linkUp", "authenticationFailure", "egpNeighborLoss", "enterpriseSpecific"};
+
+constexpr code_name value_types[] = {
+    {0x02, "INTEGER"},        {0x04, "OCTET STRING"}, {0x05, "NULL"},      {0x06, "OBJECT IDENTIFIER"},
+    {0x30, "SEQUENCE"},       {0x40, "IpAddress"},    {0x41, "Counter32"}, {0x42, "Gauge32"},
+    {0x43, "TimeTicks"},      {0x44, "Opaque"},       {0x46, "Counter64"}, {0x80, "noSuchObject"},
+    {0x81, "noSuchInstance"}, {0x82, "endOfMibView"},
+};
+
+// SNMP values nest only a level or two; anything deeper is not SNMP.
+constexpr unsigned max_depth = 16;
+
+struct tlv {
+    uint8_t tag;
+    size_t value;
+    size_t length;
+    size_t end() const { return value + length; }
+};
+
+// One BER element at `at`; it must end by `limit` (the end of the element
+// that holds it).
+tlv read_tlv(const message& m, size_t at, size_t limit) {
+    tlv t{m.u8(at), 0, 0};
+    if ((t.tag & 0x1f) == 0x1f) throw malformed_message{"multi-byte BER tag"};
+    uint8_t first = m.u8(at + 1);
+    t.value = at + 2;
+    if (first < 0x80) {
+        t.length = first;
+    } else {
+        unsigned n = first & 0x7f;
+        if (n == 0) throw malformed_message{"indefinite BER length"};
+        if (n > 4) throw malformed_message{"BER length longer than 4 bytes"};
+        for (unsigned i = 0; i < n; ++i) t.length = t.length << 8 | m.u8(at + 2 + i);
+        t.value += n;
+    }
+    if (t.value > limit || t.length > limit - t.value) {
+        if (limit >= m.length) m.past_end();
+        throw malformed_message{"a BER length runs past its enclosing element"};
+    }
+    m.at(t.value, t.length);
+    return t;
+}
+
+tlv expect(const message& m, size_t at, size_t limit, uint8_t tag, const char* what) {
+    tlv t = read_tlv(m, at, limit);
+    if (t.tag != tag) throw malformed_message{what};
+    return t;
+}
+
+long long integer_value(const message& m, const tlv& t) {
+    if (t.length == 0 || t.length > 8) throw malformed_message{"INTEGER of more than 8 bytes"};
+    long long v = static_cast<int8_t>(m.u8(t.value));
+    for (size_t i = 1; i < t.length; ++i)
+        v = static_cast<long long>(static_cast<unsigned long long>(v) << 8 | m.u8(t.value + i));
+    return v;
+}
+
+unsigned long long unsigned_value(const message& m, const tlv& t) {
+    size_t i = 0;
+    // A leading zero keeps the top bit of an unsigned value clear.
+    if (t.length == 9 && m.u8(t.value) == 0) i = 1;
+    if (t.length - i > 8) throw malformed_message{"counter of more than 8 bytes"};
+    unsigned long long v = 0;
+    for (; i < t.length; ++i) v = v << 8 | m.u8(t.value + i);
+    return v;
+}
+
+const std::string& oid_text(const message& m, const tlv& t) {
+    static std::string text;
+    text.clear();
+    unsigned long long sub = 0;
+    unsigned bytes = 0;
+    bool first = true;
+    for (size_t i = 0; i < t.length; ++i) {
+        uint8_t b = m.u8(t.value + i);
+        if (++bytes > 9) throw malformed_message{"OID sub-identifier too long"};
+        sub = sub << 7 | (b & 0x7f);
+        if (b & 0x80) continue;
+        char part[48];
+        if (first) {
+            unsigned top = sub < 40 ? 0 : sub < 80 ? 1 : 2;
+            snprintf(part, sizeof part, "%u.%llu", top, sub - top * 40ULL);
+            first = false;
+        } else {
+            snprintf(part, sizeof part, ".%llu", sub);
+        }
+        text += part;
+        sub = 0;
+        bytes = 0;
+    }
+    if (bytes) throw malformed_message{"OID ends inside a sub-identifier"};
+    return text;
+}
+
+bool all_printable(const message& m, const tlv& t) {
+    for (size_t i = 0; i < t.length; ++i) {
+        uint8_t c = m.u8(t.value + i);
+        if (c < 0x20 || c > 0x7e) return false;
+    }
+    return true;
+}
+
+void print_hex(const message& m, const tlv& t) {
+    for (size_t i = 0; i < t.length; ++i) zelk_printf(" %02x", m.u8(t.value + i));
+}
+
+// A value by its BER type; constructed values show their elements.
+void print_value(const message& m, const tlv& t, unsigned depth) {
+    if (depth > max_depth) throw malformed_message{"BER nesting too deep"};
+    record_number("value_type", t.tag);
+    const char* type = find_name(value_types, t.tag, "unknown");
+    if (verbose()) record_name("value_type", type);
+    switch (t.tag) {
+        case 0x02: field("value", "INTEGER: %ld", static_cast<long>(integer_value(m, t))); return;
+        case 0x04:
+            if (all_printable(m, t)) {
+                field("value", "STRING: \"%s\"", printable_text(m.at(t.value, t.length), t.length));
+            } else {
+                zelk_printf("Hex-STRING:");
+                print_hex(m, t);
+                record_hex("value", m.at(t.value, t.length), t.length);
+            }
+            return;
+        case 0x05: zelk_printf("NULL"); return;
+        case 0x06: field("value", "OID: %s", oid_text(m, t).c_str()); return;
+        case 0x40:
+            if (t.length == 4) {
+                field("value", "IpAddress: %s", ipv4_text(m.at(t.value, 4)));
+                return;
+            }
+            break;
+        case 0x41:
+        case 0x42:
+        case 0x43:
+        case 0x46:
+            zelk_printf("%s: ", type);
+            field("value", "%lu", static_cast<unsigned long>(unsigned_value(m, t)));
+            return;
+        case 0x80:
+        case 0x81:
+        case 0x82: zelk_printf("%s", type); return;
+        default: break;
+    }
+    if (t.tag & 0x20) {
+        zelk_printf("%s {", t.tag == 0x30 ? "SEQUENCE" : "constructed");
+        for (size_t at = t.value; at < t.end();) {
+            tlv inner = read_tlv(m, at, t.end());
+            zelk_printf(at == t.value ? "" : ", ");
+            item("elements");
+            item_closer close;
+            print_value(m, inner, depth + 1);
+            at = inner.end();
+        }
+        zelk_printf("}");
+        return;
+    }
+    zelk_printf("type 0x%02x,", t.tag);
+    print_hex(m, t);
+    record_hex("value", m.at(t.value, t.length), t.length);
+}
+
+// The variable bindings; returns the first OID for the summary.
+std::string print_bindings(const message& m, size_t at, size_t limit) {
+    tlv list = expect(m, at, limit, 0x30, "expected the variable-binding list");
+    std::string first;
+    for (size_t p = list.value; p < list.end();) {
+        tlv binding = expect(m, p, list.end(), 0x30, "expected a variable binding");
+        tlv name = expect(m, binding.value, binding.end(), 0x06, "expected an OID in a variable binding");
+        item("bindings");
+        item_closer close;
+        const std::string& oid = oid_text(m, name);
+        if (first.empty()) first = oid;
+        field("oid", "  Binding: %s, ", oid.c_str());
+        tlv value = read_tlv(m, name.end(), binding.end());
+        print_value(m, value, 1);
+        zelk_printf("\n");
+        p = binding.end();
+    }
+    return first;
+}
+
+void decode(const message& m) {
+    bool all = expanded(settings.expand_all);
+    tlv top = expect(m, 0, m.length, 0x30, "not a BER SEQUENCE");
+    tlv version = expect(m, top.value, top.end(), 0x02, "expected the version");
+    long long number = integer_value(m, version);
+    field("version", "  Version: %ld", static_cast<long>(number));
+    print_name("version", number >= 0 && number < 4 ? versions[number] : "unknown");
+    if (number != 0 && number != 1) {
+        zelk_printf("\n  [version not decoded]\n");
+        record_text("error", "version not decoded");
+        return;
+    }
+    tlv community = expect(m, version.end(), top.end(), 0x04, "expected the community");
+    field("community", ", Community: \"%s\"\n",
+          printable_text(m.at(community.value, community.length), community.length));
+
+    tlv pdu = read_tlv(m, community.end(), top.end());
+    unsigned type = pdu.tag & 0x1f;
+    if ((pdu.tag & 0xe0) != 0xa0 || type > 8) throw malformed_message{"unknown PDU type"};
+    const char* pdu_name = pdu_types[type];
+    field("pdu_type", "  PDU: %u", type);
+    print_name("pdu_type", pdu_name);
+    size_t at = pdu.value;
+    if (type == 4) {
+        tlv enterprise = expect(m, at, pdu.end(), 0x06, "expected the enterprise OID");
+        field("enterprise", ", Enterprise: %s\n", oid_text(m, enterprise).c_str());
+        tlv agent = expect(m, enterprise.end(), pdu.end(), 0x40, "expected the agent address");
+        if (agent.length != 4) throw malformed_message{"agent address not 4 bytes"};
+        field("agent", "  Agent: %s", ipv4_text(m.at(agent.value, 4)));
+        tlv generic = expect(m, agent.end(), pdu.end(), 0x02, "expected the generic trap");
+        long long g = integer_value(m, generic);
+        field("generic_trap", ", Generic trap: %ld", static_cast<long>(g));
+        print_name("generic_trap", g >= 0 && g < 7 ? generic_traps[g] : "unknown");
+        tlv specific = expect(m, generic.end(), pdu.end(), 0x02, "expected the specific trap");
+        field("specific_trap", ", Specific trap: %ld", static_cast<long>(integer_value(m, specific)));
+        tlv stamp = expect(m, specific.end(), pdu.end(), 0x43, "expected the time stamp");
+        field("timestamp", ", Time stamp: %lu\n", static_cast<unsigned long>(unsigned_value(m, stamp)));
+        at = stamp.end();
+    } else {
+        tlv id = expect(m, at, pdu.end(), 0x02, "expected the request id");
+        tlv status = expect(m, id.end(), pdu.end(), 0x02, "expected the error status");
+        tlv index = expect(m, status.end(), pdu.end(), 0x02, "expected the error index");
+        field("request_id", ", Request ID: %ld\n", static_cast<long>(integer_value(m, id)));
+        long long s = integer_value(m, status);
+        long long i = integer_value(m, index);
+        if (type == 5) {
+            // GetBulk reuses the two fields.
+            field("non_repeaters", "  Non-repeaters: %ld", static_cast<long>(s));
+            field("max_repetitions", ", Max repetitions: %ld\n", static_cast<long>(i));
+        } else if (all || s || i) {
+            field("error_status", "  Error status: %ld", static_cast<long>(s));
+            print_name("error_status", s >= 0 && s < 19 ? error_statuses[s] : "unknown");
+            field("error_index", ", Error index: %ld\n", static_cast<long>(i));
+        }
+        at = index.end();
+    }
+    std::string first = print_bindings(m, at, pdu.end());
+    summary_note("%s%s%s", pdu_name, first.empty() ? "" : " ", first.c_str());
+}
+
+}  // namespace
+
+int decode_snmp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    layer("snmp", "- SNMP Header -\n");
+    bump(counters.snmp);
+    try {
+        decode(payload_message(frame, offset));
+    } catch (const malformed_message& e) {
+        report_malformed(e);
+    }
+    return 0;
+}
