@@ -1,5 +1,7 @@
 #include "decode/app/dispatch.h"
 
+#include "decode/app/http.h"
+#include "decode/app/tls.h"
 #include "decode/decoder.h"
 
 namespace {
@@ -30,7 +32,8 @@ constexpr content_row udp_content[] = {
 };
 
 constexpr content_row tcp_content[] = {
-    {nullptr, nullptr},
+    {looks_like_tls, decode_tls},
+    {looks_like_http, decode_http},
 };
 
 template <size_t P, size_t C>
