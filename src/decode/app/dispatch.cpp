@@ -1,7 +1,11 @@
 #include "decode/app/dispatch.h"
 
+#include "decode/app/geneve.h"
 #include "decode/app/http.h"
+#include "decode/app/quic.h"
+#include "decode/app/ssh.h"
 #include "decode/app/tls.h"
+#include "decode/app/vxlan.h"
 #include "decode/decoder.h"
 
 namespace {
@@ -13,11 +17,13 @@ struct port_row {
 
 // Well-known ports; the first row whose port is either port wins.
 constexpr port_row udp_ports[] = {
-    {0, nullptr},
+    {443, decode_quic},
+    {4789, decode_vxlan},
+    {6081, decode_geneve},
 };
 
 constexpr port_row tcp_ports[] = {
-    {0, nullptr},
+    {22, decode_ssh},
 };
 
 // Content tests for payloads on any port, cheapest first: each looks at a
@@ -28,7 +34,7 @@ struct content_row {
 };
 
 constexpr content_row udp_content[] = {
-    {nullptr, nullptr},
+    {looks_like_quic_long, decode_quic},
 };
 
 constexpr content_row tcp_content[] = {
