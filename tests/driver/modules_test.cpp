@@ -44,7 +44,7 @@ TEST_F(ModuleRun, ExampleModuleAndItsFilterRule) {
     EXPECT_EQ(3u, frames::count(r.out, "Received frame"));
     EXPECT_NE(std::string::npos, r.out.find("- HTTP Request -\n  40000 -> 80: GET /index.html HTTP/1.1\n"));
     EXPECT_NE(std::string::npos, r.out.find("- HTTP Request -\n  40002 -> 8080: POST /form HTTP/1.0\n"));
-    EXPECT_EQ(2u, frames::count(r.out, "- HTTP Request -"));
+    EXPECT_EQ(2u, frames::count(r.out, "- HTTP Request -\n  400"));
 
     struct {
         std::vector<std::string> args;
@@ -85,11 +85,11 @@ TEST_F(ModuleRun, DirectoryOfModulesOnlyTheLastLoadedIsCalled) {
     EXPECT_NE(std::string::npos, r.out.find("Module description: Prints the request line of HTTP requests"));
     // Both want TCP on 80 and 8080; only the size module wants UDP.
     if (r.out.find("Module name       : Payload size") > r.out.find("Module name       : HTTP")) {
-        EXPECT_EQ(0u, frames::count(r.out, "- HTTP Request -"));
+        EXPECT_EQ(0u, frames::count(r.out, "- HTTP Request -\n  400"));
         EXPECT_EQ(5u, frames::count(r.out, "- Payload Size -"));
         EXPECT_NE(std::string::npos, r.out.find("- Payload Size -\n  TCP 40000 -> 80: 43 bytes\n"));
     } else {
-        EXPECT_EQ(2u, frames::count(r.out, "- HTTP Request -"));
+        EXPECT_EQ(2u, frames::count(r.out, "- HTTP Request -\n  400"));
         EXPECT_EQ(2u, frames::count(r.out, "- Payload Size -"));
     }
     EXPECT_NE(std::string::npos, r.out.find("- Payload Size -\n  UDP 40001 -> 53: 8 bytes\n"));

@@ -3,9 +3,15 @@
 #include "decode/app/dhcp.h"
 #include "decode/app/dhcpv6.h"
 #include "decode/app/dns.h"
+#include "decode/app/geneve.h"
+#include "decode/app/http.h"
 #include "decode/app/ntp.h"
+#include "decode/app/quic.h"
 #include "decode/app/snmp.h"
+#include "decode/app/ssh.h"
 #include "decode/app/syslog.h"
+#include "decode/app/tls.h"
+#include "decode/app/vxlan.h"
 #include "decode/decoder.h"
 
 namespace {
@@ -17,12 +23,13 @@ struct port_row {
 
 // Well-known ports; the first row whose port is either port wins.
 constexpr port_row udp_ports[] = {
-    {53, decode_dns},     {67, decode_dhcp},   {68, decode_dhcp},    {123, decode_ntp},
-    {161, decode_snmp},   {162, decode_snmp},  {514, decode_syslog}, {546, decode_dhcpv6},
-    {547, decode_dhcpv6}, {5353, decode_mdns}, {5355, decode_llmnr},
+    {53, decode_dns},     {67, decode_dhcp},   {68, decode_dhcp},    {123, decode_ntp},     {161, decode_snmp},
+    {162, decode_snmp},   {443, decode_quic},  {514, decode_syslog}, {546, decode_dhcpv6},  {547, decode_dhcpv6},
+    {4789, decode_vxlan}, {5353, decode_mdns}, {5355, decode_llmnr}, {6081, decode_geneve},
 };
 
 constexpr port_row tcp_ports[] = {
+    {22, decode_ssh},
     {53, decode_dns_tcp},
 };
 
@@ -34,11 +41,12 @@ struct content_row {
 };
 
 constexpr content_row udp_content[] = {
-    {nullptr, nullptr},
+    {looks_like_quic_long, decode_quic},
 };
 
 constexpr content_row tcp_content[] = {
-    {nullptr, nullptr},
+    {looks_like_tls, decode_tls},
+    {looks_like_http, decode_http},
 };
 
 template <size_t P, size_t C>
@@ -53,7 +61,7 @@ bool dispatch(const port_row (&ports)[P], const content_row (&content)[C], const
             return true;
         }
     for (const content_row& row : content)
-        if (row.decoder && row.looks_like(payload, length)) {
+        if (row.looks_like(payload, length)) {
             row.decoder(lengths, frame, offset);
             return true;
         }

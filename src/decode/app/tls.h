@@ -1,0 +1,11 @@
+// TLS records (any TCP port, by content).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "capture/frame.h"
+
+// A record header: content type 20 to 24 and major version 3.
+bool looks_like_tls(const uint8_t* payload, size_t length);
+int decode_tls(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

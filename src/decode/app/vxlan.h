@@ -1,0 +1,8 @@
+// VXLAN (UDP 4789): the header, then the inner Ethernet frame.
+#pragma once
+
+#include <cstdint>
+
+#include "capture/frame.h"
+
+int decode_vxlan(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
