@@ -61,8 +61,9 @@ class link_header_override {
 
 int decode_ppp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     uint16_t protocol = get_be16(header_at(frame, offset));
-    zelk_printf("- PPP Header -\n  Protocol: 0x%x", protocol);
-    print_name(ppp_protocol_name(protocol));
+    layer("ppp", "- PPP Header -\n");
+    field("protocol", "  Protocol: 0x%x", protocol);
+    print_name("protocol", ppp_protocol_name(protocol));
 
     unsigned next = offset + 2;
     switch (protocol) {
