@@ -94,6 +94,40 @@ void print_group_address(const char* key, const uint8_t* p) {
 
 constexpr const char* vtp_codes[] = {" (Unknown)", " (Summary Advert)", " (Subset Advert)", " (Advert Request)"};
 
+constexpr uint16_t slarp_protocol = 0x8035;
+constexpr const char* slarp_codes[] = {"Request", "Reply", "Keepalive"};
+
+// Serial line address resolution: a router asks its peer for an address
+// (request), gets address and mask (reply), and keeps the line checked with
+// sequence numbers (keepalive).
+void decode_slarp(const uint8_t* s) {
+    layer("slarp", "\n- SLARP Header -\n");
+    uint32_t code = get_be32(s);
+    field("code", "  Code: %u", code);
+    const char* name = dense_name(slarp_codes, code, "Unknown");
+    if (verbose()) print_name("code", name);
+    if (code <= 1) {
+        need(s + 4, 8);
+        field("address", "\n  Address: %s", ipv4_text(s + 4));
+        field("mask", ", Mask: %s\n", ipv4_text(s + 8));
+        if (settings.summary) {
+            char address[16];
+            snprintf(address, sizeof address, "%s", ipv4_text(s + 4));
+            summary_note("%s %s mask %s", code ? "reply" : "request", address, ipv4_text(s + 8));
+        }
+    } else if (code == 2) {
+        uint32_t mine = get_be32(s + 4), yours = get_be32(s + 8);
+        field("my_sequence", "\n  My Sequence: %u", mine);
+        field("your_sequence", ", Your Sequence: %u", yours);
+        field("reliability", "\n  Reliability: 0x%04x\n", get_be16(s + 12));
+        summary_note("keepalive seq %u ack %u", mine, yours);
+    } else {
+        zelk_printf("\n");
+        summary_note("code %u", code);
+    }
+    bump(counters.slarp);
+}
+
 }  // namespace
 
 int decode_cdp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t packet_length) {
@@ -216,8 +250,15 @@ int decode_cisco_hdlc(const frame_lengths* lengths, const uint8_t* frame, unsign
     field("address", "  Address: 0x%02x", address);
     print_name("address", address == 0x0f ? "Unicast" : address == 0x8f ? "Multicast" : "Unknown");
     field("type", "\n  Protocol: 0x%04x", protocol);
-    if (verbose()) print_ethertype_name(protocol);
-    decode_ethertype(lengths, frame, offset, protocol);
+    // On serial lines this EtherType is the line's own address resolution,
+    // not reverse ARP.
+    if (protocol == slarp_protocol) {
+        print_name("type", "SLARP");
+        decode_slarp(header_at(frame, offset));
+    } else {
+        if (verbose()) print_ethertype_name(protocol);
+        decode_ethertype(lengths, frame, offset, protocol);
+    }
     bump(counters.cisco_hdlc);
     return 0;
 }

@@ -132,8 +132,13 @@ void decode_control(const uint8_t* w, unsigned subtype) {
     }
 }
 
-// Returns the header length (24, or 30 with the fourth address).
-unsigned decode_data(const uint8_t* w, uint16_t fc) {
+// QoS data subtypes (8-15) carry a QoS Control field behind the addresses,
+// and an HT Control field behind that when the Order bit is set.
+constexpr unsigned qos_subtype = 0x8;
+
+// Returns the header length: 24, or 30 with the fourth address, plus QoS
+// and HT Control.
+unsigned decode_data(const uint8_t* w, uint16_t fc, unsigned subtype) {
     print_duration(w);
     flag_field("more_fragments", "  More-Fragment: %d", fc & more_fragments);
     flag_field("retry", ", Retry: %d\n", fc & retry);
@@ -160,8 +165,41 @@ unsigned decode_data(const uint8_t* w, uint16_t fc) {
     for (int i = 0; i < 4 && roles[ds][i]; ++i)
         field(roles[ds][i]->key, roles[ds][i]->format, mac_at(w + address_at[i]));
     print_sequence(w);
-    return ds == 3 ? 30 : 24;
+    unsigned length = ds == 3 ? 30 : 24;
+    if (subtype & qos_subtype) {
+        uint16_t qos = get_le16(w + length);
+        field("qos_control", "\n  QoS Control: 0x%04x", qos);
+        field("tid", ", TID: %d", qos & 0x000f);
+        length += 2;
+        if (fc & order) {
+            field("ht_control", "\n  HT Control: 0x%08x", get_le32(w + length));
+            length += 4;
+        }
+    }
+    return length;
 }
+
+// Keeps the body's decoders inside the frame body: a caller that knows of a
+// trailing FCS (radiotap) passes lengths without it.
+class body_bounds {
+   public:
+    body_bounds(const uint8_t* frame, const frame_lengths* lengths)
+        : end_(current_frame.end), ip_payload_end_(current_frame.ip_payload_end) {
+        const uint8_t* body_end = frame + lengths->captured_length;
+        if (body_end < current_frame.end) current_frame.end = body_end;
+        if (current_frame.end < current_frame.ip_payload_end) current_frame.ip_payload_end = current_frame.end;
+    }
+    ~body_bounds() {
+        current_frame.end = end_;
+        current_frame.ip_payload_end = ip_payload_end_;
+    }
+    body_bounds(const body_bounds&) = delete;
+    body_bounds& operator=(const body_bounds&) = delete;
+
+   private:
+    const uint8_t* end_;
+    const uint8_t* ip_payload_end_;
+};
 
 }  // namespace
 
@@ -194,13 +232,14 @@ int decode_ieee80211(const frame_lengths* lengths, const uint8_t* frame, unsigne
         case management: decode_management(w, subtype); break;
         case control: decode_control(w, subtype); break;
         case data: {
-            unsigned header_length = decode_data(w, fc);
+            unsigned header_length = decode_data(w, fc, subtype);
             if (fc & wep) {
                 zelk_printf("\n  Data: <WEP encrypted, not implemented @ the moment>\n");
                 record_flag("encrypted", true);
             } else if (static_cast<size_t>(w + header_length - frame) < lengths->wire_length) {
                 // Frames without a body (null data, polls without data)
                 // have no LLC header to show.
+                body_bounds body(frame, lengths);
                 decode_llc(lengths, frame, offset - capture.link_header_length + header_length, 0);
             }
             break;

@@ -46,6 +46,9 @@ constexpr field_layout layouts[] = {
     {2, 4},   // 27 L-SIG
 };
 
+constexpr uint8_t fcs_at_end = 0x10;
+constexpr unsigned fcs_length = 4;
+
 constexpr uint32_t radiotap_namespace_next = 1u << 29, vendor_namespace_next = 1u << 30, more_bitmaps = 1u << 31;
 
 constexpr code_name flag_names[] = {
@@ -190,8 +193,10 @@ void print_field(unsigned index, const uint8_t* p) {
 unsigned aligned(unsigned position, unsigned alignment) { return (position + alignment - 1) / alignment * alignment; }
 
 // Prints the fields the present bitmaps announce, up to the first one that
-// cannot be placed (unknown, or past the header length).
-void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
+// cannot be placed (unknown, or past the header length). Returns the flags
+// field (0 when absent).
+uint8_t decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
+    uint8_t flags = 0;
     unsigned position = 4 + 4 * bitmaps;
     // Bit numbers go on across the bitmaps of one namespace; a namespace
     // switch starts them over. Vendor namespaces are skipped whole.
@@ -204,15 +209,16 @@ void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
             unsigned index = base + bit;
             if (index >= std::size(layouts)) {
                 field("unknown_field", "  Unknown field %u: the fields behind it are not shown\n", index);
-                return;
+                return flags;
             }
             position = aligned(position, layouts[index].align);
             if (position + layouts[index].size > length) {
                 zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
                 record_text("error", "fields run past the header length");
-                return;
+                return flags;
             }
             print_field(index, r + position);
+            if (index == 1) flags = get_u8(r + position);
             position += layouts[index].size;
         }
         base += 32;
@@ -227,7 +233,7 @@ void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
             if (position + 6 > length) {
                 zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
                 record_text("error", "fields run past the header length");
-                return;
+                return flags;
             }
             const uint8_t* v = r + position;
             unsigned skip = get_le16(v + 4);
@@ -239,6 +245,7 @@ void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
             position += 6 + skip;
         }
     }
+    return flags;
 }
 
 }  // namespace
@@ -280,9 +287,20 @@ int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned
     } while (present & more_bitmaps);
     zelk_printf("\n");
 
-    decode_fields(r, length, bitmaps);
+    uint8_t flags = decode_fields(r, length, bitmaps);
     // The header length says where the 802.11 frame begins, whatever the
     // fields held.
-    decode_ieee80211(lengths, frame, offset + length);
+    unsigned start = offset + length;
+    frame_lengths body = *lengths;
+    if ((flags & fcs_at_end) && body.wire_length >= start + fcs_length) {
+        // The last four bytes on the wire are the frame check sequence, not
+        // frame body: the 802.11 decoder gets the frame without them.
+        body.wire_length -= fcs_length;
+        // Control frames show it in their own lines; recorded here for all.
+        const uint8_t* fcs = frame + body.wire_length;
+        if (in_frame(fcs, fcs_length)) record_number("fcs", get_be32(fcs));
+        if (body.captured_length > body.wire_length) body.captured_length = body.wire_length;
+    }
+    decode_ieee80211(&body, frame, start);
     return 0;
 }
