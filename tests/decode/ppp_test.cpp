@@ -37,13 +37,15 @@ TEST(Ppp, ProtocolNamesAndRanges) {
         {"0001", "unknown reserved"},
         {"001f", "unknown reserved"},
         {"0020", "unknown network layer"},
-        {"3fff", "unknown network layer"},
+        // The last two-byte value of each range: an odd first byte would
+        // be a compressed one-byte protocol.
+        {"3eff", "unknown network layer"},
         {"4000", "unknown free/low bandwidth"},
-        {"7fff", "unknown free/low bandwidth"},
+        {"7eff", "unknown free/low bandwidth"},
         {"8000", "unknown NCP"},
-        {"bfff", "unknown NCP"},
+        {"beff", "unknown NCP"},
         {"c000", "unknown LCP"},
-        {"ffff", "unknown LCP"},
+        {"feff", "unknown LCP"},
     };
     for (const auto& c : cases) {
         test::reset({"verbose", "statistic"});

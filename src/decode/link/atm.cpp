@@ -8,7 +8,7 @@
 #include "decode/link/llc.h"
 
 int decode_atm_rfc1483(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    zelk_printf("\n- ATM RFC1483 PDU -");
+    layer("atm_rfc1483", "\n- ATM RFC1483 PDU -");
     decode_llc(lengths, frame, offset, 0);
     bump(counters.atm_rfc1483);
     return 0;
@@ -21,16 +21,19 @@ int decode_atm_clip(const frame_lengths* lengths, const uint8_t* frame, unsigned
     bool with_llc =
         in_frame(frame, sizeof llc_snap_ethernet) && memcmp(frame, llc_snap_ethernet, sizeof llc_snap_ethernet) == 0;
     if (with_llc) {
-        zelk_printf("\n- Classical-IP over ATM(with LLC) -");
-        zelk_printf("  DSAP: 0x%02x, SSAP: 0x%02x, Control: 0x%02x\n", frame[0], frame[1], frame[2]);
+        layer("atm_clip", "\n- Classical-IP over ATM(with LLC) -");
+        field("dsap", "  DSAP: 0x%02x", frame[0]);
+        field("ssap", ", SSAP: 0x%02x", frame[1]);
+        field("control", ", Control: 0x%02x\n", frame[2]);
         uint32_t oui = (uint32_t{frame[3]} << 16) | (uint32_t{frame[4]} << 8) | frame[5];
         uint16_t type = get_be16(frame + 6);
-        zelk_printf("  OUI: 0x%06x, Type: 0x%04x", oui, type);
-        if (settings.verbose) print_ethertype_name(type);
+        field("oui", "  OUI: 0x%06x", oui);
+        field("type", ", Type: 0x%04x", type);
+        if (verbose()) print_ethertype_name(type);
         bump(counters.atm_clip_llc);
         decode_ethertype(lengths, frame, offset + 8, type);
     } else {
-        zelk_printf("\n- Classical-IP over ATM(without LLC) -");
+        layer("atm_clip", "\n- Classical-IP over ATM(without LLC) -");
         decode_ipv4(lengths, frame, offset);
         bump(counters.atm_clip);
     }

@@ -1,5 +1,7 @@
 #include "decode/link/fddi.h"
 
+#include <cstdio>
+
 #include "decode/decoder.h"
 #include "decode/link/ethernet.h"
 
@@ -19,35 +21,36 @@ constexpr code_name frame_classes[] = {
 };
 
 void print_frame_control_name(uint8_t fc) {
-    if (!settings.verbose) return;
-    if (const char* name = find_name(frame_controls, fc, nullptr))
-        zelk_printf(" (%s)", name);
-    else if (const char* kind = find_name(frame_classes, fc >> 4, nullptr))
-        zelk_printf(" (%s%1x)", kind, fc & 0x0f);
-}
-
-void print_mac_line(const char* label, const uint8_t* mac) {
-    zelk_printf("\n  MAC %s: %s", label, zelk_mac_to_text(mac));
-    if (settings.verbose) print_mac_vendor(mac);
+    if (!verbose()) return;
+    if (const char* name = find_name(frame_controls, fc, nullptr)) {
+        print_name("frame_control", name);
+    } else if (const char* kind = find_name(frame_classes, fc >> 4, nullptr)) {
+        char text[16];
+        snprintf(text, sizeof text, "%s%1x", kind, fc & 0x0f);
+        print_name("frame_control", text);
+    }
 }
 
 }  // namespace
 
 int decode_fddi(const frame_lengths* lengths, const uint8_t* frame, unsigned) {
-    zelk_printf("\n- FDDI Header -");
+    layer("fddi", "\n- FDDI Header -");
     if (lengths->captured_length < header_length) {
         zelk_printf("\nError: Captured data length(%d bytes) < FDDI packet header length.\n",
                     static_cast<int>(lengths->captured_length));
+        record_text("error", "frame shorter than the FDDI header");
         bump(counters.fddi_short);
         zelk_printf("\n");
         return 0;
     }
     need(frame, header_length);
     if (expanded(settings.expand_fddi)) {
-        zelk_printf("\n  Frame Control: 0x%02x", frame[0]);
+        field("frame_control", "\n  Frame Control: 0x%02x", frame[0]);
         print_frame_control_name(frame[0]);
-        print_mac_line("Dst", frame + 1);
-        print_mac_line("Src", frame + 7);
+        field("dst", "\n  MAC Dst: %s", zelk_mac_to_text(frame + 1));
+        if (verbose()) print_mac_vendor(frame + 1, "dst_vendor");
+        field("src", "\n  MAC Src: %s", zelk_mac_to_text(frame + 7));
+        if (verbose()) print_mac_vendor(frame + 7, "src_vendor");
     }
     bump(counters.fddi);
     zelk_printf("\n");

@@ -14,6 +14,9 @@ constexpr uint16_t cooked_ipx = 4;    // Novell raw 802.3
 
 int decode_linux_cooked(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     uint16_t protocol = get_be16(header_at(frame, offset) + 14);
+    // No text of its own; the record still shows the protocol field.
+    layer("linux_cooked", "");
+    record_number("protocol", protocol);
     unsigned next = offset + cooked_header_length;
     if (protocol > 0x0600)
         decode_ethertype(lengths, frame, next, protocol);

@@ -33,37 +33,37 @@ const char* frame_kind(uint8_t control) {
     return "I frame";
 }
 
-void print_snap_oui_name(uint32_t oui) { print_name(find_name(snap_ouis, oui, "unkown")); }
+void print_snap_oui_name(uint32_t oui) { print_name("oui", find_name(snap_ouis, oui, "unkown")); }
 
 void print_snap_type_name(uint32_t oui, uint16_t type) {
-    if (!settings.verbose) return;
+    if (!verbose()) return;
     if (oui == 0x000000 || oui == 0x0000f8)
         print_ethertype_name(type);
     else if (oui == 0x00000c) {
-        if (const char* name = find_name(cisco_snap_types, type, nullptr)) print_name(name);
+        if (const char* name = find_name(cisco_snap_types, type, nullptr)) print_name("type", name);
     } else
-        print_name("unknown");
+        print_name("type", "unknown");
 }
 
 void print_llc_fields(uint8_t dsap, uint8_t ssap, uint8_t control) {
-    zelk_printf("\n  DSAP: 0x%02x", dsap);
-    print_name(sap_name(dsap));
-    zelk_printf(", IG Bit: %d", dsap & 1);
-    print_name(dsap & 1 ? "Group" : "Individual");
+    field("dsap", "\n  DSAP: 0x%02x", dsap);
+    print_name("dsap", sap_name(dsap));
+    field("ig_bit", ", IG Bit: %d", dsap & 1);
+    print_name("ig_bit", dsap & 1 ? "Group" : "Individual");
 
-    zelk_printf("\n  SSAP: 0x%02x", ssap);
-    print_name(sap_name(ssap));
-    zelk_printf(", CR-Bit: %d", ssap & 1);
-    print_name(ssap & 1 ? "Response" : "Command");
-    zelk_printf(", U-Bit: %d", (ssap >> 1) & 1);
-    print_name(ssap & 2 ? "IEEE" : "User");
+    field("ssap", "\n  SSAP: 0x%02x", ssap);
+    print_name("ssap", sap_name(ssap));
+    field("cr_bit", ", CR-Bit: %d", ssap & 1);
+    print_name("cr_bit", ssap & 1 ? "Response" : "Command");
+    field("u_bit", ", U-Bit: %d", (ssap >> 1) & 1);
+    print_name("u_bit", ssap & 2 ? "IEEE" : "User");
 
-    zelk_printf("\n  Control: 0x%02x", control);
-    print_name(frame_kind(control));
+    field("control", "\n  Control: 0x%02x", control);
+    print_name("control", frame_kind(control));
     // The LLC test exchange: the poll goes out as a command on SAP 0x88,
     // the reply comes back with the response bit set.
-    if (control == 0xf3 && ssap == 0x88) print_name("LLCPing, Poll");
-    if (control == 0xf3 && ssap == 0x89) print_name("LLCPing, Final");
+    if (control == 0xf3 && ssap == 0x88) print_name("llc_ping", "LLCPing, Poll");
+    if (control == 0xf3 && ssap == 0x89) print_name("llc_ping", "LLCPing, Final");
 }
 
 // Hands a SNAP payload on by OUI and type.
@@ -91,7 +91,7 @@ void dispatch_snap(const frame_lengths* lengths, const uint8_t* frame, unsigned 
 
 int decode_llc(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t length) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- LLC Header -");
+    layer("llc", "\n- LLC Header -");
     need(h, llc_length);
     uint8_t dsap = h[0], ssap = h[1], control = h[2];
     bool show = expanded(settings.expand_llc);
@@ -108,9 +108,9 @@ int decode_llc(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
         uint32_t oui = (uint32_t{h[3]} << 16) | (uint32_t{h[4]} << 8) | h[5];
         uint16_t type = get_be16(h + 6);
         if (show) {
-            zelk_printf("\n  OUI: 0x%06x", oui);
+            field("oui", "\n  OUI: 0x%06x", oui);
             print_snap_oui_name(oui);
-            zelk_printf("\n  Type: 0x%04x", type);
+            field("type", "\n  Type: 0x%04x", type);
             print_snap_type_name(oui, type);
         }
         bump(counters.ieee8023_snap);

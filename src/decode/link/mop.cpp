@@ -49,32 +49,38 @@ enum mop_code : uint8_t {
 
 int decode_mop(const uint8_t* frame, unsigned offset) {
     const uint8_t* m = header_at(frame, offset);
-    zelk_printf("\n- MOPv3 Dump/Load Protocol header -\n");
+    layer("mop", "\n- MOPv3 Dump/Load Protocol header -\n");
     uint8_t code = get_u8(m);
-    zelk_printf("  Code: %u", code);
-    print_name(dense_name(mop_codes, code, "unknown"));
+    field("code", "  Code: %u", code);
+    print_name("code", dense_name(mop_codes, code, "unknown"));
     zelk_printf("\n");
     switch (code) {
         case request_program: {
             need(m, 4);
-            zelk_printf("  Device Type: %u, Fmt. Version: %u\n", m[1], m[2]);
-            zelk_printf("  Program Type: %u", m[3]);
-            print_name(dense_name(program_types, m[3], "Unknown"));
+            field("device_type", "  Device Type: %u", m[1]);
+            field("format_version", ", Fmt. Version: %u\n", m[2]);
+            field("program_type", "  Program Type: %u", m[3]);
+            print_name("program_type", dense_name(program_types, m[3], "Unknown"));
             zelk_printf("\n");
             break;
         }
         case request_memory_load:
             need(m, 3);
-            zelk_printf("  Load Number: %u, Error: %u\n", m[1], m[2]);
+            field("load_number", "  Load Number: %u", m[1]);
+            field("load_error", ", Error: %u\n", m[2]);
             break;
         case memory_load:
             need(m, 6);
-            zelk_printf("  Load Number: %u, Load Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[1], m[2], m[3], m[4], m[5]);
+            field("load_number", "  Load Number: %u", m[1]);
+            zelk_printf(", Load Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[2], m[3], m[4], m[5]);
+            record_hex("load_address", m + 2, 4);
             break;
         case parameter_load:
             need(m, 7);
-            zelk_printf("  Load Number: %u, Parameter: %u\n", m[1], m[2]);
+            field("load_number", "  Load Number: %u", m[1]);
+            field("parameter", ", Parameter: %u\n", m[2]);
             zelk_printf("  Transfer Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[3], m[4], m[5], m[6]);
+            record_hex("transfer_address", m + 3, 4);
             break;
         default: break;
     }

@@ -60,17 +60,21 @@ class link_header_override {
 }  // namespace
 
 int decode_ppp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    uint16_t protocol = get_be16(header_at(frame, offset));
-    zelk_printf("- PPP Header -\n  Protocol: 0x%x", protocol);
-    print_name(ppp_protocol_name(protocol));
+    const uint8_t* p = header_at(frame, offset);
+    // Protocol-field compression: two-byte protocols have an even first
+    // byte, so an odd one is a protocol sent in one byte.
+    unsigned field_length = get_u8(p) & 1 ? 1 : 2;
+    uint16_t protocol = field_length == 1 ? get_u8(p) : get_be16(p);
+    layer("ppp", "- PPP Header -\n");
+    field("protocol", "  Protocol: 0x%x", protocol);
+    print_name("protocol", ppp_protocol_name(protocol));
+    if (field_length == 1) record_flag("protocol_compressed", true);
 
-    unsigned next = offset + 2;
+    unsigned next = offset + field_length;
     switch (protocol) {
         case 0x0021: decode_ipv4(lengths, frame, next); break;
         case 0x002b: decode_ipx(frame, next); break;
-        case 0x004b:
-            decode_llc(lengths, frame, next, static_cast<uint16_t>(lengths->captured_length - offset - 2));
-            break;
+        case 0x004b: decode_llc(lengths, frame, next, static_cast<uint16_t>(lengths->captured_length - next)); break;
         case 0x0057: decode_ipv6(lengths, frame, next); break;
         case 0x8021: decode_ipcp(frame, next); break;
         case 0x8029: decode_atcp(frame, next); break;

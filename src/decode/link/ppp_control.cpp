@@ -1,8 +1,10 @@
 #include "decode/link/ppp_control.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
 
 namespace {
 
@@ -128,13 +130,16 @@ struct control_header {
 using namer = const char* (*)(uint8_t);
 
 // Prints the banner with the code and the identifier/length line.
-control_header print_control_header(const uint8_t* k, const char* label, namer code_name_of) {
+control_header print_control_header(const uint8_t* k, const char* proto, const char* label, namer code_name_of) {
+    layer(proto, "");
     zelk_printf("\n  - %s Header -", label);
     control_header h{k, get_u8(k), 0};
-    zelk_printf("\n    Code: %d", h.code);
-    print_name(code_name_of(h.code));
+    field("code", "\n    Code: %d", h.code);
+    print_name("code", code_name_of(h.code));
+    summary_note("%s", code_name_of(h.code));
     h.length = get_be16(k + 2);
-    zelk_printf("\n    Identifier: %d, Length: %d\n", get_u8(k + 1), h.length);
+    field("identifier", "\n    Identifier: %d", get_u8(k + 1));
+    field("length", ", Length: %d\n", h.length);
     return h;
 }
 
@@ -150,32 +155,40 @@ const uint8_t* print_first_option(const control_header& h, namer option_name) {
     if (h.length < 6) return nullptr;
     const uint8_t* option = h.packet + 4;
     uint8_t type = get_u8(option);
-    zelk_printf("    - Configuration Header -\n      Type: %d", type);
-    print_name(option_name(type));
-    zelk_printf("\n      Length: %d\n", get_u8(option + 1));
+    zelk_printf("    - Configuration Header -\n");
+    field("option_type", "      Type: %d", type);
+    print_name("option_type", option_name(type));
+    field("option_length", "\n      Length: %d\n", get_u8(option + 1));
     return option;
 }
 
 // Prints up to n bytes of a counted string by the character rule, never
 // past the end of the packet.
-void print_counted(const uint8_t* p, long n, const uint8_t* packet_end) {
+void print_counted(const char* key, const uint8_t* p, long n, const uint8_t* packet_end) {
     long room = packet_end - p;
     if (n > room) n = room;
-    if (n > 0) print_text_bytes(p, static_cast<size_t>(n));
+    if (n <= 0) return;
+    if (recording()) {
+        need(p, static_cast<size_t>(n));
+        record_text(key, reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+    } else {
+        print_text_bytes(p, static_cast<size_t>(n));
+    }
 }
 
 // A length byte of a counted string; none lies beyond the packet.
 uint8_t counted_length(const uint8_t* p, const uint8_t* packet_end) { return p < packet_end ? get_u8(p) : 0; }
 
-void print_hex_bytes(const uint8_t* p, int n) {
+void print_hex_bytes(const char* key, const uint8_t* p, int n) {
     need(p, static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) zelk_printf("%02x", p[i]);
+    if (n == 4) record_number(key, get_be32(p));
 }
 
 // A configuration-only network control protocol.
-int decode_simple_control(const uint8_t* frame, unsigned offset, const char* label, namer option_name,
-                          uint32_t& counter) {
-    control_header h = print_control_header(header_at(frame, offset), label, ncp_code_name);
+int decode_simple_control(const uint8_t* frame, unsigned offset, const char* proto, const char* label,
+                          namer option_name, uint32_t& counter) {
+    control_header h = print_control_header(header_at(frame, offset), proto, label, ncp_code_name);
     if (is_configuration_code(h.code)) print_first_option(h, option_name);
     bump(counter);
     return 0;
@@ -184,21 +197,21 @@ int decode_simple_control(const uint8_t* frame, unsigned offset, const char* lab
 }  // namespace
 
 int decode_lcp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "LCP", lcp_code_name);
+    control_header h = print_control_header(header_at(frame, offset), "lcp", "LCP", lcp_code_name);
     const uint8_t* k = h.packet;
     if (is_configuration_code(h.code)) {
         print_first_option(h, [](uint8_t type) { return dense_name(lcp_options, type, "Unknown"); });
     } else if (h.code >= 9 && h.code <= 13) {
         zelk_printf("    Magic-Num: ");
-        print_hex_bytes(k + 4, 4);
+        print_hex_bytes("magic_number", k + 4, 4);
         if (h.code == 13) {
             zelk_printf(", Seconds-Remaining: ");
-            print_hex_bytes(k + 8, 4);
+            print_hex_bytes("seconds_remaining", k + 8, 4);
         }
         zelk_printf("\n");
         if (h.code == 13 && h.length > 8) {
             zelk_printf("    Message: ");
-            print_counted(k + 12, h.length - 12L, k + h.length);
+            print_counted("message", k + 12, h.length - 12L, k + h.length);
             zelk_printf("\n");
         }
     }
@@ -207,30 +220,33 @@ int decode_lcp(const uint8_t* frame, unsigned offset) {
 }
 
 int decode_ipcp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "IPCP", ncp_code_name);
+    control_header h = print_control_header(header_at(frame, offset), "ipcp", "IPCP", ncp_code_name);
     const uint8_t* option = nullptr;
     if (is_configuration_code(h.code))
         option = print_first_option(h, [](uint8_t type) { return find_name(ipcp_options, type, unknown_option); });
     const char* label = nullptr;
+    const char* key = nullptr;
     if (option) {
         switch (get_u8(option)) {
-            case 3: label = "IP-Address"; break;
-            case 4: label = "Mobile-IPv4"; break;
-            case 129: label = "Primary DNS"; break;
-            case 130: label = "Primary NBNS"; break;
-            case 131: label = "Secondary DNS"; break;
-            case 132: label = "Secondary NBNS"; break;
+            case 3: label = "IP-Address", key = "ip_address"; break;
+            case 4: label = "Mobile-IPv4", key = "mobile_ipv4"; break;
+            case 129: label = "Primary DNS", key = "primary_dns"; break;
+            case 130: label = "Primary NBNS", key = "primary_nbns"; break;
+            case 131: label = "Secondary DNS", key = "secondary_dns"; break;
+            case 132: label = "Secondary NBNS", key = "secondary_nbns"; break;
             default: break;
         }
     }
     if (label) {
         if (get_u8(option + 1) != 6) {
             zelk_printf("      Error: Invalid length in IPCP configuration header\n");
+            record_text("error", "invalid option length");
             bump(counters.ipcp_error);
         } else {
             const uint8_t* a = option + 2;
             need(a, 4);
             zelk_printf("      %s: %u.%u.%u.%u\n", label, a[0], a[1], a[2], a[3]);
+            record_text(key, ipv4_text(a));
         }
     }
     bump(counters.ipcp);
@@ -239,18 +255,18 @@ int decode_ipcp(const uint8_t* frame, unsigned offset) {
 
 int decode_ipv6cp(const uint8_t* frame, unsigned offset) {
     return decode_simple_control(
-        frame, offset, "IPV6CP", [](uint8_t type) { return find_name(ipv6cp_options, type, unknown_option); },
+        frame, offset, "ipv6cp", "IPV6CP", [](uint8_t type) { return find_name(ipv6cp_options, type, unknown_option); },
         counters.ipv6cp);
 }
 
 int decode_ipxcp(const uint8_t* frame, unsigned offset) {
     return decode_simple_control(
-        frame, offset, "IPXCP", [](uint8_t type) { return find_name(ipxcp_options, type, unknown_option); },
+        frame, offset, "ipxcp", "IPXCP", [](uint8_t type) { return find_name(ipxcp_options, type, unknown_option); },
         counters.ipxcp);
 }
 
 int decode_atcp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "ATCP", ncp_code_name);
+    control_header h = print_control_header(header_at(frame, offset), "atcp", "ATCP", ncp_code_name);
     const uint8_t* k = h.packet;
     const uint8_t* option = nullptr;
     if (is_configuration_code(h.code))
@@ -260,19 +276,20 @@ int decode_atcp(const uint8_t* frame, unsigned offset) {
             case 1:
             case 8:
                 // The node word is shown as it lies in memory.
-                zelk_printf("      Net: %d, Node: %d\n", get_be16(k + 8), static_cast<int>(get_le32(k + 12)));
+                field("net", "      Net: %d", get_be16(k + 8));
+                field("node", ", Node: %d\n", static_cast<int>(get_le32(k + 12)));
                 break;
             case 2: {
                 uint16_t routing = get_be16(k + 8);
-                zelk_printf("      Routing Protocol: %d", routing);
-                print_name(dense_name(atcp_routing_protocols, routing, "Unknown"));
+                field("routing_protocol", "      Routing Protocol: %d", routing);
+                print_name("routing_protocol", dense_name(atcp_routing_protocols, routing, "Unknown"));
                 zelk_printf("\n");
                 break;
             }
-            case 4: zelk_printf("      Compression Protocol: %d\n", get_be16(k + 8)); break;
+            case 4: field("compression_protocol", "      Compression Protocol: %d\n", get_be16(k + 8)); break;
             case 6:
-                zelk_printf("      Server-Class: %d, Server-Impl-ID: %d\n", get_be16(k + 8),
-                            static_cast<int>(get_be32(k + 12)));
+                field("server_class", "      Server-Class: %d", get_be16(k + 8));
+                field("server_impl_id", ", Server-Impl-ID: %d\n", static_cast<int>(get_be32(k + 12)));
                 break;
             default: break;
         }
@@ -282,7 +299,7 @@ int decode_atcp(const uint8_t* frame, unsigned offset) {
 }
 
 int decode_ecp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "ECP", reset_code_name);
+    control_header h = print_control_header(header_at(frame, offset), "ecp", "ECP", reset_code_name);
     if (is_configuration_code(h.code))
         print_first_option(h, [](uint8_t type) { return find_name(ecp_options, type, unknown_option); });
     bump(counters.ecp);
@@ -290,7 +307,7 @@ int decode_ecp(const uint8_t* frame, unsigned offset) {
 }
 
 int decode_ccp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "CCP", reset_code_name);
+    control_header h = print_control_header(header_at(frame, offset), "ccp", "CCP", reset_code_name);
     if (is_configuration_code(h.code))
         print_first_option(h, [](uint8_t type) { return find_name(ccp_options, type, unknown_option); });
     bump(counters.ccp);
@@ -300,20 +317,23 @@ int decode_ccp(const uint8_t* frame, unsigned offset) {
 int decode_pap(const uint8_t* frame, unsigned offset) {
     const uint8_t* k = header_at(frame, offset);
     control_header h =
-        print_control_header(k, "PAP", [](uint8_t code) { return find_name(pap_codes, code, "unknown"); });
+        print_control_header(k, "pap", "PAP", [](uint8_t code) { return find_name(pap_codes, code, "unknown"); });
     const uint8_t* end = k + h.length;
     if (h.code == 1) {
         uint8_t peer_length = counted_length(k + 4, end);
-        zelk_printf("    Peer-ID Length: %d\n    Peer-ID: ", peer_length);
-        print_counted(k + 5, peer_length, end);
+        field("peer_id_length", "    Peer-ID Length: %d\n", peer_length);
+        zelk_printf("    Peer-ID: ");
+        print_counted("peer_id", k + 5, peer_length, end);
         uint8_t password_length = counted_length(k + 5 + peer_length, end);
-        zelk_printf("\n    Password Length: %d\n    Password: ", password_length);
-        print_counted(k + 6 + peer_length, password_length, end);
+        field("password_length", "\n    Password Length: %d\n", password_length);
+        zelk_printf("    Password: ");
+        print_counted("password", k + 6 + peer_length, password_length, end);
         zelk_printf("\n");
     } else if (h.code == 2 || h.code == 3) {
         uint8_t message_length = counted_length(k + 4, end);
-        zelk_printf("    Message Length: %d\n    Message: ", message_length);
-        print_counted(k + 5, message_length, end);
+        field("message_length", "    Message Length: %d\n", message_length);
+        zelk_printf("    Message: ");
+        print_counted("message", k + 5, message_length, end);
         zelk_printf("\n");
     }
     bump(counters.pap);
@@ -323,18 +343,19 @@ int decode_pap(const uint8_t* frame, unsigned offset) {
 int decode_chap(const uint8_t* frame, unsigned offset) {
     const uint8_t* k = header_at(frame, offset);
     control_header h =
-        print_control_header(k, "CHAP", [](uint8_t code) { return find_name(chap_codes, code, "unknown"); });
+        print_control_header(k, "chap", "CHAP", [](uint8_t code) { return find_name(chap_codes, code, "unknown"); });
     const uint8_t* end = k + h.length;
     if (h.code == 1 || h.code == 2) {
         uint8_t value_size = counted_length(k + 4, end);
-        zelk_printf("    Value-Size: %d\n    Value: \"", value_size);
-        print_counted(k + 5, value_size, end);
+        field("value_size", "    Value-Size: %d\n", value_size);
+        zelk_printf("    Value: \"");
+        print_counted("value", k + 5, value_size, end);
         zelk_printf("\"\n    Name: \"");
-        print_counted(k + 5 + value_size, h.length - 5L - value_size, end);
+        print_counted("name", k + 5 + value_size, h.length - 5L - value_size, end);
         zelk_printf("\"\n");
     } else if (h.code == 3 || h.code == 4) {
         zelk_printf("    Message: \"");
-        print_counted(k + 4, h.length - 4L, end);
+        print_counted("message", k + 4, h.length - 4L, end);
         zelk_printf("\"\n");
     }
     bump(counters.chap);
@@ -347,11 +368,20 @@ int decode_lqr(const uint8_t* frame, unsigned offset) {
         "PeerInErrors",  "PeerInOctets",   "PeerOutLQRs",   "PeerOutPackets", "PeerOutOctets", "SaveInLQRs",
         "SaveInPackets", "SaveInDiscards", "SaveInErrors",  "SaveInOctets",
     };
+    static const char* const keys[] = {
+        "last_out_lqrs",   "last_out_packets", "last_out_octets", "peer_in_lqrs",
+        "peer_in_packets", "peer_in_discards", "peer_in_errors",  "peer_in_octets",
+        "peer_out_lqrs",   "peer_out_packets", "peer_out_octets", "save_in_lqrs",
+        "save_in_packets", "save_in_discards", "save_in_errors",  "save_in_octets",
+    };
     const uint8_t* k = header_at(frame, offset);
-    zelk_printf("\n  - LQR Header -\n    Magic-Num: 0x%x\n", get_le32(k));
+    layer("lqr", "\n  - LQR Header -\n");
+    field("magic_number", "    Magic-Num: 0x%x\n", get_le32(k));
     const uint8_t* counter = k + 4;
-    for (const char* field : fields) {
-        zelk_printf("    %s: %u\n", field, get_be32(counter));
+    for (size_t i = 0; i < std::size(fields); ++i) {
+        uint32_t value = get_be32(counter);
+        zelk_printf("    %s: %u\n", fields[i], value);
+        record_number(keys[i], value);
         counter += 4;
     }
     bump(counters.lqr);

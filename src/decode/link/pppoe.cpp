@@ -52,14 +52,19 @@ bool hex_dump_wanted() {
 
 int decode_pppoe(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* e = header_at(frame, offset);
-    zelk_printf("\n- PPPoE Header -\n");
+    layer("pppoe", "\n- PPPoE Header -\n");
     uint8_t code = get_u8(e + 1);
     bool session_line = is_discovery_code(code) || code == 0x00;
     if (expanded(settings.expand_pppoe)) {
         uint8_t version_type = get_u8(e);
-        zelk_printf("  Version: %d, Type: %d, Code: 0x%x", version_type >> 4, version_type & 0x0f, code);
-        print_name(find_name(pppoe_codes, code, "Unknown"));
-        if (session_line) zelk_printf("\n  Session ID: 0x%x, Length: %u\n", get_be16(e + 2), get_be16(e + 4));
+        field("version", "  Version: %d", version_type >> 4);
+        field("type", ", Type: %d", version_type & 0x0f);
+        field("code", ", Code: 0x%x", code);
+        print_name("code", find_name(pppoe_codes, code, "Unknown"));
+        if (session_line) {
+            field("session_id", "\n  Session ID: 0x%x", get_be16(e + 2));
+            field("length", ", Length: %u\n", get_be16(e + 4));
+        }
     }
 
     if (is_discovery_code(code))
@@ -91,20 +96,29 @@ int decode_pppoe_tags(const uint8_t* frame, unsigned offset) {
         const uint8_t* tag = tags + position;
         uint16_t type = get_be16(tag);
         uint16_t length = get_be16(tag + 2);
-        zelk_printf("  - Tag %d -\n    Type: 0x%x", number, type);
+        item("tags");
+        zelk_printf("  - Tag %d -\n", number);
+        field("type", "    Type: 0x%x", type);
         const tag_kind* kind = find_tag(type);
-        print_name(kind ? kind->name : "unknown");
+        print_name("type", kind ? kind->name : "unknown");
         bool last = !kind || type == 0x0000;
-        zelk_printf("\n    Length: %d\n", length);
+        field("length", "\n    Length: %d\n", length);
         if (kind && length > 4) {
             if (kind->value == tag_value::text) {
                 zelk_printf("    Value: \"");
-                print_text_bytes(tag + 4, length);
+                if (recording()) {
+                    need(tag + 4, length);
+                    record_text("value", reinterpret_cast<const char*>(tag + 4), length);
+                } else {
+                    print_text_bytes(tag + 4, length);
+                }
                 zelk_printf("\"\n");
             } else if (kind->value == tag_value::not_implemented) {
                 zelk_printf("    Value: <UTF8 encoded, not implemented>\n");
+                record_hex("value_hex", tag + 4, captured_from(tag + 4, length));
             }
         }
+        item_end();
         bump(counters.pppoe_tags);
         if (last) break;
         position += length + 4u;

@@ -46,6 +46,9 @@ constexpr field_layout layouts[] = {
     {2, 4},   // 27 L-SIG
 };
 
+constexpr uint8_t fcs_at_end = 0x10;
+constexpr unsigned fcs_length = 4;
+
 constexpr uint32_t radiotap_namespace_next = 1u << 29, vendor_namespace_next = 1u << 30, more_bitmaps = 1u << 31;
 
 constexpr code_name flag_names[] = {
@@ -68,13 +71,15 @@ constexpr code_name channel_flag_names[] = {
 };
 
 // Under --verbose: the names of the set bits, " (a, b)".
+// Recorded as the array <key>_name.
 template <size_t N>
-void print_bit_names(const code_name (&table)[N], uint32_t bits) {
-    if (!settings.verbose) return;
+void print_bit_names(const char* names_key, const code_name (&table)[N], uint32_t bits) {
+    if (!verbose()) return;
     const char* separator = " (";
     for (const auto& entry : table) {
         if (!(bits & entry.code)) continue;
         zelk_printf("%s%s", separator, entry.name);
+        list_text(names_key, entry.name);
         separator = ", ";
     }
     if (separator[0] == ',') zelk_printf(")");
@@ -82,20 +87,27 @@ void print_bit_names(const code_name (&table)[N], uint32_t bits) {
 
 uint64_t get_le64(const uint8_t* p) { return get_le32(p) | uint64_t{get_le32(p + 4)} << 32; }
 
-void print_bytes(const char* name, const uint8_t* p, unsigned size) {
+void print_bytes(const char* key, const char* name, const uint8_t* p, unsigned size) {
     need(p, size);
     zelk_printf("  %s:", name);
     for (unsigned i = 0; i < size; ++i) zelk_printf(" %02x", p[i]);
     zelk_printf("\n");
+    record_hex(key, p, size);
+}
+
+// A 64-bit counter; recorded as a number (microseconds fit a JSON number).
+void print_u64(const char* key, const char* format, uint64_t value) {
+    zelk_printf(format, static_cast<unsigned long long>(value));
+    record_number(key, static_cast<long long>(value));
 }
 
 void print_field(unsigned index, const uint8_t* p) {
     switch (index) {
-        case 0: zelk_printf("  TSFT: %llu us\n", static_cast<unsigned long long>(get_le64(p))); break;
+        case 0: print_u64("tsft", "  TSFT: %llu us\n", get_le64(p)); break;
         case 1: {
             uint8_t flags = get_u8(p);
-            zelk_printf("  Flags: 0x%02x", flags);
-            print_bit_names(flag_names, flags);
+            field("flags", "  Flags: 0x%02x", flags);
+            print_bit_names("flags_name", flag_names, flags);
             zelk_printf("\n");
             break;
         }
@@ -103,60 +115,77 @@ void print_field(unsigned index, const uint8_t* p) {
             // In units of 500 kb/s.
             unsigned rate = get_u8(p);
             zelk_printf("  Rate: %u.%u Mb/s\n", rate / 2, rate % 2 * 5);
+            record_number("rate_kbps", rate * 500L);
             break;
         }
         case 3: {
             unsigned frequency = get_le16(p);
             uint16_t flags = get_le16(p + 2);
-            zelk_printf("  Channel: %u MHz, Flags: 0x%04x", frequency, flags);
-            print_bit_names(channel_flag_names, flags);
+            field("channel_frequency", "  Channel: %u MHz", frequency);
+            field("channel_flags", ", Flags: 0x%04x", flags);
+            print_bit_names("channel_flags_name", channel_flag_names, flags);
             zelk_printf("\n");
             break;
         }
-        case 4: zelk_printf("  Hop Set: %u, Hop Pattern: %u\n", get_u8(p), get_u8(p + 1)); break;
-        case 5: zelk_printf("  Antenna Signal: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
-        case 6: zelk_printf("  Antenna Noise: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
-        case 7: zelk_printf("  Lock Quality: %u\n", get_le16(p)); break;
-        case 8: zelk_printf("  TX Attenuation: %u\n", get_le16(p)); break;
-        case 9: zelk_printf("  TX Attenuation: %u dB\n", get_le16(p)); break;
-        case 10: zelk_printf("  TX Power: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
-        case 11: zelk_printf("  Antenna: %u\n", get_u8(p)); break;
-        case 12: zelk_printf("  Antenna Signal: %u dB\n", get_u8(p)); break;
-        case 13: zelk_printf("  Antenna Noise: %u dB\n", get_u8(p)); break;
-        case 14: zelk_printf("  RX Flags: 0x%04x\n", get_le16(p)); break;
-        case 15: zelk_printf("  TX Flags: 0x%04x\n", get_le16(p)); break;
-        case 16: zelk_printf("  RTS Retries: %u\n", get_u8(p)); break;
-        case 17: zelk_printf("  Data Retries: %u\n", get_u8(p)); break;
+        case 4:
+            field("hop_set", "  Hop Set: %u", get_u8(p));
+            field("hop_pattern", ", Hop Pattern: %u\n", get_u8(p + 1));
+            break;
+        case 5: field("antenna_signal_dbm", "  Antenna Signal: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
+        case 6: field("antenna_noise_dbm", "  Antenna Noise: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
+        case 7: field("lock_quality", "  Lock Quality: %u\n", get_le16(p)); break;
+        case 8: field("tx_attenuation", "  TX Attenuation: %u\n", get_le16(p)); break;
+        case 9: field("tx_attenuation_db", "  TX Attenuation: %u dB\n", get_le16(p)); break;
+        case 10: field("tx_power_dbm", "  TX Power: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
+        case 11: field("antenna", "  Antenna: %u\n", get_u8(p)); break;
+        case 12: field("antenna_signal_db", "  Antenna Signal: %u dB\n", get_u8(p)); break;
+        case 13: field("antenna_noise_db", "  Antenna Noise: %u dB\n", get_u8(p)); break;
+        case 14: field("rx_flags", "  RX Flags: 0x%04x\n", get_le16(p)); break;
+        case 15: field("tx_flags", "  TX Flags: 0x%04x\n", get_le16(p)); break;
+        case 16: field("rts_retries", "  RTS Retries: %u\n", get_u8(p)); break;
+        case 17: field("data_retries", "  Data Retries: %u\n", get_u8(p)); break;
         case 18:
             need(p, 8);
-            zelk_printf("  XChannel: %u MHz, Channel: %u, Flags: 0x%08x, Max Power: %u\n", get_le16(p + 4), p[6],
-                        get_le32(p), p[7]);
+            field("xchannel_frequency", "  XChannel: %u MHz", get_le16(p + 4));
+            field("xchannel_channel", ", Channel: %u", p[6]);
+            field("xchannel_flags", ", Flags: 0x%08x", get_le32(p));
+            field("xchannel_max_power", ", Max Power: %u\n", p[7]);
             break;
         case 19:
             need(p, 3);
-            zelk_printf("  MCS: Known: 0x%02x, Flags: 0x%02x, Index: %u\n", p[0], p[1], p[2]);
+            field("mcs_known", "  MCS: Known: 0x%02x", p[0]);
+            field("mcs_flags", ", Flags: 0x%02x", p[1]);
+            field("mcs_index", ", Index: %u\n", p[2]);
             break;
         case 20:
             need(p, 8);
-            zelk_printf("  A-MPDU: Reference: %u, Flags: 0x%04x, Delimiter CRC: 0x%02x\n", get_le32(p), get_le16(p + 4),
-                        p[6]);
+            field("ampdu_reference", "  A-MPDU: Reference: %u", get_le32(p));
+            field("ampdu_flags", ", Flags: 0x%04x", get_le16(p + 4));
+            field("ampdu_delimiter_crc", ", Delimiter CRC: 0x%02x\n", p[6]);
             break;
         case 21:
             need(p, 12);
-            zelk_printf("  VHT: Known: 0x%04x, Flags: 0x%02x, Bandwidth: %u, MCS/NSS: %02x %02x %02x %02x", get_le16(p),
-                        p[2], p[3], p[4], p[5], p[6], p[7]);
-            zelk_printf(", Coding: 0x%02x, Group ID: %u, Partial AID: %u\n", p[8], p[9], get_le16(p + 10));
+            field("vht_known", "  VHT: Known: 0x%04x", get_le16(p));
+            field("vht_flags", ", Flags: 0x%02x", p[2]);
+            field("vht_bandwidth", ", Bandwidth: %u", p[3]);
+            zelk_printf(", MCS/NSS: %02x %02x %02x %02x", p[4], p[5], p[6], p[7]);
+            record_hex("vht_mcs_nss", p + 4, 4);
+            field("vht_coding", ", Coding: 0x%02x", p[8]);
+            field("vht_group_id", ", Group ID: %u", p[9]);
+            field("vht_partial_aid", ", Partial AID: %u\n", get_le16(p + 10));
             break;
         case 22:
             need(p, 12);
-            zelk_printf("  Timestamp: %llu, Accuracy: %u, Unit/Position: 0x%02x, Flags: 0x%02x\n",
-                        static_cast<unsigned long long>(get_le64(p)), get_le16(p + 8), p[10], p[11]);
+            print_u64("timestamp", "  Timestamp: %llu", get_le64(p));
+            field("timestamp_accuracy", ", Accuracy: %u", get_le16(p + 8));
+            field("timestamp_unit_position", ", Unit/Position: 0x%02x", p[10]);
+            field("timestamp_flags", ", Flags: 0x%02x\n", p[11]);
             break;
-        case 23: print_bytes("HE", p, 12); break;
-        case 24: print_bytes("HE-MU", p, 12); break;
-        case 25: print_bytes("HE-MU User", p, 6); break;
-        case 26: zelk_printf("  Zero-Length PSDU: %u\n", get_u8(p)); break;
-        case 27: print_bytes("L-SIG", p, 4); break;
+        case 23: print_bytes("he", "HE", p, 12); break;
+        case 24: print_bytes("he_mu", "HE-MU", p, 12); break;
+        case 25: print_bytes("he_mu_user", "HE-MU User", p, 6); break;
+        case 26: field("zero_length_psdu", "  Zero-Length PSDU: %u\n", get_u8(p)); break;
+        case 27: print_bytes("lsig", "L-SIG", p, 4); break;
         default: break;
     }
 }
@@ -164,8 +193,10 @@ void print_field(unsigned index, const uint8_t* p) {
 unsigned aligned(unsigned position, unsigned alignment) { return (position + alignment - 1) / alignment * alignment; }
 
 // Prints the fields the present bitmaps announce, up to the first one that
-// cannot be placed (unknown, or past the header length).
-void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
+// cannot be placed (unknown, or past the header length). Returns the flags
+// field (0 when absent).
+uint8_t decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
+    uint8_t flags = 0;
     unsigned position = 4 + 4 * bitmaps;
     // Bit numbers go on across the bitmaps of one namespace; a namespace
     // switch starts them over. Vendor namespaces are skipped whole.
@@ -177,15 +208,17 @@ void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
             if (!(present & (1u << bit))) continue;
             unsigned index = base + bit;
             if (index >= std::size(layouts)) {
-                zelk_printf("  Unknown field %u: the fields behind it are not shown\n", index);
-                return;
+                field("unknown_field", "  Unknown field %u: the fields behind it are not shown\n", index);
+                return flags;
             }
             position = aligned(position, layouts[index].align);
             if (position + layouts[index].size > length) {
                 zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
-                return;
+                record_text("error", "fields run past the header length");
+                return flags;
             }
             print_field(index, r + position);
+            if (index == 1) flags = get_u8(r + position);
             position += layouts[index].size;
         }
         base += 32;
@@ -199,32 +232,40 @@ void decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
             position = aligned(position, 2);
             if (position + 6 > length) {
                 zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
-                return;
+                record_text("error", "fields run past the header length");
+                return flags;
             }
             const uint8_t* v = r + position;
             unsigned skip = get_le16(v + 4);
-            zelk_printf("  Vendor Namespace: OUI 0x%06x, Sub Namespace: %u, Skip Length: %u\n", get_be32(v) >> 8,
-                        get_u8(v + 3), skip);
+            item("vendor_namespaces");
+            field("oui", "  Vendor Namespace: OUI 0x%06x", get_be32(v) >> 8);
+            field("sub_namespace", ", Sub Namespace: %u", get_u8(v + 3));
+            field("skip_length", ", Skip Length: %u\n", skip);
+            item_end();
             position += 6 + skip;
         }
     }
+    return flags;
 }
 
 }  // namespace
 
 int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* r = frame + offset;
-    zelk_printf("\n- Radiotap Header -\n");
+    layer("radiotap", "\n- Radiotap Header -\n");
     unsigned version = get_u8(r);
     unsigned length = get_le16(r + 2);
-    zelk_printf("  Version: %u, Length: %u\n", version, length);
+    field("version", "  Version: %u", version);
+    field("length", ", Length: %u\n", length);
     if (version != 0) {
         // Another version may lay out everything differently.
         zelk_printf("  Error: Unknown radiotap version.\n");
+        record_text("error", "unknown radiotap version");
         return 0;
     }
     if (length < 8) {
         zelk_printf("  Error: Radiotap header length(%u bytes) < 8.\n", length);
+        record_text("error", "header length below 8");
         return 0;
     }
 
@@ -236,17 +277,30 @@ int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned
     do {
         if (4 + 4 * (bitmaps + 1) > length) {
             zelk_printf("\n  Error: Radiotap fields run past the header length(%u bytes).\n", length);
+            record_text("error", "fields run past the header length");
             return 0;
         }
         present = get_le32(r + 4 + 4 * bitmaps);
         zelk_printf(bitmaps ? ", 0x%08x" : "0x%08x", present);
+        list_number("present", present);
         ++bitmaps;
     } while (present & more_bitmaps);
     zelk_printf("\n");
 
-    decode_fields(r, length, bitmaps);
+    uint8_t flags = decode_fields(r, length, bitmaps);
     // The header length says where the 802.11 frame begins, whatever the
     // fields held.
-    decode_ieee80211(lengths, frame, offset + length);
+    unsigned start = offset + length;
+    frame_lengths body = *lengths;
+    if ((flags & fcs_at_end) && body.wire_length >= start + fcs_length) {
+        // The last four bytes on the wire are the frame check sequence, not
+        // frame body: the 802.11 decoder gets the frame without them.
+        body.wire_length -= fcs_length;
+        // Control frames show it in their own lines; recorded here for all.
+        const uint8_t* fcs = frame + body.wire_length;
+        if (in_frame(fcs, fcs_length)) record_number("fcs", get_be32(fcs));
+        if (body.captured_length > body.wire_length) body.captured_length = body.wire_length;
+    }
+    decode_ieee80211(&body, frame, start);
     return 0;
 }

@@ -17,18 +17,22 @@ constexpr const char* physical_controls[] = {
 
 const char* true_false(bool set) { return set ? "True" : "False"; }
 
-void print_mac_line(const char* label, const uint8_t* mac) {
-    zelk_printf("\n  MAC %s: %s", label, zelk_mac_to_text(mac));
-    if (settings.verbose) print_mac_vendor(mac);
+// Printed True/False, recorded as a JSON boolean.
+void flag_field(const char* key, field_format<const char*> format, bool set) {
+    if (recording())
+        record_flag(key, set);
+    else
+        field(key, format, true_false(set));
 }
 
 }  // namespace
 
 int decode_token_ring(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    zelk_printf("\n- TokenRing Header -");
+    layer("token_ring", "\n- TokenRing Header -");
     if (lengths->captured_length < header_length) {
         zelk_printf("\nError: Captured data length(%d bytes) < TokenRing packet header length.\n",
                     static_cast<int>(lengths->captured_length));
+        record_text("error", "frame shorter than the Token Ring header");
         bump(counters.token_ring_short);
         zelk_printf("\n");
         return 0;
@@ -39,17 +43,21 @@ int decode_token_ring(const frame_lengths* lengths, const uint8_t* frame, unsign
     bool source_routed = frame[8] & 0x80;
 
     if (expanded(settings.expand_token)) {
-        zelk_printf("\n  Access Control: 0x%02x", ac);
-        zelk_printf("\n  Priority: %u, Token: %s", ac & 0xe0, true_false(ac & 0x10));
-        zelk_printf("\n  Monitor: %s, Reservation: %u", true_false(ac & 0x08), ac & 0x07);
-        zelk_printf("\n  Frame Control: 0x%02x", fc);
-        zelk_printf("\n  Type: %u", type);
-        print_name(frame_types[type]);
-        zelk_printf(", PCF: %u", pcf);
-        print_name(dense_name(physical_controls, pcf, "unknown"));
-        print_mac_line("Dst", frame + 2);
-        print_mac_line("Src", frame + 8);
-        zelk_printf("\n  Src Routed: %s", true_false(source_routed));
+        field("access_control", "\n  Access Control: 0x%02x", ac);
+        field("priority", "\n  Priority: %u", ac & 0xe0);
+        flag_field("token", ", Token: %s", ac & 0x10);
+        flag_field("monitor", "\n  Monitor: %s", ac & 0x08);
+        field("reservation", ", Reservation: %u", ac & 0x07);
+        field("frame_control", "\n  Frame Control: 0x%02x", fc);
+        field("type", "\n  Type: %u", type);
+        print_name("type", frame_types[type]);
+        field("pcf", ", PCF: %u", pcf);
+        print_name("pcf", dense_name(physical_controls, pcf, "unknown"));
+        field("dst", "\n  MAC Dst: %s", zelk_mac_to_text(frame + 2));
+        if (verbose()) print_mac_vendor(frame + 2, "dst_vendor");
+        field("src", "\n  MAC Src: %s", zelk_mac_to_text(frame + 8));
+        if (verbose()) print_mac_vendor(frame + 8, "src_vendor");
+        flag_field("source_routed", "\n  Src Routed: %s", source_routed);
     }
     bump(counters.token_ring);
 
