@@ -138,22 +138,26 @@ int decode_ipv6_routing(const frame_lengths* lengths, const uint8_t* frame, unsi
     return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
 }
 
-static void print_bytes_spaced(const uint8_t* p, int n) {
+static void print_bytes_spaced(const char* key, const uint8_t* p, int n) {
+    record_hex(key, p, static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) zelk_printf("%02x ", p[i]);
 }
 
 int decode_ipv7(const frame_lengths*, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- IPv7(TP/IX) Header -");
+    layer("ipv7", "\n- IPv7(TP/IX) Header -");
     need(h, 36);
     unsigned header_length = h[1] * 16u + (h[0] >> 4);
-    zelk_printf("\n  Version: %u, Hdr-Len: %u, TTL: %u\n", h[0] & 0x0fu, header_length, get_be16(h + 2));
+    field("version", "\n  Version: %u", h[0] & 0x0fu);
+    field("header_length", ", Hdr-Len: %u", header_length);
+    field("ttl", ", TTL: %u\n", static_cast<unsigned>(get_be16(h + 2)));
     zelk_printf("  Forward route identifier: ");
-    print_bytes_spaced(h + 8, 8);
+    print_bytes_spaced("forward_route_identifier", h + 8, 8);
     zelk_printf("\n  Dst IP: ");
-    print_bytes_spaced(h + 16, 8);
+    print_bytes_spaced("dst", h + 16, 8);
     zelk_printf("\n  Src IP: ");
-    print_bytes_spaced(h + 24, 8);
-    zelk_printf("\n  Protocol: %u, Checksum: 0x%04x\n", get_be16(h + 32), get_be16(h + 34));
+    print_bytes_spaced("src", h + 24, 8);
+    field("protocol", "\n  Protocol: %u", static_cast<unsigned>(get_be16(h + 32)));
+    field("checksum", ", Checksum: 0x%04x\n", static_cast<unsigned>(get_be16(h + 34)));
     return 0;
 }
