@@ -1,6 +1,7 @@
 #include "decode/ip/icmpv6.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/pseudo_header.h"
 
 namespace {
 
@@ -68,7 +69,12 @@ int decode_icmpv6(const uint8_t* frame, unsigned offset) {
         print_code_name(type, code);
     else
         zelk_printf(", ");
-    field("checksum", "Checksum: 0x%04x\n", get_be16(h + 2));
+    uint16_t checksum = get_be16(h + 2);
+    field("checksum", "Checksum: 0x%04x", checksum);
+    if (settings.calc_checksums)
+        print_transport_checksum_verdict(h, 58, 2, checksum, counters.icmpv6_bad);
+    else
+        zelk_printf("\n");
     switch (type) {
         case 128:
         case 129:
