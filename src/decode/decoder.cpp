@@ -36,6 +36,13 @@ void print_checksum_verdict(const char* key, uint16_t transmitted, uint16_t expe
     }
 }
 
+void print_checksum_offloaded(const char* key, const char* tail) {
+    if (settings.record_fields)
+        frame_record.entries.push_back(record_entry{entry_kind::offloaded, key, 0, 0, 0});
+    else
+        zelk_printf(" (checksum offloaded)%s", tail);
+}
+
 static bool record_dump(const uint8_t* start, unsigned count) {
     if (!settings.record_fields) return false;
     if (current_frame.decoding) {

@@ -97,6 +97,11 @@ inline void print_checksum_verdict(uint16_t transmitted, uint16_t expected, uint
     print_checksum_verdict("checksum", transmitted, expected, bad_counter, tail);
 }
 
+// Prints " (checksum offloaded)" followed by `tail` where a verdict would
+// stand: the sender left the checksum to its network card, so the value
+// seen is not the one sent. Counts nothing; recorded as <key>_offloaded.
+void print_checksum_offloaded(const char* key, const char* tail = "");
+
 // Expanded view: the protocol's own switch or --expand-all.
 // A structured record always holds the expanded view.
 inline bool expanded(bool protocol_switch) { return protocol_switch || settings.expand_all || settings.record_fields; }

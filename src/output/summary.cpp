@@ -45,6 +45,14 @@ bool append_field_text(const layer_view& l, const char* key) {
 void append_number(long long v) { line.append(std::to_string(v)); }
 
 bool is_network(const char* proto) { return !strcmp(proto, "ipv4") || !strcmp(proto, "ipv6"); }
+// Link layers an encapsulated frame brings along (VXLAN, EtherIP, GRE).
+bool is_inner_link(const char* proto) {
+    static const char* const names[] = {"ethernet", "vlan", "qinq", "llc", "ppp", "pppoe"};
+    for (const char* n : names)
+        if (!strcmp(n, proto)) return true;
+    return false;
+}
+
 bool is_transport(const char* proto) {
     return !strcmp(proto, "tcp") || !strcmp(proto, "udp") || !strcmp(proto, "sctp");
 }
@@ -54,17 +62,41 @@ std::string display_name(const char* proto) {
     static const struct {
         const char* proto;
         const char* text;
-    } names[] = {{"ipv4", "IPv4"},
-                 {"ipv6", "IPv6"},
-                 {"icmpv6", "ICMPv6"},
-                 {"etherip", "EtherIP"},
-                 {"pppoe", "PPPoE"},
-                 {"ieee80211", "802.11"},
-                 {"ieee8023", "802.3"},
-                 {"vlan", "802.1Q"},
-                 {"radiotap", "Radiotap"},
-                 {"token_ring", "Token-Ring"},
-                 {"linux_cooked", "Linux-cooked"}};
+    } names[] = {
+        {"ipv4", "IPv4"},
+        {"ipv6", "IPv6"},
+        {"icmpv6", "ICMPv6"},
+        {"icmpv6_nd", "ICMPv6"},
+        {"mldv2", "MLDv2"},
+        {"ipv6_hop_by_hop", "IPv6-HopByHop"},
+        {"ipv6_routing", "IPv6-Routing"},
+        {"ipv6_fragment", "IPv6-Fragment"},
+        {"ipv6_destination", "IPv6-DstOpts"},
+        {"ipv6_mobility", "IPv6-Mobility"},
+        {"ipv7", "IPv7"},
+        {"etherip", "EtherIP"},
+        {"pppoe", "PPPoE"},
+        {"ieee80211", "802.11"},
+        {"vlan", "802.1Q"},
+        {"qinq", "802.1ad"},
+        {"radiotap", "Radiotap"},
+        {"prism", "Prism"},
+        {"token_ring", "Token-Ring"},
+        {"linux_cooked", "Linux-cooked"},
+        {"cisco_hdlc", "Cisco-HDLC"},
+        {"atm_clip", "ATM-CLIP"},
+        {"atm_rfc1483", "ATM-RFC1483"},
+        {"ipx_rip", "IPX-RIP"},
+        {"ripng", "RIPng"},
+        {"mtp_bridge", "MTP"},
+        {"ipv6cp", "IPv6CP"},
+        {"dhcpv6", "DHCPv6"},
+        {"mdns", "mDNS"},
+        {"syslog", "Syslog"},
+        {"geneve", "Geneve"},
+        {"lacp_marker", "LACP-Marker"},
+        {"slow_protocol", "Slow-Protocol"},
+    };
     for (const auto& n : names)
         if (!strcmp(n.proto, proto)) return n.text;
     std::string s(proto);
@@ -165,12 +197,12 @@ void write_summary_line() {
     for (size_t i = 0; i < count; ++i) {
         if (!is_network(layers[i].proto)) continue;
         if (any_network) {
-            // A tunnel: the protocol that carried the inner packet (the one
-            // right behind the outer IP header), or the inner IP version
-            // when IP rides directly on IP.
-            size_t outer = i - 1;
-            while (outer > 0 && !is_network(layers[outer - 1].proto)) --outer;
-            const char* carrier = is_network(layers[outer].proto) ? layers[i].proto : layers[outer].proto;
+            // A tunnel: the protocol that carried the inner packet (the
+            // nearest one before it that is no link layer of the inner
+            // frame), or the inner IP version when IP rides directly on IP.
+            size_t j = i - 1;
+            while (j > 0 && is_inner_link(layers[j].proto)) --j;
+            const char* carrier = is_network(layers[j].proto) ? layers[i].proto : layers[j].proto;
             line.push_back(' ');
             line.append(display_name(carrier));
             line.append(" >");

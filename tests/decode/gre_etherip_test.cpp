@@ -17,15 +17,18 @@ TEST(Gre, VersionsFlagsAndCounters) {
         uint32_t grev0, grev1;
     } cases[] = {
         // Flags show their masked values; an unknown type ends with "\n".
-        {"ff00 1234",
+        // The flags announce checksum and offset, key, sequence number and
+        // a routing list (one null entry), shown and skipped.
+        {"ff00 1234 abcd 0000 00000007 00000009 00000000",
          "- GREv0 Header -\n  Version: 0\n  Checksum present: 32768, Routing present: 16384, Key present: 8192\n  "
          "Sequence present: 4096, Strict source route: 2048, Recursion control: 1792\n  Protocol: 0x1234 (unknown "
-         "type)\n\n",
+         "type)\n  Checksum: 0xabcd\n  Offset: 0\n  Key: 0x00000007\n  Sequence Number: 9\n\n",
          1, 0},
-        {"3081 880a",
+        {"3081 880a 0010 0020 00000003 00000004",
          "- GREv1 Header -\n  Version: 1\n  Checksum present: 0, Routing present: 0, Key present: 8192\n  Sequence "
          "present: 4096, Strict source route: 0, Recursion control: 0\n  Acknowledgement present: 128\n  Protocol: "
-         "0x880a (unknown type)\n\n",
+         "0x880a (unknown type)\n  Payload Length: 16, Call ID: 32\n  Sequence Number: 3\n  Acknowledgement Number: "
+         "4\n\n",
          0, 1},
         {"b007 0800", "- Not supported GRE(7) version -\n", 0, 0},
     };

@@ -38,8 +38,9 @@ int decode_etherip(const frame_lengths* lengths, const uint8_t* frame, unsigned 
     const uint8_t* h = header_at(frame, offset);
     uint8_t first = get_u8(h);
     uint8_t second = get_u8(h + 1);
-    zelk_printf("- EtherIP Header -\n  Version: %u, ", first & 0x0f);
-    zelk_printf("  Reserved: %u", second * 16u + (first >> 4));
+    layer("etherip", "- EtherIP Header -");
+    field("version", "\n  Version: %u, ", first & 0x0fu);
+    field("reserved", "  Reserved: %u", second * 16u + (first >> 4));
     bump(counters.etherip);
     decode_inner_ethernet(lengths, frame, h + 2);
     return 0;

@@ -2,6 +2,7 @@
 
 #include "decode/decoder.h"
 #include "decode/ip/icmpv6_nd.h"
+#include "decode/ip/pseudo_header.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ void print_code_name(uint8_t type, uint8_t code) {
         case 138: name = find_name(renumbering_codes, code, "unknown"); break;
         default: break;
     }
-    if (name) zelk_printf(" (%s)", name);
+    if (name) print_name("code", name);
     zelk_printf("\n  ");
 }
 
@@ -59,24 +60,33 @@ void print_code_name(uint8_t type, uint8_t code) {
 
 int decode_icmpv6(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("- ICMPv6 Header -\n  Type: %d", get_u8(h));
-    uint8_t type = h[0];
-    print_name(find_name(type_names, type, "unknown"));
+    layer("icmpv6", "- ICMPv6 Header -");
+    uint8_t type = get_u8(h);
+    field("type", "\n  Type: %d", type);
+    if (verbose()) print_name("type", find_name(type_names, type, "unknown"));
     uint8_t code = get_u8(h + 1);
-    zelk_printf("\n  Code: %d", code);
-    if (settings.verbose)
+    field("code", "\n  Code: %d", code);
+    if (verbose())
         print_code_name(type, code);
     else
         zelk_printf(", ");
-    zelk_printf("Checksum: 0x%04x\n", get_be16(h + 2));
+    uint16_t checksum = get_be16(h + 2);
+    field("checksum", "Checksum: 0x%04x", checksum);
+    if (settings.calc_checksums)
+        print_transport_checksum_verdict(h, 58, 2, checksum, counters.icmpv6_bad);
+    else
+        zelk_printf("\n");
     switch (type) {
         case 128:
-        case 129: zelk_printf("  Identifier: %d, Seq.: %d\n", get_be16(h + 4), get_be16(h + 6)); break;
-        case 2: zelk_printf("  MTU: %u\n", get_be32(h + 4)); break;
-        case 4: zelk_printf("  Pointer: %u\n", get_be32(h + 4)); break;
+        case 129:
+            field("identifier", "  Identifier: %d", get_be16(h + 4));
+            field("seq", ", Seq.: %d\n", get_be16(h + 6));
+            break;
+        case 2: field("mtu", "  MTU: %u\n", get_be32(h + 4)); break;
+        case 4: field("pointer", "  Pointer: %u\n", get_be32(h + 4)); break;
         case 130:
         case 131:
-        case 132: zelk_printf("  Maximum Response Delay: %d\n", get_be16(h + 4)); break;
+        case 132: field("max_response_delay", "  Maximum Response Delay: %d\n", get_be16(h + 4)); break;
         default: break;
     }
     if ((type >= 133 && type <= 137) || type == 143) decode_icmpv6_nd(frame, offset, type);

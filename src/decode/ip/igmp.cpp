@@ -1,6 +1,7 @@
 #include "decode/ip/igmp.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/ipv4.h"
 
 namespace {
 
@@ -31,18 +32,15 @@ constexpr code_name type_names[] = {
 // The message type decides which header layout is assumed.
 struct layout {
     const char* banner;
-    const char* second_byte_line;
+    int version;
     uint32_t* counter;
     uint32_t* bad_counter;
 };
 
 const layout* layout_of(uint8_t type) {
-    static const layout v0{"- IGMPv0 Header -\n  Type: 0x%02x", "\n  Code: %u, Checksum: 0x%04x", &counters.igmpv0,
-                           &counters.igmpv0_bad};
-    static const layout v1{"- IGMPv1 Header -\n  Type: 0x%02x", "\n  Unused: %u, Checksum: 0x%04x", &counters.igmpv1,
-                           &counters.igmpv1_bad};
-    static const layout v2{"- IGMPv2 Header -\n  Type: 0x%02x", "\n  Max resonse time: %u, Checksum: 0x%04x",
-                           &counters.igmpv2, &counters.igmpv2_bad};
+    static const layout v0{"- IGMPv0 Header -", 0, &counters.igmpv0, &counters.igmpv0_bad};
+    static const layout v1{"- IGMPv1 Header -", 1, &counters.igmpv1, &counters.igmpv1_bad};
+    static const layout v2{"- IGMPv2 Header -", 2, &counters.igmpv2, &counters.igmpv2_bad};
     static constexpr uint8_t v2_types[] = {20, 21, 22, 23, 30, 31, 34, 36, 37, 38};
     if (type >= 1 && type <= 8) return &v0;
     if (type >= 17 && type <= 19) return &v1;
@@ -53,26 +51,35 @@ const layout* layout_of(uint8_t type) {
 
 }  // namespace
 
-void print_igmp_type_name(uint8_t type) { zelk_printf(" (%s)", find_name(type_names, type, "unkown")); }
+void print_igmp_type_name(uint8_t type) { print_name("type", find_name(type_names, type, "unkown")); }
 
 int decode_igmp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
     const layout* l = layout_of(get_u8(h));
     if (!l) {
-        zelk_printf("- Unknown IGMP Header -\n");
+        layer("igmp", "- Unknown IGMP Header -\n");
+        record_number("type", h[0]);
         return 0;
     }
     uint8_t type = h[0];
-    zelk_printf(l->banner, type);
-    if (settings.verbose) print_igmp_type_name(type);
+    layer("igmp", l->banner);
+    record_number("version", l->version);
+    field("type", "\n  Type: 0x%02x", type);
+    if (verbose()) print_igmp_type_name(type);
     uint16_t checksum = get_be16(h + 2);
-    zelk_printf(l->second_byte_line, get_u8(h + 1), checksum);
+    unsigned second = get_u8(h + 1);
+    switch (l->version) {
+        case 0: field("code", "\n  Code: %u", second); break;
+        case 1: field("unused", "\n  Unused: %u", second); break;
+        default: field("max_response_time", "\n  Max resonse time: %u", second); break;
+    }
+    field("checksum", ", Checksum: 0x%04x", checksum);
     need(h, 8);
     // The checksum covers the whole message (version 3 reports and queries
     // are longer than 8 bytes); a message the capture cut cannot be judged.
     if (settings.calc_checksums && checksum_judgeable())
         print_checksum_verdict(checksum, expected_checksum(h, ip_message_length(h), 2), *l->bad_counter);
-    zelk_printf("\n  Group Addr: %u.%u.%u.%u\n", h[4], h[5], h[6], h[7]);
+    field("group", "\n  Group Addr: %s\n", ipv4_text(h + 4));
     bump(*l->counter);
     return 0;
 }

@@ -10,3 +10,5 @@ int decode_ip_version(const frame_lengths* lengths, const uint8_t* frame, unsign
 // `offset` is that of the header behind the IP header.
 int decode_ip_payload(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t protocol);
 void print_ip_protocol_name(uint16_t protocol);
+// The same name recorded under another key (a next-header field).
+void print_ip_protocol_name(const char* key, uint16_t protocol);

@@ -31,7 +31,10 @@ int decode_ip_version(const frame_lengths* lengths, const uint8_t* frame, unsign
         case 4: return decode_ipv4(lengths, frame, 0);
         case 6: return decode_ipv6(lengths, frame, 0);
         case 7: return decode_ipv7(lengths, frame, 0);
-        default: zelk_printf("Unknown IP version: %d.\n", version);
+        default:
+            layer("ip", "");
+            field("version", "Unknown IP version: %d.\n", version);
+            record_text("error", "unknown IP version");
     }
     return 0;
 }
@@ -70,7 +73,9 @@ int decode_ip_payload(const frame_lengths* lengths, const uint8_t* frame, unsign
     return 0;
 }
 
-void print_ip_protocol_name(uint16_t protocol) {
+void print_ip_protocol_name(uint16_t protocol) { print_ip_protocol_name("protocol", protocol); }
+
+void print_ip_protocol_name(const char* key, uint16_t protocol) {
     static constexpr code_name names[] = {
         {0, "IPv4"},
         {1, "ICMP"},
@@ -100,5 +105,5 @@ void print_ip_protocol_name(uint16_t protocol) {
         {113, "PGM"},
         {132, "SCTP"},
     };
-    print_name("protocol", find_name(names, protocol, "unknown"));
+    print_name(key, find_name(names, protocol, "unknown"));
 }

@@ -4,9 +4,9 @@
 
 #include "decode/decoder.h"
 #include "decode/ip/ip.h"
+#include "decode/ip/pseudo_header.h"
 
 const uint8_t* tcp_stream_ip_header;
-bool ipv4_pseudo_header_ready;
 
 // The type-of-service field of RFC 1349: the four bits above the ECN bits.
 static const char* type_of_service_name(uint8_t tos) {
@@ -124,17 +124,11 @@ int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned off
     if (verbose()) print_ip_protocol_name(protocol);
     field("checksum", "\n  Checksum: 0x%04x", checksum);
 
-    ipv4_pseudo_header_ready = false;
+    set_ipv4_pseudo_header(h, header_length, flags_offset);
     if (settings.calc_checksums) {
         // A header cut by the snap length cannot be judged.
         if (captured_from(h, header_length) == header_length)
             print_checksum_verdict(checksum, expected_checksum(h, header_length, 10), counters.ipv4_bad);
-        if (protocol == 6 || protocol == 17) {
-            memcpy(&zelk_pseudo_header.source, h + 12, 4);
-            memcpy(&zelk_pseudo_header.destination, h + 16, 4);
-            zelk_pseudo_header.length = static_cast<uint16_t>(zelk_htons(static_cast<uint16_t>(payload_length)));
-            ipv4_pseudo_header_ready = true;
-        }
     }
 
     if (ihl < 5) {
@@ -170,32 +164,4 @@ int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned off
     }
     bump(counters.ipv4);
     return 0;
-}
-
-void print_transport_checksum_verdict(const uint8_t* segment, uint8_t protocol, size_t field_offset,
-                                      uint16_t transmitted, uint32_t& bad_counter) {
-    size_t length = ip_message_length(segment);
-    // Not judged: no IPv4 pseudo-header for this packet, a segment cut by
-    // the snap length or too short to hold its checksum, or a UDP sender
-    // that computed none (field 0).
-    if (!ipv4_pseudo_header_ready || !checksum_judgeable() || length < field_offset + 2 ||
-        (protocol == 17 && transmitted == 0)) {
-        zelk_printf("\n");
-        return;
-    }
-    // The segment ends where the IP payload ends, also behind headers
-    // between IPv4 and the transport.
-    zelk_pseudo_header.length = static_cast<uint16_t>(zelk_htons(static_cast<uint16_t>(length)));
-    int verdict = protocol == 6 ? zelk_tcp_checksum(segment) : zelk_udp_checksum(segment);
-    uint16_t expected = transmitted;
-    if (verdict != 0) {
-        uint16_t words[6];
-        memcpy(words, &zelk_pseudo_header, sizeof words);
-        int start_sum = 0;
-        for (uint16_t word : words) start_sum += word;
-        expected = expected_checksum(segment, length, field_offset, start_sum);
-        // A computed 0 goes out as all ones: UDP keeps 0 for "none".
-        if (protocol == 17 && expected == 0) expected = 0xffff;
-    }
-    print_checksum_verdict(transmitted, expected, bad_counter, "\n");
 }

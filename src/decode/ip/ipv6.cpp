@@ -5,14 +5,31 @@
 #include <cstring>
 
 #include "decode/decoder.h"
+#include "decode/ip/etherip.h"
+#include "decode/ip/gre.h"
+#include "decode/ip/icmp.h"
 #include "decode/ip/icmpv6.h"
+#include "decode/ip/igmp.h"
 #include "decode/ip/ipsec.h"
 #include "decode/ip/ipv4.h"
 #include "decode/ip/ipv6_ext.h"
+#include "decode/ip/pseudo_header.h"
+#include "decode/ip/sctp.h"
 #include "decode/ip/tcp.h"
 #include "decode/ip/udp.h"
+#include "decode/routing/cbt.h"
 #include "decode/routing/egp.h"
+#include "decode/routing/ggp.h"
+#include "decode/routing/ifmp.h"
+#include "decode/routing/igrp.h"
+#include "decode/routing/irtp.h"
+#include "decode/routing/mtp.h"
+#include "decode/routing/narp.h"
+#include "decode/routing/ospf.h"
+#include "decode/routing/pgm.h"
 #include "decode/routing/pim.h"
+#include "decode/routing/rsvp.h"
+#include "decode/routing/vrrp.h"
 
 void print_ipv6_next_header_name(uint8_t next_header) {
     static constexpr code_name names[] = {
@@ -38,18 +55,36 @@ void print_ipv6_next_header_name(uint8_t next_header) {
 int decode_ipv6_next_header(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint8_t next_header) {
     switch (next_header) {
         case 0: return decode_ipv6_hop_by_hop(lengths, frame, offset);
+        case 1: return decode_icmpv4(lengths, frame, offset);
+        case 2: return decode_igmp(lengths, frame, offset);
+        case 3: return decode_ggp(frame, offset);
+        case 4: return decode_ipv4(lengths, frame, offset);
         case 6: return decode_tcp(lengths, frame, offset, 6);
+        case 7: return decode_cbt(lengths, frame, offset);
         case 8: return decode_egp(lengths, frame, offset);
+        case 9: return decode_igrp(lengths, frame, offset);
         case 17: return decode_udp(lengths, frame, offset, 6);
+        case 28: return decode_irtp(lengths, frame, offset);
         case 41: return decode_ipv6(lengths, frame, offset);
         case 43: return decode_ipv6_routing(lengths, frame, offset);
         case 44: return decode_ipv6_fragment(lengths, frame, offset);
+        case 46: return decode_rsvp(lengths, frame, offset);
+        case 47: return decode_gre(lengths, frame, offset);
         case 50: return decode_esp(frame, offset);
         case 51: return decode_ah(lengths, frame, offset);
+        case 54: return decode_narp(frame, offset);
         case 58: return decode_icmpv6(frame, offset);
         case 60: return decode_ipv6_destination(lengths, frame, offset);
+        case 88: return decode_eigrp(lengths, frame, offset);
+        case 89: return decode_ospf(frame, offset);
+        case 92: return decode_mtp(frame, offset);
+        case 97: return decode_etherip(lengths, frame, offset);
+        case 101: return decode_ifmp(frame, offset);
         case 103: return decode_pim_over_ipv6(frame, offset);
         case 108: return decode_ipcomp(frame, offset);
+        case 112: return decode_vrrp(frame, offset);
+        case 113: return decode_pgm(frame, offset);
+        case 132: return decode_sctp(frame, offset);
         case 135: return decode_ipv6_mobility(lengths, frame, offset);
         default: break;  // 59 and the rest end the frame
     }
@@ -88,8 +123,7 @@ int decode_ipv6(const frame_lengths* lengths, const uint8_t* frame, unsigned off
     const uint8_t* h = header_at(frame, offset);
     layer("ipv6", "\n- IPv6 Header -");
     need(h, 40);
-    // The TCP/UDP checksums behind this header have no IPv4 pseudo-header.
-    ipv4_pseudo_header_ready = false;
+    uint32_t jumbo = set_ipv6_pseudo_header(h);
     uint16_t payload_length = get_be16(h + 4);
     uint8_t next_header = h[6];
     const uint8_t* source = h + 8;
@@ -114,7 +148,8 @@ int decode_ipv6(const frame_lengths* lengths, const uint8_t* frame, unsigned off
     }
     zelk_printf("\n");
     bump(counters.ipv6);
-    set_ip_payload(h + 40, payload_length);
+    // A jumbogram's length is in its hop-by-hop options.
+    set_ip_payload(h + 40, payload_length == 0 && jumbo ? jumbo : payload_length);
     return decode_ipv6_next_header(lengths, frame, offset + 40, next_header);
 }
 
@@ -142,22 +177,26 @@ int decode_ipv6_routing(const frame_lengths* lengths, const uint8_t* frame, unsi
     return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
 }
 
-static void print_bytes_spaced(const uint8_t* p, int n) {
+static void print_bytes_spaced(const char* key, const uint8_t* p, int n) {
+    record_hex(key, p, static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) zelk_printf("%02x ", p[i]);
 }
 
 int decode_ipv7(const frame_lengths*, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- IPv7(TP/IX) Header -");
+    layer("ipv7", "\n- IPv7(TP/IX) Header -");
     need(h, 36);
     unsigned header_length = h[1] * 16u + (h[0] >> 4);
-    zelk_printf("\n  Version: %u, Hdr-Len: %u, TTL: %u\n", h[0] & 0x0fu, header_length, get_be16(h + 2));
+    field("version", "\n  Version: %u", h[0] & 0x0fu);
+    field("header_length", ", Hdr-Len: %u", header_length);
+    field("ttl", ", TTL: %u\n", static_cast<unsigned>(get_be16(h + 2)));
     zelk_printf("  Forward route identifier: ");
-    print_bytes_spaced(h + 8, 8);
+    print_bytes_spaced("forward_route_identifier", h + 8, 8);
     zelk_printf("\n  Dst IP: ");
-    print_bytes_spaced(h + 16, 8);
+    print_bytes_spaced("dst", h + 16, 8);
     zelk_printf("\n  Src IP: ");
-    print_bytes_spaced(h + 24, 8);
-    zelk_printf("\n  Protocol: %u, Checksum: 0x%04x\n", get_be16(h + 32), get_be16(h + 34));
+    print_bytes_spaced("src", h + 24, 8);
+    field("protocol", "\n  Protocol: %u", static_cast<unsigned>(get_be16(h + 32)));
+    field("checksum", ", Checksum: 0x%04x\n", static_cast<unsigned>(get_be16(h + 34)));
     return 0;
 }

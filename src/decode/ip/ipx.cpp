@@ -19,20 +19,27 @@ constexpr code_name sockets[] = {
 };
 
 constexpr code_name connection_bits[] = {
-    {0x01, "XHD "}, {0x02, "RES1 "}, {0x04, "NEG "}, {0x08, "SPXv2 "},
-    {0x10, "EOM "}, {0x20, "ATN "},  {0x40, "ACK "}, {0x80, "SYS "},
+    {0x01, "XHD"}, {0x02, "RES1"}, {0x04, "NEG"}, {0x08, "SPXv2"},
+    {0x10, "EOM"}, {0x20, "ATN"},  {0x40, "ACK"}, {0x80, "SYS"},
 };
 
 constexpr uint8_t spxv2_bit = 0x08;
 
 // One end of the exchange: network, node and socket.
-void print_address(const char* label, const uint8_t* p) {
-    zelk_printf("\n  [%s] Net: %04x%04x, Node: %s, Socket: %d", label, get_be16(p), get_be16(p + 2),
-                zelk_mac_to_text(p + 4), get_be16(p + 10));
-    print_name(find_name(sockets, get_be16(p + 10), "unknown"));
+void print_address(bool destination, const uint8_t* p) {
+    uint16_t socket = get_be16(p + 10);
+    if (destination)
+        field("dst_net", "\n  [Dst] Net: %08x", get_be32(p));
+    else
+        field("src_net", "\n  [Src] Net: %08x", get_be32(p));
+    need(p + 4, 6);
+    field(destination ? "dst_node" : "src_node", ", Node: %s", zelk_mac_to_text(p + 4));
+    field(destination ? "dst_socket" : "src_socket", ", Socket: %d", socket);
+    if (verbose()) print_name(destination ? "dst_socket" : "src_socket", find_name(sockets, socket, "unknown"));
 }
 
 void print_datastream_type(uint8_t type) {
+    record_number("datastream_type", type);
     if (type == 0xfe)
         zelk_printf("End-of-Connection");
     else if (type == 0xff)
@@ -45,14 +52,17 @@ void print_datastream_type(uint8_t type) {
 
 int decode_ipx(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- IPX Header -");
+    layer("ipx", "\n- IPX Header -");
     need(h, ipx_header_length);
-    zelk_printf("\n  Checksum: 0x%04x, Length: %d\n", get_be16(h), get_be16(h + 2));
+    field("checksum", "\n  Checksum: 0x%04x", get_be16(h));
+    field("length", ", Length: %d\n", get_be16(h + 2));
     uint8_t packet_type = h[5];
-    zelk_printf("  Transport Control: %d, Packet Type: %d", h[4], packet_type);
-    if (const char* name = find_name(packet_types, packet_type, nullptr)) print_name(name);
-    print_address("Dst", h + 6);
-    print_address("Src", h + 18);
+    field("transport_control", "  Transport Control: %d", h[4]);
+    field("packet_type", ", Packet Type: %d", packet_type);
+    if (verbose())
+        if (const char* name = find_name(packet_types, packet_type, nullptr)) print_name("packet_type", name);
+    print_address(true, h + 6);
+    print_address(false, h + 18);
     bump(counters.ipx);
 
     unsigned next = offset + ipx_header_length;
@@ -67,18 +77,25 @@ int decode_ipx(const uint8_t* frame, unsigned offset) {
 
 int decode_spx(const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
-    zelk_printf("\n- SPX Header -\n  Connection Control: ");
+    layer("spx", "\n- SPX Header -");
+    zelk_printf("\n  Connection Control: ");
     need(h, spx_header_length);
     uint8_t control = h[0];
+    record_number("connection_control", control);
     for (const auto& bit : connection_bits)
-        if (control & bit.code) zelk_printf("%s", bit.name);
+        if (control & bit.code) {
+            zelk_printf("%s ", bit.name);
+            list_text("connection_control_name", bit.name);
+        }
     zelk_printf("\n  Datastream Type: ");
     print_datastream_type(h[1]);
-    zelk_printf("\n  Source Con. ID: %u, Dest. Con. ID: %u\n", get_be16(h + 2), get_be16(h + 4));
-    zelk_printf("\n  Seq.: %u, Ack-Seq.: %u\n", get_be16(h + 6), get_be16(h + 8));
-    zelk_printf("\n  Allocation Number: 0x%04x\n", get_be16(h + 10));
+    field("src_connection_id", "\n  Source Con. ID: %u", get_be16(h + 2));
+    field("dst_connection_id", ", Dest. Con. ID: %u\n", get_be16(h + 4));
+    field("seq", "\n  Seq.: %u", get_be16(h + 6));
+    field("ack", ", Ack-Seq.: %u\n", get_be16(h + 8));
+    field("allocation", "\n  Allocation Number: 0x%04x\n", get_be16(h + 10));
     if (control & spxv2_bit) {
-        zelk_printf("  Negotiate Size: %d\n", get_be16(h + 12));
+        field("negotiate_size", "  Negotiate Size: %d\n", get_be16(h + 12));
         bump(counters.spxv2);
     } else {
         bump(counters.spx);

@@ -8,6 +8,7 @@
 #include "decode/app/dispatch.h"
 #include "decode/decoder.h"
 #include "decode/ip/ipv4.h"
+#include "decode/ip/pseudo_header.h"
 #include "decode/routing/bgp.h"
 #include "decode/routing/gsmp.h"
 #include "decode/routing/msdp.h"
@@ -244,16 +245,19 @@ void print_collected_payload() {
 static void hand_on_payload(const frame_lengths* lengths, const uint8_t* frame, unsigned payload_offset,
                             uint16_t source_port, uint16_t destination_port) {
     auto on_port = [&](uint16_t port) { return source_port == port || destination_port == port; };
+    // A segment without payload (a pure ACK) carries no message: the
+    // decoders would read a header that is not there.
+    bool has_payload = ip_message_length(header_at(frame, payload_offset)) > 0;
     if (on_port(179)) {
-        decode_bgp(frame, payload_offset);
+        if (has_payload) decode_bgp(frame, payload_offset);
         return;
     }
     if (on_port(639)) {
-        decode_msdp(frame, payload_offset);
+        if (has_payload) decode_msdp(frame, payload_offset);
         return;
     }
     if (on_port(6068)) {
-        decode_gsmp(frame, payload_offset);
+        if (has_payload) decode_gsmp(frame, payload_offset);
         return;
     }
     // Application decoders show what they find; modules still get the
@@ -283,7 +287,7 @@ int decode_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
     field("urgent_pointer", ", Urg-Ptr: 0x%04x\n", get_be16(h + 18));
     uint16_t checksum = get_be16(h + 16);
     field("checksum", "  Checksum: 0x%04x", checksum);
-    if (settings.calc_checksums && ip_version == 4)
+    if (settings.calc_checksums)
         print_transport_checksum_verdict(h, 6, 16, checksum, counters.tcp_bad);
     else
         zelk_printf("\n");

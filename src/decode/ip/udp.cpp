@@ -2,7 +2,7 @@
 
 #include "decode/app/dispatch.h"
 #include "decode/decoder.h"
-#include "decode/ip/ipv4.h"
+#include "decode/ip/pseudo_header.h"
 #include "decode/routing/rip.h"
 #include "driver/modules.h"
 
@@ -29,7 +29,7 @@ static bool hand_on_payload(const frame_lengths* lengths, const uint8_t* frame, 
     return false;
 }
 
-int decode_udp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int ip_version) {
+int decode_udp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int) {
     const uint8_t* h = header_at(frame, offset);
     layer("udp", "- UDP Header -");
     need(h, 8);
@@ -42,7 +42,7 @@ int decode_udp(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
     if (verbose()) print_name("dst_port", zelk_service_name_cached(destination_port, "udp"));
     field("length", "\n  Length: %d", get_be16(h + 4));
     field("checksum", ", Checksum: 0x%04x", checksum);
-    if (settings.calc_checksums && ip_version == 4)
+    if (settings.calc_checksums)
         print_transport_checksum_verdict(h, 17, 6, checksum, counters.udp_bad);
     else
         zelk_printf("\n");
