@@ -175,7 +175,7 @@ TEST(Ipv6Additions, CountersJsonSummaryAndPrefixes) {
          later_fragment(),
          {"{\"proto\":\"ipv6_fragment\",\"next_header\":17,\"next_header_name\":\"UDP\",\"offset\":272,"
           "\"more_fragments\":0,\"id\":74565}"},
-         "IPV6_FRAGMENT frag id 0x00012345 offset 272"},
+         "IPv6-Fragment frag id 0x00012345 offset 272"},
         {"destination options",
          destination_options(),
          {"\"options\":[{\"type\":4,\"type_name\":\"Tunnel encapsulation limit\",\"length\":1,"

@@ -220,7 +220,7 @@ TEST(LinkAdditions, CountersJsonSummaryAndPrefixes) {
          &protocol_counters::qinq,
          {"\"tags\":[{\"tpid\":34984,\"priority\":3,\"dei\":0,\"vlan_id\":100},"
           "{\"tpid\":33024,\"priority\":0,\"dei\":0,\"vlan_id\":200}]"},
-         "QINQ vlan 100,200"},
+         "802.1ad vlan 100,200"},
         {"STP",
          decode_ethernet,
          ieee8023_llc(config_bpdu),

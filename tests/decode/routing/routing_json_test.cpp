@@ -83,11 +83,11 @@ std::vector<json_case> cases() {
         {short_form<decode_ripng>,
          "0201",
          {"{\"proto\":\"ripng\",\"type\":2,\"type_name\":\"Response\",\"version\":1}"},
-         "RIPNG Response"},
+         "RIPng Response"},
         {short_form<decode_ipx_rip>,
          "0002 00001234 0001 0002",
          {"{\"proto\":\"ipx_rip\",\"type\":2,\"type_name\":\"Response\",\"network\":4660,\"hops\":1,\"ticks\":2}"},
-         "IPX_RIP Response"},
+         "IPX-RIP Response"},
         {short_form<decode_vrrp>,
          "21 07 64 02 01 00 1234 c0a80101 c0a80102 7061737300000000",
          {"{\"proto\":\"vrrp\",\"version\":2,\"type\":1,\"type_name\":\"Advertisement\",\"virtual_router_id\":7,"
