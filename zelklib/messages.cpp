@@ -83,21 +83,31 @@ bool simple_format(const char* f) {
 }
 
 void put_number(FILE* out, const conversion& c, unsigned long value, bool negative) {
+    // Digits from the right; the bases are constants so that no division
+    // instruction runs per digit.
     char digits[24];
-    int n = 0;
-    const char* set = c.kind == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
-    unsigned base = c.kind == 'x' || c.kind == 'X' ? 16 : 10;
-    do {
-        digits[n++] = set[value % base];
-        value /= base;
-    } while (value);
+    char* end = digits + sizeof digits;
+    char* p = end;
+    if (c.kind == 'x' || c.kind == 'X') {
+        const char* set = c.kind == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+        do {
+            *--p = set[value & 0x0f];
+            value >>= 4;
+        } while (value);
+    } else {
+        do {
+            *--p = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value);
+    }
+    int n = static_cast<int>(end - p);
     int length = n + (negative ? 1 : 0);
     int pad = static_cast<int>(c.width) - length;
     if (!c.zero)
         for (; pad > 0; --pad) putc_unlocked(' ', out);
     if (negative) putc_unlocked('-', out);
     for (; pad > 0; --pad) putc_unlocked('0', out);
-    while (n) putc_unlocked(digits[--n], out);
+    fwrite_unlocked(p, 1, static_cast<size_t>(n), out);
 }
 
 void write_simple(FILE* out, const char* f, va_list ap) {

@@ -20,8 +20,15 @@ time_t time_value;
 }  // namespace
 
 char* zelk_mac_to_text(const uint8_t* mac) {
-    snprintf(mac_text, sizeof mac_text, "%2.2x:%2.2x:%2.2x:%2.2x:%2.2x:%2.2x", mac[0], mac[1], mac[2], mac[3],
-             mac[4], mac[5]);
+    // "%2.2x:" six times, without a format parser: it is called per frame.
+    static const char digits[] = "0123456789abcdef";
+    char* out = mac_text;
+    for (int i = 0; i < 6; ++i) {
+        if (i) *out++ = ':';
+        *out++ = digits[mac[i] >> 4];
+        *out++ = digits[mac[i] & 0x0f];
+    }
+    *out = 0;
     return mac_text;
 }
 

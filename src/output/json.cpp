@@ -1,5 +1,7 @@
 // JSON Lines: one object per frame, written from the frame's record.
 #include <cstring>
+#include <charconv>
+#include <utility>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -15,11 +17,14 @@ std::string out;
 void put_text(std::string_view text) {
     static const char digits[] = "0123456789abcdef";
     out.push_back('"');
-    for (unsigned char c : text) {
+    size_t plain = 0;  // a run of bytes that go out as they are
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') continue;
+        out.append(text.data() + plain, i - plain);
+        plain = i + 1;
         if (c == '"' || c == '\\') {
             out.push_back('\\');
-            out.push_back(static_cast<char>(c));
-        } else if (c >= 0x20 && c < 0x7f) {
             out.push_back(static_cast<char>(c));
         } else {
             // Every other byte escaped: the line is ASCII, so valid UTF-8
@@ -29,20 +34,21 @@ void put_text(std::string_view text) {
             out.push_back(digits[c & 0x0f]);
         }
     }
+    out.append(text.data() + plain, text.size() - plain);
     out.push_back('"');
 }
 
 void put_number(long long v) {
     char digits[24];
-    int n = snprintf(digits, sizeof digits, "%lld", v);
-    out.append(digits, static_cast<size_t>(n));
+    auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    out.append(digits, static_cast<size_t>(end - digits));
 }
 
 void put_key(const char* key, const char* suffix = "") {
     out.push_back('"');
     out.append(key);
-    out.append(suffix);
-    out.append("\":");
+    if (*suffix) out.append(suffix);
+    out.append("\":", 2);
 }
 
 // The entry that closes each item (by index), found once per frame.
@@ -112,7 +118,9 @@ void write_scalar(const record_entry& e) {
 // array key gathers every entry of that key in the object, at the place of
 // its first one, so that no key appears twice.
 void write_members(const std::vector<record_entry>& entries, size_t begin, size_t end, bool first, int depth) {
-    std::vector<const char*> arrays_done;
+    // Array keys already written; objects rarely hold more than a few.
+    const char* arrays_done[64];
+    size_t done_count = 0;
     for (size_t i = begin; i < end; i = next_at_level(entries, i)) {
         const record_entry& e = entries[i];
         if (e.kind == entry_kind::note || e.kind == entry_kind::item_end || !e.key) continue;
@@ -123,13 +131,13 @@ void write_members(const std::vector<record_entry>& entries, size_t begin, size_
             continue;
         }
         bool done = false;
-        for (const char* k : arrays_done) done = done || strcmp(k, e.key) == 0;
+        for (size_t k = 0; k < done_count && !done; ++k) done = strcmp(arrays_done[k], e.key) == 0;
         if (done) {
             out.pop_back();  // the comma written above
             first = out.back() == '{';
             continue;
         }
-        arrays_done.push_back(e.key);
+        if (done_count < 64) arrays_done[done_count++] = e.key;
         put_key(e.key);
         out.push_back('[');
         bool first_value = true;
@@ -152,14 +160,34 @@ void write_members(const std::vector<record_entry>& entries, size_t begin, size_
     }
 }
 
+// "time":"YYYY-MM-DDTHH:MM:SS.uuuuuuZ","epoch":S.uuuuuu; the calendar part
+// is worked out once per second, not per frame.
 void put_time(long seconds, unsigned microseconds) {
-    time_t t = seconds;
-    tm utc{};
-    gmtime_r(&t, &utc);
-    char text[64];
-    int n = snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d.%06uZ\"", utc.tm_year + 1900, utc.tm_mon + 1,
-                     utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, microseconds);
-    out.append(text, static_cast<size_t>(n));
+    static long cached_second = -1;
+    static char calendar[32];
+    static size_t calendar_length;
+    if (seconds != cached_second || cached_second == -1) {
+        time_t t = seconds;
+        tm utc{};
+        gmtime_r(&t, &utc);
+        int n = snprintf(calendar, sizeof calendar, "%04d-%02d-%02dT%02d:%02d:%02d.", utc.tm_year + 1900,
+                         utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        calendar_length = n > 0 ? static_cast<size_t>(n) : 0;
+        cached_second = seconds;
+    }
+    // Six digits, or more for a (damaged) count of a million or above, as
+    // %06u would give.
+    char micro[12];
+    int digits = 0;
+    for (unsigned us = microseconds; us || digits < 6; us /= 10) micro[digits++] = static_cast<char>('0' + us % 10);
+    for (int i = 0; i < digits / 2; ++i) std::swap(micro[i], micro[digits - 1 - i]);
+    out.append(",\"time\":\"");
+    out.append(calendar, calendar_length);
+    out.append(micro, static_cast<size_t>(digits));
+    out.append("Z\",\"epoch\":");
+    put_number(seconds);
+    out.push_back('.');
+    out.append(micro, static_cast<size_t>(digits));
 }
 
 void emit() {
@@ -175,11 +203,7 @@ void write_json_frame() {
     out.clear();
     out.append("{\"frame\":");
     put_number(static_cast<long long>(r.number));
-    out.append(",\"time\":");
     put_time(r.seconds, r.microseconds);
-    char epoch[40];
-    int n = snprintf(epoch, sizeof epoch, ",\"epoch\":%ld.%06u", r.seconds, r.microseconds);
-    out.append(epoch, static_cast<size_t>(n));
     out.append(",\"captured_length\":");
     put_number(r.captured_length);
     out.append(",\"wire_length\":");

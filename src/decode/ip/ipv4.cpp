@@ -86,7 +86,15 @@ static void print_flags(uint16_t flags_offset) {
 const char* ipv4_text(const uint8_t* a) {
     static char text[16];
     need(a, 4);
-    snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
+    char* out = text;
+    for (int i = 0; i < 4; ++i) {
+        if (i) *out++ = '.';
+        unsigned v = a[i];
+        if (v >= 100) *out++ = static_cast<char>('0' + v / 100);
+        if (v >= 10) *out++ = static_cast<char>('0' + v / 10 % 10);
+        *out++ = static_cast<char>('0' + v % 10);
+    }
+    *out = 0;
     return text;
 }
 
