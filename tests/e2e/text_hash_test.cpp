@@ -1,0 +1,36 @@
+// The default text over a whole realistic capture, pinned by its hash: any
+// change of a single byte of the classic output shows here. A change that
+// alters the text on purpose (a new decoder, a mend) updates the hashes and
+// says why in its commit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "support.h"
+
+namespace {
+
+std::string sha256_of_output(const std::string& command) {
+    FILE* p = popen((command + " | sha256sum").c_str(), "r");
+    if (!p) return "";
+    char hash[65] = "";
+    if (fscanf(p, "%64s", hash) != 1) hash[0] = 0;
+    pclose(p);
+    return hash;
+}
+
+TEST(TextHash, MixCaptureTextIsUnchanged) {
+    std::string gen = std::string(NODRIX_SOURCE_DIR) + "/../shared/bench/gen_mix.py";
+    if (!std::filesystem::exists(gen)) GTEST_SKIP() << "the benchmark generator is not beside the checkout";
+    test::temp_dir dir;
+    std::string mix = dir.file("mix.pcap");
+    ASSERT_EQ(system(("python3 " + gen + " " + mix + " 5000 >/dev/null").c_str()), 0);
+    // The file name is part of the output: run where the file is.
+    std::string nodrix = "cd " + dir.path + " && " + NODRIX_BINARY + " -P mix.pcap";
+    EXPECT_EQ(sha256_of_output(nodrix), "0ab041629e4bcfcc105f4cc35e91b41f82872696ba98f56988839096b69c953e");
+    EXPECT_EQ(sha256_of_output(nodrix + " --expand-all --verbose --calc-checksums"),
+              "e92d16009f4663c3d2863713bc274de4d03139c8c8d80bcde26cf3564e253f69");
+}
+
+}  // namespace
