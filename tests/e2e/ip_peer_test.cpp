@@ -11,6 +11,7 @@
 #include "../decode/ip_frames.h"
 #include "peer.h"
 #include "support.h"
+#include "zelklib/netns.h"
 
 using test::bytes;
 using test::hex;
@@ -207,6 +208,17 @@ TEST(IpPeer, BuiltFramesAgreeWithTshark) {
 TEST(IpPeer, LoopbackTrafficAgreesWithTsharkAndEveryVerdictHolds) {
     REQUIRE_PEERS();
     if (!test::running_as_root()) GTEST_SKIP() << "live capture needs root";
+    // A loopback of our own: other tests send on the machine's loopback at
+    // the same time.
+    test::veth_namespace ns;
+    ASSERT_TRUE(ns.ok()) << ns.error;
+    ASSERT_EQ(system(("ip netns exec " + ns.name +
+                      " sysctl -qw net.ipv6.conf.all.disable_ipv6=0 net.ipv6.conf.lo.disable_ipv6=0 >/dev/null 2>&1")
+                         .c_str()),
+              0);
+    ASSERT_TRUE(ns.ip("link set lo up"));
+    test::inside_namespace inside(ns.name);
+    ASSERT_TRUE(inside.entered);
     test::temp_dir dir;
     auto child = test::start_nodrix({"-d", "lo", "-f", "host 127.0.0.1 or host ::1", "-r", dir.file("live.pcap")});
     ASSERT_TRUE(test::wait_for_output(child, "Filter rule: "));

@@ -1,0 +1,85 @@
+// docs/json.md is generated from the field-API calls: the committed page
+// must list every proto and key the generator finds in today's source, and
+// every proto the sample capture produces.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <regex>
+#include <set>
+#include <sstream>
+#include <tuple>
+
+#include "support.h"
+
+namespace {
+
+const char* const regenerate = "run `python3 tools/gen_json_doc.py --examples build > docs/json.md`";
+
+std::string as_text(const test::bytes& b) { return std::string(b.begin(), b.end()); }
+
+// (source file, proto, table row) for every key row of the page; proto is
+// empty for the keys a file records for all its protocols.
+using key_row = std::tuple<std::string, std::string, std::string>;
+
+std::set<key_row> key_rows(const std::string& page) {
+    std::set<key_row> rows;
+    std::istringstream in(page);
+    std::string line, file, proto;
+    while (std::getline(in, line)) {
+        if (line.rfind("## ", 0) == 0 || line.rfind("### ", 0) == 0) {
+            file = line;
+            proto.clear();
+        } else if (line.rfind("#### ", 0) == 0) {
+            proto = line;
+        } else if (line.rfind("| `", 0) == 0 && file.find("src/") != std::string::npos) {
+            rows.insert({file, proto, line});
+        }
+    }
+    return rows;
+}
+
+std::string generated_without_examples(const test::temp_dir& dir) {
+    std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    std::string out = dir.file("json.md");
+    std::string command = python + " " + NODRIX_SOURCE_DIR + "/tools/gen_json_doc.py > " + out;
+    EXPECT_EQ(system(command.c_str()), 0) << command;
+    return as_text(test::read_file(out));
+}
+
+TEST(JsonDoc, CommittedPageListsEveryProtoAndKeyOfTheSource) {
+    test::temp_dir dir;
+    std::set<key_row> generated = key_rows(generated_without_examples(dir));
+    std::set<key_row> committed = key_rows(as_text(test::read_file(std::string(NODRIX_SOURCE_DIR) + "/docs/json.md")));
+
+    // The generator itself still finds the field calls.
+    ASSERT_GT(generated.size(), 300u);
+    EXPECT_TRUE(generated.count({"### src/decode/ip/ipv4.cpp (`ipv4`)", "#### `ipv4`", "| `ttl` | number |"}));
+    EXPECT_TRUE(generated.count(
+        {"### src/decode/app/dns.cpp (`dns`, `llmnr`, `mdns`)", "", "| `questions` | array of objects |"}));
+
+    for (const key_row& row : generated)
+        EXPECT_TRUE(committed.count(row)) << "docs/json.md lacks " << std::get<0>(row) << " " << std::get<1>(row) << " "
+                                          << std::get<2>(row) << ": " << regenerate;
+    EXPECT_EQ(generated.size(), committed.size()) << "docs/json.md lists keys the code no longer has: " << regenerate;
+}
+
+TEST(JsonDoc, EveryProtoOfTheSampleIsDocumented) {
+    std::string page = as_text(test::read_file(std::string(NODRIX_SOURCE_DIR) + "/docs/json.md"));
+    std::set<std::string> headed;  // protos named in the file headings
+    std::istringstream in(page);
+    std::string line;
+    const std::regex name("`([a-z0-9_]+)`");
+    while (std::getline(in, line))
+        if (line.rfind("### src/", 0) == 0)
+            for (std::sregex_iterator m(line.begin(), line.end(), name), end; m != end; ++m) headed.insert((*m)[1]);
+
+    auto r = test::run_nodrix({"-P", std::string(NODRIX_SOURCE_DIR) + "/samples/sample.pcap", "--json"});
+    ASSERT_EQ(r.status, 0);
+    const std::regex proto("\"proto\":\"([^\"]*)\"");
+    std::set<std::string> seen;
+    for (std::sregex_iterator m(r.out.begin(), r.out.end(), proto), end; m != end; ++m) seen.insert((*m)[1]);
+    EXPECT_GE(seen.size(), 5u);
+    for (const std::string& p : seen) EXPECT_TRUE(headed.count(p)) << "proto " << p << " undocumented: " << regenerate;
+}
+
+}  // namespace
