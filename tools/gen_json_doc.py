@@ -267,7 +267,7 @@ def scan(root):
                 arity = sf.enclosing_arity(position)
                 for arg, inner_call, kind, inner_args in targets(sf, call, args, helpers):
                     if arg and arg in params:
-                        entry = (params.index(arg), arity, inner_call, kind, tuple(inner_args))
+                        entry = (params.index(arg), arity, inner_call, kind, tuple(inner_args), tuple(params))
                         found = helpers.setdefault(fname, {}).setdefault(sf.path, [])
                         if entry not in found:
                             found.append(entry)
@@ -323,11 +323,13 @@ def targets(sf, call, args, helpers):
         return []  # the file's own function of that name passes no key on
     else:
         entries = [e for found in defined.values() for e in found]
-    return [
-        (args[i] if i < len(args) else "", c, k, list(a))
-        for i, (low, high), c, k, a in entries
-        if low <= len(args) <= high
-    ]
+    found = []
+    for i, (low, high), c, k, inner_args, params in entries:
+        if low <= len(args) <= high:
+            # A format the helper was handed comes from this call.
+            inner_args = [args[params.index(a)] if a in params and params.index(a) < len(args) else a for a in inner_args]
+            found.append((args[i] if i < len(args) else "", c, k, inner_args))
+    return found
 
 
 def resolve(sf, arg, position):
@@ -564,6 +566,9 @@ calls of the decoders), so it lists what the code writes.
 - Text from packets: every byte that is not printable ASCII is written as
   `\\u00XX`, so each line is valid UTF-8 (ASCII, in fact) whatever the packet held.
 - `error`: a decoder's complaint about the header, as text.
+- A kind such as "flag (boolean) or number" means the code states the key in
+  more than one call; some of those calls only print text, so check the
+  example lines or the decoder for what a record holds.
 """
 
 
