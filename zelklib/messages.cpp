@@ -73,13 +73,26 @@ bool parse_conversion(const char*& f, conversion& c) {
     return true;
 }
 
-bool simple_format(const char* f) {
+bool parse_simple_format(const char* f) {
     while ((f = strchr(f, '%'))) {
         ++f;
         conversion c;
         if (!parse_conversion(f, c)) return false;
     }
     return true;
+}
+
+// Formats are string literals, printed again and again: what a format
+// needs is worked out once and kept by its address.
+bool simple_format(const char* f) {
+    static const char* known[1024];
+    static bool simple[1024];
+    size_t slot = (reinterpret_cast<uintptr_t>(f) >> 2) & 1023;
+    if (known[slot] != f) {
+        simple[slot] = parse_simple_format(f);
+        known[slot] = f;
+    }
+    return simple[slot];
 }
 
 void put_number(FILE* out, const conversion& c, unsigned long value, bool negative) {

@@ -10,7 +10,9 @@
 #define ZELK_PRINTF_FMT(a, b) __attribute__((format(printf, a, b)))
 
 // Messages. zelk_printf writes to the output stream (standard output unless
-// a test points it elsewhere); both printers obey the quiet modes.
+// a test points it elsewhere); both printers obey the quiet modes. The
+// format of zelk_printf must be a string that never changes (a literal or a
+// table of literals): what it needs is remembered by its address.
 int zelk_printf(const char* format, ...) ZELK_PRINTF_FMT(1, 2);
 int zelk_fprintf(FILE* stream, const char* format, ...) ZELK_PRINTF_FMT(2, 3);
 // Where zelk_printf writes; nullptr restores standard output.

@@ -52,6 +52,7 @@ struct dns_decoder {
     dns_kind kind;
     std::string name;
     std::string target;
+    bool reported = false;  // decode() said the message is malformed
 
     // Reads the (possibly compressed) name at offset into out; returns
     // the offset behind it in the record.
@@ -87,6 +88,18 @@ struct dns_decoder {
         }
         if (out.empty()) out = "<Root>";
         return end;
+    }
+
+    // Why the name at offset cannot be read, without reading past the
+    // captured bytes and without throwing; nullptr when it looks fine (or
+    // when only read_name can tell, which then reports it). Much traffic on
+    // the DNS ports is no DNS at all, and its first name already fails: it
+    // is recognised here without the cost of unwinding.
+    const char* first_label_problem(size_t offset) const {
+        if (offset >= m.length || !in_frame(m.start + offset, 1)) return nullptr;
+        uint8_t length = m.start[offset];
+        if ((length & 0xc0) == 0x40 || (length & 0xc0) == 0x80) return "unknown label type";
+        return nullptr;
     }
 
     // A name inside record data must end inside it.
@@ -307,6 +320,13 @@ struct dns_decoder {
         field("additional_count", ", Additional: %u\n", counts[3]);
 
         size_t at = 12;
+        if (counts[0]) {
+            if (const char* problem = first_label_problem(at)) {
+                report_malformed(malformed_message{problem});
+                reported = true;
+                return;
+            }
+        }
         std::string question;
         uint16_t question_type = 0;
         for (unsigned i = 0; i < counts[0]; ++i) {
@@ -357,7 +377,7 @@ void decode_message(const message& m, dns_kind kind) {
         d.decode();
         // The records counted in the header ended early; the rest (more
         // records, or padding) is in a later segment.
-        if (m.continues) m.past_end();
+        if (m.continues && !d.reported) m.past_end();
     } catch (const malformed_message& e) {
         report_malformed(e);
     }
