@@ -1,6 +1,5 @@
 #include "decode/app/geneve.h"
 
-#include "decode/app/inner_frame.h"
 #include "decode/decoder.h"
 #include "decode/link/ethernet.h"
 
@@ -75,7 +74,7 @@ int decode_geneve(const frame_lengths* lengths, const uint8_t* frame, unsigned o
     }
     zelk_printf("\n");
     if (protocol == 0x6558)
-        decode_inner_ethernet(lengths, frame, options_end);
+        decode_inner_ethernet(options_end);
     else
         decode_ethertype(lengths, frame, offset + 8 + options_length, protocol);
     return 0;

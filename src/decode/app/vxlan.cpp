@@ -1,9 +1,9 @@
 #include "decode/app/vxlan.h"
 
-#include "decode/app/inner_frame.h"
 #include "decode/decoder.h"
+#include "decode/link/ethernet.h"
 
-int decode_vxlan(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+int decode_vxlan(const frame_lengths*, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(frame, offset);
     layer("vxlan", "- VXLAN Header -");
     need(h, 8);
@@ -20,6 +20,6 @@ int decode_vxlan(const frame_lengths* lengths, const uint8_t* frame, unsigned of
     }
     zelk_printf("\n");
     summary_note("VNI %u", vni);
-    decode_inner_ethernet(lengths, frame, h + 8);
+    decode_inner_ethernet(h + 8);
     return 0;
 }

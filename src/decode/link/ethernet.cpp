@@ -87,3 +87,36 @@ int decode_ethernet(const frame_lengths* lengths, const uint8_t* frame, unsigned
     decode_ethertype(lengths, frame, offset, type);
     return 0;
 }
+
+frame_lengths lengths_from(const uint8_t* frame) {
+    need(frame, 0);
+    auto skip = static_cast<uint32_t>(frame - current_frame.start);
+    auto captured = static_cast<uint32_t>(current_frame.end - frame);
+    return frame_lengths{captured, current_frame.wire_length > skip ? current_frame.wire_length - skip : 0};
+}
+
+namespace {
+
+// Every layer inside the inner frame finds its header the usual way (frame
+// start + link header length + offset). The outer link header length comes
+// back however the inner decoding ends, since the next frame needs it.
+class inner_link_header {
+   public:
+    explicit inner_link_header(unsigned length) : saved_(capture.link_header_length) {
+        capture.link_header_length = length;
+    }
+    ~inner_link_header() { capture.link_header_length = saved_; }
+    inner_link_header(const inner_link_header&) = delete;
+    inner_link_header& operator=(const inner_link_header&) = delete;
+
+   private:
+    unsigned saved_;
+};
+
+}  // namespace
+
+void decode_inner_ethernet(const uint8_t* inner) {
+    frame_lengths lengths = lengths_from(inner);
+    inner_link_header ethernet(14);
+    decode_ethernet(&lengths, inner, 0);
+}

@@ -13,3 +13,12 @@ int decode_ethertype(const frame_lengths* lengths, const uint8_t* frame, unsigne
 const char* ethertype_name(uint16_t type);
 void print_ethertype_name(uint16_t type);
 void print_mac_vendor(const uint8_t* mac, const char* key = "vendor");
+
+// A tunnelled Ethernet frame (EtherIP, VXLAN, Geneve, an MPLS pseudowire)
+// decoded as a frame of its own: it begins at `inner`, its link header is
+// the 14-byte Ethernet header, and its lengths are what the capture holds
+// and what was sent from there on.
+void decode_inner_ethernet(const uint8_t* inner);
+// The lengths of the frame as `frame` sees it: what was captured and sent
+// from `frame` on.
+frame_lengths lengths_from(const uint8_t* frame);

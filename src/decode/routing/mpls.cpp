@@ -49,36 +49,6 @@ bool pseudowire_ethertype(uint16_t type) {
 
 bool ethertype_at(const uint8_t* p) { return captured_from(p, 2) == 2 && pseudowire_ethertype(get_be16(p)); }
 
-// The lengths of the frame as `frame` sees it, for the decoders that want
-// them: what was captured and sent from `frame` on.
-frame_lengths lengths_from(const uint8_t* frame) {
-    auto skip = static_cast<uint32_t>(frame - current_frame.start);
-    auto captured = static_cast<uint32_t>(current_frame.end - frame);
-    return frame_lengths{captured, current_frame.wire_length > skip ? current_frame.wire_length - skip : 0};
-}
-
-// The pseudowire's Ethernet frame is decoded as a frame of its own, with
-// the 14-byte Ethernet header as its link header; the outer link header
-// length comes back however the decoding ends.
-class inner_link_header {
-   public:
-    explicit inner_link_header(unsigned length) : saved_(capture.link_header_length) {
-        capture.link_header_length = length;
-    }
-    ~inner_link_header() { capture.link_header_length = saved_; }
-    inner_link_header(const inner_link_header&) = delete;
-    inner_link_header& operator=(const inner_link_header&) = delete;
-
-   private:
-    unsigned saved_;
-};
-
-void decode_pseudowire_ethernet(const uint8_t* inner) {
-    frame_lengths lengths = lengths_from(inner);
-    inner_link_header ethernet(14);
-    decode_ethernet(&lengths, inner, 0);
-}
-
 // Prints one label stack entry; returns its bottom-of-stack bit.
 bool print_entry(uint32_t entry) {
     uint32_t label = entry >> 12;
@@ -113,11 +83,11 @@ void decode_payload(const uint8_t* frame, unsigned offset) {
         uint32_t control_word = get_be32(p);
         field("control_word", "  PW Control Word: 0x%08x", control_word);
         field("pw_seq", ", Sequence: %u\n", control_word & 0xffff);
-        decode_pseudowire_ethernet(p + 4);
+        decode_inner_ethernet(p + 4);
         return;
     }
     if (nibble != 0 && nibble != 1 && ethertype_at(p + 12)) {
-        decode_pseudowire_ethernet(p);
+        decode_inner_ethernet(p);
         return;
     }
     // To the end of the frame on the wire, as far as captured.
