@@ -128,7 +128,9 @@ TEST(ExitPaths, DaemonRemovesItsPidFileAtTheEndOfAFile) {
         // Another test's daemon may own a pid file; ours must not be left.
         std::ifstream f("/var/run/nodrix.pid");
         pid_t pid = 0;
-        if (f >> pid) EXPECT_EQ(kill(pid, 0), 0) << "stale pid file of process " << pid;
+        if (f >> pid) {
+            EXPECT_EQ(kill(pid, 0), 0) << "stale pid file of process " << pid;
+        }
     }
 }
 

@@ -202,7 +202,9 @@ TEST(Hardening, PcapCutAtEveryByte) {
         EXPECT_TRUE(r.out.ends_with("\nExit.\n"));
         EXPECT_NE(r.out.find("---------- Statistics ----------"), std::string::npos);
         EXPECT_EQ(r.out.find("completed") != std::string::npos, whole);
-        if (!whole) EXPECT_NE(r.err.find("Error: truncated dump file; tried to read "), std::string::npos) << r.err;
+        if (!whole) {
+            EXPECT_NE(r.err.find("Error: truncated dump file; tried to read "), std::string::npos) << r.err;
+        }
     }
 }
 
