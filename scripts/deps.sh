@@ -2,11 +2,11 @@
 # Installs the Debian packages the build needs, when missing; with --test
 # also what the tests need.
 set -euo pipefail
-packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev ieee-data iproute2 tcpdump
-  dpkg-dev file lintian)
-# The tests also compare with a peer decoder and build frames with scapy.
+packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev ieee-data)
+# The tests also capture live, check the Debian package, compare with a
+# peer decoder, build frames with scapy and make traffic with real programs.
 if [ "${1:-}" = "--test" ]; then
-  packages+=(tshark python3-scapy jq)
+  packages+=(iproute2 tcpdump dpkg-dev file lintian tshark python3 python3-scapy jq curl openssl)
 fi
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 missing=()
