@@ -56,8 +56,29 @@ const char* frame_time_text(long seconds, unsigned microseconds) {
         case frame_time_format::time_of_day: {
             long day = seconds % 86400;
             if (day < 0) day += 86400;
-            snprintf(state.text, sizeof state.text, "%02d:%02d:%02d.%06u", static_cast<int>(day / 3600),
-                     static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60), microseconds);
+            // Printed for every frame: no format parser.
+            if (microseconds < 1000000) {
+                auto two = [](char* out, long v) {
+                    out[0] = static_cast<char>('0' + v / 10);
+                    out[1] = static_cast<char>('0' + v % 10);
+                };
+                char* t = state.text;
+                two(t, day / 3600);
+                t[2] = ':';
+                two(t + 3, day % 3600 / 60);
+                t[5] = ':';
+                two(t + 6, day % 60);
+                t[8] = '.';
+                unsigned us = microseconds;
+                for (int i = 14; i >= 9; --i) {
+                    t[i] = static_cast<char>('0' + us % 10);
+                    us /= 10;
+                }
+                t[15] = 0;
+            } else {
+                snprintf(state.text, sizeof state.text, "%02d:%02d:%02d.%06u", static_cast<int>(day / 3600),
+                         static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60), microseconds);
+            }
             break;
         }
         case frame_time_format::absolute: print_calendar(seconds, microseconds, false); break;

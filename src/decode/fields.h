@@ -21,6 +21,10 @@ inline bool recording() { return settings.record_fields; }
 // everything the most detailed text would show.
 inline bool verbose() { return settings.verbose || settings.record_fields; }
 
+// Names looked up in the system's tables (services, vendors): the summary
+// line never shows them, so it skips the lookups.
+inline bool lookup_names() { return settings.verbose || settings.json; }
+
 // Not constexpr on purpose: reaching it while a format is checked at
 // compile time stops the build with this function's name in the message.
 void field_format_has_an_error();

@@ -26,7 +26,7 @@ const record_entry* find(const layer_view& l, const char* key, entry_kind kind =
         const record_entry& e = entries[i];
         if (e.kind == entry_kind::item) ++depth;
         if (e.kind == entry_kind::item_end) --depth;
-        if (depth == 0 && e.kind == kind && e.key && strcmp(e.key, key) == 0) return &e;
+        if (depth == 0 && e.kind == kind && e.key && e.key[0] == key[0] && strcmp(e.key, key) == 0) return &e;
     }
     return nullptr;
 }
@@ -44,7 +44,9 @@ bool append_field_text(const layer_view& l, const char* key) {
 
 void append_number(long long v) { line.append(std::to_string(v)); }
 
-bool is_network(const char* proto) { return !strcmp(proto, "ipv4") || !strcmp(proto, "ipv6"); }
+bool is_network(const char* proto) {
+    return proto[0] == 'i' && proto[1] == 'p' && proto[2] == 'v' && (proto[3] == '4' || proto[3] == '6') && !proto[4];
+}
 // Link layers an encapsulated frame brings along (VXLAN, EtherIP, GRE).
 bool is_inner_link(const char* proto) {
     static const char* const names[] = {"ethernet", "vlan", "qinq", "llc", "ppp", "pppoe"};
@@ -54,6 +56,7 @@ bool is_inner_link(const char* proto) {
 }
 
 bool is_transport(const char* proto) {
+    if (proto[0] != 't' && proto[0] != 'u' && proto[0] != 's') return false;
     return !strcmp(proto, "tcp") || !strcmp(proto, "udp") || !strcmp(proto, "sctp");
 }
 
@@ -98,7 +101,7 @@ std::string display_name(const char* proto) {
         {"slow_protocol", "Slow-Protocol"},
     };
     for (const auto& n : names)
-        if (!strcmp(n.proto, proto)) return n.text;
+        if (n.proto[0] == proto[0] && !strcmp(n.proto, proto)) return n.text;
     std::string s(proto);
     for (char& c : s) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     return s;

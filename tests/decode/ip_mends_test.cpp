@@ -91,8 +91,9 @@ TEST(IpMends, FragmentsGetNoTransportVerdictAndOnlyTheFirstIsDecoded) {
         out = ipf::decode_ip(ipf::ipv6(44, test::concat({hex(fragment), ipf::tcp(0x18, hex("6869"))})));
         EXPECT_EQ(out.find("checksum)"), std::string::npos) << out;
         EXPECT_EQ(counters.tcp_bad, 0u);
-        if (std::string(fragment) == "06 00 0018 12345678")
+        if (std::string(fragment) == "06 00 0018 12345678") {
             EXPECT_EQ(out.find("- TCP Header -"), std::string::npos) << out;
+        }
     }
 }
 

@@ -81,7 +81,9 @@ TEST(StructuredOutput, EveryJsonLineParsesForEveryCaptureAndOptionSet) {
                 if (line.rfind("{\"frame\":", 0) == 0) ++objects;
             }
             bool statistics = std::find(options.begin(), options.end(), "--statistic") != options.end();
-            if (statistics) EXPECT_EQ(lines.back().rfind("{\"statistics\":{", 0), 0u);
+            if (statistics) {
+                EXPECT_EQ(lines.back().rfind("{\"statistics\":{", 0), 0u);
+            }
             // A damaged file ends early with status 1; an intact one gives
             // one object per frame.
             if (r.status == 0 && frames >= 0) {

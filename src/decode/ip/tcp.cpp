@@ -276,9 +276,9 @@ int decode_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
     uint8_t flags = h[13];
 
     field("src_port", "\n  Src Port: %d", source_port);
-    if (verbose()) print_name("src_port", zelk_service_name_cached(source_port, "tcp"));
+    if (lookup_names()) print_name("src_port", zelk_service_name_cached(source_port, "tcp"));
     field("dst_port", ", Dst Port: %d", destination_port);
-    if (verbose()) print_name("dst_port", zelk_service_name_cached(destination_port, "tcp"));
+    if (lookup_names()) print_name("dst_port", zelk_service_name_cached(destination_port, "tcp"));
     field("seq", "\n  Seq.: %u", get_be32(h + 4));
     field("ack", "\n  Ack-Seq.: %u", get_be32(h + 8));
     field("data_offset", ", Data-Offset: %d\n", header_length);

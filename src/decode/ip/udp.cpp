@@ -37,9 +37,9 @@ int decode_udp(const frame_lengths* lengths, const uint8_t* frame, unsigned offs
     uint16_t destination_port = get_be16(h + 2);
     uint16_t checksum = get_be16(h + 6);
     field("src_port", "\n  Src Port: %d", source_port);
-    if (verbose()) print_name("src_port", zelk_service_name_cached(source_port, "udp"));
+    if (lookup_names()) print_name("src_port", zelk_service_name_cached(source_port, "udp"));
     field("dst_port", ", Dst Port: %d", destination_port);
-    if (verbose()) print_name("dst_port", zelk_service_name_cached(destination_port, "udp"));
+    if (lookup_names()) print_name("dst_port", zelk_service_name_cached(destination_port, "udp"));
     field("length", "\n  Length: %d", get_be16(h + 4));
     field("checksum", ", Checksum: 0x%04x", checksum);
     if (settings.calc_checksums)

@@ -8,6 +8,7 @@
 
 void print_mac_vendor(const uint8_t* mac, const char* key) {
     need(mac, 6);
+    if (!lookup_names()) return;
     bool all_ones = true, all_zero = true;
     for (int i = 0; i < 6; ++i) {
         all_ones = all_ones && mac[i] == 0xff;
