@@ -243,8 +243,8 @@ icmp.sendto(struct.pack('!BBHHH', 8, 0, inet_sum(body), 0x1234, 1) + b'ping', ('
 icmp6 = socket.socket(socket.AF_INET6, socket.SOCK_RAW, socket.IPPROTO_ICMPV6)
 icmp6.sendto(struct.pack('!BBHHH', 128, 0, 0, 0x1234, 1) + b'ping', ('::1', 0))
 )"));
-    // The capture buffer hands frames on up to a second late.
-    std::this_thread::sleep_for(1500ms);
+    // The ICMPv6 echo is sent last: once it is decoded, every frame is in.
+    EXPECT_TRUE(test::wait_for_output(child, "- ICMPv6 Header -", 15));
     kill(child.pid, SIGINT);
     auto r = test::finish_nodrix(child, 20);
     ASSERT_EQ(r.status, 0) << r.err;
