@@ -50,7 +50,12 @@ struct scripted_server {
         done = true;
         shutdown(listener, SHUT_RDWR);
         close(listener);
-        thread.join();
+        if (thread.joinable()) thread.join();
+    }
+    // Waits until the script has ended (for read_all: until the client hung
+    // up), so that `received` holds everything.
+    void finish() {
+        if (thread.joinable()) thread.join();
     }
     void read_all(int client) {
         uint8_t buffer[65536];
@@ -141,6 +146,7 @@ TEST(ServerFailures, LongFramesAreCutAndTheStreamStaysInStep) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\nNote: 2 frame(s) longer than 65527 bytes were sent to the server cut to 65527 bytes.\n"),
               std::string::npos);
+    server->finish();
     test::bytes stream = std::move(server->received);
     server.reset();
     // Open, two cut frames, close: every length field is exact.
