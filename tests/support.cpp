@@ -3,10 +3,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/file.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,9 +19,9 @@
 #include <stdexcept>
 
 #include "decode/decoder.h"
+#include "driver/settings.h"
 #include "json_check.h"
 #include "output/record.h"
-#include "driver/settings.h"
 #include "stats/counters.h"
 #include "zelk.h"
 
@@ -82,27 +82,48 @@ void reset(std::initializer_list<const char*> flags) {
     zelk_set_text_suppressed(false);
     for (const char* f : flags) {
         std::string n = f;
-        if (n == "json") settings.json = settings.record_fields = true;
-        else if (n == "summary") settings.summary = settings.record_fields = true;
-        else if (n == "verbose") settings.verbose = true;
-        else if (n == "statistic") settings.statistic = true;
-        else if (n == "calc-checksums") settings.calc_checksums = true;
-        else if (n == "expand-all") settings.expand_all = true;
-        else if (n == "expand-ethernet") settings.expand_ethernet = true;
-        else if (n == "expand-llc") settings.expand_llc = true;
-        else if (n == "expand-token") settings.expand_token = true;
-        else if (n == "expand-fddi") settings.expand_fddi = true;
-        else if (n == "expand-arp") settings.expand_arp = true;
-        else if (n == "expand-pppoe") settings.expand_pppoe = true;
-        else if (n == "print-raw-hex") settings.print_raw_hex = true;
-        else if (n == "print-ip-hex") settings.print_ip_hex = true;
-        else if (n == "print-tcp-hex") settings.print_tcp_hex = true;
-        else if (n == "print-udp-hex") settings.print_udp_hex = true;
-        else if (n == "print-pppoe-hex") settings.print_pppoe_hex = true;
-        else if (n == "print-tcp-text") settings.print_tcp_text = true;
-        else if (n == "print-udp-text") settings.print_udp_text = true;
-        else if (n == "print-tcp-stream") settings.print_tcp_stream = true;
-        else throw std::invalid_argument("unknown flag " + n);
+        if (n == "json")
+            settings.json = settings.record_fields = true;
+        else if (n == "summary")
+            settings.summary = settings.record_fields = true;
+        else if (n == "verbose")
+            settings.verbose = true;
+        else if (n == "statistic")
+            settings.statistic = true;
+        else if (n == "calc-checksums")
+            settings.calc_checksums = true;
+        else if (n == "expand-all")
+            settings.expand_all = true;
+        else if (n == "expand-ethernet")
+            settings.expand_ethernet = true;
+        else if (n == "expand-llc")
+            settings.expand_llc = true;
+        else if (n == "expand-token")
+            settings.expand_token = true;
+        else if (n == "expand-fddi")
+            settings.expand_fddi = true;
+        else if (n == "expand-arp")
+            settings.expand_arp = true;
+        else if (n == "expand-pppoe")
+            settings.expand_pppoe = true;
+        else if (n == "print-raw-hex")
+            settings.print_raw_hex = true;
+        else if (n == "print-ip-hex")
+            settings.print_ip_hex = true;
+        else if (n == "print-tcp-hex")
+            settings.print_tcp_hex = true;
+        else if (n == "print-udp-hex")
+            settings.print_udp_hex = true;
+        else if (n == "print-pppoe-hex")
+            settings.print_pppoe_hex = true;
+        else if (n == "print-tcp-text")
+            settings.print_tcp_text = true;
+        else if (n == "print-udp-text")
+            settings.print_udp_text = true;
+        else if (n == "print-tcp-stream")
+            settings.print_tcp_stream = true;
+        else
+            throw std::invalid_argument("unknown flag " + n);
     }
 }
 
@@ -132,7 +153,8 @@ std::string decode(link_decoder decoder, const bytes& frame, unsigned link_heade
     uint32_t wir = wire < 0 ? static_cast<uint32_t>(frame.size()) : static_cast<uint32_t>(wire);
     // A private copy of exactly the captured bytes, so that the sanitizer
     // catches any read past them.
-    std::vector<uint8_t>* copy = new std::vector<uint8_t>(frame.begin(), frame.begin() + std::min<size_t>(cap, frame.size()));
+    std::vector<uint8_t>* copy =
+        new std::vector<uint8_t>(frame.begin(), frame.begin() + std::min<size_t>(cap, frame.size()));
     uint8_t* data = copy->empty() ? nullptr : copy->data();
     std::string out = capture_output([&] {
         frame_lengths lengths{cap, wir};
@@ -162,6 +184,50 @@ std::string decode_record(link_decoder decoder, const bytes& frame, unsigned lin
 }
 
 bool valid_json(const std::string& text) { return json_text_is_valid(text); }
+
+std::string invalid_json_prefix(link_decoder decoder, const bytes& frame, unsigned link_header_length) {
+    reset({"json"});
+    for (size_t n = 0; n <= frame.size(); ++n) {
+        std::string line =
+            decode_record(decoder, frame, link_header_length, static_cast<long>(n), static_cast<long>(frame.size()));
+        if (!valid_json(line)) return std::to_string(n) + ": " + line;
+    }
+    return "";
+}
+
+measured_run run_measured(const std::vector<std::string>& args, const std::string& out_path,
+                          const std::string& err_path) {
+    // A small python process starts nodrix as its only child and reports
+    // that child's peak.
+    std::string command =
+        "python3 -c 'import resource, subprocess, sys; "
+        "r = subprocess.run(sys.argv[3:], stdin=subprocess.DEVNULL, stdout=open(sys.argv[1], \"wb\"), "
+        "stderr=open(sys.argv[2], \"wb\")).returncode; "
+        "print(r if r >= 0 else 128 - r, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)'";
+    for (const std::string& a : std::vector<std::string>{out_path, err_path, NODRIX_BINARY}) command += " '" + a + "'";
+    for (const auto& a : args) command += " '" + a + "'";
+    measured_run result;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return result;
+    if (fscanf(p, "%d %ld", &result.status, &result.peak_kib) != 2) result = measured_run{};
+    pclose(p);
+    return result;
+}
+
+long pcap_records(const bytes& file) {
+    if (file.size() < 24) return file.empty() ? 0 : -1;
+    size_t at = 24;
+    long n = 0;
+    while (at < file.size()) {
+        if (file.size() - at < 16) return -1;
+        uint32_t captured = file[at + 8] | file[at + 9] << 8 | file[at + 10] << 16 | uint32_t{file[at + 11]} << 24;
+        at += 16;
+        if (file.size() - at < captured) return -1;
+        at += captured;
+        ++n;
+    }
+    return n;
+}
 
 bytes pcap_file(const std::vector<pcap_record>& records, uint32_t link_type, uint32_t snaplen) {
     bytes out;
@@ -312,7 +378,6 @@ uint16_t free_udp_port() {
     return ntohs(a.sin_port);
 }
 
-
 }  // namespace test
 
 namespace test {
@@ -320,7 +385,8 @@ int decode_all_prefixes(link_decoder decoder, const bytes& frame, unsigned link_
     int markers = 0;
     for (size_t n = 0; n <= frame.size(); ++n) {
         bytes prefix(frame.begin(), frame.begin() + static_cast<long>(n));
-        std::string a = decode(decoder, prefix, link_header_length, static_cast<long>(n), static_cast<long>(frame.size()));
+        std::string a =
+            decode(decoder, prefix, link_header_length, static_cast<long>(n), static_cast<long>(frame.size()));
         std::string b = decode(decoder, prefix, link_header_length);
         markers += a.find("[truncated:") != std::string::npos;
         markers += b.find("[malformed:") != std::string::npos;

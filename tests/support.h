@@ -25,15 +25,32 @@ void reset(std::initializer_list<const char*> flags = {});
 
 // Runs a link decoder on one frame (captured = all bytes unless given)
 // the way a capture source does, and returns what it printed.
-std::string decode(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0,
-                   long captured = -1, long wire = -1);
+std::string decode(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0, long captured = -1,
+                   long wire = -1);
 // The same through the structured writers: reset({"json"}) or
 // reset({"summary"}) first. Returns the frame's JSON line or summary line
 // (the time stamp is 12:34:56 UTC).
-std::string decode_record(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0,
-                          long captured = -1, long wire = -1);
+std::string decode_record(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0, long captured = -1,
+                          long wire = -1);
 // True when text is one JSON value (RFC 8259) and nothing else.
 bool valid_json(const std::string& text);
+// Decodes every captured prefix of the frame (wire length: the whole frame)
+// with reset({"json"}); returns "" when every line is valid JSON, else the
+// prefix length and the first line that is not.
+std::string invalid_json_prefix(link_decoder decoder, const bytes& frame, unsigned link_header_length = 0);
+// Runs the built nodrix with args, standard output and error into files,
+// and measures the peak resident set of that run alone. (A child's peak
+// otherwise starts at its parent's: this test process may have grown
+// large, under the sanitizer above all.)
+struct measured_run {
+    int status = -1;  // exit status, or 128 + signal
+    long peak_kib = -1;
+};
+measured_run run_measured(const std::vector<std::string>& args, const std::string& out_path,
+                          const std::string& err_path);
+// The whole records of a pcap file's bytes; -1 when the header or a record
+// is cut (an empty file holds none).
+long pcap_records(const bytes& file);
 // Captures what fn prints through zelk_printf.
 template <typename F>
 std::string capture_output(F fn);
@@ -47,8 +64,8 @@ struct pcap_record {
     bytes data;
     uint32_t seconds = 45296;  // 12:34:56 UTC
     uint32_t microseconds = 0;
-    long wire = -1;     // default: data.size()
-    long captured = -1; // default: data.size()
+    long wire = -1;      // default: data.size()
+    long captured = -1;  // default: data.size()
 };
 // A classic little-endian pcap file.
 bytes pcap_file(const std::vector<pcap_record>& records, uint32_t link_type = 1, uint32_t snaplen = 65535);

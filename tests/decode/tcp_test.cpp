@@ -1,7 +1,6 @@
 #include "decode/ip/tcp.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include "decode/decoder.h"
 #include "ip_frames.h"
@@ -207,18 +206,10 @@ TEST(TcpStream, PeakMemoryGrowsWithTheBytesCollected) {
     }
     // The peak of this one run: a process of its own whose only child is
     // nodrix (this test process may have run bigger children before).
-    std::string command = "python3 -c 'import resource, subprocess, sys; "
-                          "r = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL).returncode; "
-                          "print(r, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss)' " +
-                          std::string(NODRIX_BINARY) + " -P " + path + " --print-tcp-stream --quiet";
-    FILE* p = popen(command.c_str(), "r");
-    ASSERT_TRUE(p);
-    int status = -1;
-    long peak_kib = -1;
-    ASSERT_EQ(fscanf(p, "%d %ld", &status, &peak_kib), 2);
-    pclose(p);
-    ASSERT_EQ(status, 0);
-    EXPECT_LT(peak_kib, 64 * 1024) << "peak resident set in KiB";
+    test::measured_run r =
+        test::run_measured({"-P", path, "--print-tcp-stream", "--quiet"}, "/dev/null", dir.file("err"));
+    ASSERT_EQ(r.status, 0);
+    EXPECT_LT(r.peak_kib, 64 * 1024) << "peak resident set in KiB";
 }
 
 }  // namespace

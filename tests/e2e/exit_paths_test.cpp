@@ -28,22 +28,6 @@ std::string write_capture(const test::temp_dir& dir) {
     return path;
 }
 
-// The number of whole records of a pcap file; -1 when a record is cut.
-long pcap_records(const test::bytes& file) {
-    if (file.size() < 24) return -1;
-    size_t at = 24;
-    long n = 0;
-    while (at < file.size()) {
-        if (file.size() - at < 16) return -1;
-        uint32_t captured = file[at + 8] | file[at + 9] << 8 | file[at + 10] << 16 | uint32_t{file[at + 11]} << 24;
-        at += 16;
-        if (file.size() - at < captured) return -1;
-        at += captured;
-        ++n;
-    }
-    return n;
-}
-
 size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -74,7 +58,7 @@ TEST(ExitPaths, TerminatingSignalsEndOrderlyWithACompleteRawLog) {
         EXPECT_NE(r.out.find("---------- Statistics ----------"), std::string::npos);
         EXPECT_TRUE(r.out.ends_with("\nExit.\n")) << r.out.substr(r.out.size() - std::min<size_t>(r.out.size(), 300));
         // Every frame decoded before the signal, and no more, is in the log.
-        EXPECT_EQ(pcap_records(test::read_file(raw)), static_cast<long>(decoded));
+        EXPECT_EQ(test::pcap_records(test::read_file(raw)), static_cast<long>(decoded));
     }
 }
 
@@ -88,7 +72,7 @@ TEST(ExitPaths, FatalSignalsNeverEndWithSuccess) {
         EXPECT_EQ(r.status, 128 + sig);
         // The reports still go out and the raw log is closed properly.
         EXPECT_NE(r.out.find("\nExit.\n"), std::string::npos);
-        EXPECT_GT(pcap_records(test::read_file(raw)), 0);
+        EXPECT_GT(test::pcap_records(test::read_file(raw)), 0);
     }
 }
 

@@ -38,25 +38,8 @@ size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Whole records of a pcap file; -1 when one is cut.
-long pcap_records(const test::bytes& file) {
-    if (file.size() < 24) return file.empty() ? 0 : -1;
-    size_t at = 24;
-    long n = 0;
-    while (at < file.size()) {
-        if (file.size() - at < 16) return -1;
-        uint32_t captured = file[at + 8] | file[at + 9] << 8 | file[at + 10] << 16 | uint32_t{file[at + 11]} << 24;
-        at += 16;
-        if (file.size() - at < captured) return -1;
-        at += captured;
-        ++n;
-    }
-    return n;
-}
-
 struct spawned {
     int status = -1;  // exit status or 128 + signal
-    long max_rss_kib = 0;
 };
 
 // Runs the built nodrix with its standard streams on files (or /dev/full).
@@ -87,15 +70,13 @@ pid_t start_to_files(const std::vector<std::string>& args, const std::string& ou
 spawned finish(pid_t pid, int timeout_seconds = 30) {
     spawned s;
     int status = 0;
-    rusage usage{};
     for (int waited = 0;; waited += 10) {
-        pid_t done = wait4(pid, &status, WNOHANG, &usage);
+        pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
         if (waited >= timeout_seconds * 1000) kill(pid, SIGKILL);
         std::this_thread::sleep_for(10ms);
     }
     s.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    s.max_rss_kib = usage.ru_maxrss;
     return s;
 }
 
@@ -152,7 +133,7 @@ TEST(Hardening, FailedWritesEndWithStatusOneAndWholeRecords) {
     }
     // The raw log keeps only whole records.
     finish(start_to_files(cases[0].args, dir.file("out"), dir.file("err")));
-    long records = pcap_records(test::read_file(fs.dir.file("raw.pcap")));
+    long records = test::pcap_records(test::read_file(fs.dir.file("raw.pcap")));
     EXPECT_GT(records, 0);
     EXPECT_LT(records, 5000);
     EXPECT_NE(text_of(dir.file("out")).find("\nExit.\n"), std::string::npos);
@@ -179,11 +160,11 @@ TEST(Hardening, RecordLengthBombsStayBounded) {
         std::vector<uint8_t> block(1 << 20, 0);
         for (size_t n = 0; n < zeros; n += block.size()) gzwrite(gz, block.data(), static_cast<unsigned>(block.size()));
         gzclose(gz);
-        auto r = finish(start_to_files({f.option, path}, dir.file("out"), dir.file("err")));
+        auto r = test::run_measured({f.option, path}, dir.file("out"), dir.file("err"));
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(text_of(dir.file("err")),
                   "Error: End of file reached, but not at the right position, maybe truncated.\n\n");
-        EXPECT_LT(r.max_rss_kib, 100 * 1024) << "the reader allocated what the length field says";
+        EXPECT_LT(r.peak_kib, 100 * 1024) << "the reader allocated what the length field says";
     }
 }
 
@@ -247,7 +228,7 @@ TEST(Hardening, HangupEndsOrderlyAndSegvAlwaysDiesBySegv) {
     auto hup = interrupt(SIGHUP, dir.file("hup.pcap"));
     EXPECT_EQ(hup.status, 0);
     EXPECT_TRUE(hup.out.ends_with("\nExit.\n"));
-    EXPECT_EQ(pcap_records(test::read_file(dir.file("hup.pcap"))),
+    EXPECT_EQ(test::pcap_records(test::read_file(dir.file("hup.pcap"))),
               static_cast<long>(count(hup.out, " - Received frame ")));
     for (int i = 0; i < 50; ++i) {
         auto r = interrupt(SIGSEGV, dir.file("segv.pcap"));

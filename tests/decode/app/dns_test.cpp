@@ -228,12 +228,7 @@ TEST(Dns, EveryPrefixEndsCleanly) {
          {appf::udp4(response(), 53, 40000), appf::tcp4(test::concat({hex("001d"), query()}), 53)}) {
         test::reset({"expand-all", "verbose"});
         EXPECT_GT(test::decode_all_prefixes(decode_ethernet, frame, 14), 0);
-        test::reset({"json"});
-        for (size_t n = 0; n <= frame.size(); ++n) {
-            std::string line =
-                test::decode_record(decode_ethernet, frame, 14, static_cast<long>(n), static_cast<long>(frame.size()));
-            ASSERT_TRUE(test::valid_json(line)) << n << ": " << line;
-        }
+        EXPECT_EQ(test::invalid_json_prefix(decode_ethernet, frame, 14), "");
     }
 }
 
