@@ -24,6 +24,11 @@ bool capture(const test::temp_dir& dir, uint16_t port, const std::string& traffi
     return system(("bash -c '" + script + "'").c_str()) == 0;
 }
 
+// tshark's "decode as" for the port the test ran on.
+std::string decode_as(uint16_t port, const char* protocol) {
+    return "tcp.port==" + std::to_string(port) + "," + protocol;
+}
+
 bool have(const char* program) { return system((std::string("command -v ") + program + " >/dev/null").c_str()) == 0; }
 
 const char* http_traffic =
@@ -61,7 +66,8 @@ TEST(HttpLive, CurlAndHttpServer) {
     if (!test::running_as_root()) GTEST_SKIP() << "capturing on loopback needs root";
     if (!have("curl") || !have("tcpdump")) GTEST_SKIP() << "curl or tcpdump is not installed";
     test::temp_dir dir;
-    ASSERT_TRUE(capture(dir, test::free_udp_port(), http_traffic));
+    uint16_t port = test::free_udp_port();
+    ASSERT_TRUE(capture(dir, port, http_traffic));
     std::string pcap = dir.file("c.pcap");
     test::run_result r = test::run_nodrix({"-P", pcap});
     EXPECT_EQ(streamf::block(r.out, "- HTTP Request -"),
@@ -80,10 +86,11 @@ TEST(HttpLive, CurlAndHttpServer) {
     EXPECT_NE(r.out.find(" HTTP 200 OK ("), std::string::npos) << r.out;
 
     if (test::tshark_available()) {
-        // tshark decodes HTTP on any port by its heuristics; without
+        // The port is whatever the kernel gave us and may belong to another
+        // protocol in tshark's tables, so it is told what runs there. Without
         // reassembly it reports a head in the segment that holds it, as we do.
         auto rows = test::tshark_fields(pcap, {"http.request.method", "http.request.uri", "http.response.code"}, "",
-                                        {"-o", "tcp.desegment_tcp_streams:FALSE"});
+                                        {"-o", "tcp.desegment_tcp_streams:FALSE", "-d", decode_as(port, "http")});
         std::vector<std::string> lines = test::nodrix_json_lines(pcap);
         ASSERT_EQ(rows.size(), lines.size());
         int compared = 0;
@@ -120,7 +127,8 @@ TEST(TlsLive, OpensslTls12And13) {
     };
     for (const auto& c : cases) {
         test::temp_dir dir;
-        ASSERT_TRUE(capture(dir, test::free_udp_port(), tls_traffic(c.option))) << c.option;
+        uint16_t port = test::free_udp_port();
+        ASSERT_TRUE(capture(dir, port, tls_traffic(c.option))) << c.option;
         std::string pcap = dir.file("c.pcap");
         test::run_result r = test::run_nodrix({"-P", pcap});
         std::string hello = streamf::block(r.out, "- TLS Record -");
@@ -143,7 +151,7 @@ TEST(TlsLive, OpensslTls12And13) {
                 pcap,
                 {"tls.handshake.extensions_server_name", "tls.handshake.ciphersuite", "tls.handshake.version",
                  "tls.handshake.extensions.supported_version", "tls.record.version"},
-                "", {"-o", "tcp.desegment_tcp_streams:FALSE"});
+                "", {"-o", "tcp.desegment_tcp_streams:FALSE", "-d", decode_as(port, "tls")});
             std::vector<std::string> lines = test::nodrix_json_lines(pcap);
             ASSERT_EQ(rows.size(), lines.size());
             auto numbers = [](const std::string& list) {
