@@ -74,7 +74,7 @@ int zelk_read_bluetooth_socket(int descriptor, int buffer_size, zelk_hci_handler
         ssize_t got = recvmsg(descriptor, &message, 0);
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            printf("Info : %s\n", "zelk_read_bluetooth_socket: recvfrom failed");
+            zelk_info("zelk_read_bluetooth_socket: recvfrom failed");
             zelk_close_bluetooth_socket(descriptor);
             exit(1);
         }

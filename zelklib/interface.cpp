@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "zelk.h"
 #include "zelk_net.h"
 
 int zelk_io_socket = -1;
@@ -46,10 +47,10 @@ int zelk_toggle_promisc(const char* interface_name, int descriptor) {
         return -1;
     }
     if (promisc_request.ifr_flags & IFF_PROMISC) {
-        printf("Info : %s\n", "zelk_toggle_promisc - promisc mode set - unsetting it!");
+        zelk_info("zelk_toggle_promisc - promisc mode set - unsetting it!");
         promisc_request.ifr_flags &= ~IFF_PROMISC;
     } else {
-        printf("Info : %s\n", "zelk_toggle_promisc - promisc mode not set - setting it!");
+        zelk_info("zelk_toggle_promisc - promisc mode not set - setting it!");
         promisc_request.ifr_flags |= IFF_PROMISC;
     }
     if (ioctl(descriptor, SIOCSIFFLAGS, &promisc_request) < 0) {

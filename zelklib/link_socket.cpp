@@ -113,7 +113,7 @@ zelk_link_layer* zelk_open_link_layer(const char* interface_name) {
     for (const auto& r : hardware_table)
         if (r.hardware_type == request.ifr_hwaddr.sa_family) row = &r;
     if (!row) {
-        printf("Info : %s\n", "zelk_link_layer/sockpacket: unknown physical layer type!");
+        zelk_info("zelk_link_layer/sockpacket: unknown physical layer type!");
         open_failed(handle);
         return nullptr;
     }
@@ -177,7 +177,7 @@ int zelk_read_link_layer(zelk_link_layer* handle, int length, unsigned count, ze
                 continue;
             }
             if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-            printf("Info : %s\n", count == 0 ? "zelk_read_link_layer: recv(loop) failed!"
+            zelk_info(count == 0 ? "zelk_read_link_layer: recv(loop) failed!"
                                              : "zelk_read_link_layer: recv(special count) failed!");
             zelk_close_link_layer(handle);
             exit(1);
@@ -196,7 +196,7 @@ int zelk_write_link_layer(zelk_link_layer* handle, const char* interface_name, c
     for (int i = 0; i < repeat; ++i) {
         result = static_cast<int>(sendto(handle->fd, frame, static_cast<size_t>(length), 0,
                                          reinterpret_cast<const sockaddr*>(&device), sizeof device));
-        if (result != length) printf("Info : %s\n", "zelk_write_link_layer: sendto failed!");
+        if (result != length) zelk_info("zelk_write_link_layer: sendto failed!");
     }
     return result;
 }

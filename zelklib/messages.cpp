@@ -10,9 +10,56 @@ int really_quiet_flag = 0;
 // Set while a structured writer records a frame instead of printing it.
 int text_suppressed_flag = 0;
 FILE* output_stream = nullptr;
+
+// Text waits here and goes to the stream in large pieces: a frame's dozens
+// of fragments cost one stdio call instead of one each. Whatever writes to
+// the stream by other means drains this first (zelk_drain_output), so the
+// order of the bytes is the order in which they were printed.
+constexpr size_t pending_capacity = 1 << 16;
+char pending[pending_capacity];
+size_t pending_length = 0;
+
+void put(const char* text, size_t length) {
+    if (length > pending_capacity - pending_length) {
+        zelk_drain_output();
+        if (length > pending_capacity) {
+            fwrite_unlocked(text, 1, length, zelk_output());
+            return;
+        }
+    }
+    memcpy(pending + pending_length, text, length);
+    pending_length += length;
+}
+
+inline void put_char(char c) {
+    if (pending_length == pending_capacity) zelk_drain_output();
+    pending[pending_length++] = c;
+}
+
+inline void put_text(const char* text) { put(text, strlen(text)); }
+
 }  // namespace
 
-void zelk_set_output(FILE* stream) { output_stream = stream; }
+void zelk_drain_output() {
+    if (pending_length == 0) return;
+    fwrite_unlocked(pending, 1, pending_length, zelk_output());
+    pending_length = 0;
+}
+
+int zelk_flush(FILE* stream) {
+    zelk_drain_output();
+    return fflush(stream);
+}
+
+void zelk_info(const char* text) {
+    zelk_drain_output();
+    printf("Info : %s\n", text);
+}
+
+void zelk_set_output(FILE* stream) {
+    zelk_drain_output();
+    output_stream = stream;
+}
 
 FILE* zelk_output() { return output_stream ? output_stream : stdout; }
 
@@ -26,8 +73,7 @@ namespace {
 
 // Decoded text is printed in many small pieces, most of them plain text or
 // text with a few integer and string fields. These are written here
-// directly to the stream; any other conversion goes to vfprintf. Both give
-// the same bytes.
+// directly; any other conversion goes to vfprintf. Both give the same bytes.
 
 // One conversion this writer handles: [0][width][l]{d,u,x,X,s,c} or %%.
 struct conversion {
@@ -95,7 +141,7 @@ bool simple_format(const char* f) {
     return simple[slot];
 }
 
-void put_number(FILE* out, const conversion& c, unsigned long value, bool negative) {
+void put_number(const conversion& c, unsigned long value, bool negative) {
     // Digits from the right; the bases are constants so that no division
     // instruction runs per digit.
     char digits[24];
@@ -117,40 +163,40 @@ void put_number(FILE* out, const conversion& c, unsigned long value, bool negati
     int length = n + (negative ? 1 : 0);
     int pad = static_cast<int>(c.width) - length;
     if (!c.zero)
-        for (; pad > 0; --pad) putc_unlocked(' ', out);
-    if (negative) putc_unlocked('-', out);
-    for (; pad > 0; --pad) putc_unlocked('0', out);
-    fwrite_unlocked(p, 1, static_cast<size_t>(n), out);
+        for (; pad > 0; --pad) put_char(' ');
+    if (negative) put_char('-');
+    for (; pad > 0; --pad) put_char('0');
+    put(p, static_cast<size_t>(n));
 }
 
-void write_simple(FILE* out, const char* f, va_list ap) {
+void write_simple(const char* f, va_list ap) {
     for (;;) {
         const char* percent = strchr(f, '%');
         if (!percent) {
-            fputs_unlocked(f, out);
+            put_text(f);
             return;
         }
-        fwrite_unlocked(f, 1, static_cast<size_t>(percent - f), out);
+        put(f, static_cast<size_t>(percent - f));
         f = percent + 1;
         conversion c;
         parse_conversion(f, c);
         switch (c.kind) {
-            case '%': putc_unlocked('%', out); break;
+            case '%': put_char('%'); break;
             case 's': {
                 const char* text = va_arg(ap, const char*);
-                fputs_unlocked(text ? text : "(null)", out);
+                put_text(text ? text : "(null)");
                 break;
             }
-            case 'c': putc_unlocked(static_cast<unsigned char>(va_arg(ap, int)), out); break;
+            case 'c': put_char(static_cast<char>(va_arg(ap, int))); break;
             case 'd': {
                 long v = c.is_long ? va_arg(ap, long) : va_arg(ap, int);
                 unsigned long magnitude = v < 0 ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
-                put_number(out, c, magnitude, v < 0);
+                put_number(c, magnitude, v < 0);
                 break;
             }
             default: {
                 unsigned long v = c.is_long ? va_arg(ap, unsigned long) : va_arg(ap, unsigned);
-                put_number(out, c, v, false);
+                put_number(c, v, false);
                 break;
             }
         }
@@ -160,39 +206,44 @@ void write_simple(FILE* out, const char* f, va_list ap) {
 }  // namespace
 
 void zelk_print_field(const char* prefix, size_t prefix_length, zelk_conversion c, unsigned long magnitude,
-                      bool negative, const char* suffix) {
+                      bool negative, const char* suffix, size_t suffix_length) {
     if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
-    FILE* out = zelk_output();
-    fwrite_unlocked(prefix, 1, prefix_length, out);
+    put(prefix, prefix_length);
     if (c.kind == 'c') {
-        putc_unlocked(static_cast<unsigned char>(magnitude), out);
+        put_char(static_cast<char>(magnitude));
     } else {
         conversion number;
         number.zero = c.zero;
         number.width = c.width;
         number.kind = c.kind;
-        put_number(out, number, magnitude, negative);
+        put_number(number, magnitude, negative);
     }
-    fputs_unlocked(suffix, out);
+    put(suffix, suffix_length);
 }
 
-void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix) {
+void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix,
+                           size_t suffix_length) {
     if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
-    FILE* out = zelk_output();
-    fwrite_unlocked(prefix, 1, prefix_length, out);
-    fputs_unlocked(text ? text : "(null)", out);
-    fputs_unlocked(suffix, out);
+    put(prefix, prefix_length);
+    put_text(text ? text : "(null)");
+    put(suffix, suffix_length);
+}
+
+void zelk_write(const char* text, size_t length) {
+    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
+    put(text, length);
 }
 
 int zelk_printf(const char* format, ...) {
     if (quiet_flag || really_quiet_flag || text_suppressed_flag) return 0;
-    FILE* out = zelk_output();
     va_list ap;
     va_start(ap, format);
-    if (simple_format(format))
-        write_simple(out, format, ap);
-    else
-        vfprintf(out, format, ap);
+    if (simple_format(format)) {
+        write_simple(format, ap);
+    } else {
+        zelk_drain_output();
+        vfprintf(zelk_output(), format, ap);
+    }
     va_end(ap);
     return 0;
 }
@@ -200,6 +251,7 @@ int zelk_printf(const char* format, ...) {
 int zelk_fprintf(FILE* stream, const char* format, ...) {
     if (really_quiet_flag) return 0;
     if (quiet_flag && stream != stderr) return 0;
+    zelk_drain_output();
     va_list ap;
     va_start(ap, format);
     vfprintf(stream, format, ap);

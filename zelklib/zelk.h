@@ -18,6 +18,16 @@ int zelk_fprintf(FILE* stream, const char* format, ...) ZELK_PRINTF_FMT(2, 3);
 // Where zelk_printf writes; nullptr restores standard output.
 void zelk_set_output(FILE* stream);
 FILE* zelk_output();
+// The printers gather text and hand it to the output stream in large
+// pieces. Code that writes to that stream, flushes it or checks it for
+// errors by other means calls this first.
+void zelk_drain_output();
+// fflush after zelk_drain_output.
+int zelk_flush(FILE* stream);
+// "Info : text" on standard output, whatever the quiet modes.
+void zelk_info(const char* text);
+// Prints length bytes of text as they are.
+void zelk_write(const char* text, size_t length);
 // True when zelk_printf would print anything at all.
 bool zelk_output_enabled();
 // While on, zelk_printf prints nothing (a structured writer records the
@@ -36,9 +46,10 @@ struct zelk_conversion {
 // Prints prefix, one number by the conversion, then suffix; the same bytes
 // as printf would, without parsing a format at run time.
 void zelk_print_field(const char* prefix, size_t prefix_length, zelk_conversion c, unsigned long magnitude,
-                      bool negative, const char* suffix);
+                      bool negative, const char* suffix, size_t suffix_length);
 // The same for a %s conversion.
-void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix);
+void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix,
+                           size_t suffix_length);
 
 void zelk_set_quiet();
 void zelk_clear_quiet();

@@ -31,7 +31,7 @@ int run_bluetooth_capture(const char* program_path, int device_number) {
     zelk_printf("Receive packet(s) on device: hci%d\n", device_number);
     capture.link_type = 187;  // Bluetooth HCI H4
     begin_capture();
-    fflush(stdout);
+    zelk_flush(stdout);
     zelk_set_stop_flag(&capture.stop_signal);
     zelk_read_bluetooth_socket(hci_socket, hci_buffer_size, hci_frame_handler);
     return 0;
@@ -57,7 +57,7 @@ void hci_frame_handler(const uint8_t* frame, int length) {
     zelk_printf("\n");
     if (settings.server_addr) server_send_frame(frame, received);
     end_frame();
-    if (fflush(stdout) != 0) report_output_failure(errno);
+    if (zelk_flush(stdout) != 0) report_output_failure(errno);
     check_frame_output();
 }
 

@@ -80,7 +80,7 @@ int run_link_layer_capture(const char* program_path, int promisc, int snaplen, i
     link_handle = handle;
     begin_capture();
     // Whoever watches the output learns at once that the capture runs.
-    fflush(stdout);
+    zelk_flush(stdout);
     zelk_set_stop_flag(&capture.stop_signal);
     zelk_read_link_layer(handle, snaplen, static_cast<unsigned>(max_packets), link_frame_handler);
     return 0;
@@ -107,7 +107,7 @@ void link_frame_handler(const sockaddr* sender, const uint8_t* frame, int length
         write_raw_log(&header, frame);
     }
     end_frame();
-    if (fflush(stdout) != 0) report_output_failure(errno);
+    if (zelk_flush(stdout) != 0) report_output_failure(errno);
     check_frame_output();
 }
 

@@ -167,7 +167,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     begin_capture();
     // A live capture may run for long before its first frame: show the
     // start-up lines now.
-    if (!capture.reading_file) fflush(stdout);
+    if (!capture.reading_file) zelk_flush(stdout);
     unsigned long frames_before = capture.frame_counter;
     int rc = pcap_loop(handle, max_packets, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
     if (rc == PCAP_ERROR) {
@@ -196,7 +196,7 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     end_frame();
     // A live capture shows every frame at once; a file is written out as
     // the buffer fills, which saves a system call per frame.
-    if (!capture.reading_file && fflush(stdout) != 0) report_output_failure(errno);
+    if (!capture.reading_file && zelk_flush(stdout) != 0) report_output_failure(errno);
     check_frame_output();
     if (drain_target && capture.frame_counter >= drain_target && capture.handle) pcap_breakloop(capture.handle);
 }
@@ -211,7 +211,7 @@ void print_read_totals() {
 
 void capture_summary() {
     if (!capture.handle || capture.reading_file) return;
-    fflush(stdout);
+    zelk_flush(stdout);
     pcap_stat stats = stop_statistics;
     if (!have_stop_statistics && pcap_stats(capture.handle, &stats) == -1) {
         stop_with_error("Can't read the kernel statistics: %s", pcap_geterr(capture.handle));

@@ -99,7 +99,7 @@ void finish_trace_file(trace_outcome outcome, const char* header_message) {
     }
     if (settings.statistic) statistics_report();
     server_report();
-    if (fflush(stdout) != 0 || ferror(stdout)) report_output_failure(errno ? errno : EIO);
+    if (zelk_flush(stdout) != 0 || ferror(stdout)) report_output_failure(errno ? errno : EIO);
     close_trace_file();
     // The reader ends the run itself, so it also removes the pid file.
     remove_pid_file();

@@ -36,9 +36,10 @@ struct field_format {
     const char* prefix;
     const char* suffix;
     uint16_t prefix_length;
+    uint16_t suffix_length;
     zelk_conversion conversion;
 
-    consteval field_format(const char* f) : prefix(f), suffix(f), prefix_length(0), conversion{} {
+    consteval field_format(const char* f) : prefix(f), suffix(f), prefix_length(0), suffix_length(0), conversion{} {
         size_t i = 0;
         bool found = false;
         while (f[i]) {
@@ -68,6 +69,7 @@ struct field_format {
             suffix = f + i;
         }
         if (!found) field_format_has_an_error();
+        suffix_length = static_cast<uint16_t>(f + i - suffix);
         if constexpr (std::is_integral_v<T>) {
             char k = conversion.kind;
             if (k != 'd' && k != 'u' && k != 'x' && k != 'X' && k != 'c') field_format_has_an_error();
@@ -94,11 +96,12 @@ inline void field(const char* key, field_format<std::type_identity_t<T>> format,
     if (c.kind == 'd') {
         long v = c.is_long ? static_cast<long>(value) : static_cast<long>(static_cast<int>(value));
         unsigned long magnitude = v < 0 ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
-        zelk_print_field(format.prefix, format.prefix_length, c, magnitude, v < 0, format.suffix);
+        zelk_print_field(format.prefix, format.prefix_length, c, magnitude, v < 0, format.suffix,
+                         format.suffix_length);
     } else {
         unsigned long v =
             c.is_long ? static_cast<unsigned long>(value) : static_cast<unsigned long>(static_cast<unsigned>(value));
-        zelk_print_field(format.prefix, format.prefix_length, c, v, false, format.suffix);
+        zelk_print_field(format.prefix, format.prefix_length, c, v, false, format.suffix, format.suffix_length);
     }
 }
 
@@ -108,7 +111,7 @@ inline void field(const char* key, field_format<const char*> format, const char*
         add_text_entry(entry_kind::text, key, text, __builtin_strlen(text));
         return;
     }
-    zelk_print_field_text(format.prefix, format.prefix_length, text, format.suffix);
+    zelk_print_field_text(format.prefix, format.prefix_length, text, format.suffix, format.suffix_length);
 }
 
 // A field whose text is printed only under --verbose (always recorded).
@@ -123,7 +126,7 @@ inline void print_name(const char* key, const char* name) {
     if (settings.record_fields)
         add_text_entry(entry_kind::name, key, name, __builtin_strlen(name));
     else if (settings.verbose)
-        zelk_print_field_text(" (", 2, name, ")");
+        zelk_print_field_text(" (", 2, name, ")", 1);
 }
 
 // Recorded only; for values whose text the decoder prints its own way.

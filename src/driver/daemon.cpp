@@ -95,6 +95,7 @@ int become_daemon() {
     atexit(remove_pid_file);
     int ready[2];
     if (pipe2(ready, O_CLOEXEC) != 0) ready[0] = ready[1] = -1;
+    zelk_drain_output();
     pid_t pid = fork();
     if (pid < 0) {
         write_pid(getpid());
@@ -150,7 +151,7 @@ void daemon_started() {
 // and removes the file when the capture has ended.
 void start_pid_file_watcher() {
     if (pid_file_owner == 0 || pid_file_owner != getpid()) return;
-    fflush(nullptr);
+    zelk_flush(nullptr);
     worker = fork();
     if (worker < 0) pid_file_failed("watch");
     if (worker == 0) {

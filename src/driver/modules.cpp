@@ -243,6 +243,7 @@ extern "C" size_t module_payload_length(void) { return payload_length; }
 
 extern "C" int module_printf(const char* format, ...) {
     if (!zelk_output_enabled()) return 0;
+    zelk_drain_output();
     va_list ap;
     va_start(ap, format);
     int n = vfprintf(zelk_output(), format, ap);

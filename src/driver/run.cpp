@@ -39,9 +39,10 @@ bool output_failed = false;
 
 void check_output_stream() {
     if (output_failed) return;
+    zelk_drain_output();
     FILE* out = zelk_output();
     int error = ferror(out) ? errno : 0;
-    if (!error && fflush(out) == 0) return;
+    if (!error && zelk_flush(out) == 0) return;
     report_output_failure(error ? error : errno);
 }
 
@@ -96,7 +97,7 @@ bool redirect_stream(FILE* stream, const char* path) {
     // Unlike freopen, a failed open leaves the stream as it was.
     int fd = zelk_open_protected(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
     if (fd < 0) return false;
-    fflush(stream);
+    zelk_flush(stream);
     bool ok = dup2(fd, fileno(stream)) >= 0;
     close(fd);
     return ok;
@@ -114,12 +115,13 @@ void report_output_failure(int error) {
 }
 
 void check_frame_output() {
+    zelk_drain_output();
     if (!output_failed && ferror(zelk_output())) report_output_failure(errno ? errno : EIO);
     check_raw_log();
 }
 
 void stop_with_error(const char* format, ...) {
-    fflush(zelk_output());
+    zelk_flush(zelk_output());
     fputs("Error: ", stderr);
     va_list ap;
     va_start(ap, format);
@@ -137,7 +139,7 @@ void exit_handler(int) {
     int stop = capture.stop_signal;
     if (stop == SIGSEGV || stop == SIGABRT) {
         // A fatal signal sent to us ends the run orderly, but by that signal.
-        fflush(nullptr);
+        zelk_flush(nullptr);
         signal(stop, SIG_DFL);
         raise(stop);
     }

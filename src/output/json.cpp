@@ -192,6 +192,7 @@ void put_time(long seconds, unsigned microseconds) {
 
 void emit() {
     if (zelk_quiet_active()) return;
+    zelk_drain_output();
     FILE* stream = zelk_output();
     fwrite_unlocked(out.data(), 1, out.size(), stream);
 }

@@ -77,7 +77,7 @@ void layer(const char* proto, const char* banner) {
     if (settings.record_fields)
         add_entry(entry_kind::layer, proto, 0);
     else
-        zelk_print_field_text("", 0, banner, "");
+        zelk_print_field_text("", 0, banner, "", 0);
 }
 
 void summary_note(const char* format, ...) {

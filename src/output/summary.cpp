@@ -246,5 +246,6 @@ void write_summary_line() {
     if (r.malformed) line.append(" [malformed]");
     line.push_back('\n');
     if (zelk_quiet_active()) return;
+    zelk_drain_output();
     fwrite_unlocked(line.data(), 1, line.size(), zelk_output());
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support.h"
+#include "zelk.h"
 #include "zelk_net.h"
 #include "zelklib/netns.h"
 
@@ -33,7 +34,7 @@ printed capture_printing(F fn) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     fn();
-    fflush(stdout);
+    zelk_flush(stdout);
     printed p;
     p.out = testing::internal::GetCapturedStdout();
     p.err = testing::internal::GetCapturedStderr();

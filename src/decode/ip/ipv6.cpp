@@ -99,7 +99,16 @@ static void print_ipv6_address(const char* key, const uint8_t* a) {
         record_text(key, text);
         return;
     }
-    for (int i = 0; i < 16; ++i) zelk_printf(i > 0 && i % 2 == 0 ? ":%02x" : "%02x", a[i]);
+    // Every byte as two hex digits, a colon between the groups.
+    static const char digits[] = "0123456789abcdef";
+    char text[39];
+    char* p = text;
+    for (int i = 0; i < 16; ++i) {
+        if (i > 0 && i % 2 == 0) *p++ = ':';
+        *p++ = digits[a[i] >> 4];
+        *p++ = digits[a[i] & 0x0f];
+    }
+    zelk_write(text, sizeof text);
 }
 
 static bool is_unspecified(const uint8_t* a) {
