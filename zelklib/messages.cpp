@@ -128,24 +128,45 @@ bool parse_simple_format(const char* f) {
     return true;
 }
 
-// Formats are string literals, printed again and again: what a format
-// needs is worked out once and kept by its address.
-bool simple_format(const char* f) {
-    static const char* known[1024];
-    static bool simple[1024];
-    size_t slot = (reinterpret_cast<uintptr_t>(f) >> 2) & 1023;
-    if (known[slot] != f) {
-        simple[slot] = parse_simple_format(f);
-        known[slot] = f;
+// What a format needs, worked out once: most are plain text or a lone %s.
+enum class format_kind : uint8_t { unknown, plain, lone_string, simple, other };
+struct format_shape {
+    const char* format;
+    format_kind kind;
+    uint32_t length;  // of plain text
+};
+
+format_shape shape_of(const char* f) {
+    format_shape shape{f, format_kind::other, 0};
+    if (!strchr(f, '%')) {
+        shape.kind = format_kind::plain;
+        shape.length = static_cast<uint32_t>(strlen(f));
+    } else if (strcmp(f, "%s") == 0) {
+        shape.kind = format_kind::lone_string;
+    } else if (parse_simple_format(f)) {
+        shape.kind = format_kind::simple;
     }
-    return simple[slot];
+    return shape;
+}
+
+// Formats are string literals, printed again and again: their shapes are
+// kept by address.
+const format_shape& known_shape(const char* f) {
+    static format_shape known[1024];
+    format_shape& slot = known[(reinterpret_cast<uintptr_t>(f) >> 2) & 1023];
+    if (slot.format != f || slot.kind == format_kind::unknown) slot = shape_of(f);
+    return slot;
 }
 
 void put_number(const conversion& c, unsigned long value, bool negative) {
-    // Digits from the right; the bases are constants so that no division
-    // instruction runs per digit.
-    char digits[24];
-    char* end = digits + sizeof digits;
+    // Built from the right in one piece: digits, zeros, sign, spaces. The
+    // bases are constants so that no division instruction runs.
+    static const char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char text[96];  // a width of at most 64, at most 20 digits and a sign
+    char* end = text + sizeof text;
     char* p = end;
     if (c.kind == 'x' || c.kind == 'X') {
         const char* set = c.kind == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -154,19 +175,25 @@ void put_number(const conversion& c, unsigned long value, bool negative) {
             value >>= 4;
         } while (value);
     } else {
-        do {
-            *--p = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (value);
+        while (value >= 100) {
+            const char* pair = pairs + 2 * (value % 100);
+            value /= 100;
+            *--p = pair[1];
+            *--p = pair[0];
+        }
+        if (value >= 10) {
+            *--p = pairs[2 * value + 1];
+            *--p = pairs[2 * value];
+        } else {
+            *--p = static_cast<char>('0' + value);
+        }
     }
-    int n = static_cast<int>(end - p);
-    int length = n + (negative ? 1 : 0);
-    int pad = static_cast<int>(c.width) - length;
-    if (!c.zero)
-        for (; pad > 0; --pad) put_char(' ');
-    if (negative) put_char('-');
-    for (; pad > 0; --pad) put_char('0');
-    put(p, static_cast<size_t>(n));
+    int pad = static_cast<int>(c.width) - static_cast<int>(end - p) - (negative ? 1 : 0);
+    if (c.zero)
+        for (; pad > 0; --pad) *--p = '0';
+    if (negative) *--p = '-';
+    for (; pad > 0; --pad) *--p = ' ';
+    put(p, static_cast<size_t>(end - p));
 }
 
 void write_simple(const char* f, va_list ap) {
@@ -236,9 +263,17 @@ void zelk_write(const char* text, size_t length) {
 
 int zelk_printf(const char* format, ...) {
     if (quiet_flag || really_quiet_flag || text_suppressed_flag) return 0;
+    const format_shape& shape = known_shape(format);
+    if (shape.kind == format_kind::plain) {
+        put(format, shape.length);
+        return 0;
+    }
     va_list ap;
     va_start(ap, format);
-    if (simple_format(format)) {
+    if (shape.kind == format_kind::lone_string) {
+        const char* text = va_arg(ap, const char*);
+        put_text(text ? text : "(null)");
+    } else if (shape.kind == format_kind::simple) {
         write_simple(format, ap);
     } else {
         zelk_drain_output();

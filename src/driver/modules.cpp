@@ -116,6 +116,7 @@ int load_module(const char* path) {
     entry->handler = reinterpret_cast<module_handler>(find_symbol(handle, path, "module_init"));
 
     module_description description{};
+    zelk_drain_output();
     describe(&description);
     const char* filter = text_or_empty(description.filter);
     zelk_printf("Module name       : %s\n", text_or_empty(description.name));
@@ -184,6 +185,7 @@ void start_modules() {
     if (o.module_given) {
         load_module(o.module);
         modules_in_use = true;
+        zelk_drain_output();
         describe(&started_module);
         if (o.module_ignore_given) {
             zelk_printf("Warning: Ignoring modules' builtin BPF filter!\n\n");
@@ -223,6 +225,9 @@ void offer_payload(const uint8_t* payload, int32_t network, uint8_t protocol_a_v
         }
         if (payload_length) memcpy(payload_copy, payload, payload_length);
         payload_copy[payload_length] = 0;
+        // A module may print with stdio itself: what was printed before
+        // goes first.
+        zelk_drain_output();
         m->handler(payload_copy, network, protocol_a_value, source_port, destination_port);
         return;
     }

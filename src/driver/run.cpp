@@ -115,7 +115,9 @@ void report_output_failure(int error) {
 }
 
 void check_frame_output() {
-    zelk_drain_output();
+    // A live capture shows each frame at once; text read from a file goes
+    // out as the buffer fills, and a failed write is found then.
+    if (!capture.reading_file) zelk_drain_output();
     if (!output_failed && ferror(zelk_output())) report_output_failure(errno ? errno : EIO);
     check_raw_log();
 }

@@ -43,4 +43,33 @@ TEST(Printf, NulCharacterIsWritten) {
     EXPECT_EQ(got, std::string("a\0b", 3));
 }
 
+// Text is gathered before it reaches the stream: pieces larger than the
+// gathering buffer, many pieces that cross its end, and writes made to the
+// stream directly after a drain all come out in the order printed.
+TEST(Printf, GatheredTextKeepsItsOrder) {
+    test::reset();
+    std::string big(150000, 'x');
+    std::string want;
+    std::string got = test::capture_output([&] {
+        zelk_printf("<");
+        zelk_printf("%s", big.c_str());
+        for (int i = 0; i < 30000; ++i) {
+            zelk_printf("%d,", i);
+            if (i % 7000 == 0) {
+                zelk_drain_output();
+                fputs("|direct|", zelk_output());
+            }
+        }
+        zelk_write(">", 1);
+    });
+    want = "<" + big;
+    for (int i = 0; i < 30000; ++i) {
+        want += std::to_string(i) + ",";
+        if (i % 7000 == 0) want += "|direct|";
+    }
+    want += ">";
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+}
+
 }  // namespace
