@@ -16,8 +16,10 @@ namespace {
 bool capture(const test::temp_dir& dir, uint16_t port, const std::string& traffic) {
     std::string script = "DIR=" + dir.path + "; PORT=" + std::to_string(port) +
                          "; cd $DIR || exit 1\n"
-                         "tcpdump -i lo -U -Z root -w $DIR/c.pcap tcp port $PORT >/dev/null 2>&1 & TD=$!\n"
-                         "sleep 1.5\n" +
+                         "tcpdump -i lo -U -Z root -w $DIR/c.pcap tcp port $PORT >/dev/null 2>$DIR/td.err & TD=$!\n"
+                         // It says when it listens; a slow machine may take a while.
+                         "for i in $(seq 100); do grep -q \"listening on\" $DIR/td.err && break; sleep 0.1; done\n"
+                         "sleep 0.3\n" +
                          traffic +
                          "\nsleep 1; kill $TD; wait $TD\n"
                          "test -s $DIR/c.pcap";
@@ -44,7 +46,8 @@ std::string tls_traffic(const char* version) {
                "-days 1 -subj /CN=example.org >/dev/null 2>&1\n"
                "openssl s_server -accept 127.0.0.1:$PORT -cert c.pem -key k.pem -naccept 1 -quiet ") +
            version +
-           " </dev/null >/dev/null 2>&1 & SS=$!\nsleep 1\n"
+           " </dev/null >/dev/null 2>&1 & SS=$!\n"
+           "for i in $(seq 100); do ss -ltn | grep -q \"127.0.0.1:$PORT \" && break; sleep 0.1; done\n"
            "(echo hello; sleep 0.5) | openssl s_client -connect 127.0.0.1:$PORT -servername example.org "
            "-alpn http/1.1 -quiet " +
            version + " >/dev/null 2>&1\nsleep 0.5; kill $SS 2>/dev/null";
