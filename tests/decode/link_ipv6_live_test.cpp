@@ -31,11 +31,14 @@ std::string script(const std::string& dir) {
            "ip netns exec ${N}b ip addr add 2001:db8::2/64 dev b1 nodad\n"
            "ip netns exec ${N}a timeout 5 tcpdump -U -q -i a1 -w " +
            dir +
-           "/nd.pcap 2>/dev/null &\n"
+           "/nd.pcap 2>" + dir + "/nd.err &\n"
            "ip netns exec ${N}a timeout 5 tcpdump -U -q -i a2 -w " +
            dir +
-           "/stp.pcap 2>/dev/null &\n"
-           "sleep 1.5\n"
+           "/stp.pcap 2>" + dir + "/stp.err &\n"
+           // Both say when they listen; a slow machine may take a while.
+           "for i in $(seq 40); do grep -qs 'listening on' " + dir + "/nd.err && grep -qs 'listening on' " + dir +
+           "/stp.err && break; sleep 0.1; done\n"
+           "sleep 0.3\n"
            // A datagram to the peer's address makes the kernel ask for its MAC.
            "ip netns exec ${N}a /usr/bin/python3 -c \"import socket; "
            "socket.socket(socket.AF_INET6, socket.SOCK_DGRAM).sendto(b'x', ('2001:db8::2', 9))\"\n"
