@@ -65,7 +65,9 @@ TEST(LinkTypes, LiveCookedCaptureOnTheAnyDevice) {
     // Each datagram crosses the loopback device once, so a destination
     // port filter sees it once.
     auto child = test::start_nodrix({"-d", "any", "--max-packets", "2", "-f", "udp dst port " + p});
-    std::this_thread::sleep_for(1500ms);
+    // The socket is open once the filter line is out.
+    EXPECT_TRUE(test::wait_for_output(child, "Filter rule: "));
+    std::this_thread::sleep_for(200ms);
     int s = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
