@@ -378,6 +378,23 @@ uint16_t free_udp_port() {
     return ntohs(a.sin_port);
 }
 
+bool send_loopback_udp(uint16_t port, const std::string& payload) {
+    int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ssize_t sent = sendto(s, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    close(s);
+    return sent == static_cast<ssize_t>(payload.size());
+}
+
+bool wait_for_capture_start(running_nodrix& child) {
+    if (!wait_for_output(child, "Filter rule: ")) return false;
+    usleep(200000);
+    return true;
+}
+
 }  // namespace test
 
 namespace test {

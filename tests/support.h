@@ -93,6 +93,9 @@ struct running_nodrix {
 };
 // Reads the child's standard output until it holds `text`; false on timeout.
 bool wait_for_output(running_nodrix& child, const std::string& text, int timeout_seconds = 20);
+// Waits until a live capture has started: its socket is open before the
+// filter line is flushed, and the kernel gets a moment more.
+bool wait_for_capture_start(running_nodrix& child);
 // Starts the built nodrix in the background; finish_nodrix collects its
 // output and waits for it (killing it after the timeout).
 running_nodrix start_nodrix(const std::vector<std::string>& args);
@@ -107,6 +110,8 @@ std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t se
 bool running_as_root();
 // A UDP port on the loopback address that nothing listens on right now.
 uint16_t free_udp_port();
+// Sends one UDP datagram to 127.0.0.1:port; true when all of it went out.
+bool send_loopback_udp(uint16_t port, const std::string& payload);
 
 }  // namespace test
 

@@ -221,8 +221,8 @@ TEST(IpPeer, LoopbackTrafficAgreesWithTsharkAndEveryVerdictHolds) {
     ASSERT_TRUE(inside.entered);
     test::temp_dir dir;
     auto child = test::start_nodrix({"-d", "lo", "-f", "host 127.0.0.1 or host ::1", "-r", dir.file("live.pcap")});
-    ASSERT_TRUE(test::wait_for_output(child, "Filter rule: "));
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(test::wait_for_capture_start(child));
+    std::this_thread::sleep_for(100ms);
     ASSERT_TRUE(test::run_python(R"(
 import socket, struct
 def inet_sum(b):

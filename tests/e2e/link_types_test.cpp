@@ -65,19 +65,11 @@ TEST(LinkTypes, LiveCookedCaptureOnTheAnyDevice) {
     // Each datagram crosses the loopback device once, so a destination
     // port filter sees it once.
     auto child = test::start_nodrix({"-d", "any", "--max-packets", "2", "-f", "udp dst port " + p});
-    // The socket is open once the filter line is out.
-    EXPECT_TRUE(test::wait_for_output(child, "Filter rule: "));
-    std::this_thread::sleep_for(200ms);
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_TRUE(test::wait_for_capture_start(child));
     for (int i = 0; i < 2; ++i) {
-        sendto(s, "cooked", 6, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        test::send_loopback_udp(port, "cooked");
         std::this_thread::sleep_for(50ms);
     }
-    close(s);
     auto r = test::finish_nodrix(child, 20);
     EXPECT_EQ(r.status, 0) << r.err;
     // 16 bytes of cooked header, 20 of IPv4, 8 of UDP and the payload.

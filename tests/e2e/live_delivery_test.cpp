@@ -33,8 +33,7 @@ TEST(LiveDelivery, EachFrameIsPrintedAsSoonAsItArrives) {
     constexpr int frames = 15;
     auto child = test::start_nodrix(
         {"-d", test::veth_namespace::capture_end, "-f", "ether proto 0x88b5", "--max-packets", std::to_string(frames)});
-    ASSERT_TRUE(test::wait_for_output(child, "Filter rule: "));
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(test::wait_for_capture_start(child));
 
     zelk_link_layer* sender = zelk_open_link_layer(test::veth_namespace::peer_end);
     ASSERT_NE(sender, nullptr);
@@ -79,17 +78,8 @@ TEST(LiveDelivery, SnapLengthZeroCapturesALoopbackFrameAboveSixtyFourKiB) {
             "-d", "lo", "-f", "udp dst port " + std::to_string(port), "--max-packets", "1", "-r", dir.file("raw.pcap")};
         if (whole) args.insert(args.end(), {"-s", "0"});
         auto child = test::start_nodrix(args);
-        ASSERT_TRUE(test::wait_for_output(child, "Filter rule: "));
-        std::this_thread::sleep_for(200ms);
-        int s = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        std::vector<char> data(payload, 'x');
-        EXPECT_EQ(sendto(s, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
-                  static_cast<ssize_t>(payload));
-        close(s);
+        ASSERT_TRUE(test::wait_for_capture_start(child));
+        EXPECT_TRUE(test::send_loopback_udp(port, std::string(payload, 'x')));
         auto r = test::finish_nodrix(child, 20);
         EXPECT_EQ(r.status, 0) << r.err;
         unsigned captured = whole ? frame_length : 65535;

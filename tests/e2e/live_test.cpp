@@ -20,25 +20,13 @@ using namespace std::chrono_literals;
     if (!test::running_as_root()) GTEST_SKIP() << "live capture needs root"
 
 void send_datagrams(uint16_t port, int count, size_t size) {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(port);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string payload(size, 'x');
     for (int i = 0; i < count; ++i) {
-        sendto(s, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        test::send_loopback_udp(port, std::string(size, 'x'));
         std::this_thread::sleep_for(20ms);
     }
-    close(s);
 }
 
-// Waits until the capture has started: its filter line is out, and the
-// socket is open before that line is flushed.
-void wait_for_start(test::running_nodrix& child) {
-    ASSERT_TRUE(test::wait_for_output(child, "Filter rule: "));
-    std::this_thread::sleep_for(200ms);
-}
+void wait_for_start(test::running_nodrix& child) { ASSERT_TRUE(test::wait_for_capture_start(child)); }
 
 TEST(LiveCapture, LoopbackFramesAndSummary) {
     REQUIRE_ROOT();

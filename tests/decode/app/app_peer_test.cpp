@@ -154,8 +154,7 @@ TEST(AppPeer, FieldsAgreeWithTshark) {
 TEST(AppPeer, LoopbackDnsExchange) {
     if (!test::running_as_root()) GTEST_SKIP() << "live capture needs root";
     auto child = test::start_nodrix({"-d", "lo", "--max-packets", "2", "-f", "udp port 53 and host 127.0.0.1"});
-    ASSERT_TRUE(test::wait_for_output(child, "Filter rule: "));
-    usleep(200000);
+    ASSERT_TRUE(test::wait_for_capture_start(child));
     bool exchanged = test::run_python(R"(
 import socket, struct, sys
 server = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
