@@ -16,10 +16,12 @@
 #include "capture/frame.h"
 #include "capture/iptrace.h"
 #include "capture/pcap_source.h"
+#include "capture/snoop.h"
+#include "decode/context.h"
+#include "driver/settings.h"
 #include "json_check.h"
 #include "output/record.h"
-#include "capture/snoop.h"
-#include "driver/settings.h"
+#include "pipeline/frame_loop.h"
 #include "stats/counters.h"
 #include "zelk.h"
 
@@ -83,7 +85,11 @@ inline void link_frame_input(const uint8_t* data, size_t size) {
     auto captured = static_cast<uint32_t>(size - prefix_length);
     frame_lengths lengths{captured, captured + data[3] * 7u};
     ++capture.frame_counter;
-    decode_frame(link_decoders[capture.link_decoder_index], &lengths, data + prefix_length);
+    decode_context& cx = frame_loop_main_context();
+    cx.link_header_length = capture.link_header_length;
+    decode_frame(cx, link_decoders[capture.link_decoder_index], &lengths, data + prefix_length);
+    cx.stream_pieces.clear();
+    frame_loop_drain();
     if (settings.statistic) statistics_report();
     zelk_set_output(nullptr);
 }
@@ -109,9 +115,14 @@ inline void structured_frame_input(const uint8_t* data, size_t size) {
     auto captured = static_cast<uint32_t>(size - prefix_length);
     frame_lengths lengths{captured, captured + (data[3] >> 1) * 7u};
     ++capture.frame_counter;
-    begin_frame(45296, 0, lengths.captured_length, lengths.wire_length);
-    decode_frame(link_decoders[capture.link_decoder_index], &lengths, data + prefix_length);
-    end_frame();
+    decode_context& cx = frame_loop_main_context();
+    cx.frame_number = capture.frame_counter;
+    begin_frame(cx, 45296, 0, lengths.captured_length, lengths.wire_length);
+    cx.link_header_length = capture.link_header_length;
+    decode_frame(cx, link_decoders[capture.link_decoder_index], &lengths, data + prefix_length);
+    end_frame(cx);
+    cx.stream_pieces.clear();
+    frame_loop_drain();
     if (json && settings.statistic) write_json_statistics();
     zelk_set_text_suppressed(false);
     zelk_set_output(nullptr);

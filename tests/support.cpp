@@ -18,10 +18,13 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "decode/context.h"
 #include "decode/decoder.h"
 #include "driver/settings.h"
 #include "json_check.h"
 #include "output/record.h"
+#include "output/tcp_stream.h"
+#include "pipeline/frame_loop.h"
 #include "stats/counters.h"
 #include "zelk.h"
 
@@ -159,7 +162,12 @@ std::string decode(link_decoder decoder, const bytes& frame, unsigned link_heade
     std::string out = capture_output([&] {
         frame_lengths lengths{cap, wir};
         uint8_t empty = 0;
-        decode_frame(decoder, &lengths, data ? data : &empty);
+        decode_context& cx = frame_loop_main_context();
+        cx.link_header_length = link_header_length;
+        decode_frame(cx, decoder, &lengths, data ? data : &empty);
+        for (const tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
+        cx.stream_pieces.clear();
+        frame_loop_drain();
     });
     delete copy;
     return out;
@@ -174,10 +182,14 @@ std::string decode_record(link_decoder decoder, const bytes& frame, unsigned lin
     uint8_t empty = 0;
     std::string out = capture_output([&] {
         capture.frame_counter = 1;
-        begin_frame(45296, 0, cap, wir);
+        decode_context& cx = frame_loop_main_context();
+        cx.frame_number = 1;
+        begin_frame(cx, 45296, 0, cap, wir);
         frame_lengths lengths{cap, wir};
-        decode_frame(decoder, &lengths, copy.empty() ? &empty : copy.data());
-        end_frame();
+        cx.link_header_length = link_header_length;
+        decode_frame(cx, decoder, &lengths, copy.empty() ? &empty : copy.data());
+        end_frame(cx);
+        frame_loop_drain();
     });
     zelk_set_text_suppressed(false);
     return out;

@@ -168,6 +168,10 @@ def recorded(kind, call, args, key):
 class SourceFile:
     def __init__(self, path, text):
         self.path = path
+        # Every decoder and field call carries the decode context first; it
+        # names no key, so it is left out before the calls are read.
+        text = re.sub(r"\b(const )?decode_context& cx(,\s*|\))", lambda m: ")" if m.group(2) == ")" else "", text)
+        text = re.sub(r"\(\s*\*?cx(,\s*|\s*\))", lambda m: "()" if m.group(1).strip() == ")" else "(", text)
         self.text = strip_comments(text)
         self.functions = []  # (name, params, body_start, body_end)
         self.events = []  # (position, "layer"/"key", value, kind)

@@ -7,44 +7,66 @@
 namespace {
 int quiet_flag = 0;
 int really_quiet_flag = 0;
-// Set while a structured writer records a frame instead of printing it.
-int text_suppressed_flag = 0;
 FILE* output_stream = nullptr;
 
-// Text waits here and goes to the stream in large pieces: a frame's dozens
-// of fragments cost one stdio call instead of one each. Whatever writes to
-// the stream by other means drains this first (zelk_drain_output), so the
-// order of the bytes is the order in which they were printed.
-constexpr size_t pending_capacity = 1 << 16;
-char pending[pending_capacity];
-size_t pending_length = 0;
+constexpr size_t drain_size = 1 << 16;
 
-void put(const char* text, size_t length) {
-    if (length > pending_capacity - pending_length) {
-        zelk_drain_output();
-        if (length > pending_capacity) {
-            fwrite_unlocked(text, 1, length, zelk_output());
-            return;
+void grow(zelk_text& out, size_t more) {
+    size_t capacity = out.capacity;
+    while (capacity - out.length < more) capacity *= 2;
+    out.data = static_cast<char*>(zelk_xrealloc(out.data, capacity));
+    out.capacity = capacity;
+}
+
+void put(zelk_text& out, const char* text, size_t length) {
+    if (length > out.capacity - out.length) {
+        if (out.sink) {
+            zelk_drain(out);
+            if (length > out.capacity) {
+                fwrite_unlocked(text, 1, length, out.sink);
+                return;
+            }
+        } else {
+            grow(out, length);
         }
     }
-    memcpy(pending + pending_length, text, length);
-    pending_length += length;
+    memcpy(out.data + out.length, text, length);
+    out.length += length;
 }
 
-inline void put_char(char c) {
-    if (pending_length == pending_capacity) zelk_drain_output();
-    pending[pending_length++] = c;
+inline void put_char(zelk_text& out, char c) {
+    if (out.length == out.capacity) {
+        if (out.sink)
+            zelk_drain(out);
+        else
+            grow(out, 1);
+    }
+    out.data[out.length++] = c;
 }
 
-inline void put_text(const char* text) { put(text, strlen(text)); }
+inline void put_text(zelk_text& out, const char* text) { put(out, text, strlen(text)); }
+
+inline bool printing(const zelk_text& out) { return !quiet_flag && !really_quiet_flag && !out.suppressed; }
 
 }  // namespace
 
-void zelk_drain_output() {
-    if (pending_length == 0) return;
-    fwrite_unlocked(pending, 1, pending_length, zelk_output());
-    pending_length = 0;
+zelk_text& zelk_main_text() {
+    // Never destroyed: text may still be drained while the program exits.
+    static zelk_text& text = *[] {
+        auto* main = new zelk_text;
+        main->sink = zelk_output();
+        return main;
+    }();
+    return text;
 }
+
+void zelk_drain(zelk_text& out) {
+    if (out.length == 0 || !out.sink) return;
+    fwrite_unlocked(out.data, 1, out.length, out.sink);
+    out.length = 0;
+}
+
+void zelk_drain_output() { zelk_drain(zelk_main_text()); }
 
 int zelk_flush(FILE* stream) {
     zelk_drain_output();
@@ -59,13 +81,14 @@ void zelk_info(const char* text) {
 void zelk_set_output(FILE* stream) {
     zelk_drain_output();
     output_stream = stream;
+    zelk_main_text().sink = zelk_output();
 }
 
 FILE* zelk_output() { return output_stream ? output_stream : stdout; }
 
-bool zelk_output_enabled() { return !quiet_flag && !really_quiet_flag && !text_suppressed_flag; }
+bool zelk_output_enabled() { return printing(zelk_main_text()); }
 
-void zelk_set_text_suppressed(bool on) { text_suppressed_flag = on; }
+void zelk_set_text_suppressed(bool on) { zelk_main_text().suppressed = on; }
 
 bool zelk_quiet_active() { return quiet_flag || really_quiet_flag; }
 
@@ -130,11 +153,19 @@ bool parse_simple_format(const char* f) {
 
 // What a format needs, worked out once: most are plain text or a lone %s.
 enum class format_kind : uint8_t { unknown, plain, lone_string, simple, other };
-struct format_shape {
+
+}  // namespace
+
+struct zelk_format_shape {
     const char* format;
     format_kind kind;
     uint32_t length;  // of plain text
 };
+
+namespace {
+
+using format_shape = zelk_format_shape;
+constexpr size_t shape_slots = 1024;
 
 format_shape shape_of(const char* f) {
     format_shape shape{f, format_kind::other, 0};
@@ -151,14 +182,13 @@ format_shape shape_of(const char* f) {
 
 // Formats are string literals, printed again and again: their shapes are
 // kept by address.
-const format_shape& known_shape(const char* f) {
-    static format_shape known[1024];
-    format_shape& slot = known[(reinterpret_cast<uintptr_t>(f) >> 2) & 1023];
+const format_shape& known_shape(zelk_text& out, const char* f) {
+    format_shape& slot = out.shapes[(reinterpret_cast<uintptr_t>(f) >> 2) & (shape_slots - 1)];
     if (slot.format != f || slot.kind == format_kind::unknown) slot = shape_of(f);
     return slot;
 }
 
-void put_number(const conversion& c, unsigned long value, bool negative) {
+void put_number(zelk_text& out, const conversion& c, unsigned long value, bool negative) {
     // Built from the right in one piece: digits, zeros, sign, spaces. The
     // bases are constants so that no division instruction runs.
     static const char pairs[] =
@@ -193,37 +223,37 @@ void put_number(const conversion& c, unsigned long value, bool negative) {
         for (; pad > 0; --pad) *--p = '0';
     if (negative) *--p = '-';
     for (; pad > 0; --pad) *--p = ' ';
-    put(p, static_cast<size_t>(end - p));
+    put(out, p, static_cast<size_t>(end - p));
 }
 
-void write_simple(const char* f, va_list ap) {
+void write_simple(zelk_text& out, const char* f, va_list ap) {
     for (;;) {
         const char* percent = strchr(f, '%');
         if (!percent) {
-            put_text(f);
+            put_text(out, f);
             return;
         }
-        put(f, static_cast<size_t>(percent - f));
+        put(out, f, static_cast<size_t>(percent - f));
         f = percent + 1;
         conversion c;
         parse_conversion(f, c);
         switch (c.kind) {
-            case '%': put_char('%'); break;
+            case '%': put_char(out, '%'); break;
             case 's': {
                 const char* text = va_arg(ap, const char*);
-                put_text(text ? text : "(null)");
+                put_text(out, text ? text : "(null)");
                 break;
             }
-            case 'c': put_char(static_cast<char>(va_arg(ap, int))); break;
+            case 'c': put_char(out, static_cast<char>(va_arg(ap, int))); break;
             case 'd': {
                 long v = c.is_long ? va_arg(ap, long) : va_arg(ap, int);
                 unsigned long magnitude = v < 0 ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
-                put_number(c, magnitude, v < 0);
+                put_number(out, c, magnitude, v < 0);
                 break;
             }
             default: {
                 unsigned long v = c.is_long ? va_arg(ap, unsigned long) : va_arg(ap, unsigned);
-                put_number(c, v, false);
+                put_number(out, c, v, false);
                 break;
             }
         }
@@ -232,53 +262,101 @@ void write_simple(const char* f, va_list ap) {
 
 }  // namespace
 
-void zelk_print_field(const char* prefix, size_t prefix_length, zelk_conversion c, unsigned long magnitude,
-                      bool negative, const char* suffix, size_t suffix_length) {
-    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
-    put(prefix, prefix_length);
+zelk_text::zelk_text()
+    : data(static_cast<char*>(zelk_xmalloc(drain_size))),
+      length(0),
+      capacity(drain_size),
+      sink(nullptr),
+      suppressed(false),
+      shapes(static_cast<zelk_format_shape*>(zelk_xcalloc(shape_slots, sizeof(zelk_format_shape)))) {}
+
+zelk_text::~zelk_text() {
+    free(data);
+    free(shapes);
+}
+
+void zelk_print_field(zelk_text& out, const char* prefix, size_t prefix_length, zelk_conversion c,
+                      unsigned long magnitude, bool negative, const char* suffix, size_t suffix_length) {
+    if (!printing(out)) return;
+    put(out, prefix, prefix_length);
     if (c.kind == 'c') {
-        put_char(static_cast<char>(magnitude));
+        put_char(out, static_cast<char>(magnitude));
     } else {
         conversion number;
         number.zero = c.zero;
         number.width = c.width;
         number.kind = c.kind;
-        put_number(number, magnitude, negative);
+        put_number(out, number, magnitude, negative);
     }
-    put(suffix, suffix_length);
+    put(out, suffix, suffix_length);
 }
 
-void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix,
-                           size_t suffix_length) {
-    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
-    put(prefix, prefix_length);
-    put_text(text ? text : "(null)");
-    put(suffix, suffix_length);
+void zelk_print_field_text(zelk_text& out, const char* prefix, size_t prefix_length, const char* text,
+                           const char* suffix, size_t suffix_length) {
+    if (!printing(out)) return;
+    put(out, prefix, prefix_length);
+    put_text(out, text ? text : "(null)");
+    put(out, suffix, suffix_length);
 }
 
-void zelk_write(const char* text, size_t length) {
-    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return;
-    put(text, length);
+void zelk_write(zelk_text& out, const char* text, size_t length) {
+    if (!printing(out)) return;
+    put(out, text, length);
+}
+
+void zelk_write(const char* text, size_t length) { zelk_write(zelk_main_text(), text, length); }
+
+void zelk_write_unfiltered(const char* text, size_t length) {
+    if (really_quiet_flag) return;
+    put(zelk_main_text(), text, length);
+}
+
+namespace {
+
+int print_into(zelk_text& out, const char* format, va_list ap) {
+    const format_shape& shape = known_shape(out, format);
+    if (shape.kind == format_kind::plain) {
+        put(out, format, shape.length);
+    } else if (shape.kind == format_kind::lone_string) {
+        const char* text = va_arg(ap, const char*);
+        put_text(out, text ? text : "(null)");
+    } else if (shape.kind == format_kind::simple) {
+        write_simple(out, format, ap);
+    } else {
+        char small[256];
+        va_list again;
+        va_copy(again, ap);
+        int n = vsnprintf(small, sizeof small, format, ap);
+        if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
+            put(out, small, static_cast<size_t>(n));
+        } else if (n > 0) {
+            char* big = static_cast<char*>(zelk_xmalloc(static_cast<size_t>(n) + 1));
+            vsnprintf(big, static_cast<size_t>(n) + 1, format, again);
+            put(out, big, static_cast<size_t>(n));
+            free(big);
+        }
+        va_end(again);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int zelk_printf(zelk_text& out, const char* format, ...) {
+    if (!printing(out)) return 0;
+    va_list ap;
+    va_start(ap, format);
+    print_into(out, format, ap);
+    va_end(ap);
+    return 0;
 }
 
 int zelk_printf(const char* format, ...) {
-    if (quiet_flag || really_quiet_flag || text_suppressed_flag) return 0;
-    const format_shape& shape = known_shape(format);
-    if (shape.kind == format_kind::plain) {
-        put(format, shape.length);
-        return 0;
-    }
+    zelk_text& out = zelk_main_text();
+    if (!printing(out)) return 0;
     va_list ap;
     va_start(ap, format);
-    if (shape.kind == format_kind::lone_string) {
-        const char* text = va_arg(ap, const char*);
-        put_text(text ? text : "(null)");
-    } else if (shape.kind == format_kind::simple) {
-        write_simple(format, ap);
-    } else {
-        zelk_drain_output();
-        vfprintf(zelk_output(), format, ap);
-    }
+    print_into(out, format, ap);
     va_end(ap);
     return 0;
 }

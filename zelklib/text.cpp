@@ -7,13 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "zelk.h"
 
 namespace {
-char mac_text[18];
+// Decoding threads each format their own addresses.
+thread_local char mac_text[18];
 uint8_t mac_bytes[6];
 char time_text[60];
 time_t time_value;
@@ -95,6 +97,8 @@ const char* zelk_service_name_cached(unsigned port, const char* protocol) {
     // The services database does not change during a run, and a lookup per
     // packet costs a file scan; keep every answer.
     static std::unordered_map<uint32_t, std::string> cache;
+    static std::mutex cache_lock;
+    std::lock_guard<std::mutex> hold(cache_lock);
     uint32_t key = (port & 0xffff) | (protocol[0] == 'u' ? 0x10000u : 0u);
     auto it = cache.find(key);
     if (it == cache.end()) {

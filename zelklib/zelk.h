@@ -9,11 +9,39 @@
 
 #define ZELK_PRINTF_FMT(a, b) __attribute__((format(printf, a, b)))
 
+// Decoded text gathers in a text buffer and reaches its stream in large
+// pieces: a frame's dozens of fragments cost one stdio call instead of one
+// each. Every decoding thread owns one; the program's own lines (start-up,
+// reports) go through the main one, which a single-threaded run also
+// decodes into, so the order of the bytes is the order of the printing.
+struct zelk_format_shape;
+struct zelk_text {
+    zelk_text();
+    ~zelk_text();
+    zelk_text(const zelk_text&) = delete;
+    zelk_text& operator=(const zelk_text&) = delete;
+
+    char* data;
+    size_t length;
+    size_t capacity;
+    // Where a full buffer goes; without one the buffer grows, and its
+    // owner takes the bytes.
+    FILE* sink;
+    // Set while a structured writer records a frame instead of printing it.
+    bool suppressed;
+    // What each format needs, remembered by its address.
+    zelk_format_shape* shapes;
+};
+// The main text buffer; it drains to the output stream.
+zelk_text& zelk_main_text();
+
 // Messages. zelk_printf writes to the output stream (standard output unless
-// a test points it elsewhere); both printers obey the quiet modes. The
-// format of zelk_printf must be a string that never changes (a literal or a
-// table of literals): what it needs is remembered by its address.
+// a test points it elsewhere), or into a text buffer; both printers obey the
+// quiet modes. The format of zelk_printf must be a string that never changes
+// (a literal or a table of literals): what it needs is remembered by its
+// address.
 int zelk_printf(const char* format, ...) ZELK_PRINTF_FMT(1, 2);
+int zelk_printf(zelk_text& out, const char* format, ...) ZELK_PRINTF_FMT(2, 3);
 int zelk_fprintf(FILE* stream, const char* format, ...) ZELK_PRINTF_FMT(2, 3);
 // Where zelk_printf writes; nullptr restores standard output.
 void zelk_set_output(FILE* stream);
@@ -22,16 +50,22 @@ FILE* zelk_output();
 // pieces. Code that writes to that stream, flushes it or checks it for
 // errors by other means calls this first.
 void zelk_drain_output();
+// Hands what a buffer holds to its sink (nothing without one).
+void zelk_drain(zelk_text& out);
 // fflush after zelk_drain_output.
 int zelk_flush(FILE* stream);
 // "Info : text" on standard output, whatever the quiet modes.
 void zelk_info(const char* text);
 // Prints length bytes of text as they are.
 void zelk_write(const char* text, size_t length);
+void zelk_write(zelk_text& out, const char* text, size_t length);
+// Appends text another buffer gathered (it obeyed the quiet modes when it
+// was printed) to the main buffer.
+void zelk_write_unfiltered(const char* text, size_t length);
 // True when zelk_printf would print anything at all.
 bool zelk_output_enabled();
-// While on, zelk_printf prints nothing (a structured writer records the
-// frame instead); the quiet modes are not touched.
+// While on, zelk_printf prints nothing into the main buffer (a structured
+// writer records the frame instead); the quiet modes are not touched.
 void zelk_set_text_suppressed(bool on);
 // True under either quiet mode.
 bool zelk_quiet_active();
@@ -45,11 +79,11 @@ struct zelk_conversion {
 };
 // Prints prefix, one number by the conversion, then suffix; the same bytes
 // as printf would, without parsing a format at run time.
-void zelk_print_field(const char* prefix, size_t prefix_length, zelk_conversion c, unsigned long magnitude,
-                      bool negative, const char* suffix, size_t suffix_length);
+void zelk_print_field(zelk_text& out, const char* prefix, size_t prefix_length, zelk_conversion c,
+                      unsigned long magnitude, bool negative, const char* suffix, size_t suffix_length);
 // The same for a %s conversion.
-void zelk_print_field_text(const char* prefix, size_t prefix_length, const char* text, const char* suffix,
-                           size_t suffix_length);
+void zelk_print_field_text(zelk_text& out, const char* prefix, size_t prefix_length, const char* text,
+                           const char* suffix, size_t suffix_length);
 
 void zelk_set_quiet();
 void zelk_clear_quiet();

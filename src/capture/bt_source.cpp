@@ -8,11 +8,13 @@
 
 #include "capture/frame.h"
 #include "capture/link_source.h"
+#include "decode/decoder.h"
 #include "decode/fields.h"
 #include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
 #include "output/record.h"
+#include "pipeline/frame_loop.h"
 #include "zelk.h"
 #include "zelk_net.h"
 
@@ -37,28 +39,38 @@ int run_bluetooth_capture(const char* program_path, int device_number) {
     return 0;
 }
 
-void hci_frame_handler(const uint8_t* frame, int length) {
-    auto received = static_cast<uint32_t>(length > 0 ? length : 0);
-    ++capture.frame_counter;
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    begin_frame(now.tv_sec, static_cast<unsigned>(now.tv_usec), received, received);
-    if (settings.beep_on) zelk_printf("%c", 7);
-    capture.byte_total += received;
-    print_received_frame_line(received);
-    layer("hci", "\n- HCI Frame -");
-    if (received > 0) record_hex("data_hex", frame + 1, received - 1);
-    // The first byte is the HCI packet type; the dump shows every byte after it.
+namespace {
+
+// The first byte is the HCI packet type; the dump shows every byte after it.
+int decode_hci(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned) {
+    uint32_t received = lengths->captured_length;
+    layer(cx, "hci", "\n- HCI Frame -");
+    if (received > 0) record_hex(cx, "data_hex", frame + 1, received - 1);
     unsigned line = 0;
     for (uint32_t i = 1; i < received; ++i) {
-        if ((i - 1) % hci_bytes_per_line == 0) zelk_printf("\n0x%04x:", ++line);
-        zelk_printf("%02x", frame[i]);
+        if ((i - 1) % hci_bytes_per_line == 0) zelk_printf(cx.out, "\n0x%04x:", ++line);
+        zelk_printf(cx.out, "%02x", frame[i]);
     }
-    zelk_printf("\n");
-    if (settings.server_addr) server_send_frame(frame, received);
-    end_frame();
-    if (zelk_flush(stdout) != 0) report_output_failure(errno);
-    check_frame_output();
+    zelk_printf(cx.out, "\n");
+    return 0;
+}
+
+}  // namespace
+
+void hci_frame_handler(const uint8_t* frame, int length) {
+    auto received = static_cast<uint32_t>(length > 0 ? length : 0);
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    captured_frame f{};
+    f.bytes = frame;
+    f.lengths = frame_lengths{received, received};
+    f.seconds = now.tv_sec;
+    f.microseconds = static_cast<unsigned>(now.tv_usec);
+    f.line = frame_line_kind::received_length;
+    f.decoder = decode_hci;
+    f.link_type = capture.link_type;
+    f.skip_raw_hex = true;
+    frame_loop_handle(f);
 }
 
 void close_bluetooth_capture() {

@@ -15,26 +15,25 @@
 #include "decode/link/token_ring.h"
 #include "output/record.h"
 
-current_frame_record current_frame;
 capture_state_record capture;
 
 // Indexed by link_decoder_index; decoders not built in stay empty and a
 // frame of their link type is announced but not decoded.
 const link_decoder link_decoders[link_decoder_count] = {
-    decode_ethernet,  // 0 Ethernet
-    decode_ppp_link,  // 1 PPP
-    decode_pppoe,     // 2 PPPoE
+    decode_ethernet,      // 0 Ethernet
+    decode_ppp_link,      // 1 PPP
+    decode_pppoe,         // 2 PPPoE
     decode_linux_cooked,  // 3 Linux cooked capture
-    decode_ieee80211,  // 4 IEEE 802.11
-    decode_prism,     // 5 Prism monitor header
-    decode_ip_version,  // 6 IP version dispatch
-    decode_slip,      // 7 SLIP
-    decode_token_ring,  // 8 Token Ring
-    decode_fddi,        // 9 FDDI
-    decode_atm_rfc1483,  // 10 ATM RFC 1483
-    decode_atm_clip,  // 11 Classical IP over ATM
-    decode_cisco_hdlc,  // 12 Cisco HDLC
-    decode_radiotap,    // 13 802.11 behind a radiotap header
+    decode_ieee80211,     // 4 IEEE 802.11
+    decode_prism,         // 5 Prism monitor header
+    decode_ip_version,    // 6 IP version dispatch
+    decode_slip,          // 7 SLIP
+    decode_token_ring,    // 8 Token Ring
+    decode_fddi,          // 9 FDDI
+    decode_atm_rfc1483,   // 10 ATM RFC 1483
+    decode_atm_clip,      // 11 Classical IP over ATM
+    decode_cisco_hdlc,    // 12 Cisco HDLC
+    decode_radiotap,      // 13 802.11 behind a radiotap header
 };
 
 bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_index) {
@@ -72,24 +71,27 @@ bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_
     return false;
 }
 
-void decode_frame(link_decoder decoder, const frame_lengths* lengths, const uint8_t* frame) {
-    current_frame.start = frame;
-    current_frame.end = frame + lengths->captured_length;
-    current_frame.wire_length = lengths->wire_length;
-    current_frame.ip_payload_end = current_frame.end;
-    current_frame.ip_payload_cut = false;
+void decode_frame(decode_context& cx, link_decoder decoder, const frame_lengths* lengths, const uint8_t* frame) {
+    cx.start = frame;
+    cx.end = frame + lengths->captured_length;
+    cx.wire_length = lengths->wire_length;
+    cx.ip_payload_end = cx.end;
+    cx.ip_payload_cut = false;
+    cx.pseudo = {};
+    cx.tcp_stream_ip_header = nullptr;
     if (!decoder) return;
-    current_frame.decoding = true;
+    cx.decoding = true;
     try {
-        decoder(lengths, frame, 0);
-        current_frame.decoding = false;
+        decoder(cx, lengths, frame, 0);
+        cx.decoding = false;
     } catch (const truncated&) {
-        current_frame.decoding = false;
-        mark_frame_cut(lengths->captured_length >= lengths->wire_length);
+        cx.decoding = false;
+        mark_frame_cut(cx, lengths->captured_length >= lengths->wire_length);
         if (lengths->captured_length < lengths->wire_length)
-            zelk_printf("\n  [truncated: captured %u of %u bytes]\n", lengths->captured_length, lengths->wire_length);
+            zelk_printf(cx.out, "\n  [truncated: captured %u of %u bytes]\n", lengths->captured_length,
+                        lengths->wire_length);
         else
-            zelk_printf("\n  [malformed: a header runs past the end of the %u-byte frame]\n",
+            zelk_printf(cx.out, "\n  [malformed: a header runs past the end of the %u-byte frame]\n",
                         lengths->captured_length);
     }
 }

@@ -13,21 +13,8 @@ struct frame_lengths {
     uint32_t wire_length;      // the frame's length on the wire
 };
 
-typedef int (*link_decoder)(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
-
-// The frame being decoded: every checked read is bounded by it.
-struct current_frame_record {
-    const uint8_t* start;
-    const uint8_t* end;  // one past the last captured byte
-    uint32_t wire_length;
-    // End of the IP payload of the packet being decoded, cut at the
-    // captured bytes; ip_payload_cut tells that the capture cut it short.
-    const uint8_t* ip_payload_end;
-    bool ip_payload_cut;
-    // True while a link decoder runs (dumps then belong to a layer).
-    bool decoding;
-};
-extern current_frame_record current_frame;
+struct decode_context;
+typedef int (*link_decoder)(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
 
 struct capture_state_record {
     unsigned link_header_length;
@@ -58,7 +45,7 @@ extern const link_decoder link_decoders[link_decoder_count];
 
 // Sets the frame bounds, runs the link decoder and turns a header that runs
 // past the captured bytes into one marker line.
-void decode_frame(link_decoder decoder, const frame_lengths* lengths, const uint8_t* frame);
+void decode_frame(decode_context& cx, link_decoder decoder, const frame_lengths* lengths, const uint8_t* frame);
 
 // Looks up a link type: fills the header length and decoder index and
 // returns true, or returns false for a type nodrix does not decode.

@@ -8,12 +8,14 @@
 
 namespace {
 
+// The reader's memory of the first and the previous frame; only the thread
+// that reads the frames calls frame_time_text.
 struct frame_time_state {
     bool have_first;
     int64_t first_us;
     int64_t previous_us;
-    bool have_text;
-    char text[64];
+    char* text;
+    size_t size;
 };
 frame_time_state state;
 
@@ -22,7 +24,7 @@ frame_time_state state;
 void print_interval(int64_t us) {
     const char* sign = us < 0 ? "-" : "";
     uint64_t magnitude = us < 0 ? 0 - static_cast<uint64_t>(us) : static_cast<uint64_t>(us);
-    snprintf(state.text, sizeof state.text, "%s%" PRIu64 ".%06u", sign, magnitude / 1000000,
+    snprintf(state.text, state.size, "%s%" PRIu64 ".%06u", sign, magnitude / 1000000,
              static_cast<unsigned>(magnitude % 1000000));
 }
 
@@ -31,17 +33,19 @@ void print_calendar(long seconds, unsigned microseconds, bool with_date) {
     tm parts{};
     bool ok = settings.utc ? gmtime_r(&t, &parts) != nullptr : localtime_r(&t, &parts) != nullptr;
     if (!ok) {
-        snprintf(state.text, sizeof state.text, "%ld.%06u", seconds, microseconds);
+        snprintf(state.text, state.size, "%ld.%06u", seconds, microseconds);
         return;
     }
     char whole[40];
     strftime(whole, sizeof whole, with_date ? "%Y-%m-%d %H:%M:%S" : "%H:%M:%S", &parts);
-    snprintf(state.text, sizeof state.text, "%s.%06u", whole, microseconds);
+    snprintf(state.text, state.size, "%s.%06u", whole, microseconds);
 }
 
 }  // namespace
 
-const char* frame_time_text(long seconds, unsigned microseconds) {
+void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size) {
+    state.text = text;
+    state.size = size;
     int64_t now_us = static_cast<int64_t>(seconds) * 1000000 + microseconds;
     if (!state.have_first) {
         state.have_first = true;
@@ -50,7 +54,6 @@ const char* frame_time_text(long seconds, unsigned microseconds) {
     }
     int64_t previous_us = state.previous_us;
     state.previous_us = now_us;
-    state.have_text = true;
 
     switch (settings.time_format) {
         case frame_time_format::time_of_day: {
@@ -76,25 +79,17 @@ const char* frame_time_text(long seconds, unsigned microseconds) {
                 }
                 t[15] = 0;
             } else {
-                snprintf(state.text, sizeof state.text, "%02d:%02d:%02d.%06u", static_cast<int>(day / 3600),
+                snprintf(state.text, state.size, "%02d:%02d:%02d.%06u", static_cast<int>(day / 3600),
                          static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60), microseconds);
             }
             break;
         }
         case frame_time_format::absolute: print_calendar(seconds, microseconds, false); break;
         case frame_time_format::date: print_calendar(seconds, microseconds, true); break;
-        case frame_time_format::epoch:
-            snprintf(state.text, sizeof state.text, "%ld.%06u", seconds, microseconds);
-            break;
+        case frame_time_format::epoch: snprintf(state.text, state.size, "%ld.%06u", seconds, microseconds); break;
         case frame_time_format::relative: print_interval(now_us - state.first_us); break;
         case frame_time_format::delta: print_interval(now_us - previous_us); break;
     }
-    return state.text;
-}
-
-const char* frame_time_of(long seconds, unsigned microseconds) {
-    int64_t us = static_cast<int64_t>(seconds) * 1000000 + microseconds;
-    return state.have_text && state.previous_us == us ? state.text : nullptr;
 }
 
 bool frame_time_is_time_of_day() { return settings.time_format == frame_time_format::time_of_day; }

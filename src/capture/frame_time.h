@@ -1,16 +1,14 @@
 // The time stamp of a frame line, in the format that --time-format chose.
 #pragma once
 
+#include <cstddef>
+
 // Called once per frame, before anything decides whether the frame is
 // printed: it remembers the first and the previous frame for the relative
 // and delta formats. Returns the text for the frame, valid until the next
 // call. Without --time-format the text is the UTC time of day
-// "HH:MM:SS.uuuuuu".
-const char* frame_time_text(long seconds, unsigned microseconds);
-
-// The text frame_time_text gave for this very time stamp, or nullptr when
-// the last call was for another one.
-const char* frame_time_of(long seconds, unsigned microseconds);
+// "HH:MM:SS.uuuuuu". Writes the text into text (at least 64 bytes).
+void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size);
 
 // True while the frame lines carry the plain time of day (no --time-format):
 // the iptrace and snoop lines then keep their whole-second form.

@@ -6,12 +6,14 @@
 #include "capture/frame.h"
 #include "capture/frame_time.h"
 #include "capture/pcap_source.h"
+#include "decode/decoder.h"
 #include "decode/ip/ip.h"
 #include "decode/link/ethernet.h"
 #include "decode/link/token_ring.h"
 #include "driver/run.h"
 #include "driver/settings.h"
 #include "output/record.h"
+#include "pipeline/frame_loop.h"
 #include "zelk.h"
 
 namespace {
@@ -21,27 +23,36 @@ constexpr size_t record_header_length = 40;
 // The record length counts the frame bytes and 32 bytes of the header.
 constexpr uint32_t record_length_base = 32;
 
+int decode_unsupported(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
+    zelk_printf(cx.out, "\n- Not support packet type -\n");
+    return 0;
+}
+
 // Interface types as numbered in the SNMP interfaces table.
-void decode_iptrace_frame(uint8_t interface_type, const frame_lengths* lengths, const uint8_t* frame) {
+void choose_decoder(uint8_t interface_type, captured_frame& f) {
     switch (interface_type) {
         case 6:  // Ethernet
         case 7:  // IEEE 802.3
-            capture.link_header_length = 14;
-            capture.link_type = 1;
-            decode_frame(decode_ethernet, lengths, frame);
+            f.link_header_length = 14;
+            f.link_type = 1;
+            f.decoder = decode_ethernet;
             break;
         case 9:  // IEEE 802.5 Token Ring
-            capture.link_header_length = 14;
-            capture.link_type = 6;
-            decode_frame(decode_token_ring, lengths, frame);
+            f.link_header_length = 14;
+            f.link_type = 6;
+            f.decoder = decode_token_ring;
             break;
         case 24:  // software loopback: IP behind a 4-byte link header
-            capture.link_header_length = 4;
-            capture.link_type = 0;
-            decode_frame(decode_ip_version, lengths, frame);
+            f.link_header_length = 4;
+            f.link_type = 0;
+            f.decoder = decode_ip_version;
             break;
-        default: zelk_printf("\n- Not support packet type -\n"); break;
+        default:
+            f.link_type = capture.link_type;
+            f.decoder = decode_unsupported;
+            break;
     }
+    capture.link_type = f.link_type;
 }
 
 }  // namespace
@@ -64,6 +75,7 @@ trace_outcome read_iptrace(int max_packets) {
     for (;;) {
         if (capture.stop_signal) return trace_outcome::stopped;
         if (trace_at_end()) {
+            frame_loop_drain();
             print_read_totals();
             zelk_printf("\nRead iptrace dump file completed.\n");
             return trace_outcome::finished;
@@ -83,29 +95,22 @@ trace_outcome read_iptrace(int max_packets) {
                 free(frame);
                 return failed_read(false);
             }
-            ++capture.frame_counter;
-            capture.captured_bytes += got;
-            begin_frame(static_cast<long>(trace_be32(header + 32)), 0, static_cast<uint32_t>(got), frame_length);
-            // Time stamps are big-endian like every other field of the record.
-            uint32_t stamp = trace_be32(header + 32);
-            const char* time_text = frame_time_text(stamp, 0);
-            uint32_t seconds = stamp % 86400;
-            if (frame_time_is_time_of_day())
-                zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u bytes length)...\n", static_cast<int>(seconds / 3600),
-                            static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60),
-                            capture.frame_counter, frame_length);
-            else
-                zelk_printf("\n%s - Read frame %lu(%u bytes length)...\n", time_text, capture.frame_counter,
-                            frame_length);
+            captured_frame f{};
+            f.bytes = frame;
             // A frame cut short by the end of the file is decoded as far as it was read.
-            frame_lengths lengths{static_cast<uint32_t>(got), frame_length};
-            decode_iptrace_frame(header[28], &lengths, frame);
-            end_frame();
+            f.lengths = frame_lengths{static_cast<uint32_t>(got), frame_length};
+            // Time stamps are big-endian like every other field of the record.
+            f.seconds = static_cast<long>(trace_be32(header + 32));
+            f.line = frame_line_kind::read_length;
+            f.line_length = frame_length;
+            choose_decoder(header[28], f);
+            f.skip_server = true;
+            frame_loop_handle(f);
             free(frame);
-            check_frame_output();
             if (got < frame_length) return trace_outcome::truncated;
         }
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
+            frame_loop_drain();
             print_read_totals();
             zelk_printf("\nRead iptrace dump file completed.\n");
             return trace_outcome::finished;

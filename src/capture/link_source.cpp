@@ -15,6 +15,7 @@
 #include "driver/server.h"
 #include "driver/settings.h"
 #include "output/record.h"
+#include "pipeline/frame_loop.h"
 #include "zelk.h"
 #include "zelk_net.h"
 
@@ -23,28 +24,8 @@ namespace {
 zelk_link_layer* link_handle;
 // Gives the raw log its link type and snap length.
 pcap_t* raw_log_template;
-timeval frame_time;
 
 }  // namespace
-
-void print_received_frame_line(uint32_t length) {
-    timeval now{};
-    if (gettimeofday(&now, nullptr) != 0) {
-        zelk_fprintf(stderr, "Error: Can't get time.\n");
-        now = timeval{};
-    }
-    frame_time = now;
-    const char* time_text = frame_time_text(now.tv_sec, static_cast<unsigned>(now.tv_usec));
-    zelk_printf("\n%s - Received frame %lu(%u bytes length)...", time_text, capture.frame_counter, length);
-    if (settings.statistic) {
-        auto elapsed = static_cast<uint32_t>(time(nullptr) - start_time);
-        if (elapsed != 0)
-            zelk_printf(" Utilization: %.0f B/s", static_cast<double>(capture.byte_total / elapsed));
-        else
-            zelk_printf(" Utilization: n.a.");
-    }
-    zelk_printf("\n");
-}
 
 int run_link_layer_capture(const char* program_path, int promisc, int snaplen, int max_packets) {
     (void)program_path;
@@ -89,26 +70,24 @@ int run_link_layer_capture(const char* program_path, int promisc, int snaplen, i
 void link_frame_handler(const sockaddr* sender, const uint8_t* frame, int length) {
     (void)sender;
     auto received = static_cast<uint32_t>(length);
-    ++capture.frame_counter;
     timeval now{};
-    gettimeofday(&now, nullptr);
-    begin_frame(now.tv_sec, static_cast<unsigned>(now.tv_usec), received, received);
-    if (settings.beep_on) zelk_printf("%c", 7);
-    capture.byte_total += received;
-    print_received_frame_line(received);
-    frame_lengths lengths{received, received};
-    decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
-    print_raw_hex(frame, received);
-    if (settings.server_addr) server_send_frame(frame, received);
-    if (capture.raw_log_dumper) {
-        pcap_pkthdr header{};
-        header.ts = frame_time;
-        header.caplen = header.len = received;
-        write_raw_log(&header, frame);
+    if (gettimeofday(&now, nullptr) != 0) {
+        zelk_fprintf(stderr, "Error: Can't get time.\n");
+        now = timeval{};
     }
-    end_frame();
-    if (zelk_flush(stdout) != 0) report_output_failure(errno);
-    check_frame_output();
+    captured_frame f{};
+    f.bytes = frame;
+    f.lengths = frame_lengths{received, received};
+    f.seconds = now.tv_sec;
+    f.microseconds = static_cast<unsigned>(now.tv_usec);
+    f.line = frame_line_kind::received_length;
+    f.decoder = link_decoders[capture.link_decoder_index];
+    f.link_header_length = capture.link_header_length;
+    f.link_type = capture.link_type;
+    f.raw_log = capture.raw_log_dumper != nullptr;
+    f.raw_log_header.ts = now;
+    f.raw_log_header.caplen = f.raw_log_header.len = received;
+    frame_loop_handle(f);
 }
 
 void link_capture_summary() {

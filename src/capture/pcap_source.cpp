@@ -1,8 +1,8 @@
 #include "capture/pcap_source.h"
 
 #include <arpa/inet.h>
-#include <unistd.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +19,7 @@
 #include "driver/server.h"
 #include "driver/settings.h"
 #include "output/record.h"
+#include "pipeline/frame_loop.h"
 
 namespace {
 
@@ -66,25 +67,12 @@ void drain_live_capture(pcap_t* handle, unsigned long frames_before, int max_pac
 
 }  // namespace
 
-void print_frame_line(long seconds, unsigned microseconds, uint32_t captured, uint32_t wire) {
-    const char* time_text = frame_time_text(seconds, microseconds);
-    zelk_printf("\n%s - Received frame %lu(%u/%u bytes length)...", time_text, capture.frame_counter, captured, wire);
-    if (settings.statistic) {
-        auto elapsed = static_cast<uint32_t>(time(nullptr) - start_time);
-        if (elapsed != 0)
-            zelk_printf(" Utilization: %.0f B/s", static_cast<double>(capture.byte_total / elapsed));
-        else
-            zelk_printf(" Utilization: n.a.");
-    }
-    zelk_printf("\n");
-}
-
-void print_raw_hex(const uint8_t* frame, uint32_t captured) {
+void print_raw_hex(decode_context& cx, const uint8_t* frame, uint32_t captured) {
     if (!settings.print_raw_hex) return;
     if (settings.print_ip_hex || settings.print_pppoe_hex || settings.print_tcp_text || settings.print_udp_text ||
         settings.print_tcp_hex || settings.print_udp_hex)
         return;
-    hex_dump(frame, captured);
+    hex_dump(cx, frame, captured);
 }
 
 int run_pcap_capture(const char* program_path, int promisc, int snaplen, const char* filter_rule, int optimize,
@@ -170,6 +158,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     if (!capture.reading_file) zelk_flush(stdout);
     unsigned long frames_before = capture.frame_counter;
     int rc = pcap_loop(handle, max_packets, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
+    frame_loop_drain();
     if (rc == PCAP_ERROR) {
         // A cut file or a vanished interface: say why, then the reports.
         stop_with_error("%s", pcap_geterr(handle));
@@ -180,24 +169,18 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
 }
 
 void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_char* frame) {
-    ++capture.frame_counter;
-    begin_frame(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec), packet_header->caplen,
-                packet_header->len);
-    if (settings.beep_on) zelk_printf("%c", 7);
-    capture.byte_total += packet_header->len;
-    capture.captured_bytes += packet_header->caplen;
-    print_frame_line(packet_header->ts.tv_sec, static_cast<unsigned>(packet_header->ts.tv_usec),
-                     packet_header->caplen, packet_header->len);
-    frame_lengths lengths{packet_header->caplen, packet_header->len};
-    decode_frame(link_decoders[capture.link_decoder_index], &lengths, frame);
-    print_raw_hex(frame, packet_header->caplen);
-    if (settings.server_addr) server_send_frame(frame, packet_header->caplen);
-    if (user) write_raw_log(packet_header, frame);
-    end_frame();
-    // A live capture shows every frame at once; a file is written out as
-    // the buffer fills, which saves a system call per frame.
-    if (!capture.reading_file && zelk_flush(stdout) != 0) report_output_failure(errno);
-    check_frame_output();
+    captured_frame f{};
+    f.bytes = frame;
+    f.lengths = frame_lengths{packet_header->caplen, packet_header->len};
+    f.seconds = packet_header->ts.tv_sec;
+    f.microseconds = static_cast<unsigned>(packet_header->ts.tv_usec);
+    f.line = frame_line_kind::received;
+    f.decoder = link_decoders[capture.link_decoder_index];
+    f.link_header_length = capture.link_header_length;
+    f.link_type = capture.link_type;
+    f.raw_log = user != nullptr;
+    f.raw_log_header = *packet_header;
+    frame_loop_handle(f);
     if (drain_target && capture.frame_counter >= drain_target && capture.handle) pcap_breakloop(capture.handle);
 }
 

@@ -9,10 +9,9 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
                      int max_packets);
 void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_char* frame);
 void capture_summary();
-// The frame line of the pcap and link-layer sources, with its newline.
-void print_frame_line(long seconds, unsigned microseconds, uint32_t captured, uint32_t wire);
 // The raw hex dump of --print-raw-hex unless a payload dump was asked for.
-void print_raw_hex(const uint8_t* frame, uint32_t captured);
+struct decode_context;
+void print_raw_hex(decode_context& cx, const uint8_t* frame, uint32_t captured);
 // "N frames, M bytes read." at the end of a file read, when standard
 // output is a terminal and no quiet mode is on.
 void print_read_totals();

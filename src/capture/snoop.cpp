@@ -6,12 +6,14 @@
 #include "capture/frame.h"
 #include "capture/frame_time.h"
 #include "capture/pcap_source.h"
+#include "decode/decoder.h"
 #include "decode/link/ethernet.h"
 #include "decode/link/fddi.h"
 #include "decode/link/token_ring.h"
 #include "driver/run.h"
 #include "driver/settings.h"
 #include "output/record.h"
+#include "pipeline/frame_loop.h"
 #include "zelk.h"
 
 namespace {
@@ -19,27 +21,36 @@ namespace {
 constexpr size_t file_header_length = 16;
 constexpr size_t record_header_length = 24;
 
+int decode_unsupported(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
+    zelk_printf(cx.out, "\n- Not support packet type -\n");
+    return 0;
+}
+
 // Datalink types as numbered by the snoop format.
-void decode_snoop_frame(uint32_t datalink_type, const frame_lengths* lengths, const uint8_t* frame) {
+void choose_decoder(uint32_t datalink_type, captured_frame& f) {
     switch (datalink_type) {
         case 0:  // IEEE 802.3
         case 4:  // Ethernet
-            capture.link_header_length = 14;
-            capture.link_type = 1;
-            decode_frame(decode_ethernet, lengths, frame);
+            f.link_header_length = 14;
+            f.link_type = 1;
+            f.decoder = decode_ethernet;
             break;
         case 2:  // IEEE 802.5 Token Ring
-            capture.link_header_length = 14;
-            capture.link_type = 6;
-            decode_frame(decode_token_ring, lengths, frame);
+            f.link_header_length = 14;
+            f.link_type = 6;
+            f.decoder = decode_token_ring;
             break;
         case 8:  // FDDI
-            capture.link_header_length = 21;
-            capture.link_type = 10;
-            decode_frame(decode_fddi, lengths, frame);
+            f.link_header_length = 21;
+            f.link_type = 10;
+            f.decoder = decode_fddi;
             break;
-        default: zelk_printf("\n- Not support packet type -\n"); break;
+        default:
+            f.link_type = capture.link_type;
+            f.decoder = decode_unsupported;
+            break;
     }
+    capture.link_type = f.link_type;
 }
 
 }  // namespace
@@ -63,6 +74,7 @@ trace_outcome read_snoop(int max_packets) {
     for (;;) {
         if (capture.stop_signal) return trace_outcome::stopped;
         if (trace_at_end()) {
+            frame_loop_drain();
             print_read_totals();
             zelk_printf("\nRead snoop dump file completed.\n");
             return trace_outcome::finished;
@@ -88,28 +100,22 @@ trace_outcome read_snoop(int max_packets) {
             free(data);
             return failed_read(false);
         }
-        ++capture.frame_counter;
         // A record cut short by the end of the file is decoded as far as it was read.
         uint32_t captured = got < included_length ? static_cast<uint32_t>(got) : included_length;
-        capture.captured_bytes += captured;
-        begin_frame(static_cast<long>(trace_be32(header + 16)), trace_be32(header + 20), captured, untruncated_length);
-        uint32_t stamp = trace_be32(header + 16);
-        const char* time_text = frame_time_text(stamp, trace_be32(header + 20) % 1000000);
-        uint32_t seconds = stamp % 86400;
-        if (frame_time_is_time_of_day())
-            zelk_printf("\n%02d:%02d:%02d - Read frame %lu(%u/%u bytes length)...\n", static_cast<int>(seconds / 3600),
-                        static_cast<int>(seconds % 3600 / 60), static_cast<int>(seconds % 60), capture.frame_counter,
-                        included_length, untruncated_length);
-        else
-            zelk_printf("\n%s - Read frame %lu(%u/%u bytes length)...\n", time_text, capture.frame_counter,
-                        included_length, untruncated_length);
-        frame_lengths lengths{captured, untruncated_length};
-        decode_snoop_frame(datalink_type, &lengths, data);
-        end_frame();
+        captured_frame f{};
+        f.bytes = data;
+        f.lengths = frame_lengths{captured, untruncated_length};
+        f.seconds = static_cast<long>(trace_be32(header + 16));
+        f.microseconds = trace_be32(header + 20);
+        f.line = frame_line_kind::read_lengths;
+        f.line_length = included_length;
+        choose_decoder(datalink_type, f);
+        f.skip_server = true;
+        frame_loop_handle(f);
         free(data);
-        check_frame_output();
         if (got < data_length) return trace_outcome::truncated;
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
+            frame_loop_drain();
             print_read_totals();
             zelk_printf("\nRead snoop dump file completed.\n");
             return trace_outcome::finished;

@@ -12,6 +12,7 @@
 #include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
+#include "pipeline/frame_loop.h"
 #include "stats/counters.h"
 #include "zelk.h"
 
@@ -87,6 +88,7 @@ trace_outcome failed_read(bool record_header) {
 }
 
 void finish_trace_file(trace_outcome outcome, const char* header_message) {
+    frame_loop_drain();
     switch (outcome) {
         case trace_outcome::stopped: return;
         case trace_outcome::header_unreadable: zelk_fprintf(stderr, "Error: %s\n", header_message); exit(1);
@@ -105,5 +107,6 @@ void finish_trace_file(trace_outcome outcome, const char* header_message) {
     remove_pid_file();
     unload_modules();
     server_close();
+    frame_loop_stop();
     exit(capture.exit_status);
 }

@@ -8,8 +8,10 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <type_traits>
 
+#include "decode/context.h"
 #include "driver/settings.h"
 #include "output/record.h"
 #include "zelk.h"
@@ -82,13 +84,13 @@ struct field_format {
 };
 
 // A layer: the banner in text, the start of a layer object otherwise.
-void layer(const char* proto, const char* banner);
+void layer(decode_context& cx, const char* proto, const char* banner);
 
 // A number field.
 template <std::integral T>
-inline void field(const char* key, field_format<std::type_identity_t<T>> format, T value) {
+inline void field(decode_context& cx, const char* key, field_format<std::type_identity_t<T>> format, T value) {
     if (settings.record_fields) {
-        add_entry(entry_kind::number, key, static_cast<long long>(value));
+        add_entry(cx.record, entry_kind::number, key, static_cast<long long>(value));
         return;
     }
     const zelk_conversion& c = format.conversion;
@@ -96,75 +98,82 @@ inline void field(const char* key, field_format<std::type_identity_t<T>> format,
     if (c.kind == 'd') {
         long v = c.is_long ? static_cast<long>(value) : static_cast<long>(static_cast<int>(value));
         unsigned long magnitude = v < 0 ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
-        zelk_print_field(format.prefix, format.prefix_length, c, magnitude, v < 0, format.suffix,
+        zelk_print_field(cx.out, format.prefix, format.prefix_length, c, magnitude, v < 0, format.suffix,
                          format.suffix_length);
     } else {
         unsigned long v =
             c.is_long ? static_cast<unsigned long>(value) : static_cast<unsigned long>(static_cast<unsigned>(value));
-        zelk_print_field(format.prefix, format.prefix_length, c, v, false, format.suffix, format.suffix_length);
+        zelk_print_field(cx.out, format.prefix, format.prefix_length, c, v, false, format.suffix, format.suffix_length);
     }
 }
 
 // A text field (addresses, names that are the value itself).
-inline void field(const char* key, field_format<const char*> format, const char* text) {
+inline void field(decode_context& cx, const char* key, field_format<const char*> format, const char* text) {
     if (settings.record_fields) {
-        add_text_entry(entry_kind::text, key, text, __builtin_strlen(text));
+        add_text_entry(cx.record, entry_kind::text, key, text, __builtin_strlen(text));
         return;
     }
-    zelk_print_field_text(format.prefix, format.prefix_length, text, format.suffix, format.suffix_length);
+    zelk_print_field_text(cx.out, format.prefix, format.prefix_length, text, format.suffix, format.suffix_length);
+}
+
+inline void field(decode_context& cx, const char* key, field_format<const char*> format, const std::string& text) {
+    field(cx, key, format, text.c_str());
 }
 
 // A field whose text is printed only under --verbose (always recorded).
 template <typename T>
-inline void verbose_field(const char* key, field_format<std::type_identity_t<T>> format, T value) {
-    if (settings.verbose || settings.record_fields) field(key, format, value);
+inline void verbose_field(decode_context& cx, const char* key, field_format<std::type_identity_t<T>> format, T value) {
+    if (settings.verbose || settings.record_fields) field(cx, key, format, value);
 }
 
 // Under --verbose: " (name)" behind the value just printed; recorded as
 // <key>_name.
-inline void print_name(const char* key, const char* name) {
+inline void print_name(decode_context& cx, const char* key, const char* name) {
     if (settings.record_fields)
-        add_text_entry(entry_kind::name, key, name, __builtin_strlen(name));
+        add_text_entry(cx.record, entry_kind::name, key, name, __builtin_strlen(name));
     else if (settings.verbose)
-        zelk_print_field_text(" (", 2, name, ")", 1);
+        zelk_print_field_text(cx.out, " (", 2, name, ")", 1);
 }
 
 // Recorded only; for values whose text the decoder prints its own way.
-inline void record_number(const char* key, long long value) {
-    if (settings.record_fields) add_entry(entry_kind::number, key, value);
+inline void record_number(decode_context& cx, const char* key, long long value) {
+    if (settings.record_fields) add_entry(cx.record, entry_kind::number, key, value);
 }
-inline void record_text(const char* key, const char* text) {
-    if (settings.record_fields) add_text_entry(entry_kind::text, key, text, __builtin_strlen(text));
+inline void record_text(decode_context& cx, const char* key, const char* text) {
+    if (settings.record_fields) add_text_entry(cx.record, entry_kind::text, key, text, __builtin_strlen(text));
 }
-inline void record_text(const char* key, const char* text, size_t length) {
-    if (settings.record_fields) add_text_entry(entry_kind::text, key, text, length);
+inline void record_text(decode_context& cx, const char* key, const char* text, size_t length) {
+    if (settings.record_fields) add_text_entry(cx.record, entry_kind::text, key, text, length);
 }
-inline void record_flag(const char* key, bool on) {
-    if (settings.record_fields) add_entry(entry_kind::boolean, key, on);
+inline void record_text(decode_context& cx, const char* key, const std::string& text) {
+    record_text(cx, key, text.c_str(), text.size());
 }
-inline void record_name(const char* key, const char* name) {
-    if (settings.record_fields) add_text_entry(entry_kind::name, key, name, __builtin_strlen(name));
+inline void record_flag(decode_context& cx, const char* key, bool on) {
+    if (settings.record_fields) add_entry(cx.record, entry_kind::boolean, key, on);
 }
-inline void record_hex(const char* key, const uint8_t* bytes, size_t length) {
-    if (settings.record_fields) add_hex_entry(key, bytes, length);
+inline void record_name(decode_context& cx, const char* key, const char* name) {
+    if (settings.record_fields) add_text_entry(cx.record, entry_kind::name, key, name, __builtin_strlen(name));
+}
+inline void record_hex(decode_context& cx, const char* key, const uint8_t* bytes, size_t length) {
+    if (settings.record_fields) add_hex_entry(cx.record, key, bytes, length);
 }
 
 // Repeated parts (options, records, TLVs): each opens an object appended to
 // the array <key> of the current layer, closed by item_end().
-inline void item(const char* key) {
-    if (settings.record_fields) add_entry(entry_kind::item, key, 0);
+inline void item(decode_context& cx, const char* key) {
+    if (settings.record_fields) add_entry(cx.record, entry_kind::item, key, 0);
 }
-inline void item_end() {
-    if (settings.record_fields) add_entry(entry_kind::item_end, nullptr, 0);
+inline void item_end(decode_context& cx) {
+    if (settings.record_fields) add_entry(cx.record, entry_kind::item_end, nullptr, 0);
 }
 // A value appended to the array <key>.
-inline void list_number(const char* key, long long value) {
-    if (settings.record_fields) add_entry(entry_kind::list_number, key, value);
+inline void list_number(decode_context& cx, const char* key, long long value) {
+    if (settings.record_fields) add_entry(cx.record, entry_kind::list_number, key, value);
 }
-inline void list_text(const char* key, const char* text) {
-    if (settings.record_fields) add_text_entry(entry_kind::list_text, key, text, __builtin_strlen(text));
+inline void list_text(decode_context& cx, const char* key, const char* text) {
+    if (settings.record_fields) add_text_entry(cx.record, entry_kind::list_text, key, text, __builtin_strlen(text));
 }
 
 // The summary line's facts for this layer, when the decoder words them
 // itself (e.g. "A? example.org"); printf-like.
-void summary_note(const char* format, ...) ZELK_PRINTF_FMT(1, 2);
+void summary_note(decode_context& cx, const char* format, ...) ZELK_PRINTF_FMT(2, 3);

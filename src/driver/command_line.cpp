@@ -28,9 +28,12 @@ struct option_row {
     int32_t command_line_options::*given;
 };
 
-#define FLAG(n, l, f) {n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given}
-#define INT(n, l, f) {n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given}
-#define TEXT(n, l, f) {n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given}
+#define FLAG(n, l, f) \
+    { n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given }
+#define INT(n, l, f) \
+    { n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given }
+#define TEXT(n, l, f) \
+    { n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given }
 
 const option_row option_table[] = {
     {"help", 'h', kind::help, nullptr, nullptr, &command_line_options::help_given},
@@ -87,6 +90,7 @@ const option_row option_table[] = {
     TEXT("user", 0, user),
     INT("server-timeout", 0, server_timeout),
     INT("tcp-stream-limit", 0, tcp_stream_limit),
+    INT("jobs", 0, jobs),
 };
 
 #undef FLAG
@@ -94,7 +98,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 54);
+static_assert(option_count == 55);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
 constexpr int long_only_base = 256;
@@ -144,17 +148,10 @@ int parse_command_line(int argc, char** argv, command_line_options* record) {
         record->*row->given = 1;
         switch (row->type) {
             case kind::help:
-            case kind::version:
-                return 0;
-            case kind::flag:
-                record->*row->value = !(record->*row->value);
-                break;
-            case kind::integer:
-                record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10));
-                break;
-            case kind::text:
-                record->*row->text = strdup(optarg);
-                break;
+            case kind::version: return 0;
+            case kind::flag: record->*row->value = !(record->*row->value); break;
+            case kind::integer: record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10)); break;
+            case kind::text: record->*row->text = strdup(optarg); break;
         }
     }
     if (optind < argc) {
@@ -287,6 +284,7 @@ void apply_command_line(char** argv) {
     s.server_timeout = o.server_timeout_given ? o.server_timeout : default_server_timeout;
     s.tcp_stream_limit =
         o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
+    s.jobs = o.jobs_given ? static_cast<unsigned>(o.jobs) : 0;
 }
 
 void check_option_combinations(char** argv) {
@@ -307,4 +305,8 @@ void check_option_combinations(char** argv) {
     if (o.tcp_stream_limit_given && o.tcp_stream_limit < 0)
         print_help(argv[0], "The TCP stream limit can't be negative.");
     if (o.user_given && !*o.user) print_help(argv[0], "Please name a user for --user.");
+    if (o.jobs_given && (o.jobs < 1 || o.jobs > 256)) {
+        fprintf(stderr, "Error: --jobs takes a number of decoding threads from 1 to 256.\n");
+        exit(1);
+    }
 }

@@ -206,8 +206,8 @@ void start_modules() {
     }
 }
 
-void offer_payload(const uint8_t* payload, int32_t network, uint8_t protocol_a_value, uint8_t protocol_b_value,
-                   uint16_t source_port, uint16_t destination_port) {
+void offer_payload(const decode_context& cx, const uint8_t* payload, int32_t network, uint8_t protocol_a_value,
+                   uint8_t protocol_b_value, uint16_t source_port, uint16_t destination_port) {
     for (module_record* m = module_list; m; m = m->next) {
         if (m->network != network) continue;
         if (m->protocol_a != protocol_a_value && m->protocol_b != protocol_b_value) continue;
@@ -218,7 +218,7 @@ void offer_payload(const uint8_t* payload, int32_t network, uint8_t protocol_a_v
 
         // The handler gets no length: a NUL-closed copy of the captured
         // payload keeps a module that scans text inside it.
-        payload_length = ip_message_length(payload);
+        payload_length = ip_message_length(cx, payload);
         if (payload_copy_size < payload_length + 1) {
             payload_copy_size = payload_length + 1;
             payload_copy = static_cast<uint8_t*>(zelk_xrealloc(payload_copy, payload_copy_size));

@@ -37,7 +37,8 @@ void start_modules();
 // UDP decoders then offer their payloads instead of dumping them.
 bool modules_loaded();
 // Hands a payload to the most recently loaded matching module, if any.
-void offer_payload(const uint8_t* payload, int32_t network, uint8_t protocol_a_value, uint8_t protocol_b_value,
-                   uint16_t source_port, uint16_t destination_port);
+struct decode_context;
+void offer_payload(const decode_context& cx, const uint8_t* payload, int32_t network, uint8_t protocol_a_value,
+                   uint8_t protocol_b_value, uint16_t source_port, uint16_t destination_port);
 // Closes every module.
 void unload_modules();

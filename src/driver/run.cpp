@@ -21,11 +21,12 @@
 #include "capture/raw_log.h"
 #include "capture/snoop.h"
 #include "capture/trace_file.h"
-#include "decode/ip/tcp.h"
 #include "driver/modules.h"
 #include "driver/server.h"
 #include "driver/settings.h"
 #include "driver/usage_checks.h"
+#include "output/tcp_stream.h"
+#include "pipeline/frame_loop.h"
 #include "stats/counters.h"
 #include "zelk.h"
 
@@ -48,6 +49,8 @@ void check_output_stream() {
 
 // The end-of-run work of exit_handler, without the exit.
 void finish_run() {
+    // Every frame read is written out before the reports.
+    frame_loop_stop();
     if (settings.print_tcp_stream) print_collected_payload();
     if (settings.statistic) statistics_report();
     if (!settings.use_zelklib) {
@@ -227,6 +230,21 @@ void begin_capture() {
     daemon_started();
 }
 
+namespace {
+
+// Files decode on every core unless --jobs says otherwise. A live capture
+// decodes each frame as it comes, and modules print as they are handed a
+// payload, so both stay on one thread.
+unsigned decoding_jobs() {
+    bool file_input = settings.pcap_file || settings.iptrace_file || settings.snoop_file;
+    if (!file_input || modules_loaded()) return 1;
+    if (settings.jobs) return settings.jobs;
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    return cores > 1 ? static_cast<unsigned>(cores < 64 ? cores : 64) : 1;
+}
+
+}  // namespace
+
 int run(int argc, char** argv) {
     if (parse_command_line(argc, argv, &options) != 0) {
         fprintf(stderr, "Error: Unable to parse the command line!\n");
@@ -251,6 +269,7 @@ int run(int argc, char** argv) {
     }
 
     const command_line_options& o = options;
+    frame_loop_start(decoding_jobs());
     if (settings.server_addr) server_connect(settings.server_addr, static_cast<uint16_t>(o.server_port));
     if (settings.bt)
         run_bluetooth_capture(argv[0], o.bt);

@@ -112,9 +112,11 @@ struct command_line_options {
     char* user;
     int32_t server_timeout;
     int32_t tcp_stream_limit;
+    int32_t jobs;
     int32_t user_given;
     int32_t server_timeout_given;
     int32_t tcp_stream_limit_given;
+    int32_t jobs_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -180,6 +182,8 @@ struct run_settings {
     int server_timeout;
     // Bytes --print-tcp-stream keeps at most; 0: no limit.
     uint64_t tcp_stream_limit;
+    // Decoding threads: 0 until the run knows its source (see frame_loop).
+    unsigned jobs;
 };
 
 extern command_line_options options;

@@ -1,9 +1,9 @@
 // JSON Lines: one object per frame, written from the frame's record.
-#include <cstring>
 #include <charconv>
-#include <utility>
+#include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/record.h"
@@ -12,7 +12,10 @@
 
 namespace {
 
-std::string out;
+// Each decoding thread builds its lines in its own scratch.
+thread_local std::string out;
+// The record being written (its texts).
+thread_local const frame_record_data* current;
 
 void put_text(std::string_view text) {
     static const char digits[] = "0123456789abcdef";
@@ -52,7 +55,7 @@ void put_key(const char* key, const char* suffix = "") {
 }
 
 // The entry that closes each item (by index), found once per frame.
-std::vector<size_t> item_close;
+thread_local std::vector<size_t> item_close;
 
 void match_items(const std::vector<record_entry>& entries) {
     item_close.assign(entries.size(), entries.size());
@@ -89,7 +92,7 @@ void write_scalar(const record_entry& e) {
             break;
         case entry_kind::text:
             put_key(e.key);
-            put_text(entry_text(e));
+            put_text(entry_text(*current, e));
             break;
         case entry_kind::boolean:
             put_key(e.key);
@@ -97,7 +100,7 @@ void write_scalar(const record_entry& e) {
             break;
         case entry_kind::name:
             put_key(e.key, "_name");
-            put_text(entry_text(e));
+            put_text(entry_text(*current, e));
             break;
         case entry_kind::verdict:
             put_key(e.key, "_ok");
@@ -149,7 +152,7 @@ void write_members(const std::vector<record_entry>& entries, size_t begin, size_
             if (v.kind == entry_kind::list_number) {
                 put_number(v.number);
             } else if (v.kind == entry_kind::list_text) {
-                put_text(entry_text(v));
+                put_text(entry_text(*current, v));
             } else {
                 out.push_back('{');
                 if (depth < 32) write_members(entries, j + 1, item_close[j], true, depth + 1);
@@ -163,9 +166,9 @@ void write_members(const std::vector<record_entry>& entries, size_t begin, size_
 // "time":"YYYY-MM-DDTHH:MM:SS.uuuuuuZ","epoch":S.uuuuuu; the calendar part
 // is worked out once per second, not per frame.
 void put_time(long seconds, unsigned microseconds) {
-    static long cached_second = -1;
-    static char calendar[32];
-    static size_t calendar_length;
+    thread_local long cached_second = -1;
+    thread_local char calendar[32];
+    thread_local size_t calendar_length;
     if (seconds != cached_second || cached_second == -1) {
         time_t t = seconds;
         tm utc{};
@@ -190,17 +193,12 @@ void put_time(long seconds, unsigned microseconds) {
     out.append(micro, static_cast<size_t>(digits));
 }
 
-void emit() {
-    if (zelk_quiet_active()) return;
-    zelk_drain_output();
-    FILE* stream = zelk_output();
-    fwrite_unlocked(out.data(), 1, out.size(), stream);
-}
+void emit(zelk_text& dest) { write_record_line(dest, out.data(), out.size()); }
 
 }  // namespace
 
-void write_json_frame() {
-    const frame_record_data& r = frame_record;
+void write_json_frame(const frame_record_data& r, zelk_text& dest) {
+    current = &r;
     out.clear();
     out.append("{\"frame\":");
     put_number(static_cast<long long>(r.number));
@@ -237,7 +235,7 @@ void write_json_frame() {
     if (r.truncated) out.append(",\"truncated\":true");
     if (r.malformed) out.append(",\"malformed\":true");
     out.append("}\n");
-    emit();
+    emit(dest);
 }
 
 void write_json_statistics() {
@@ -253,5 +251,5 @@ void write_json_statistics() {
     NODRIX_MORE_COUNTERS(NODRIX_JSON_COUNTER)
 #undef NODRIX_JSON_COUNTER
     out.append("}}\n");
-    emit();
+    emit(zelk_main_text());
 }

@@ -7,17 +7,17 @@
 #include <cstring>
 
 #include "capture/frame.h"
+#include "decode/context.h"
 #include "decode/fields.h"
 #include "driver/settings.h"
 
-frame_record_data frame_record;
-
 void field_format_has_an_error() {}
 
-void begin_frame(long seconds, unsigned microseconds, uint32_t captured_length, uint32_t wire_length) {
+void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32_t captured_length,
+                 uint32_t wire_length) {
     if (!settings.record_fields) return;
-    frame_record_data& r = frame_record;
-    r.number = capture.frame_counter;
+    frame_record_data& r = cx.record;
+    r.number = cx.frame_number;
     r.seconds = seconds;
     r.microseconds = microseconds;
     r.captured_length = captured_length;
@@ -25,62 +25,63 @@ void begin_frame(long seconds, unsigned microseconds, uint32_t captured_length, 
     r.link_type = capture.link_type;
     r.truncated = r.malformed = false;
     r.in_frame = true;
+    r.time_text[0] = 0;
     r.entries.clear();
     r.texts.clear();
     r.raw_hex.clear();
-    zelk_set_text_suppressed(true);
+    cx.out.suppressed = true;
 }
 
-void end_frame() {
-    if (!settings.record_fields || !frame_record.in_frame) return;
-    frame_record.in_frame = false;
+void end_frame(decode_context& cx) {
+    if (!settings.record_fields || !cx.record.in_frame) return;
+    cx.record.in_frame = false;
     if (settings.json) {
-        write_json_frame();
+        write_json_frame(cx.record, cx.out);
     } else {
-        write_summary_line();
+        write_summary_line(cx.record, cx.out);
         // Outside frames the summary mode prints the usual start-up and
         // closing lines.
-        zelk_set_text_suppressed(false);
+        cx.out.suppressed = false;
     }
 }
 
-void mark_frame_cut(bool malformed) {
+void mark_frame_cut(decode_context& cx, bool malformed) {
     if (malformed)
-        frame_record.malformed = true;
+        cx.record.malformed = true;
     else
-        frame_record.truncated = true;
+        cx.record.truncated = true;
 }
 
-void add_entry(entry_kind kind, const char* key, long long number) {
-    frame_record.entries.push_back(record_entry{kind, key, number, 0, 0});
+void add_entry(frame_record_data& r, entry_kind kind, const char* key, long long number) {
+    r.entries.push_back(record_entry{kind, key, number, 0, 0});
 }
 
-void add_text_entry(entry_kind kind, const char* key, const char* text, size_t length) {
-    auto at = static_cast<uint32_t>(frame_record.texts.size());
-    frame_record.texts.append(text, length);
-    frame_record.entries.push_back(record_entry{kind, key, 0, at, static_cast<uint32_t>(length)});
+void add_text_entry(frame_record_data& r, entry_kind kind, const char* key, const char* text, size_t length) {
+    auto at = static_cast<uint32_t>(r.texts.size());
+    r.texts.append(text, length);
+    r.entries.push_back(record_entry{kind, key, 0, at, static_cast<uint32_t>(length)});
 }
 
-void add_hex_entry(const char* key, const uint8_t* bytes, size_t length) {
+void add_hex_entry(frame_record_data& r, const char* key, const uint8_t* bytes, size_t length) {
     static const char digits[] = "0123456789abcdef";
-    auto at = static_cast<uint32_t>(frame_record.texts.size());
-    std::string& t = frame_record.texts;
+    auto at = static_cast<uint32_t>(r.texts.size());
+    std::string& t = r.texts;
     t.reserve(t.size() + 2 * length);
     for (size_t i = 0; i < length; ++i) {
         t.push_back(digits[bytes[i] >> 4]);
         t.push_back(digits[bytes[i] & 0x0f]);
     }
-    frame_record.entries.push_back(record_entry{entry_kind::text, key, 0, at, static_cast<uint32_t>(2 * length)});
+    r.entries.push_back(record_entry{entry_kind::text, key, 0, at, static_cast<uint32_t>(2 * length)});
 }
 
-void layer(const char* proto, const char* banner) {
+void layer(decode_context& cx, const char* proto, const char* banner) {
     if (settings.record_fields)
-        add_entry(entry_kind::layer, proto, 0);
+        add_entry(cx.record, entry_kind::layer, proto, 0);
     else
-        zelk_print_field_text("", 0, banner, "", 0);
+        zelk_print_field_text(cx.out, "", 0, banner, "", 0);
 }
 
-void summary_note(const char* format, ...) {
+void summary_note(decode_context& cx, const char* format, ...) {
     if (!settings.summary) return;
     char text[256];
     va_list ap;
@@ -89,5 +90,13 @@ void summary_note(const char* format, ...) {
     va_end(ap);
     if (n < 0) return;
     size_t length = static_cast<size_t>(n) < sizeof text ? static_cast<size_t>(n) : sizeof text - 1;
-    add_text_entry(entry_kind::note, nullptr, text, length);
+    add_text_entry(cx.record, entry_kind::note, nullptr, text, length);
+}
+
+void write_record_line(zelk_text& out, const char* text, size_t length) {
+    if (zelk_quiet_active()) return;
+    bool suppressed = out.suppressed;
+    out.suppressed = false;
+    zelk_write(out, text, length);
+    out.suppressed = suppressed;
 }

@@ -41,29 +41,36 @@ struct frame_record_data {
     int link_type;
     bool truncated;
     bool malformed;
-    bool in_frame;  // between begin_frame and end_frame
+    bool in_frame;       // between begin_frame and end_frame
+    char time_text[64];  // as the frame line shows it; empty outside a run
     std::vector<record_entry> entries;
     std::string texts;
     std::string raw_hex;  // the whole frame, when a raw dump was asked for
 };
-extern frame_record_data frame_record;
 
 // The capture sources call these around every frame, before its frame line
 // and after its side work (dumps, server, raw log).
-void begin_frame(long seconds, unsigned microseconds, uint32_t captured_length, uint32_t wire_length);
-void end_frame();
+struct decode_context;
+struct zelk_text;
+void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32_t captured_length,
+                 uint32_t wire_length);
+void end_frame(decode_context& cx);
 // The frame was cut: how the marker line would have said it.
-void mark_frame_cut(bool malformed);
+void mark_frame_cut(decode_context& cx, bool malformed);
 
-// Writers.
-void write_json_frame();
+// Writers: one line for the frame's record, appended to `out`.
+void write_json_frame(const frame_record_data& r, zelk_text& out);
 void write_json_statistics();
-void write_summary_line();
+void write_summary_line(const frame_record_data& r, zelk_text& out);
+
+// Appends a writer's line to `out`, whether or not decoded text is
+// suppressed (the quiet modes still hold).
+void write_record_line(zelk_text& out, const char* text, size_t length);
 
 // Entries, used by the field API.
-void add_entry(entry_kind kind, const char* key, long long number);
-void add_text_entry(entry_kind kind, const char* key, const char* text, size_t length);
-void add_hex_entry(const char* key, const uint8_t* bytes, size_t length);
-inline std::string_view entry_text(const record_entry& e) {
-    return std::string_view(frame_record.texts).substr(e.text_at, e.text_length);
+void add_entry(frame_record_data& r, entry_kind kind, const char* key, long long number);
+void add_text_entry(frame_record_data& r, entry_kind kind, const char* key, const char* text, size_t length);
+void add_hex_entry(frame_record_data& r, const char* key, const uint8_t* bytes, size_t length);
+inline std::string_view entry_text(const frame_record_data& r, const record_entry& e) {
+    return std::string_view(r.texts).substr(e.text_at, e.text_length);
 }

@@ -11,7 +11,10 @@
 
 namespace {
 
-std::string line;
+// Each decoding thread builds its line in its own scratch.
+thread_local std::string line;
+// The record being written.
+thread_local const frame_record_data* current;
 
 struct layer_view {
     size_t begin;  // index of the layer entry
@@ -20,7 +23,7 @@ struct layer_view {
 };
 
 const record_entry* find(const layer_view& l, const char* key, entry_kind kind = entry_kind::number) {
-    const auto& entries = frame_record.entries;
+    const auto& entries = current->entries;
     int depth = 0;
     for (size_t i = l.begin + 1; i < l.end; ++i) {
         const record_entry& e = entries[i];
@@ -38,7 +41,7 @@ void append_text(std::string_view text) {
 bool append_field_text(const layer_view& l, const char* key) {
     const record_entry* e = find(l, key, entry_kind::text);
     if (!e) return false;
-    append_text(entry_text(*e));
+    append_text(entry_text(*current, *e));
     return true;
 }
 
@@ -138,11 +141,11 @@ void append_tcp_facts(const layer_view& l) {
 // The facts of the innermost layer: the decoder's own words when it gave
 // them, else what the usual keys hold.
 void append_facts(const layer_view& l) {
-    const auto& entries = frame_record.entries;
+    const auto& entries = current->entries;
     for (size_t i = l.end; i-- > l.begin + 1;)
         if (entries[i].kind == entry_kind::note) {
             line.push_back(' ');
-            append_text(entry_text(entries[i]));
+            append_text(entry_text(*current, entries[i]));
             return;
         }
     if (!strcmp(l.proto, "tcp")) {
@@ -159,25 +162,25 @@ void append_facts(const layer_view& l) {
     const record_entry* type_name = find(l, "type", entry_kind::name);
     if (type_name) {
         line.push_back(' ');
-        append_text(entry_text(*type_name));
+        append_text(entry_text(*current, *type_name));
     } else if (const record_entry* type = find(l, "type")) {
         line.append(" type ");
         append_number(type->number);
     }
     if (const record_entry* code_name = find(l, "code", entry_kind::name)) {
         line.append(", ");
-        append_text(entry_text(*code_name));
+        append_text(entry_text(*current, *code_name));
     }
 }
 
 }  // namespace
 
-void write_summary_line() {
-    const frame_record_data& r = frame_record;
+void write_summary_line(const frame_record_data& r, zelk_text& out) {
+    current = &r;
     line.clear();
     // The frame line's time stamp, in the format --time-format chose.
-    if (const char* stamp = frame_time_of(r.seconds, r.microseconds)) {
-        line.append(stamp);
+    if (r.time_text[0]) {
+        line.append(r.time_text);
     } else {
         long day = r.seconds % 86400;
         if (day < 0) day += 86400;
@@ -224,9 +227,9 @@ void write_summary_line() {
             const record_entry* dst = find(layers[i], "dst", entry_kind::text);
             if (src && dst) {
                 line.push_back(' ');
-                append_text(entry_text(*src));
+                append_text(entry_text(*current, *src));
                 line.append(" > ");
-                append_text(entry_text(*dst));
+                append_text(entry_text(*current, *dst));
                 break;
             }
         }
@@ -245,7 +248,5 @@ void write_summary_line() {
     if (r.truncated) line.append(" [truncated]");
     if (r.malformed) line.append(" [malformed]");
     line.push_back('\n');
-    if (zelk_quiet_active()) return;
-    zelk_drain_output();
-    fwrite_unlocked(line.data(), 1, line.size(), zelk_output());
+    write_record_line(out, line.data(), line.size());
 }

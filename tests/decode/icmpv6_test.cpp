@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include "decode/context.h"
 #include "decode/decoder.h"
+#include "pipeline/frame_loop.h"
 #include "support.h"
 
 namespace {
 
-int icmpv6_behind_link(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    return decode_icmpv6(frame, offset);
+// The context the test helpers decode in.
+decode_context& cx = frame_loop_main_context();
+
+int icmpv6_behind_link(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_icmpv6(cx, frame, offset);
 }
 
 TEST(Icmpv6, SeparatorCodeNamesAndTypeLines) {

@@ -2,15 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include "decode/context.h"
 #include "decode/decoder.h"
 #include "ip_frames.h"
+#include "pipeline/frame_loop.h"
 
 namespace {
 
+// The context the test helpers decode in.
+decode_context& cx = frame_loop_main_context();
+
 using test::bytes;
 
-int igmp_behind_link(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    return decode_igmp(lengths, frame, offset);
+int igmp_behind_link(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    return decode_igmp(cx, lengths, frame, offset);
 }
 
 TEST(Igmp, LayoutAndCounterFollowTheType) {

@@ -2,17 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include "decode/context.h"
 #include "decode/decoder.h"
 #include "decode/ip/ipv6.h"
 #include "ip_frames.h"
+#include "pipeline/frame_loop.h"
 
 namespace {
 
+// The context the test helpers decode in.
+decode_context& cx = frame_loop_main_context();
+
 using test::bytes;
 
-int esp_behind_link(const frame_lengths*, const uint8_t* frame, unsigned offset) { return decode_esp(frame, offset); }
-int ipcomp_behind_link(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    return decode_ipcomp(frame, offset);
+int esp_behind_link(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_esp(cx, frame, offset);
+}
+int ipcomp_behind_link(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_ipcomp(cx, frame, offset);
 }
 
 const std::string ah_banner = "- IP Authentication Header -\n  Next header: 50\n";

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "decode/context.h"
 #include "decode/decoder.h"
 #include "ip_frames.h"
+#include "pipeline/frame_loop.h"
 
 namespace {
 
@@ -83,7 +85,7 @@ TEST(Ipv6, NextHeadersThatEndTheFrame) {
         EXPECT_EQ(out.substr(out.size() - 50), "  Dst IP: 2001:0db8:0000:0000:0000:0000:0000:0002\n")
             << int{next_header};
     }
-    EXPECT_EQ(test::capture_output([] { print_ipv6_next_header_name(7); }), "");
+    EXPECT_EQ(test::capture_output([] { print_ipv6_next_header_name(frame_loop_main_context(), 7); }), "");
 }
 
 TEST(Ipv6, Ipv6InIpv6) {

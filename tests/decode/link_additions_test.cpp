@@ -2,12 +2,17 @@
 // IEEE 802.1AB, 802.1D/Q and 802.1AX, JSON keys, and every prefix.
 #include <gtest/gtest.h>
 
+#include "decode/context.h"
 #include "decode/decoder.h"
 #include "decode/link/ethernet.h"
 #include "peer.h"
+#include "pipeline/frame_loop.h"
 #include "support.h"
 
 namespace {
+
+// The context the test helpers decode in.
+decode_context& cx = frame_loop_main_context();
 
 using test::bytes;
 using test::hex;
@@ -57,8 +62,12 @@ bytes ieee8023_llc(const std::string& bpdu) {
     return test::concat({frame, llc});
 }
 
-int lldp_at(const frame_lengths* l, const uint8_t* f, unsigned o) { return decode_ethertype(l, f, o, 0x88cc); }
-int slow_at(const frame_lengths* l, const uint8_t* f, unsigned o) { return decode_ethertype(l, f, o, 0x8809); }
+int lldp_at(decode_context& cx, const frame_lengths* l, const uint8_t* f, unsigned o) {
+    return decode_ethertype(cx, l, f, o, 0x88cc);
+}
+int slow_at(decode_context& cx, const frame_lengths* l, const uint8_t* f, unsigned o) {
+    return decode_ethertype(cx, l, f, o, 0x8809);
+}
 
 TEST(LinkAdditions, TextShortAndExpanded) {
     struct {

@@ -4,6 +4,7 @@
 
 #include "decode/decoder.h"
 #include "ip_frames.h"
+#include "output/tcp_stream.h"
 
 namespace {
 

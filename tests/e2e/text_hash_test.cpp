@@ -33,4 +33,38 @@ TEST(TextHash, MixCaptureTextIsUnchanged) {
               "e92d16009f4663c3d2863713bc274de4d03139c8c8d80bcde26cf3564e253f69");
 }
 
+// Decoding on several threads writes exactly what one thread writes: every
+// output mode, and a file cut inside a record (same message, same status).
+TEST(Jobs, AnyNumberOfJobsGivesTheSameOutput) {
+    std::string gen = std::string(NODRIX_SOURCE_DIR) + "/../shared/bench/gen_mix.py";
+    if (!std::filesystem::exists(gen)) GTEST_SKIP() << "the benchmark generator is not beside the checkout";
+    test::temp_dir dir;
+    std::string mix = dir.file("mix.pcap");
+    ASSERT_EQ(system(("python3 " + gen + " " + mix + " 3000 >/dev/null").c_str()), 0);
+    auto whole = test::read_file(mix);
+    test::bytes cut(whole.begin(), whole.begin() + static_cast<long>(whole.size() * 2 / 3));
+    test::write_file(dir.file("cut.pcap"), cut);
+    const std::vector<std::vector<std::string>> modes = {
+        {}, {"--expand-all", "--verbose", "--calc-checksums"}, {"--summary"}, {"--json"}, {"--json", "--statistic"}};
+    for (const std::string& file : {mix, dir.file("cut.pcap")}) {
+        for (const auto& mode : modes) {
+            std::vector<std::string> args = {"-P", file};
+            args.insert(args.end(), mode.begin(), mode.end());
+            auto one = args;
+            one.insert(one.end(), {"--jobs", "1"});
+            test::run_result reference = test::run_nodrix(one);
+            for (const char* jobs : {"2", "3", "8"}) {
+                auto many = args;
+                many.insert(many.end(), {"--jobs", jobs});
+                test::run_result r = test::run_nodrix(many);
+                SCOPED_TRACE(file + " " + (mode.empty() ? "" : mode[0]) + " --jobs " + jobs);
+                EXPECT_EQ(r.status, reference.status);
+                EXPECT_TRUE(r.out == reference.out);
+                EXPECT_EQ(r.err, reference.err);
+            }
+        }
+    }
+    EXPECT_EQ(test::run_nodrix({"-P", mix, "--jobs", "0"}).status, 1);
+}
+
 }  // namespace

@@ -10,8 +10,8 @@
 
 // n captured bytes as text by the character rule (unprintable bytes as
 // '.'); throws when they were not all captured.
-inline std::string printable_text(const uint8_t* p, size_t n) {
-    need(p, n);
+inline std::string printable_text(const decode_context& cx, const uint8_t* p, size_t n) {
+    need(cx, p, n);
     std::string s(reinterpret_cast<const char*>(p), n);
     for (char& c : s)
         if (!isprint(static_cast<unsigned char>(c))) c = '.';
@@ -24,6 +24,7 @@ inline std::string printable_text(const uint8_t* p, size_t n) {
 struct overrun {};
 
 struct bounded {
+    const decode_context* cx;
     const uint8_t* p;
     const uint8_t* end;
 
@@ -34,16 +35,16 @@ struct bounded {
         p += n;
         return at;
     }
-    uint8_t u8() { return get_u8(take(1)); }
-    uint16_t be16() { return get_be16(take(2)); }
+    uint8_t u8() { return get_u8(*cx, take(1)); }
+    uint16_t be16() { return get_be16(*cx, take(2)); }
     uint32_t be24() {
         const uint8_t* at = take(3);
-        return (uint32_t{get_u8(at)} << 16) | get_be16(at + 1);
+        return (uint32_t{get_u8(*cx, at)} << 16) | get_be16(*cx, at + 1);
     }
-    uint32_t be32() { return get_be32(take(4)); }
+    uint32_t be32() { return get_be32(*cx, take(4)); }
     // The next n bytes as a structure of their own.
     bounded sub(size_t n) {
         const uint8_t* at = take(n);
-        return bounded{at, at + n};
+        return bounded{cx, at, at + n};
     }
 };

@@ -52,22 +52,23 @@ struct dhcp_facts {
     std::string address;
 };
 
-void print_addresses(const message& m, size_t value, unsigned length) {
-    zelk_printf(length > 4 ? ", Addresses: " : ", Address: ");
+void print_addresses(decode_context& cx, const message& m, size_t value, unsigned length) {
+    zelk_printf(cx.out, length > 4 ? ", Addresses: " : ", Address: ");
     for (unsigned i = 0; i + 4 <= length; i += 4) {
-        const char* text = ipv4_text(m.at(value + i, 4));
-        zelk_printf("%s%s", i ? ", " : "", text);
-        list_text("addresses", text);
+        auto text = ipv4_text(cx, m.at(value + i, 4));
+        zelk_printf(cx.out, "%s%s", i ? ", " : "", text.c_str());
+        list_text(cx, "addresses", text);
     }
 }
 
-void print_option_value(const message& m, uint8_t code, size_t value, unsigned length, dhcp_facts& facts) {
+void print_option_value(decode_context& cx, const message& m, uint8_t code, size_t value, unsigned length,
+                        dhcp_facts& facts) {
     switch (code) {
         case 53:
             if (length == 1) {
                 facts.type = m.u8(value);
-                field("message_type", ", Message type: %u", facts.type);
-                print_name("message_type", dense_name(message_types, facts.type, "unknown"));
+                field(cx, "message_type", ", Message type: %u", facts.type);
+                print_name(cx, "message_type", dense_name(message_types, facts.type, "unknown"));
                 return;
             }
             break;
@@ -79,8 +80,8 @@ void print_option_value(const message& m, uint8_t code, size_t value, unsigned l
         case 50:
         case 54:
             if (length >= 4 && length % 4 == 0) {
-                if (code == 50 && facts.address.empty()) facts.address = ipv4_text(m.at(value, 4));
-                print_addresses(m, value, length);
+                if (code == 50 && facts.address.empty()) facts.address = ipv4_text(cx, m.at(value, 4));
+                print_addresses(cx, m, value, length);
                 return;
             }
             break;
@@ -88,14 +89,14 @@ void print_option_value(const message& m, uint8_t code, size_t value, unsigned l
         case 58:
         case 59:
             if (length == 4) {
-                field("seconds", ", Seconds: %u", m.be32(value));
+                field(cx, "seconds", ", Seconds: %u", m.be32(value));
                 return;
             }
             break;
         case 57:
         case 26:
             if (length == 2) {
-                field("size", ", Size: %u", m.be16(value));
+                field(cx, "size", ", Size: %u", m.be16(value));
                 return;
             }
             break;
@@ -103,38 +104,38 @@ void print_option_value(const message& m, uint8_t code, size_t value, unsigned l
         case 15:
         case 56:
         case 60: {
-            const char* text = printable_text(m.at(value, length), length);
-            field("text", ", Text: \"%s\"", text);
+            std::string text = printable_text(cx, m.at(value, length), length);
+            field(cx, "text", ", Text: \"%s\"", text);
             return;
         }
         case 55:
-            zelk_printf(", Codes:");
+            zelk_printf(cx.out, ", Codes:");
             for (unsigned i = 0; i < length; ++i) {
                 uint8_t requested = m.u8(value + i);
-                zelk_printf("%s %u", i ? "," : "", requested);
-                list_number("codes", requested);
+                zelk_printf(cx.out, "%s %u", i ? "," : "", requested);
+                list_number(cx, "codes", requested);
             }
             return;
         case 61:
             if (length >= 2) {
                 uint8_t type = m.u8(value);
-                field("hardware_type", ", Hardware type: %u", type);
+                field(cx, "hardware_type", ", Hardware type: %u", type);
                 if (type == 1 && length == 7) {
-                    field("client_id", ", Address: %s", zelk_mac_to_text(m.at(value + 1, 6)));
+                    field(cx, "client_id", ", Address: %s", zelk_mac_to_text(m.at(value + 1, 6)));
                 } else {
-                    zelk_printf(", Id:");
-                    for (unsigned i = 1; i < length; ++i) zelk_printf(" %02x", m.u8(value + i));
-                    record_hex("client_id", m.at(value + 1, length - 1), length - 1);
+                    zelk_printf(cx.out, ", Id:");
+                    for (unsigned i = 1; i < length; ++i) zelk_printf(cx.out, " %02x", m.u8(value + i));
+                    record_hex(cx, "client_id", m.at(value + 1, length - 1), length - 1);
                 }
                 return;
             }
             break;
         default: break;
     }
-    record_hex("data", m.at(value, length), length);
+    record_hex(cx, "data", m.at(value, length), length);
 }
 
-void print_options(const message& m, size_t at, dhcp_facts& facts) {
+void print_options(decode_context& cx, const message& m, size_t at, dhcp_facts& facts) {
     bool all = expanded(settings.expand_all);
     while (at < m.length) {
         uint8_t code = m.u8(at);
@@ -144,80 +145,80 @@ void print_options(const message& m, size_t at, dhcp_facts& facts) {
         }
         if (code == 255) {
             if (all) {
-                field("end", "  Option: %u", code);
-                print_name("end", "End");
-                zelk_printf("\n");
+                field(cx, "end", "  Option: %u", code);
+                print_name(cx, "end", "End");
+                zelk_printf(cx.out, "\n");
             }
             return;
         }
         unsigned length = m.u8(at + 1);
         size_t value = at + 2;
         if (value + length > m.length) throw malformed_message{"an option runs past the end of the message"};
-        item("options");
-        item_closer close;
-        field("code", "  Option: %u", code);
-        print_name("code", find_name(option_names, code, "unknown"));
-        field("length", ", Length: %u", length);
-        print_option_value(m, code, value, length, facts);
-        zelk_printf("\n");
+        item(cx, "options");
+        item_closer close(cx);
+        field(cx, "code", "  Option: %u", code);
+        print_name(cx, "code", find_name(option_names, code, "unknown"));
+        field(cx, "length", ", Length: %u", length);
+        print_option_value(cx, m, code, value, length, facts);
+        zelk_printf(cx.out, "\n");
         at = value + length;
     }
 }
 
-void decode(const message& m) {
+void decode(decode_context& cx, const message& m) {
     bool all = expanded(settings.expand_all);
     uint8_t op = m.u8(0);
     uint8_t hardware_length = m.u8(2);
-    field("op", "  Op: %u", op);
-    print_name("op", op == 1 ? "Request" : op == 2 ? "Reply" : "unknown");
-    field("xid", ", Transaction ID: 0x%08x\n", m.be32(4));
+    field(cx, "op", "  Op: %u", op);
+    print_name(cx, "op", op == 1 ? "Request" : op == 2 ? "Reply" : "unknown");
+    field(cx, "xid", ", Transaction ID: 0x%08x\n", m.be32(4));
     if (all) {
-        field("hardware_type", "  Hardware type: %u", m.u8(1));
-        field("hardware_length", ", Length: %u", hardware_length);
-        field("hops", ", Hops: %u\n", m.u8(3));
+        field(cx, "hardware_type", "  Hardware type: %u", m.u8(1));
+        field(cx, "hardware_length", ", Length: %u", hardware_length);
+        field(cx, "hops", ", Hops: %u\n", m.u8(3));
         uint16_t flags = m.be16(10);
-        field("seconds", "  Seconds: %u", m.be16(8));
-        field("flags", ", Flags: 0x%04x", flags);
-        record_flag("broadcast", flags & 0x8000);
-        if (flags & 0x8000) zelk_printf(" (Broadcast)");
-        zelk_printf("\n");
+        field(cx, "seconds", "  Seconds: %u", m.be16(8));
+        field(cx, "flags", ", Flags: 0x%04x", flags);
+        record_flag(cx, "broadcast", flags & 0x8000);
+        if (flags & 0x8000) zelk_printf(cx.out, " (Broadcast)");
+        zelk_printf(cx.out, "\n");
     }
-    field("client_ip", "  Client IP: %s", ipv4_text(m.at(12, 4)));
-    field("your_ip", ", Your IP: %s\n", ipv4_text(m.at(16, 4)));
-    field("server_ip", "  Server IP: %s", ipv4_text(m.at(20, 4)));
-    field("relay_ip", ", Relay IP: %s\n", ipv4_text(m.at(24, 4)));
+    field(cx, "client_ip", "  Client IP: %s", ipv4_text(cx, m.at(12, 4)));
+    field(cx, "your_ip", ", Your IP: %s\n", ipv4_text(cx, m.at(16, 4)));
+    field(cx, "server_ip", "  Server IP: %s", ipv4_text(cx, m.at(20, 4)));
+    field(cx, "relay_ip", ", Relay IP: %s\n", ipv4_text(cx, m.at(24, 4)));
     std::string client;
     if (hardware_length == 6) {
         client = zelk_mac_to_text(m.at(28, 6));
-        field("client_mac", "  Client hardware address: %s\n", client.c_str());
+        field(cx, "client_mac", "  Client hardware address: %s\n", client.c_str());
     } else {
         unsigned n = hardware_length < 16 ? hardware_length : 16;
-        zelk_printf("  Client hardware address:");
-        for (unsigned i = 0; i < n; ++i) zelk_printf(" %02x", m.u8(28 + i));
-        zelk_printf("\n");
-        record_hex("client_hardware_address", m.at(28, n), n);
+        zelk_printf(cx.out, "  Client hardware address:");
+        for (unsigned i = 0; i < n; ++i) zelk_printf(cx.out, " %02x", m.u8(28 + i));
+        zelk_printf(cx.out, "\n");
+        record_hex(cx, "client_hardware_address", m.at(28, n), n);
     }
     m.at(0, fixed_length);
     if (all) {
         auto counted_text = [&](size_t at, size_t n) {
             size_t used = 0;
             while (used < n && m.u8(at + used)) ++used;
-            return printable_text(m.at(at, used), used);
+            return printable_text(cx, m.at(at, used), used);
         };
-        field("server_name", "  Server name: \"%s\"", counted_text(44, 64));
-        field("boot_file", ", Boot file: \"%s\"\n", counted_text(108, 128));
+        field(cx, "server_name", "  Server name: \"%s\"", counted_text(44, 64));
+        field(cx, "boot_file", ", Boot file: \"%s\"\n", counted_text(108, 128));
     }
 
     dhcp_facts facts;
-    std::string your = ipv4_text(m.at(16, 4));
+    std::string your = ipv4_text(cx, m.at(16, 4)).c_str();
     if (m.length > fixed_length) {
         if (m.length >= fixed_length + 4 && m.be32(fixed_length) == magic_cookie) {
-            if (all) field("magic_cookie", "  Magic cookie: 0x%08x\n", magic_cookie);
-            print_options(m, fixed_length + 4, facts);
+            if (all) field(cx, "magic_cookie", "  Magic cookie: 0x%08x\n", magic_cookie);
+            print_options(cx, m, fixed_length + 4, facts);
         } else {
             size_t rest = m.length - fixed_length;
-            field("vendor_length", "  Vendor data: %u bytes\n", static_cast<unsigned>(rest));
-            record_hex("vendor_data", m.at(fixed_length, rest), rest);
+            field(cx, "vendor_length", "  Vendor data: %u bytes\n", static_cast<unsigned>(rest));
+            record_hex(cx, "vendor_data", m.at(fixed_length, rest), rest);
         }
     }
     if (!recording()) return;
@@ -225,19 +226,19 @@ void decode(const message& m) {
                        : op == 1  ? "BOOTP request"
                                   : "BOOTP reply";
     if (your != "0.0.0.0") facts.address = your;
-    summary_note("%s%s%s%s%s", type, facts.address.empty() ? "" : " ", facts.address.c_str(),
+    summary_note(cx, "%s%s%s%s%s", type, facts.address.empty() ? "" : " ", facts.address.c_str(),
                  client.empty() ? "" : " client ", client.c_str());
 }
 
 }  // namespace
 
-int decode_dhcp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    layer("dhcp", "- DHCP Header -\n");
-    bump(counters.dhcp);
+int decode_dhcp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    layer(cx, "dhcp", "- DHCP Header -\n");
+    bump(cx.counters.dhcp);
     try {
-        decode(payload_message(frame, offset));
+        decode(cx, payload_message(cx, frame, offset));
     } catch (const malformed_message& e) {
-        report_malformed(e);
+        report_malformed(cx, e);
     }
     return 0;
 }

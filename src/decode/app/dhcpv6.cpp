@@ -47,33 +47,34 @@ constexpr code_name duid_types[] = {
 constexpr unsigned max_depth = 8;
 
 struct dhcpv6_decoder {
+    decode_context& cx;
     const message& m;
     std::string addresses;  // for the summary
 
     void print_indent(unsigned depth) const {
-        for (unsigned i = 0; i < depth; ++i) zelk_printf("  ");
+        for (unsigned i = 0; i < depth; ++i) zelk_printf(cx.out, "  ");
     }
 
     void print_duid(size_t value, size_t length) const {
         if (length < 2) throw malformed_message{"DUID too short"};
         uint16_t type = m.be16(value);
-        field("duid_type", ", DUID type: %u", type);
-        print_name("duid_type", find_name(duid_types, type, "unknown"));
-        zelk_printf(", DUID:");
-        for (size_t i = 2; i < length; ++i) zelk_printf(" %02x", m.u8(value + i));
-        record_hex("duid", m.at(value + 2, length - 2), length - 2);
+        field(cx, "duid_type", ", DUID type: %u", type);
+        print_name(cx, "duid_type", find_name(duid_types, type, "unknown"));
+        zelk_printf(cx.out, ", DUID:");
+        for (size_t i = 2; i < length; ++i) zelk_printf(cx.out, " %02x", m.u8(value + i));
+        record_hex(cx, "duid", m.at(value + 2, length - 2), length - 2);
     }
 
     void print_domain_list(size_t value, size_t end) const {
         // Uncompressed names, one after another.
-        zelk_printf(", Domains: ");
+        zelk_printf(cx.out, ", Domains: ");
         std::string name;
         bool first = true;
         for (size_t at = value; at < end;) {
             uint8_t n = m.u8(at);
             if (n == 0) {
-                zelk_printf("%s%s", first ? "" : ", ", name.empty() ? "<Root>" : name.c_str());
-                list_text("domains", name.c_str());
+                zelk_printf(cx.out, "%s%s", first ? "" : ", ", name.empty() ? "<Root>" : name.c_str());
+                list_text(cx, "domains", name.c_str());
                 first = false;
                 name.clear();
                 ++at;
@@ -81,7 +82,7 @@ struct dhcpv6_decoder {
             }
             if (n > 63 || at + 1 + n > end) throw malformed_message{"a domain name runs past its option"};
             if (!name.empty()) name += '.';
-            name += printable_text(m.at(at + 1, n), n);
+            name += printable_text(cx, m.at(at + 1, n), n);
             at += 1u + n;
         }
         if (!name.empty()) throw malformed_message{"a domain name is not ended"};
@@ -95,89 +96,89 @@ struct dhcpv6_decoder {
             case 1:
             case 2:
                 print_duid(value, length);
-                zelk_printf("\n");
+                zelk_printf(cx.out, "\n");
                 return;
             case 3:
             case 25:
                 if (length < 12) break;
-                field("iaid", ", IAID: 0x%08x", m.be32(value));
-                field("t1", ", T1: %u", m.be32(value + 4));
-                field("t2", ", T2: %u\n", m.be32(value + 8));
+                field(cx, "iaid", ", IAID: 0x%08x", m.be32(value));
+                field(cx, "t1", ", T1: %u", m.be32(value + 4));
+                field(cx, "t2", ", T2: %u\n", m.be32(value + 8));
                 print_options(value + 12, end, depth + 1);
                 return;
             case 4:
                 if (length < 4) break;
-                field("iaid", ", IAID: 0x%08x\n", m.be32(value));
+                field(cx, "iaid", ", IAID: 0x%08x\n", m.be32(value));
                 print_options(value + 4, end, depth + 1);
                 return;
             case 5: {
                 if (length < 24) break;
-                const char* address = ipv6_text(m.at(value, 16));
+                auto address = ipv6_text(cx, m.at(value, 16));
                 if (addresses.empty()) addresses = address;
-                field("address", ", Address: %s", address);
-                field("preferred_lifetime", ", Preferred: %u", m.be32(value + 16));
-                field("valid_lifetime", ", Valid: %u\n", m.be32(value + 20));
+                field(cx, "address", ", Address: %s", address);
+                field(cx, "preferred_lifetime", ", Preferred: %u", m.be32(value + 16));
+                field(cx, "valid_lifetime", ", Valid: %u\n", m.be32(value + 20));
                 print_options(value + 24, end, depth + 1);
                 return;
             }
             case 26: {
                 if (length < 25) break;
-                const char* prefix = ipv6_text(m.at(value + 9, 16));
+                auto prefix = ipv6_text(cx, m.at(value + 9, 16));
                 unsigned prefix_length = m.u8(value + 8);
                 if (addresses.empty()) addresses = std::string(prefix) + "/" + std::to_string(prefix_length);
-                field("prefix", ", Prefix: %s", prefix);
-                field("prefix_length", "/%u", prefix_length);
-                field("preferred_lifetime", ", Preferred: %u", m.be32(value));
-                field("valid_lifetime", ", Valid: %u\n", m.be32(value + 4));
+                field(cx, "prefix", ", Prefix: %s", prefix);
+                field(cx, "prefix_length", "/%u", prefix_length);
+                field(cx, "preferred_lifetime", ", Preferred: %u", m.be32(value));
+                field(cx, "valid_lifetime", ", Valid: %u\n", m.be32(value + 4));
                 print_options(value + 25, end, depth + 1);
                 return;
             }
             case 6:
-                zelk_printf(", Codes:");
+                zelk_printf(cx.out, ", Codes:");
                 for (size_t at = value; at + 2 <= end; at += 2) {
                     uint16_t requested = m.be16(at);
-                    zelk_printf("%s %u", at == value ? "" : ",", requested);
-                    list_number("codes", requested);
+                    zelk_printf(cx.out, "%s %u", at == value ? "" : ",", requested);
+                    list_number(cx, "codes", requested);
                 }
-                zelk_printf("\n");
+                zelk_printf(cx.out, "\n");
                 return;
             case 7:
                 if (length != 1) break;
-                field("preference", ", Preference: %u\n", m.u8(value));
+                field(cx, "preference", ", Preference: %u\n", m.u8(value));
                 return;
             case 8:
                 if (length != 2) break;
-                field("elapsed_cs", ", Elapsed: %u centiseconds\n", m.be16(value));
+                field(cx, "elapsed_cs", ", Elapsed: %u centiseconds\n", m.be16(value));
                 return;
             case 9:
-                zelk_printf("\n");
+                zelk_printf(cx.out, "\n");
                 decode_message(value, end, depth + 1);
                 return;
             case 13:
                 if (length < 2) break;
-                field("status", ", Status: %u", m.be16(value));
-                field("status_message", ", Message: \"%s\"\n",
-                      printable_text(m.at(value + 2, length - 2u), length - 2u));
+                field(cx, "status", ", Status: %u", m.be16(value));
+                field(cx, "status_message", ", Message: \"%s\"\n",
+                      printable_text(cx, m.at(value + 2, length - 2u), length - 2u));
                 return;
-            case 14: zelk_printf("\n"); return;
+            case 14: zelk_printf(cx.out, "\n"); return;
             case 23:
                 if (length % 16) break;
-                zelk_printf(", Addresses: ");
+                zelk_printf(cx.out, ", Addresses: ");
                 for (size_t at = value; at < end; at += 16) {
-                    const char* text = ipv6_text(m.at(at, 16));
-                    zelk_printf("%s%s", at == value ? "" : ", ", text);
-                    list_text("addresses", text);
+                    auto text = ipv6_text(cx, m.at(at, 16));
+                    zelk_printf(cx.out, "%s%s", at == value ? "" : ", ", text.c_str());
+                    list_text(cx, "addresses", text);
                 }
-                zelk_printf("\n");
+                zelk_printf(cx.out, "\n");
                 return;
             case 24:
                 print_domain_list(value, end);
-                zelk_printf("\n");
+                zelk_printf(cx.out, "\n");
                 return;
             default: break;
         }
-        zelk_printf("\n");
-        record_hex("data", m.at(value, length), length);
+        zelk_printf(cx.out, "\n");
+        record_hex(cx, "data", m.at(value, length), length);
     }
 
     // Relay messages carry the message they relay as an option.
@@ -185,17 +186,17 @@ struct dhcpv6_decoder {
         if (depth > max_depth) throw malformed_message{"options nest too deep"};
         uint8_t type = m.u8(at);
         print_indent(depth);
-        field("msg_type", "  Message type: %u", type);
-        print_name("msg_type", dense_name(message_types, type, "unknown"));
+        field(cx, "msg_type", "  Message type: %u", type);
+        print_name(cx, "msg_type", dense_name(message_types, type, "unknown"));
         if (type == 12 || type == 13) {
-            field("hop_count", ", Hop count: %u\n", m.u8(at + 1));
+            field(cx, "hop_count", ", Hop count: %u\n", m.u8(at + 1));
             print_indent(depth);
-            field("link_address", "  Link address: %s", ipv6_text(m.at(at + 2, 16)));
-            field("peer_address", ", Peer address: %s\n", ipv6_text(m.at(at + 18, 16)));
+            field(cx, "link_address", "  Link address: %s", ipv6_text(cx, m.at(at + 2, 16)));
+            field(cx, "peer_address", ", Peer address: %s\n", ipv6_text(cx, m.at(at + 18, 16)));
             print_options(at + 34, end, depth);
         } else {
             uint32_t xid = m.be32(at) & 0xffffff;
-            field("xid", ", Transaction ID: 0x%06x\n", xid);
+            field(cx, "xid", ", Transaction ID: 0x%06x\n", xid);
             print_options(at + 4, end, depth);
         }
     }
@@ -212,12 +213,12 @@ void dhcpv6_decoder::print_options(size_t at, size_t end, unsigned depth) {
             throw malformed_message{"an option runs past its enclosing option"};
         }
         m.at(value, length);
-        item("options");
-        item_closer close;
+        item(cx, "options");
+        item_closer close(cx);
         print_indent(depth);
-        field("code", "  Option: %u", code);
-        print_name("code", find_name(option_names, code, "unknown"));
-        field("length", ", Length: %u", length);
+        field(cx, "code", "  Option: %u", code);
+        print_name(cx, "code", find_name(option_names, code, "unknown"));
+        field(cx, "length", ", Length: %u", length);
         print_option_value(code, value, length, depth);
         at = value + length;
     }
@@ -225,19 +226,19 @@ void dhcpv6_decoder::print_options(size_t at, size_t end, unsigned depth) {
 
 }  // namespace
 
-int decode_dhcpv6(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    layer("dhcpv6", "- DHCPv6 Header -\n");
-    bump(counters.dhcpv6);
-    message m = payload_message(frame, offset);
-    dhcpv6_decoder d{m, {}};
+int decode_dhcpv6(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    layer(cx, "dhcpv6", "- DHCPv6 Header -\n");
+    bump(cx.counters.dhcpv6);
+    message m = payload_message(cx, frame, offset);
+    dhcpv6_decoder d{cx, m, {}};
     try {
         d.decode_message(0, m.length, 0);
     } catch (const malformed_message& e) {
-        report_malformed(e);
+        report_malformed(cx, e);
     }
     if (recording()) {
         uint8_t type = m.u8(0);
-        summary_note("%s%s%s", dense_name(message_types, type, "unknown"), d.addresses.empty() ? "" : " ",
+        summary_note(cx, "%s%s%s", dense_name(message_types, type, "unknown"), d.addresses.empty() ? "" : " ",
                      d.addresses.c_str());
     }
     return 0;

@@ -36,7 +36,7 @@ constexpr port_row tcp_ports[] = {
 // Content tests for payloads on any port, cheapest first: each looks at a
 // few leading bytes and says whether its decoder should take the payload.
 struct content_row {
-    bool (*looks_like)(const uint8_t* payload, size_t length);
+    bool (*looks_like)(decode_context& cx, const uint8_t* payload, size_t length);
     app_decoder decoder;
 };
 
@@ -50,19 +50,20 @@ constexpr content_row tcp_content[] = {
 };
 
 template <size_t P, size_t C>
-bool dispatch(const port_row (&ports)[P], const content_row (&content)[C], const frame_lengths* lengths,
-              const uint8_t* frame, unsigned offset, uint16_t source_port, uint16_t destination_port) {
-    const uint8_t* payload = header_at(frame, offset);
-    size_t length = ip_message_length(payload);
+bool dispatch(decode_context& cx, const port_row (&ports)[P], const content_row (&content)[C],
+              const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t source_port,
+              uint16_t destination_port) {
+    const uint8_t* payload = header_at(cx, frame, offset);
+    size_t length = ip_message_length(cx, payload);
     if (length == 0) return false;
     for (const port_row& row : ports)
         if (row.decoder && (row.port == source_port || row.port == destination_port)) {
-            row.decoder(lengths, frame, offset);
+            row.decoder(cx, lengths, frame, offset);
             return true;
         }
     for (const content_row& row : content)
-        if (row.looks_like(payload, length)) {
-            row.decoder(lengths, frame, offset);
+        if (row.looks_like(cx, payload, length)) {
+            row.decoder(cx, lengths, frame, offset);
             return true;
         }
     return false;
@@ -70,12 +71,12 @@ bool dispatch(const port_row (&ports)[P], const content_row (&content)[C], const
 
 }  // namespace
 
-bool decode_udp_application(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t source_port,
-                            uint16_t destination_port) {
-    return dispatch(udp_ports, udp_content, lengths, frame, offset, source_port, destination_port);
+bool decode_udp_application(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+                            uint16_t source_port, uint16_t destination_port) {
+    return dispatch(cx, udp_ports, udp_content, lengths, frame, offset, source_port, destination_port);
 }
 
-bool decode_tcp_application(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t source_port,
-                            uint16_t destination_port) {
-    return dispatch(tcp_ports, tcp_content, lengths, frame, offset, source_port, destination_port);
+bool decode_tcp_application(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+                            uint16_t source_port, uint16_t destination_port) {
+    return dispatch(cx, tcp_ports, tcp_content, lengths, frame, offset, source_port, destination_port);
 }

@@ -6,13 +6,13 @@
 
 #include "capture/frame.h"
 
-// Each decoder gets the transport payload at header_at(frame, offset); it
+// Each decoder gets the transport payload at header_at(cx, frame, offset); it
 // ends where the IP payload ends (ip_message_length). Decoders are only
 // called when there is at least one payload byte.
-typedef int (*app_decoder)(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+typedef int (*app_decoder)(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
 
 // Return true when a decoder took the payload.
-bool decode_udp_application(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t source_port,
-                            uint16_t destination_port);
-bool decode_tcp_application(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t source_port,
-                            uint16_t destination_port);
+bool decode_udp_application(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+                            uint16_t source_port, uint16_t destination_port);
+bool decode_tcp_application(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+                            uint16_t source_port, uint16_t destination_port);

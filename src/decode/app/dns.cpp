@@ -48,6 +48,7 @@ constexpr flag_bit link_local_flags[] = {{0x8000, "QR"}, {0x0400, "C"}, {0x0200,
 constexpr unsigned max_pointer_jumps = 64;
 
 struct dns_decoder {
+    decode_context& cx;
     const message& m;
     dns_kind kind;
     std::string name;
@@ -81,7 +82,7 @@ struct dns_decoder {
             }
             name_length += length + 1u;
             if (name_length > 255) throw malformed_message{"name longer than 255 bytes"};
-            const char* label = printable_text(m.at(offset + 1, length), length);
+            std::string label = printable_text(cx, m.at(offset + 1, length), length);
             if (!out.empty()) out += '.';
             out += label;
             offset += 1u + length;
@@ -96,7 +97,7 @@ struct dns_decoder {
     // the DNS ports is no DNS at all, and its first name already fails: it
     // is recognised here without the cost of unwinding.
     const char* first_label_problem(size_t offset) const {
-        if (offset >= m.length || !in_frame(m.start + offset, 1)) return nullptr;
+        if (offset >= m.length || !in_frame(cx, m.start + offset, 1)) return nullptr;
         uint8_t length = m.start[offset];
         if ((length & 0xc0) == 0x40 || (length & 0xc0) == 0x80) return "unknown label type";
         return nullptr;
@@ -110,21 +111,21 @@ struct dns_decoder {
     }
 
     void print_flags(uint16_t flags) const {
-        zelk_printf("  Flags: 0x%04x", flags);
-        record_number("flags", flags);
-        zelk_printf(" (");
+        zelk_printf(cx.out, "  Flags: 0x%04x", flags);
+        record_number(cx, "flags", flags);
+        zelk_printf(cx.out, " (");
         const char* separator = "";
         auto show = [&](const flag_bit& bit) {
             if (!(flags & bit.mask)) return;
-            zelk_printf("%s%s", separator, bit.name);
-            list_text("flags_name", bit.name);
+            zelk_printf(cx.out, "%s%s", separator, bit.name);
+            list_text(cx, "flags_name", bit.name);
             separator = " ";
         };
         if (kind == dns_kind::link_local)
             for (const auto& bit : link_local_flags) show(bit);
         else
             for (const auto& bit : unicast_flags) show(bit);
-        zelk_printf(")\n");
+        zelk_printf(cx.out, ")\n");
     }
 
     uint16_t print_question(size_t& at) {
@@ -132,81 +133,81 @@ struct dns_decoder {
         uint16_t type = m.be16(at);
         uint16_t query_class = m.be16(at + 2);
         at += 4;
-        item("questions");
-        item_closer close;
-        zelk_printf("  Question: ");
-        field("name", "%s", name.c_str());
-        field("type", ", Type: %u", type);
-        print_name("type", type_name(type));
+        item(cx, "questions");
+        item_closer close(cx);
+        zelk_printf(cx.out, "  Question: ");
+        field(cx, "name", "%s", name.c_str());
+        field(cx, "type", ", Type: %u", type);
+        print_name(cx, "type", type_name(type));
         if (expanded(settings.expand_all)) {
             uint16_t number = kind == dns_kind::multicast ? query_class & 0x7fff : query_class;
-            field("class", ", Class: %u", number);
-            print_name("class", find_name(classes, number, "unknown"));
+            field(cx, "class", ", Class: %u", number);
+            print_name(cx, "class", find_name(classes, number, "unknown"));
             if (kind == dns_kind::multicast) {
                 bool unicast = query_class & 0x8000;
-                record_flag("unicast_response", unicast);
-                if (unicast) zelk_printf(", Unicast response");
+                record_flag(cx, "unicast_response", unicast);
+                if (unicast) zelk_printf(cx.out, ", Unicast response");
             }
         }
-        zelk_printf("\n");
+        zelk_printf(cx.out, "\n");
         return type;
     }
 
     void print_opt(uint16_t udp_size, uint32_t ttl, size_t data, size_t data_end) {
-        field("udp_payload_size", "    UDP payload size: %u", udp_size);
-        field("extended_rcode", ", Extended rcode: %u", ttl >> 24);
-        field("edns_version", ", Version: %u", (ttl >> 16) & 0xff);
-        field("dnssec_ok", ", DO: %u\n", (ttl >> 15) & 1);
+        field(cx, "udp_payload_size", "    UDP payload size: %u", udp_size);
+        field(cx, "extended_rcode", ", Extended rcode: %u", ttl >> 24);
+        field(cx, "edns_version", ", Version: %u", (ttl >> 16) & 0xff);
+        field(cx, "dnssec_ok", ", DO: %u\n", (ttl >> 15) & 1);
         for (size_t at = data; at < data_end;) {
             uint16_t code = m.be16(at);
             uint16_t length = m.be16(at + 2);
             if (at + 4 + length > data_end) throw malformed_message{"an EDNS option runs past its record"};
-            item("options");
-            item_closer close;
-            field("code", "    Option: %u", code);
-            print_name("code", find_name(edns_options, code, "unknown"));
-            field("length", ", Length: %u\n", length);
-            record_hex("data", m.at(at + 4, length), length);
+            item(cx, "options");
+            item_closer close(cx);
+            field(cx, "code", "    Option: %u", code);
+            print_name(cx, "code", find_name(edns_options, code, "unknown"));
+            field(cx, "length", ", Length: %u\n", length);
+            record_hex(cx, "data", m.at(at + 4, length), length);
             at += 4u + length;
         }
     }
 
     void print_service_binding(size_t data, size_t data_end) {
-        field("priority", "    Priority: %u", m.be16(data));
+        field(cx, "priority", "    Priority: %u", m.be16(data));
         size_t at = read_data_name(data + 2, data_end, target);
-        field("target", ", Target: %s\n", target.c_str());
+        field(cx, "target", ", Target: %s\n", target.c_str());
         while (at < data_end) {
             uint16_t key = m.be16(at);
             uint16_t length = m.be16(at + 2);
             size_t value = at + 4;
             if (value + length > data_end) throw malformed_message{"a service parameter runs past its record"};
-            item("params");
-            item_closer close;
-            field("key", "    Param: %u", key);
-            print_name("key", find_name(svc_params, key, "unknown"));
-            field("length", ", Length: %u", length);
+            item(cx, "params");
+            item_closer close(cx);
+            field(cx, "key", "    Param: %u", key);
+            print_name(cx, "key", find_name(svc_params, key, "unknown"));
+            field(cx, "length", ", Length: %u", length);
             if (key == 1) {
-                zelk_printf(", Protocols: ");
+                zelk_printf(cx.out, ", Protocols: ");
                 for (size_t p = value; p < value + length;) {
                     uint8_t n = m.u8(p);
                     if (p + 1 + n > value + length) throw malformed_message{"an ALPN name runs past its parameter"};
-                    const char* id = printable_text(m.at(p + 1, n), n);
-                    zelk_printf("%s%s", p == value ? "" : ",", id);
-                    list_text("alpn", id);
+                    std::string id = printable_text(cx, m.at(p + 1, n), n);
+                    zelk_printf(cx.out, "%s%s", p == value ? "" : ",", id.c_str());
+                    list_text(cx, "alpn", id.c_str());
                     p += 1u + n;
                 }
             } else if (key == 3 && length == 2) {
-                field("port", ", Port: %u", m.be16(value));
+                field(cx, "port", ", Port: %u", m.be16(value));
             } else if ((key == 4 && length % 4 == 0) || (key == 6 && length % 16 == 0)) {
-                zelk_printf(", Addresses: ");
+                zelk_printf(cx.out, ", Addresses: ");
                 unsigned size = key == 4 ? 4 : 16;
                 for (size_t p = value; p < value + length; p += size) {
-                    const char* text = size == 4 ? ipv4_text(m.at(p, 4)) : ipv6_text(m.at(p, 16));
-                    zelk_printf("%s%s", p == value ? "" : ", ", text);
-                    list_text("addresses", text);
+                    auto text = size == 4 ? ipv4_text(cx, m.at(p, 4)) : ipv6_text(cx, m.at(p, 16));
+                    zelk_printf(cx.out, "%s%s", p == value ? "" : ", ", text.c_str());
+                    list_text(cx, "addresses", text);
                 }
             }
-            zelk_printf("\n");
+            zelk_printf(cx.out, "\n");
             at = value + length;
         }
     }
@@ -216,25 +217,25 @@ struct dns_decoder {
         size_t data_end = data + length;
         target.clear();
         if (type == 1 && length == 4) {
-            target = ipv4_text(m.at(data, 4));
-            field("address", "    Address: %s\n", target.c_str());
+            target = ipv4_text(cx, m.at(data, 4));
+            field(cx, "address", "    Address: %s\n", target.c_str());
         } else if (type == 28 && length == 16) {
-            target = ipv6_text(m.at(data, 16));
-            field("address", "    Address: %s\n", target.c_str());
+            target = ipv6_text(cx, m.at(data, 16));
+            field(cx, "address", "    Address: %s\n", target.c_str());
         } else if (type == 2 || type == 5 || type == 12 || type == 39) {
             read_data_name(data, data_end, target);
-            field("target", "    Name: %s\n", target.c_str());
+            field(cx, "target", "    Name: %s\n", target.c_str());
         } else if (type == 15) {
-            field("preference", "    Preference: %u", m.be16(data));
+            field(cx, "preference", "    Preference: %u", m.be16(data));
             read_data_name(data + 2, data_end, target);
-            field("target", ", Exchange: %s\n", target.c_str());
+            field(cx, "target", ", Exchange: %s\n", target.c_str());
         } else if (type == 16) {
             for (size_t at = data; at < data_end;) {
                 uint8_t n = m.u8(at);
                 if (at + 1 + n > data_end) throw malformed_message{"a text string runs past its record"};
-                const char* text = printable_text(m.at(at + 1, n), n);
-                zelk_printf("    Text: \"%s\"\n", text);
-                list_text("texts", text);
+                std::string text = printable_text(cx, m.at(at + 1, n), n);
+                zelk_printf(cx.out, "    Text: \"%s\"\n", text.c_str());
+                list_text(cx, "texts", text.c_str());
                 at += 1u + n;
             }
         } else if (type == 6) {
@@ -242,24 +243,24 @@ struct dns_decoder {
             size_t at = read_data_name(data, data_end, target);
             at = read_data_name(at, data_end, mailbox);
             if (at + 20 > data_end) throw malformed_message{"SOA record too short"};
-            field("primary", "    Primary: %s", target.c_str());
-            field("mailbox", ", Mailbox: %s\n", mailbox.c_str());
-            field("serial", "    Serial: %u", m.be32(at));
-            field("refresh", ", Refresh: %u", m.be32(at + 4));
-            field("retry", ", Retry: %u", m.be32(at + 8));
-            field("expire", ", Expire: %u", m.be32(at + 12));
-            field("minimum", ", Minimum: %u\n", m.be32(at + 16));
+            field(cx, "primary", "    Primary: %s", target.c_str());
+            field(cx, "mailbox", ", Mailbox: %s\n", mailbox.c_str());
+            field(cx, "serial", "    Serial: %u", m.be32(at));
+            field(cx, "refresh", ", Refresh: %u", m.be32(at + 4));
+            field(cx, "retry", ", Retry: %u", m.be32(at + 8));
+            field(cx, "expire", ", Expire: %u", m.be32(at + 12));
+            field(cx, "minimum", ", Minimum: %u\n", m.be32(at + 16));
         } else if (type == 33 && length >= 7) {
-            field("priority", "    Priority: %u", m.be16(data));
-            field("weight", ", Weight: %u", m.be16(data + 2));
-            field("port", ", Port: %u", m.be16(data + 4));
+            field(cx, "priority", "    Priority: %u", m.be16(data));
+            field(cx, "weight", ", Weight: %u", m.be16(data + 2));
+            field(cx, "port", ", Port: %u", m.be16(data + 4));
             read_data_name(data + 6, data_end, target);
-            field("target", ", Target: %s\n", target.c_str());
+            field(cx, "target", ", Target: %s\n", target.c_str());
         } else if ((type == 64 || type == 65) && length >= 3) {
             print_service_binding(data, data_end);
         } else {
-            field("data_length", "    Data: %u bytes\n", length);
-            record_hex("data", m.at(data, length), length);
+            field(cx, "data_length", "    Data: %u bytes\n", length);
+            record_hex(cx, "data", m.at(data, length), length);
         }
     }
 
@@ -271,24 +272,24 @@ struct dns_decoder {
         uint32_t ttl = m.be32(at + 4);
         uint16_t length = m.be16(at + 8);
         size_t data = at + 10;
-        zelk_printf("  %s: ", label);
-        field("name", "%s", name.c_str());
-        field("type", ", Type: %u", type);
-        print_name("type", type_name(type));
+        zelk_printf(cx.out, "  %s: ", label);
+        field(cx, "name", "%s", name.c_str());
+        field(cx, "type", ", Type: %u", type);
+        print_name(cx, "type", type_name(type));
         // OPT uses class and TTL for its own fields.
         if (type != 41 && expanded(settings.expand_all)) {
             uint16_t number = kind == dns_kind::multicast ? record_class & 0x7fff : record_class;
-            field("class", ", Class: %u", number);
-            print_name("class", find_name(classes, number, "unknown"));
+            field(cx, "class", ", Class: %u", number);
+            print_name(cx, "class", find_name(classes, number, "unknown"));
             if (kind == dns_kind::multicast) {
                 bool flush = record_class & 0x8000;
-                record_flag("cache_flush", flush);
-                if (flush) zelk_printf(", Cache flush");
+                record_flag(cx, "cache_flush", flush);
+                if (flush) zelk_printf(cx.out, ", Cache flush");
             }
-            field("ttl", ", TTL: %u", ttl);
-            field("length", ", Length: %u", length);
+            field(cx, "ttl", ", TTL: %u", ttl);
+            field(cx, "length", ", Length: %u", length);
         }
-        zelk_printf("\n");
+        zelk_printf(cx.out, "\n");
         m.at(data, length);
         if (type == 41)
             print_opt(record_class, ttl, data, data + length);
@@ -305,24 +306,24 @@ struct dns_decoder {
         bool response = flags & 0x8000;
         unsigned opcode = (flags >> 11) & 0xf;
         unsigned rcode = flags & 0xf;
-        field("id", "  Transaction ID: 0x%04x", id);
-        record_flag("response", response);
-        zelk_printf(response ? ", Response" : ", Query");
-        field("opcode", ", Opcode: %u", opcode);
-        print_name("opcode", find_name(opcodes, opcode, "unknown"));
-        field("rcode", ", Rcode: %u", rcode);
-        print_name("rcode", find_name(rcodes, rcode, "unknown"));
-        zelk_printf("\n");
+        field(cx, "id", "  Transaction ID: 0x%04x", id);
+        record_flag(cx, "response", response);
+        zelk_printf(cx.out, response ? ", Response" : ", Query");
+        field(cx, "opcode", ", Opcode: %u", opcode);
+        print_name(cx, "opcode", find_name(opcodes, opcode, "unknown"));
+        field(cx, "rcode", ", Rcode: %u", rcode);
+        print_name(cx, "rcode", find_name(rcodes, rcode, "unknown"));
+        zelk_printf(cx.out, "\n");
         if (expanded(settings.expand_all)) print_flags(flags);
-        field("question_count", "  Questions: %u", counts[0]);
-        field("answer_count", ", Answers: %u", counts[1]);
-        field("authority_count", ", Authority: %u", counts[2]);
-        field("additional_count", ", Additional: %u\n", counts[3]);
+        field(cx, "question_count", "  Questions: %u", counts[0]);
+        field(cx, "answer_count", ", Answers: %u", counts[1]);
+        field(cx, "authority_count", ", Authority: %u", counts[2]);
+        field(cx, "additional_count", ", Additional: %u\n", counts[3]);
 
         size_t at = 12;
         if (counts[0]) {
             if (const char* problem = first_label_problem(at)) {
-                report_malformed(malformed_message{problem});
+                report_malformed(cx, malformed_message{problem});
                 reported = true;
                 return;
             }
@@ -339,8 +340,8 @@ struct dns_decoder {
         std::string answer_name, answer_data;
         uint16_t answer_type = 0;
         for (unsigned i = 0; i < counts[1]; ++i) {
-            item("answers");
-            item_closer close;
+            item(cx, "answers");
+            item_closer close(cx);
             uint16_t type = print_record(at, "Answer");
             if (i == 0) {
                 answer_type = type;
@@ -349,77 +350,77 @@ struct dns_decoder {
             }
         }
         for (unsigned i = 0; i < counts[2]; ++i) {
-            item("authorities");
-            item_closer close;
+            item(cx, "authorities");
+            item_closer close(cx);
             print_record(at, "Authority");
         }
         for (unsigned i = 0; i < counts[3]; ++i) {
-            item("additionals");
-            item_closer close;
+            item(cx, "additionals");
+            item_closer close(cx);
             print_record(at, "Additional");
         }
         if (!recording()) return;
         std::string asked = counts[0] ? std::string(type_name(question_type)) + "? " + question : "";
         if (!response)
-            summary_note("query %s", asked.c_str());
+            summary_note(cx, "query %s", asked.c_str());
         else if (counts[1])
-            summary_note("response %s %s%s%s", type_name(answer_type), answer_name.c_str(),
+            summary_note(cx, "response %s %s%s%s", type_name(answer_type), answer_name.c_str(),
                          answer_data.empty() ? "" : " ", answer_data.c_str());
         else
-            summary_note("response %s%s%s", find_name(rcodes, rcode, "unknown"), asked.empty() ? "" : " ",
+            summary_note(cx, "response %s%s%s", find_name(rcodes, rcode, "unknown"), asked.empty() ? "" : " ",
                          asked.c_str());
     }
 };
 
-void decode_message(const message& m, dns_kind kind) {
-    dns_decoder d{m, kind, {}, {}};
+void decode_message(decode_context& cx, const message& m, dns_kind kind) {
+    dns_decoder d{cx, m, kind, {}, {}};
     try {
         d.decode();
         // The records counted in the header ended early; the rest (more
         // records, or padding) is in a later segment.
         if (m.continues && !d.reported) m.past_end();
     } catch (const malformed_message& e) {
-        report_malformed(e);
+        report_malformed(cx, e);
     }
 }
 
-int decode_udp_dns(const uint8_t* frame, unsigned offset, dns_kind kind, const char* proto, const char* banner,
-                   uint32_t& counter) {
-    layer(proto, banner);
+int decode_udp_dns(decode_context& cx, const uint8_t* frame, unsigned offset, dns_kind kind, const char* proto,
+                   const char* banner, uint32_t& counter) {
+    layer(cx, proto, banner);
     bump(counter);
-    decode_message(payload_message(frame, offset), kind);
+    decode_message(cx, payload_message(cx, frame, offset), kind);
     return 0;
 }
 
 }  // namespace
 
-int decode_dns(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    return decode_udp_dns(frame, offset, dns_kind::unicast, "dns", "- DNS Header -\n", counters.dns);
+int decode_dns(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_udp_dns(cx, frame, offset, dns_kind::unicast, "dns", "- DNS Header -\n", cx.counters.dns);
 }
 
-int decode_mdns(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    return decode_udp_dns(frame, offset, dns_kind::multicast, "mdns", "- mDNS Header -\n", counters.mdns);
+int decode_mdns(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_udp_dns(cx, frame, offset, dns_kind::multicast, "mdns", "- mDNS Header -\n", cx.counters.mdns);
 }
 
-int decode_llmnr(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    return decode_udp_dns(frame, offset, dns_kind::link_local, "llmnr", "- LLMNR Header -\n", counters.llmnr);
+int decode_llmnr(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    return decode_udp_dns(cx, frame, offset, dns_kind::link_local, "llmnr", "- LLMNR Header -\n", cx.counters.llmnr);
 }
 
-int decode_dns_tcp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    message segment = payload_message(frame, offset);
+int decode_dns_tcp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    message segment = payload_message(cx, frame, offset);
     // A segment may hold several messages, or the start of one.
     for (size_t at = 0; at < segment.length;) {
-        layer("dns", "- DNS Header -\n");
-        bump(counters.dns);
+        layer(cx, "dns", "- DNS Header -\n");
+        bump(cx.counters.dns);
         if (segment.length - at < 2) {
-            report_malformed({"the length continues in a later segment", true});
+            report_malformed(cx, {"the length continues in a later segment", true});
             break;
         }
         uint16_t length = segment.be16(at);
-        field("tcp_length", "  Length: %u\n", length);
+        field(cx, "tcp_length", "  Length: %u\n", length);
         size_t have = segment.length - at - 2;
-        message m{segment.start + at + 2, length < have ? length : have, segment.cut, length > have};
-        decode_message(m, dns_kind::unicast);
+        message m{segment.cx, segment.start + at + 2, length < have ? length : have, segment.cut, length > have};
+        decode_message(cx, m, dns_kind::unicast);
         at += 2u + length;
     }
     return 0;

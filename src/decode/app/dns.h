@@ -6,8 +6,8 @@
 
 #include "capture/frame.h"
 
-int decode_dns(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_dns(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
 // TCP: each message behind its 2-byte length.
-int decode_dns_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
-int decode_mdns(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
-int decode_llmnr(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_dns_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_mdns(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_llmnr(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

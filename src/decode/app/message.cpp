@@ -11,33 +11,33 @@ void message::past_end() const {
     throw malformed_message{"a length runs past the end of the message"};
 }
 
-message payload_message(const uint8_t* frame, unsigned offset) {
-    const uint8_t* p = header_at(frame, offset);
-    return message{p, ip_message_length(p), current_frame.ip_payload_cut};
+message payload_message(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* p = header_at(cx, frame, offset);
+    return message{&cx, p, ip_message_length(cx, p), cx.ip_payload_cut};
 }
 
-void report_malformed(const malformed_message& m) {
-    record_text("error", m.reason);
+void report_malformed(decode_context& cx, const malformed_message& m) {
+    record_text(cx, "error", m.reason);
     if (m.continues) {
-        zelk_printf("  [%s]\n", m.reason);
+        zelk_printf(cx.out, "  [%s]\n", m.reason);
         return;
     }
-    if (recording()) mark_frame_cut(true);
-    zelk_printf("  [malformed: %s]\n", m.reason);
+    if (recording()) mark_frame_cut(cx, true);
+    zelk_printf(cx.out, "  [malformed: %s]\n", m.reason);
 }
 
-const char* ipv6_text(const uint8_t* a) {
-    static char text[INET6_ADDRSTRLEN];
-    need(a, 16);
-    inet_ntop(AF_INET6, a, text, sizeof text);
-    return text;
+short_text ipv6_text(const decode_context& cx, const uint8_t* a) {
+    short_text result;
+    need(cx, a, 16);
+    inet_ntop(AF_INET6, a, result.text, sizeof result.text);
+    return result;
 }
 
-const char* printable_text(const uint8_t* p, size_t n) {
-    static std::string text;
-    need(p, n);
+std::string printable_text(const decode_context& cx, const uint8_t* p, size_t n) {
+    std::string text;
+    need(cx, p, n);
     text.assign(n, '.');
     for (size_t i = 0; i < n; ++i)
         if (isprint(p[i])) text[i] = static_cast<char>(p[i]);
-    return text.c_str();
+    return text;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "decode/decoder.h"
 
@@ -17,6 +18,7 @@ struct malformed_message {
 };
 
 struct message {
+    const decode_context* cx;
     const uint8_t* start;
     size_t length;
     // The capture cut the message short: reading past its end is
@@ -27,32 +29,33 @@ struct message {
 
     const uint8_t* at(size_t offset, size_t n) const {
         if (offset > length || n > length - offset) past_end();
-        need(start + offset, n);
+        need(*cx, start + offset, n);
         return start + offset;
     }
     uint8_t u8(size_t offset) const { return *at(offset, 1); }
-    uint16_t be16(size_t offset) const { return get_be16(at(offset, 2)); }
-    uint32_t be32(size_t offset) const { return get_be32(at(offset, 4)); }
+    uint16_t be16(size_t offset) const { return get_be16(*cx, at(offset, 2)); }
+    uint32_t be32(size_t offset) const { return get_be32(*cx, at(offset, 4)); }
     [[noreturn]] void past_end() const;
 };
 
 // The transport payload at offset, up to the end of the IP payload.
-message payload_message(const uint8_t* frame, unsigned offset);
+message payload_message(decode_context& cx, const uint8_t* frame, unsigned offset);
 
 // Prints "  [malformed: reason]" (or that the message continues in a later
 // segment), records it as "error" and marks the frame malformed.
-void report_malformed(const malformed_message& m);
+void report_malformed(decode_context& cx, const malformed_message& m);
 
 // Closes the item opened just before it, also when a read throws.
 struct item_closer {
-    item_closer() = default;
+    explicit item_closer(decode_context& cx) : cx(cx) {}
     item_closer(const item_closer&) = delete;
     item_closer& operator=(const item_closer&) = delete;
-    ~item_closer() { item_end(); }
+    ~item_closer() { item_end(cx); }
+    decode_context& cx;
 };
 
 // IPv6 address text of the 16 bytes at a (checked), in a static buffer.
-const char* ipv6_text(const uint8_t* a);
+short_text ipv6_text(const decode_context& cx, const uint8_t* a);
 
 // Text of n bytes by the character rule (what print_char would print).
-const char* printable_text(const uint8_t* p, size_t n);
+std::string printable_text(const decode_context& cx, const uint8_t* p, size_t n);

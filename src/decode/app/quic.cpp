@@ -36,14 +36,14 @@ uint64_t varint(bounded& b) {
     return v;
 }
 
-void print_hex(const uint8_t* p, size_t n) {
-    need(p, n);
-    for (size_t i = 0; i < n; ++i) zelk_printf("%02x", p[i]);
+void print_hex(decode_context& cx, const uint8_t* p, size_t n) {
+    need(cx, p, n);
+    for (size_t i = 0; i < n; ++i) zelk_printf(cx.out, "%02x", p[i]);
 }
 
-std::string hex_text(const uint8_t* p, size_t n) {
+std::string hex_text(decode_context& cx, const uint8_t* p, size_t n) {
     static const char digits[] = "0123456789abcdef";
-    need(p, n);
+    need(cx, p, n);
     std::string s;
     for (size_t i = 0; i < n; ++i) {
         s.push_back(digits[p[i] >> 4]);
@@ -54,71 +54,71 @@ std::string hex_text(const uint8_t* p, size_t n) {
 
 // One long-header packet; returns false when nothing can follow it in the
 // datagram.
-bool decode_long_packet(bounded& datagram, bool all, std::string& note) {
+bool decode_long_packet(decode_context& cx, bounded& datagram, bool all, std::string& note) {
     uint8_t first = datagram.u8();
     uint32_t version = datagram.be32();
     unsigned type = (first >> 4) & 3;
-    item("packets");
-    field("header_form", "\n  Header Form: %u (Long)", 1u);
+    item(cx, "packets");
+    field(cx, "header_form", "\n  Header Form: %u (Long)", 1u);
     if (version != 0) {
-        field("packet_type", ", Packet Type: %u", type);
-        print_name("packet_type", type_name(version, type));
+        field(cx, "packet_type", ", Packet Type: %u", type);
+        print_name(cx, "packet_type", type_name(version, type));
     }
-    if (all) field("fixed_bit", ", Fixed Bit: %u", (first >> 6) & 1u);
-    field("version", "\n  Version: 0x%08x", version);
-    print_name("version", version_name(version));
+    if (all) field(cx, "fixed_bit", ", Fixed Bit: %u", (first >> 6) & 1u);
+    field(cx, "version", "\n  Version: 0x%08x", version);
+    print_name(cx, "version", version_name(version));
     uint8_t dcid_length = datagram.u8();
     const uint8_t* dcid = datagram.take(dcid_length);
     uint8_t scid_length = datagram.u8();
     const uint8_t* scid = datagram.take(scid_length);
-    std::string dcid_text = hex_text(dcid, dcid_length);
-    field("dcid_length", "\n  DCID Length: %u", dcid_length);
-    if (dcid_length) field("dcid", ", DCID: %s", dcid_text.c_str());
-    std::string scid_text = hex_text(scid, scid_length);
-    field("scid_length", "\n  SCID Length: %u", scid_length);
-    if (scid_length) field("scid", ", SCID: %s", scid_text.c_str());
+    std::string dcid_text = hex_text(cx, dcid, dcid_length);
+    field(cx, "dcid_length", "\n  DCID Length: %u", dcid_length);
+    if (dcid_length) field(cx, "dcid", ", DCID: %s", dcid_text.c_str());
+    std::string scid_text = hex_text(cx, scid, scid_length);
+    field(cx, "scid_length", "\n  SCID Length: %u", scid_length);
+    if (scid_length) field(cx, "scid", ", SCID: %s", scid_text.c_str());
     if (!note.empty()) note += ", ";
     if (version) note += std::string(type_name(version, type)) + " ";
     note += std::string(version_name(version)) + " DCID " + dcid_text;
     if (version == 0) {
-        zelk_printf("\n  Supported Versions:");
+        zelk_printf(cx.out, "\n  Supported Versions:");
         while (datagram.left() >= 4) {
             uint32_t v = datagram.be32();
-            zelk_printf(" 0x%08x", v);
-            list_number("supported_versions", v);
+            zelk_printf(cx.out, " 0x%08x", v);
+            list_number(cx, "supported_versions", v);
         }
-        item_end();
+        item_end(cx);
         return false;
     }
     if (version != version_1 && version != version_2) {
         // Only the invariant fields are known for other versions.
-        field("unknown_length", "\n  Unknown data: %lu bytes", static_cast<long>(datagram.left()));
-        item_end();
+        field(cx, "unknown_length", "\n  Unknown data: %lu bytes", static_cast<long>(datagram.left()));
+        item_end(cx);
         return false;
     }
     const char* name = type_name(version, type);
     if (name[0] == 'R') {  // Retry: token, then the 16-byte integrity tag
         size_t token = datagram.left() >= 16 ? datagram.left() - 16 : 0;
-        field("token_length", "\n  Retry Token Length: %lu", static_cast<long>(token));
-        item_end();
+        field(cx, "token_length", "\n  Retry Token Length: %lu", static_cast<long>(token));
+        item_end(cx);
         return false;
     }
     if (name[0] == 'I') {
         uint64_t token_length = varint(datagram);
-        field("token_length", "\n  Token Length: %lu", static_cast<long>(token_length));
+        field(cx, "token_length", "\n  Token Length: %lu", static_cast<long>(token_length));
         datagram.take(static_cast<size_t>(token_length));
         if (all && token_length) {
-            zelk_printf(", Token: ");
-            print_hex(datagram.p - token_length, static_cast<size_t>(token_length));
+            zelk_printf(cx.out, ", Token: ");
+            print_hex(cx, datagram.p - token_length, static_cast<size_t>(token_length));
         }
     }
     uint64_t length = varint(datagram);
-    field("length", "\n  Length: %lu (protected payload)", static_cast<long>(length));
-    item_end();
+    field(cx, "length", "\n  Length: %lu (protected payload)", static_cast<long>(length));
+    item_end(cx);
     // Packets of one datagram may be coalesced behind each other.
     if (length > datagram.left()) {
-        zelk_printf("\n  [malformed: the packet runs past the datagram]");
-        record_text("error", "the packet runs past the datagram");
+        zelk_printf(cx.out, "\n  [malformed: the packet runs past the datagram]");
+        record_text(cx, "error", "the packet runs past the datagram");
         return false;
     }
     datagram.take(static_cast<size_t>(length));
@@ -127,47 +127,47 @@ bool decode_long_packet(bounded& datagram, bool all, std::string& note) {
 
 }  // namespace
 
-bool looks_like_quic_long(const uint8_t* payload, size_t length) {
+bool looks_like_quic_long(decode_context&, const uint8_t* payload, size_t length) {
     if (length < 7 || (payload[0] & 0xc0) != 0xc0) return false;
     uint32_t version =
         (uint32_t{payload[1]} << 24) | (uint32_t{payload[2]} << 16) | (uint32_t{payload[3]} << 8) | payload[4];
     return version != 0 && strcmp(version_name(version), "unknown") && payload[5] <= 20;
 }
 
-int decode_quic(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* p = header_at(frame, offset);
-    bounded datagram{p, ip_payload_end()};
-    layer("quic", "- QUIC Packet -");
-    bump(counters.quic);
+int decode_quic(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* p = header_at(cx, frame, offset);
+    bounded datagram{&cx, p, ip_payload_end(cx)};
+    layer(cx, "quic", "- QUIC Packet -");
+    bump(cx.counters.quic);
     bool all = expanded(settings.expand_all);
     std::string note;
     try {
         while (datagram.left()) {
-            uint8_t first = get_u8(datagram.p);
+            uint8_t first = get_u8(cx, datagram.p);
             if ((first & 0x40) == 0 && !note.empty()) {
                 // Behind a coalesced packet: padding, or not QUIC.
-                field("unknown_length", "\n  Unknown data: %lu bytes", static_cast<long>(datagram.left()));
+                field(cx, "unknown_length", "\n  Unknown data: %lu bytes", static_cast<long>(datagram.left()));
                 break;
             }
             if (!(first & 0x80)) {
                 // The short header's connection id length is known only
                 // to the endpoints.
-                item("packets");
-                field("header_form", "\n  Header Form: %u (Short, 1-RTT)", 0u);
-                if (all) field("fixed_bit", ", Fixed Bit: %u", (first >> 6) & 1u);
-                field("length", "\n  Protected: %lu bytes", static_cast<long>(datagram.left()));
-                item_end();
+                item(cx, "packets");
+                field(cx, "header_form", "\n  Header Form: %u (Short, 1-RTT)", 0u);
+                if (all) field(cx, "fixed_bit", ", Fixed Bit: %u", (first >> 6) & 1u);
+                field(cx, "length", "\n  Protected: %lu bytes", static_cast<long>(datagram.left()));
+                item_end(cx);
                 if (!note.empty()) note += ", ";
                 note += "1-RTT";
                 break;
             }
-            if (!decode_long_packet(datagram, all, note)) break;
+            if (!decode_long_packet(cx, datagram, all, note)) break;
         }
     } catch (const overrun&) {
-        zelk_printf("\n  [malformed: a length runs past the datagram]");
-        record_text("error", "a length runs past the datagram");
+        zelk_printf(cx.out, "\n  [malformed: a length runs past the datagram]");
+        record_text(cx, "error", "a length runs past the datagram");
     }
-    zelk_printf("\n");
-    if (settings.summary) summary_note("%s", note.c_str());
+    zelk_printf(cx.out, "\n");
+    if (settings.summary) summary_note(cx, "%s", note.c_str());
     return 0;
 }

@@ -9,5 +9,5 @@
 
 // A long header with the fixed bit, a known version and a connection id
 // length within the limit.
-bool looks_like_quic_long(const uint8_t* payload, size_t length);
-int decode_quic(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+bool looks_like_quic_long(decode_context& cx, const uint8_t* payload, size_t length);
+int decode_quic(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

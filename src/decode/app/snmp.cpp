@@ -101,9 +101,8 @@ unsigned long long unsigned_value(const message& m, const tlv& t) {
     return v;
 }
 
-const std::string& oid_text(const message& m, const tlv& t) {
-    static std::string text;
-    text.clear();
+std::string oid_text(const message& m, const tlv& t) {
+    std::string text;
     unsigned long long sub = 0;
     unsigned bytes = 0;
     bool first = true;
@@ -136,32 +135,32 @@ bool all_printable(const message& m, const tlv& t) {
     return true;
 }
 
-void print_hex(const message& m, const tlv& t) {
-    for (size_t i = 0; i < t.length; ++i) zelk_printf(" %02x", m.u8(t.value + i));
+void print_hex(decode_context& cx, const message& m, const tlv& t) {
+    for (size_t i = 0; i < t.length; ++i) zelk_printf(cx.out, " %02x", m.u8(t.value + i));
 }
 
 // A value by its BER type; constructed values show their elements.
-void print_value(const message& m, const tlv& t, unsigned depth) {
+void print_value(decode_context& cx, const message& m, const tlv& t, unsigned depth) {
     if (depth > max_depth) throw malformed_message{"BER nesting too deep"};
-    record_number("value_type", t.tag);
+    record_number(cx, "value_type", t.tag);
     const char* type = find_name(value_types, t.tag, "unknown");
-    if (verbose()) record_name("value_type", type);
+    if (verbose()) record_name(cx, "value_type", type);
     switch (t.tag) {
-        case 0x02: field("value", "INTEGER: %ld", static_cast<long>(integer_value(m, t))); return;
+        case 0x02: field(cx, "value", "INTEGER: %ld", static_cast<long>(integer_value(m, t))); return;
         case 0x04:
             if (all_printable(m, t)) {
-                field("value", "STRING: \"%s\"", printable_text(m.at(t.value, t.length), t.length));
+                field(cx, "value", "STRING: \"%s\"", printable_text(cx, m.at(t.value, t.length), t.length));
             } else {
-                zelk_printf("Hex-STRING:");
-                print_hex(m, t);
-                record_hex("value", m.at(t.value, t.length), t.length);
+                zelk_printf(cx.out, "Hex-STRING:");
+                print_hex(cx, m, t);
+                record_hex(cx, "value", m.at(t.value, t.length), t.length);
             }
             return;
-        case 0x05: zelk_printf("NULL"); return;
-        case 0x06: field("value", "OID: %s", oid_text(m, t).c_str()); return;
+        case 0x05: zelk_printf(cx.out, "NULL"); return;
+        case 0x06: field(cx, "value", "OID: %s", oid_text(m, t).c_str()); return;
         case 0x40:
             if (t.length == 4) {
-                field("value", "IpAddress: %s", ipv4_text(m.at(t.value, 4)));
+                field(cx, "value", "IpAddress: %s", ipv4_text(cx, m.at(t.value, 4)));
                 return;
             }
             break;
@@ -169,121 +168,121 @@ void print_value(const message& m, const tlv& t, unsigned depth) {
         case 0x42:
         case 0x43:
         case 0x46:
-            zelk_printf("%s: ", type);
-            field("value", "%lu", static_cast<unsigned long>(unsigned_value(m, t)));
+            zelk_printf(cx.out, "%s: ", type);
+            field(cx, "value", "%lu", static_cast<unsigned long>(unsigned_value(m, t)));
             return;
         case 0x80:
         case 0x81:
-        case 0x82: zelk_printf("%s", type); return;
+        case 0x82: zelk_printf(cx.out, "%s", type); return;
         default: break;
     }
     if (t.tag & 0x20) {
-        zelk_printf("%s {", t.tag == 0x30 ? "SEQUENCE" : "constructed");
+        zelk_printf(cx.out, "%s {", t.tag == 0x30 ? "SEQUENCE" : "constructed");
         for (size_t at = t.value; at < t.end();) {
             tlv inner = read_tlv(m, at, t.end());
-            zelk_printf(at == t.value ? "" : ", ");
-            item("elements");
-            item_closer close;
-            print_value(m, inner, depth + 1);
+            zelk_printf(cx.out, at == t.value ? "" : ", ");
+            item(cx, "elements");
+            item_closer close(cx);
+            print_value(cx, m, inner, depth + 1);
             at = inner.end();
         }
-        zelk_printf("}");
+        zelk_printf(cx.out, "}");
         return;
     }
-    zelk_printf("type 0x%02x,", t.tag);
-    print_hex(m, t);
-    record_hex("value", m.at(t.value, t.length), t.length);
+    zelk_printf(cx.out, "type 0x%02x,", t.tag);
+    print_hex(cx, m, t);
+    record_hex(cx, "value", m.at(t.value, t.length), t.length);
 }
 
 // The variable bindings; returns the first OID for the summary.
-std::string print_bindings(const message& m, size_t at, size_t limit) {
+std::string print_bindings(decode_context& cx, const message& m, size_t at, size_t limit) {
     tlv list = expect(m, at, limit, 0x30, "expected the variable-binding list");
     std::string first;
     for (size_t p = list.value; p < list.end();) {
         tlv binding = expect(m, p, list.end(), 0x30, "expected a variable binding");
         tlv name = expect(m, binding.value, binding.end(), 0x06, "expected an OID in a variable binding");
-        item("bindings");
-        item_closer close;
-        const std::string& oid = oid_text(m, name);
+        item(cx, "bindings");
+        item_closer close(cx);
+        std::string oid = oid_text(m, name);
         if (first.empty()) first = oid;
-        field("oid", "  Binding: %s, ", oid.c_str());
+        field(cx, "oid", "  Binding: %s, ", oid.c_str());
         tlv value = read_tlv(m, name.end(), binding.end());
-        print_value(m, value, 1);
-        zelk_printf("\n");
+        print_value(cx, m, value, 1);
+        zelk_printf(cx.out, "\n");
         p = binding.end();
     }
     return first;
 }
 
-void decode(const message& m) {
+void decode(decode_context& cx, const message& m) {
     bool all = expanded(settings.expand_all);
     tlv top = expect(m, 0, m.length, 0x30, "not a BER SEQUENCE");
     tlv version = expect(m, top.value, top.end(), 0x02, "expected the version");
     long long number = integer_value(m, version);
-    field("version", "  Version: %ld", static_cast<long>(number));
-    print_name("version", number >= 0 && number < 4 ? versions[number] : "unknown");
+    field(cx, "version", "  Version: %ld", static_cast<long>(number));
+    print_name(cx, "version", number >= 0 && number < 4 ? versions[number] : "unknown");
     if (number != 0 && number != 1) {
-        zelk_printf("\n  [version not decoded]\n");
-        record_text("error", "version not decoded");
+        zelk_printf(cx.out, "\n  [version not decoded]\n");
+        record_text(cx, "error", "version not decoded");
         return;
     }
     tlv community = expect(m, version.end(), top.end(), 0x04, "expected the community");
-    field("community", ", Community: \"%s\"\n",
-          printable_text(m.at(community.value, community.length), community.length));
+    field(cx, "community", ", Community: \"%s\"\n",
+          printable_text(cx, m.at(community.value, community.length), community.length));
 
     tlv pdu = read_tlv(m, community.end(), top.end());
     unsigned type = pdu.tag & 0x1f;
     if ((pdu.tag & 0xe0) != 0xa0 || type > 8) throw malformed_message{"unknown PDU type"};
     const char* pdu_name = pdu_types[type];
-    field("pdu_type", "  PDU: %u", type);
-    print_name("pdu_type", pdu_name);
+    field(cx, "pdu_type", "  PDU: %u", type);
+    print_name(cx, "pdu_type", pdu_name);
     size_t at = pdu.value;
     if (type == 4) {
         tlv enterprise = expect(m, at, pdu.end(), 0x06, "expected the enterprise OID");
-        field("enterprise", ", Enterprise: %s\n", oid_text(m, enterprise).c_str());
+        field(cx, "enterprise", ", Enterprise: %s\n", oid_text(m, enterprise).c_str());
         tlv agent = expect(m, enterprise.end(), pdu.end(), 0x40, "expected the agent address");
         if (agent.length != 4) throw malformed_message{"agent address not 4 bytes"};
-        field("agent", "  Agent: %s", ipv4_text(m.at(agent.value, 4)));
+        field(cx, "agent", "  Agent: %s", ipv4_text(cx, m.at(agent.value, 4)));
         tlv generic = expect(m, agent.end(), pdu.end(), 0x02, "expected the generic trap");
         long long g = integer_value(m, generic);
-        field("generic_trap", ", Generic trap: %ld", static_cast<long>(g));
-        print_name("generic_trap", g >= 0 && g < 7 ? generic_traps[g] : "unknown");
+        field(cx, "generic_trap", ", Generic trap: %ld", static_cast<long>(g));
+        print_name(cx, "generic_trap", g >= 0 && g < 7 ? generic_traps[g] : "unknown");
         tlv specific = expect(m, generic.end(), pdu.end(), 0x02, "expected the specific trap");
-        field("specific_trap", ", Specific trap: %ld", static_cast<long>(integer_value(m, specific)));
+        field(cx, "specific_trap", ", Specific trap: %ld", static_cast<long>(integer_value(m, specific)));
         tlv stamp = expect(m, specific.end(), pdu.end(), 0x43, "expected the time stamp");
-        field("timestamp", ", Time stamp: %lu\n", static_cast<unsigned long>(unsigned_value(m, stamp)));
+        field(cx, "timestamp", ", Time stamp: %lu\n", static_cast<unsigned long>(unsigned_value(m, stamp)));
         at = stamp.end();
     } else {
         tlv id = expect(m, at, pdu.end(), 0x02, "expected the request id");
         tlv status = expect(m, id.end(), pdu.end(), 0x02, "expected the error status");
         tlv index = expect(m, status.end(), pdu.end(), 0x02, "expected the error index");
-        field("request_id", ", Request ID: %ld\n", static_cast<long>(integer_value(m, id)));
+        field(cx, "request_id", ", Request ID: %ld\n", static_cast<long>(integer_value(m, id)));
         long long s = integer_value(m, status);
         long long i = integer_value(m, index);
         if (type == 5) {
             // GetBulk reuses the two fields.
-            field("non_repeaters", "  Non-repeaters: %ld", static_cast<long>(s));
-            field("max_repetitions", ", Max repetitions: %ld\n", static_cast<long>(i));
+            field(cx, "non_repeaters", "  Non-repeaters: %ld", static_cast<long>(s));
+            field(cx, "max_repetitions", ", Max repetitions: %ld\n", static_cast<long>(i));
         } else if (all || s || i) {
-            field("error_status", "  Error status: %ld", static_cast<long>(s));
-            print_name("error_status", s >= 0 && s < 19 ? error_statuses[s] : "unknown");
-            field("error_index", ", Error index: %ld\n", static_cast<long>(i));
+            field(cx, "error_status", "  Error status: %ld", static_cast<long>(s));
+            print_name(cx, "error_status", s >= 0 && s < 19 ? error_statuses[s] : "unknown");
+            field(cx, "error_index", ", Error index: %ld\n", static_cast<long>(i));
         }
         at = index.end();
     }
-    std::string first = print_bindings(m, at, pdu.end());
-    summary_note("%s%s%s", pdu_name, first.empty() ? "" : " ", first.c_str());
+    std::string first = print_bindings(cx, m, at, pdu.end());
+    summary_note(cx, "%s%s%s", pdu_name, first.empty() ? "" : " ", first.c_str());
 }
 
 }  // namespace
 
-int decode_snmp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    layer("snmp", "- SNMP Header -\n");
-    bump(counters.snmp);
+int decode_snmp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    layer(cx, "snmp", "- SNMP Header -\n");
+    bump(cx.counters.snmp);
     try {
-        decode(payload_message(frame, offset));
+        decode(cx, payload_message(cx, frame, offset));
     } catch (const malformed_message& e) {
-        report_malformed(e);
+        report_malformed(cx, e);
     }
     return 0;
 }

@@ -30,37 +30,37 @@ bool read_priority(const message& m, unsigned& priority, size_t& end) {
 
 }  // namespace
 
-int decode_syslog(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    layer("syslog", "- Syslog Message -\n");
-    bump(counters.syslog);
-    message m = payload_message(frame, offset);
+int decode_syslog(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    layer(cx, "syslog", "- Syslog Message -\n");
+    bump(cx.counters.syslog);
+    message m = payload_message(cx, frame, offset);
     unsigned priority = 0;
     size_t text = 0;
     if (read_priority(m, priority, text)) {
         unsigned facility = priority >> 3;
         unsigned severity = priority & 7;
-        field("priority", "  Priority: %u", priority);
-        field("facility", ", Facility: %u", facility);
-        print_name("facility", facilities[facility]);
-        field("severity", ", Severity: %u", severity);
-        print_name("severity", severities[severity]);
-        zelk_printf("\n");
+        field(cx, "priority", "  Priority: %u", priority);
+        field(cx, "facility", ", Facility: %u", facility);
+        print_name(cx, "facility", facilities[facility]);
+        field(cx, "severity", ", Severity: %u", severity);
+        print_name(cx, "severity", severities[severity]);
+        zelk_printf(cx.out, "\n");
     } else {
-        record_text("error", "no priority");
-        zelk_printf("  [no priority]\n");
+        record_text(cx, "error", "no priority");
+        zelk_printf(cx.out, "  [no priority]\n");
     }
     size_t length = m.length - text;
     const uint8_t* p = m.at(text, length);
-    zelk_printf("  Message: \"");
-    print_text_bytes(p, length);
-    zelk_printf("\"\n");
+    zelk_printf(cx.out, "  Message: \"");
+    print_text_bytes(cx, p, length);
+    zelk_printf(cx.out, "\"\n");
     if (recording()) {
-        const char* words = printable_text(p, length);
-        record_text("message", words);
+        std::string words = printable_text(cx, p, length);
+        record_text(cx, "message", words);
         if (text)
-            summary_note("%s.%s %.60s", facilities[priority >> 3], severities[priority & 7], words);
+            summary_note(cx, "%s.%s %.60s", facilities[priority >> 3], severities[priority & 7], words.c_str());
         else
-            summary_note("%.60s", words);
+            summary_note(cx, "%.60s", words.c_str());
     }
     // The text goes on beyond the snap length.
     if (m.cut) throw_truncated();

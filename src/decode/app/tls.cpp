@@ -121,15 +121,16 @@ const char* group_name(uint16_t group) {
 
 // A 16-bit code and, under --verbose, its name; numbers and names are
 // recorded as parallel arrays <key> and <key>_name.
-void print_code_list_entry(const char* key, const char* key_name, uint16_t code, const char* name) {
-    zelk_printf(" 0x%04x", code);
-    if (settings.verbose) zelk_printf(" (%s)", name);
-    list_number(key, code);
-    list_text(key_name, name);
+void print_code_list_entry(decode_context& cx, const char* key, const char* key_name, uint16_t code, const char* name) {
+    zelk_printf(cx.out, " 0x%04x", code);
+    if (settings.verbose) zelk_printf(cx.out, " (%s)", name);
+    list_number(cx, key, code);
+    list_text(cx, key_name, name);
 }
 
 // The facts the summary line gives for this segment's records.
 struct summary_words {
+    decode_context& cx;
     std::string text;
     const char* last = nullptr;
     // Records of one kind in a row are named once.
@@ -138,12 +139,12 @@ struct summary_words {
         last = word;
         if (!text.empty()) text += ", ";
         text += word;
-        summary_note("%s", text.c_str());
+        summary_note(cx, "%s", text.c_str());
     }
     void append(const std::string& more) {
         if (!settings.summary) return;
         text += more;
-        summary_note("%s", text.c_str());
+        summary_note(cx, "%s", text.c_str());
     }
 };
 
@@ -153,192 +154,192 @@ struct hello_facts {
     uint16_t selected_version = 0;
 };
 
-void print_server_names(bounded data, bool all, hello_facts& facts) {
+void print_server_names(decode_context& cx, bounded data, bool all, hello_facts& facts) {
     bounded list = data.sub(data.be16());
     while (list.left()) {
         uint8_t type = list.u8();
         uint16_t length = list.be16();
         const uint8_t* name = list.take(length);
         if (type != 0) {
-            if (all) zelk_printf("\n      Name Type: %u, Length: %u", type, length);
+            if (all) zelk_printf(cx.out, "\n      Name Type: %u, Length: %u", type, length);
             continue;
         }
-        std::string text = printable_text(name, length);
+        std::string text = printable_text(cx, name, length);
         if (facts.server_name.empty()) facts.server_name = text;
-        if (all) field("server_name", "\n      Server Name: %s", text.c_str());
+        if (all) field(cx, "server_name", "\n      Server Name: %s", text.c_str());
     }
 }
 
-void print_alpn(bounded data) {
+void print_alpn(decode_context& cx, bounded data) {
     bounded list = data.sub(data.be16());
-    zelk_printf("\n      ALPN:");
+    zelk_printf(cx.out, "\n      ALPN:");
     while (list.left()) {
         uint8_t length = list.u8();
-        std::string text = printable_text(list.take(length), length);
-        zelk_printf(" %s", text.c_str());
-        list_text("alpn", text.c_str());
+        std::string text = printable_text(cx, list.take(length), length);
+        zelk_printf(cx.out, " %s", text.c_str());
+        list_text(cx, "alpn", text.c_str());
     }
 }
 
-void print_versions(bounded data, bool client) {
-    zelk_printf(client ? "\n      Supported Versions:" : "\n      Selected Version:");
+void print_versions(decode_context& cx, bounded data, bool client) {
+    zelk_printf(cx.out, client ? "\n      Supported Versions:" : "\n      Selected Version:");
     if (client) {
         bounded list = data.sub(data.u8());
         while (list.left()) {
             uint16_t v = list.be16();
-            print_code_list_entry("supported_versions", "supported_versions_name", v, version_name(v));
+            print_code_list_entry(cx, "supported_versions", "supported_versions_name", v, version_name(v));
         }
     } else {
         uint16_t v = data.be16();
-        field("selected_version", " 0x%04x", v);
-        print_name("selected_version", version_name(v));
+        field(cx, "selected_version", " 0x%04x", v);
+        print_name(cx, "selected_version", version_name(v));
     }
 }
 
-void print_groups(bounded data) {
+void print_groups(decode_context& cx, bounded data) {
     bounded list = data.sub(data.be16());
-    zelk_printf("\n      Supported Groups:");
+    zelk_printf(cx.out, "\n      Supported Groups:");
     while (list.left()) {
         uint16_t g = list.be16();
-        print_code_list_entry("supported_groups", "supported_groups_name", g, group_name(g));
+        print_code_list_entry(cx, "supported_groups", "supported_groups_name", g, group_name(g));
     }
 }
 
-void print_key_share_entry(bounded& list) {
+void print_key_share_entry(decode_context& cx, bounded& list) {
     uint16_t group = list.be16();
     uint16_t length = list.be16();
     list.take(length);
-    item("key_shares");
-    field("group", "\n      Key Share: Group 0x%04x", group);
-    print_name("group", group_name(group));
-    field("length", ", Length: %u", length);
-    item_end();
+    item(cx, "key_shares");
+    field(cx, "group", "\n      Key Share: Group 0x%04x", group);
+    print_name(cx, "group", group_name(group));
+    field(cx, "length", ", Length: %u", length);
+    item_end(cx);
 }
 
-void print_key_share(bounded data, uint8_t handshake_type, uint16_t length) {
+void print_key_share(decode_context& cx, bounded data, uint8_t handshake_type, uint16_t length) {
     if (handshake_type == 1) {
         bounded list = data.sub(data.be16());
-        while (list.left()) print_key_share_entry(list);
+        while (list.left()) print_key_share_entry(cx, list);
     } else if (length == 2) {  // HelloRetryRequest: the group alone
         uint16_t group = data.be16();
-        field("selected_group", "\n      Selected Group: 0x%04x", group);
-        print_name("selected_group", group_name(group));
+        field(cx, "selected_group", "\n      Selected Group: 0x%04x", group);
+        print_name(cx, "selected_group", group_name(group));
     } else {
-        print_key_share_entry(data);
+        print_key_share_entry(cx, data);
     }
 }
 
-void print_extensions(bounded& hello, uint8_t handshake_type, bool all, hello_facts& facts) {
+void print_extensions(decode_context& cx, bounded& hello, uint8_t handshake_type, bool all, hello_facts& facts) {
     if (!hello.left()) return;
     bounded list = hello.sub(hello.be16());
-    if (all) field("extensions_length", "\n  Extensions Length: %u", static_cast<unsigned>(list.left()));
+    if (all) field(cx, "extensions_length", "\n  Extensions Length: %u", static_cast<unsigned>(list.left()));
     while (list.left()) {
         uint16_t type = list.be16();
         uint16_t length = list.be16();
         bounded data = list.sub(length);
-        item("extensions");
+        item(cx, "extensions");
         if (all) {
-            field("type", "\n    Extension: %u", type);
-            print_name("type", extension_name(type));
-            field("length", ", Length: %u", length);
+            field(cx, "type", "\n    Extension: %u", type);
+            print_name(cx, "type", extension_name(type));
+            field(cx, "length", ", Length: %u", length);
         }
         switch (type) {
             case 0:
-                if (length) print_server_names(data, all, facts);
+                if (length) print_server_names(cx, data, all, facts);
                 break;
             case 16:
-                if (all) print_alpn(data);
+                if (all) print_alpn(cx, data);
                 break;
             case 43:
                 if (handshake_type != 1 && length >= 2) {
                     facts.has_selected_version = true;
-                    facts.selected_version = get_be16(data.p);
+                    facts.selected_version = get_be16(cx, data.p);
                 }
-                if (all) print_versions(data, handshake_type == 1);
+                if (all) print_versions(cx, data, handshake_type == 1);
                 break;
             case 10:
-                if (all) print_groups(data);
+                if (all) print_groups(cx, data);
                 break;
             case 51:
-                if (all) print_key_share(data, handshake_type, length);
+                if (all) print_key_share(cx, data, handshake_type, length);
                 break;
             default: break;
         }
-        item_end();
+        item_end(cx);
     }
 }
 
-void print_session_id(bounded& hello, bool all) {
+void print_session_id(decode_context& cx, bounded& hello, bool all) {
     uint8_t length = hello.u8();
     const uint8_t* id = hello.take(length);
     if (!all) return;
-    need(id, length);
-    field("session_id_length", "\n  Session ID Length: %u", length);
+    need(cx, id, length);
+    field(cx, "session_id_length", "\n  Session ID Length: %u", length);
     if (length) {
-        zelk_printf("\n  Session ID: ");
-        for (unsigned i = 0; i < length; ++i) zelk_printf("%02x", id[i]);
-        record_hex("session_id", id, length);
+        zelk_printf(cx.out, "\n  Session ID: ");
+        for (unsigned i = 0; i < length; ++i) zelk_printf(cx.out, "%02x", id[i]);
+        record_hex(cx, "session_id", id, length);
     }
 }
 
-void print_random(const uint8_t* random) {
-    need(random, 32);
-    zelk_printf("\n  Random: ");
-    for (unsigned i = 0; i < 32; ++i) zelk_printf("%02x", random[i]);
-    record_hex("random", random, 32);
+void print_random(decode_context& cx, const uint8_t* random) {
+    need(cx, random, 32);
+    zelk_printf(cx.out, "\n  Random: ");
+    for (unsigned i = 0; i < 32; ++i) zelk_printf(cx.out, "%02x", random[i]);
+    record_hex(cx, "random", random, 32);
 }
 
-void decode_client_hello(bounded hello, bool all, summary_words& summary) {
+void decode_client_hello(decode_context& cx, bounded hello, bool all, summary_words& summary) {
     hello_facts facts;
     uint16_t version = hello.be16();
     const uint8_t* random = hello.take(32);
     if (all) {
-        field("hello_version", "\n  Client Version: 0x%04x", version);
-        print_name("hello_version", version_name(version));
-        print_random(random);
+        field(cx, "hello_version", "\n  Client Version: 0x%04x", version);
+        print_name(cx, "hello_version", version_name(version));
+        print_random(cx, random);
     }
-    print_session_id(hello, all);
+    print_session_id(cx, hello, all);
     bounded suites = hello.sub(hello.be16());
     if (all) {
-        field("cipher_suites_length", "\n  Cipher Suites Length: %u", static_cast<unsigned>(suites.left()));
-        zelk_printf("\n  Cipher Suites:");
+        field(cx, "cipher_suites_length", "\n  Cipher Suites Length: %u", static_cast<unsigned>(suites.left()));
+        zelk_printf(cx.out, "\n  Cipher Suites:");
     }
     while (suites.left() >= 2) {
         uint16_t suite = suites.be16();
-        if (all) print_code_list_entry("cipher_suites", "cipher_suites_name", suite, cipher_suite_name(suite));
+        if (all) print_code_list_entry(cx, "cipher_suites", "cipher_suites_name", suite, cipher_suite_name(suite));
     }
     bounded methods = hello.sub(hello.u8());
-    if (all) zelk_printf("\n  Compression Methods:");
+    if (all) zelk_printf(cx.out, "\n  Compression Methods:");
     while (methods.left()) {
         uint8_t m = methods.u8();
-        if (all) zelk_printf(" %u", m);
-        list_number("compression_methods", m);
+        if (all) zelk_printf(cx.out, " %u", m);
+        list_number(cx, "compression_methods", m);
     }
-    print_extensions(hello, 1, all, facts);
-    if (!all && !facts.server_name.empty()) field("server_name", "\n  Server Name: %s", facts.server_name.c_str());
+    print_extensions(cx, hello, 1, all, facts);
+    if (!all && !facts.server_name.empty()) field(cx, "server_name", "\n  Server Name: %s", facts.server_name.c_str());
     if (!facts.server_name.empty()) summary.append(" SNI " + facts.server_name);
 }
 
-void decode_server_hello(bounded hello, bool all, summary_words& summary) {
+void decode_server_hello(decode_context& cx, bounded hello, bool all, summary_words& summary) {
     hello_facts facts;
     uint16_t version = hello.be16();
     const uint8_t* random = hello.take(32);
     if (all) {
-        field("hello_version", "\n  Server Version: 0x%04x", version);
-        print_name("hello_version", version_name(version));
-        print_random(random);
+        field(cx, "hello_version", "\n  Server Version: 0x%04x", version);
+        print_name(cx, "hello_version", version_name(version));
+        print_random(cx, random);
     }
-    print_session_id(hello, all);
+    print_session_id(cx, hello, all);
     uint16_t suite = hello.be16();
-    field("cipher_suite", "\n  Cipher Suite: 0x%04x", suite);
-    print_name("cipher_suite", cipher_suite_name(suite));
+    field(cx, "cipher_suite", "\n  Cipher Suite: 0x%04x", suite);
+    print_name(cx, "cipher_suite", cipher_suite_name(suite));
     uint8_t method = hello.u8();
-    if (all) field("compression_method", "\n  Compression Method: %u", method);
-    print_extensions(hello, 2, all, facts);
+    if (all) field(cx, "compression_method", "\n  Compression Method: %u", method);
+    print_extensions(cx, hello, 2, all, facts);
     uint16_t selected = facts.has_selected_version ? facts.selected_version : version;
     if (!all && facts.has_selected_version) {
-        field("selected_version", "\n  Selected Version: 0x%04x", selected);
-        print_name("selected_version", version_name(selected));
+        field(cx, "selected_version", "\n  Selected Version: 0x%04x", selected);
+        print_name(cx, "selected_version", version_name(selected));
     }
     summary.append(std::string(" ") + version_name(selected));
 }
@@ -346,25 +347,25 @@ void decode_server_hello(bounded hello, bool all, summary_words& summary) {
 // Handshake messages of one record. A message that does not fit its
 // record, or of no known type, is taken for an encrypted one (a Finished
 // sent after ChangeCipherSpec).
-void decode_handshakes(bounded body, bool record_complete, bool all, bool after_change_cipher_spec,
+void decode_handshakes(decode_context& cx, bounded body, bool record_complete, bool all, bool after_change_cipher_spec,
                        summary_words& summary) {
     size_t record_left = body.left();
-    uint8_t type = get_u8(body.p);
-    uint32_t length = record_left >= 4 ? (uint32_t{get_u8(body.p + 1)} << 16) | get_be16(body.p + 2) : 0;
+    uint8_t type = get_u8(cx, body.p);
+    uint32_t length = record_left >= 4 ? (uint32_t{get_u8(cx, body.p + 1)} << 16) | get_be16(cx, body.p + 2) : 0;
     bool unknown_type = !strcmp(handshake_name(type), "unknown");
     if (after_change_cipher_spec || unknown_type || (record_complete && length + 4 > record_left)) {
-        zelk_printf("\n  Encrypted Handshake Message");
-        record_flag("encrypted", true);
+        zelk_printf(cx.out, "\n  Encrypted Handshake Message");
+        record_flag(cx, "encrypted", true);
         summary.add("Encrypted Handshake");
         return;
     }
     while (body.left()) {
         type = body.u8();
         length = body.be24();
-        item("handshakes");
-        field("type", "\n  Handshake Type: %u", type);
-        print_name("type", handshake_name(type));
-        field("length", ", Length: %u", length);
+        item(cx, "handshakes");
+        field(cx, "type", "\n  Handshake Type: %u", type);
+        print_name(cx, "type", handshake_name(type));
+        field(cx, "length", ", Length: %u", length);
         summary.add(handshake_name(type));
         // A message cut by the segment's end goes on in the next one; the
         // record says so.
@@ -372,80 +373,81 @@ void decode_handshakes(bounded body, bool record_complete, bool all, bool after_
         if (!complete && record_complete) throw overrun{};
         bounded message = body.sub(complete ? length : body.left());
         try {
-            if (type == 1) decode_client_hello(message, all, summary);
-            if (type == 2) decode_server_hello(message, all, summary);
+            if (type == 1) decode_client_hello(cx, message, all, summary);
+            if (type == 2) decode_server_hello(cx, message, all, summary);
         } catch (const overrun&) {
             if (complete) throw;
         }
-        item_end();
+        item_end(cx);
     }
 }
 
-void decode_alert(bounded body) {
+void decode_alert(decode_context& cx, bounded body) {
     if (body.left() != 2) {
-        zelk_printf("\n  Encrypted Alert");
-        record_flag("encrypted", true);
+        zelk_printf(cx.out, "\n  Encrypted Alert");
+        record_flag(cx, "encrypted", true);
         return;
     }
-    field("alert_level", "\n  Alert Level: %u", body.u8());
-    field("alert_description", ", Description: %u", body.u8());
+    field(cx, "alert_level", "\n  Alert Level: %u", body.u8());
+    field(cx, "alert_description", ", Description: %u", body.u8());
 }
 
 }  // namespace
 
-bool looks_like_tls(const uint8_t* payload, size_t length) {
+bool looks_like_tls(decode_context&, const uint8_t* payload, size_t length) {
     return length >= 5 && payload[0] >= 20 && payload[0] <= 24 && payload[1] == 3 && payload[2] <= 4;
 }
 
-int decode_tls(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* p = header_at(frame, offset);
+int decode_tls(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* p = header_at(cx, frame, offset);
     // Lengths are judged against the segment as sent; reads still stop at
     // the captured bytes.
-    bounded segment{p, ip_payload_end()};
+    bounded segment{&cx, p, ip_payload_end(cx)};
     bool all = expanded(settings.expand_all);
-    summary_words summary;
+    summary_words summary{cx, {}, {}};
     bool after_change_cipher_spec = false;
-    bump(counters.tls);
+    bump(cx.counters.tls);
     for (bool first = true; segment.left(); first = false) {
         if (first)
-            layer("tls", "- TLS Record -");
+            layer(cx, "tls", "- TLS Record -");
         else
-            zelk_printf("- TLS Record -");
-        if (segment.left() < 5 || !looks_like_tls(segment.p, captured_from(segment.p, 5))) {
+            zelk_printf(cx.out, "- TLS Record -");
+        if (segment.left() < 5 || !looks_like_tls(cx, segment.p, captured_from(cx, segment.p, 5))) {
             // Not a record header: an earlier record's rest, or not TLS.
             size_t rest = segment.left();
-            field("unknown_length", "\n  Unknown data: %lu bytes\n", static_cast<long>(rest));
+            field(cx, "unknown_length", "\n  Unknown data: %lu bytes\n", static_cast<long>(rest));
             return 0;
         }
         uint8_t type = segment.u8();
         uint16_t version = segment.be16();
         uint16_t length = segment.be16();
-        item("records");
-        field("content_type", "\n  Content Type: %u", type);
-        print_name("content_type", content_type_name(type));
-        field("version", ", Version: 0x%04x", version);
-        print_name("version", version_name(version));
-        field("length", ", Length: %u", length);
+        item(cx, "records");
+        field(cx, "content_type", "\n  Content Type: %u", type);
+        print_name(cx, "content_type", content_type_name(type));
+        field(cx, "version", ", Version: 0x%04x", version);
+        print_name(cx, "version", version_name(version));
+        field(cx, "length", ", Length: %u", length);
         bool complete = length <= segment.left();
         bounded body = segment.sub(complete ? length : segment.left());
         if (type != 22) summary.add(content_type_name(type));
         try {
-            if (type == 22 && body.left()) decode_handshakes(body, complete, all, after_change_cipher_spec, summary);
-            if (type == 21 && complete) decode_alert(body);
+            if (type == 22 && body.left())
+                decode_handshakes(cx, body, complete, all, after_change_cipher_spec, summary);
+            if (type == 21 && complete) decode_alert(cx, body);
         } catch (const overrun&) {
             if (complete) {
-                zelk_printf("\n  [malformed: a length runs past its record]\n");
-                record_text("error", "a length runs past its record");
+                zelk_printf(cx.out, "\n  [malformed: a length runs past its record]\n");
+                record_text(cx, "error", "a length runs past its record");
                 return 0;
             }
         }
         if (type == 20) after_change_cipher_spec = true;
         if (!complete) {
-            zelk_printf("\n  [record continues beyond this segment]");
-            record_flag("continues", true);
+            zelk_printf(cx.out, "\n  [record continues beyond this segment]");
+            record_flag(cx, "continues", true);
         }
-        item_end();
-        zelk_printf("\n");
+        item_end(cx);
+        zelk_printf(cx.out, "\n");
     }
     return 0;
 }

@@ -7,5 +7,5 @@
 #include "capture/frame.h"
 
 // A record header: content type 20 to 24 and major version 3.
-bool looks_like_tls(const uint8_t* payload, size_t length);
-int decode_tls(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+bool looks_like_tls(decode_context& cx, const uint8_t* payload, size_t length);
+int decode_tls(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

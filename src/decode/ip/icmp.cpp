@@ -70,12 +70,12 @@ static const char* code_name_of(uint8_t type, uint8_t code) {
     }
 }
 
-static void print_identifier_line(const uint8_t* h) {
-    field("identifier", "  Identifier: %d", get_be16(h + 4));
-    field("seq", ", Seq.: %d\n", get_be16(h + 6));
+static void print_identifier_line(decode_context& cx, const uint8_t* h) {
+    field(cx, "identifier", "  Identifier: %d", get_be16(cx, h + 4));
+    field(cx, "seq", ", Seq.: %d\n", get_be16(cx, h + 6));
 }
 
-static void print_type_fields(const uint8_t* h, uint8_t type) {
+static void print_type_fields(decode_context& cx, const uint8_t* h, uint8_t type) {
     switch (type) {
         case 0:
         case 8:
@@ -83,56 +83,57 @@ static void print_type_fields(const uint8_t* h, uint8_t type) {
         case 16:
         case 17:
         case 18:
-        case 37: print_identifier_line(h); break;
+        case 37: print_identifier_line(cx, h); break;
         case 5: {
-            need(h + 4, 4);
-            field("gateway", "  Gateway IP: %s\n", ipv4_text(h + 4));
+            need(cx, h + 4, 4);
+            field(cx, "gateway", "  Gateway IP: %s\n", ipv4_text(cx, h + 4));
             break;
         }
-        case 12: field("pointer", "  Pointer: %d\n", get_u8(h + 4)); break;
+        case 12: field(cx, "pointer", "  Pointer: %d\n", get_u8(cx, h + 4)); break;
         case 13:
         case 14: {
-            print_identifier_line(h);
-            uint32_t originate = get_be32(h + 8), receive = get_be32(h + 12);
-            field("originate_timestamp", "  Originate Timestamp: %u", originate);
-            field("receive_timestamp", ", Receive Timestamp: %u\n", receive);
-            field("transmit_timestamp", "  Transmit Timestamp: %u\n", get_be32(h + 16));
+            print_identifier_line(cx, h);
+            uint32_t originate = get_be32(cx, h + 8), receive = get_be32(cx, h + 12);
+            field(cx, "originate_timestamp", "  Originate Timestamp: %u", originate);
+            field(cx, "receive_timestamp", ", Receive Timestamp: %u\n", receive);
+            field(cx, "transmit_timestamp", "  Transmit Timestamp: %u\n", get_be32(cx, h + 16));
             break;
         }
         case 38:
-            print_identifier_line(h);
-            field("ttl", "  Time-To-Live: %u\n", get_be32(h + 8));
+            print_identifier_line(cx, h);
+            field(cx, "ttl", "  Time-To-Live: %u\n", get_be32(cx, h + 8));
             break;
-        case 40: field("pointer", "  Pointer: %d\n", get_be16(h + 6)); break;
+        case 40: field(cx, "pointer", "  Pointer: %d\n", get_be16(cx, h + 6)); break;
         default: break;
     }
 }
 
-int decode_icmpv4(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("icmp", "- ICMPv4 Header -");
-    need(h, 4);
+int decode_icmpv4(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "icmp", "- ICMPv4 Header -");
+    need(cx, h, 4);
     uint8_t type = h[0];
     uint8_t code = h[1];
-    uint16_t checksum = get_be16(h + 2);
-    field("type", "\n  Type: %d", type);
-    if (verbose()) print_name("type", type_name(type));
+    uint16_t checksum = get_be16(cx, h + 2);
+    field(cx, "type", "\n  Type: %d", type);
+    if (verbose()) print_name(cx, "type", type_name(type));
     if (type == 18)
-        field("code", "\n  Subnet-Mask-Length: %d", code);
+        field(cx, "code", "\n  Subnet-Mask-Length: %d", code);
     else
-        field("code", "\n  Code: %d", code);
+        field(cx, "code", "\n  Code: %d", code);
     if (verbose()) {
         const char* name = code_name_of(type, code);
-        if (name) print_name("code", name);
+        if (name) print_name(cx, "code", name);
     }
-    field("checksum", "\n  Checksum: 0x%04x", checksum);
-    if (settings.calc_checksums && checksum_judgeable()) {
+    field(cx, "checksum", "\n  Checksum: 0x%04x", checksum);
+    if (settings.calc_checksums && checksum_judgeable(cx)) {
         // The message ends with the IP payload; frame padding never counts.
-        size_t length = ip_message_length(h);
-        if (length >= 4) print_checksum_verdict(checksum, expected_checksum(h, length, 2), counters.icmpv4_bad);
+        size_t length = ip_message_length(cx, h);
+        if (length >= 4)
+            print_checksum_verdict(cx, checksum, expected_checksum(cx, h, length, 2), cx.counters.icmpv4_bad);
     }
-    zelk_printf("\n");
-    print_type_fields(h, type);
-    bump(counters.icmpv4);
+    zelk_printf(cx.out, "\n");
+    print_type_fields(cx, h, type);
+    bump(cx.counters.icmpv4);
     return 0;
 }

@@ -43,7 +43,7 @@ constexpr code_name renumbering_codes[] = {
 
 // The verbose separator between the code and the checksum: the code's
 // name where the type has a code table, then a line break.
-void print_code_name(uint8_t type, uint8_t code) {
+void print_code_name(decode_context& cx, uint8_t type, uint8_t code) {
     const char* name = nullptr;
     switch (type) {
         case 1: name = dense_name(unreachable_codes, code, "unknown"); break;
@@ -52,44 +52,44 @@ void print_code_name(uint8_t type, uint8_t code) {
         case 138: name = find_name(renumbering_codes, code, "unknown"); break;
         default: break;
     }
-    if (name) print_name("code", name);
-    zelk_printf("\n  ");
+    if (name) print_name(cx, "code", name);
+    zelk_printf(cx.out, "\n  ");
 }
 
 }  // namespace
 
-int decode_icmpv6(const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("icmpv6", "- ICMPv6 Header -");
-    uint8_t type = get_u8(h);
-    field("type", "\n  Type: %d", type);
-    if (verbose()) print_name("type", find_name(type_names, type, "unknown"));
-    uint8_t code = get_u8(h + 1);
-    field("code", "\n  Code: %d", code);
+int decode_icmpv6(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "icmpv6", "- ICMPv6 Header -");
+    uint8_t type = get_u8(cx, h);
+    field(cx, "type", "\n  Type: %d", type);
+    if (verbose()) print_name(cx, "type", find_name(type_names, type, "unknown"));
+    uint8_t code = get_u8(cx, h + 1);
+    field(cx, "code", "\n  Code: %d", code);
     if (verbose())
-        print_code_name(type, code);
+        print_code_name(cx, type, code);
     else
-        zelk_printf(", ");
-    uint16_t checksum = get_be16(h + 2);
-    field("checksum", "Checksum: 0x%04x", checksum);
+        zelk_printf(cx.out, ", ");
+    uint16_t checksum = get_be16(cx, h + 2);
+    field(cx, "checksum", "Checksum: 0x%04x", checksum);
     if (settings.calc_checksums)
-        print_transport_checksum_verdict(h, 58, 2, checksum, counters.icmpv6_bad);
+        print_transport_checksum_verdict(cx, h, 58, 2, checksum, cx.counters.icmpv6_bad);
     else
-        zelk_printf("\n");
+        zelk_printf(cx.out, "\n");
     switch (type) {
         case 128:
         case 129:
-            field("identifier", "  Identifier: %d", get_be16(h + 4));
-            field("seq", ", Seq.: %d\n", get_be16(h + 6));
+            field(cx, "identifier", "  Identifier: %d", get_be16(cx, h + 4));
+            field(cx, "seq", ", Seq.: %d\n", get_be16(cx, h + 6));
             break;
-        case 2: field("mtu", "  MTU: %u\n", get_be32(h + 4)); break;
-        case 4: field("pointer", "  Pointer: %u\n", get_be32(h + 4)); break;
+        case 2: field(cx, "mtu", "  MTU: %u\n", get_be32(cx, h + 4)); break;
+        case 4: field(cx, "pointer", "  Pointer: %u\n", get_be32(cx, h + 4)); break;
         case 130:
         case 131:
-        case 132: field("max_response_delay", "  Maximum Response Delay: %d\n", get_be16(h + 4)); break;
+        case 132: field(cx, "max_response_delay", "  Maximum Response Delay: %d\n", get_be16(cx, h + 4)); break;
         default: break;
     }
-    if ((type >= 133 && type <= 137) || type == 143) decode_icmpv6_nd(frame, offset, type);
-    bump(counters.icmpv6);
+    if ((type >= 133 && type <= 137) || type == 143) decode_icmpv6_nd(cx, frame, offset, type);
+    bump(cx.counters.icmpv6);
     return 0;
 }

@@ -3,4 +3,6 @@
 
 #include <cstdint>
 
-int decode_icmpv6(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_icmpv6(decode_context& cx, const uint8_t* frame, unsigned offset);

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+struct decode_context;
+
 // The message body behind the ICMPv6 type, code and checksum; for types
 // 133 to 137 and 143, others are left alone.
-void decode_icmpv6_nd(const uint8_t* frame, unsigned offset, uint8_t type);
+void decode_icmpv6_nd(decode_context& cx, const uint8_t* frame, unsigned offset, uint8_t type);

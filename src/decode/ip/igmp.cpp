@@ -37,10 +37,10 @@ struct layout {
     uint32_t* bad_counter;
 };
 
-const layout* layout_of(uint8_t type) {
-    static const layout v0{"- IGMPv0 Header -", 0, &counters.igmpv0, &counters.igmpv0_bad};
-    static const layout v1{"- IGMPv1 Header -", 1, &counters.igmpv1, &counters.igmpv1_bad};
-    static const layout v2{"- IGMPv2 Header -", 2, &counters.igmpv2, &counters.igmpv2_bad};
+const layout* layout_of(decode_context& cx, uint8_t type) {
+    static const layout v0{"- IGMPv0 Header -", 0, &cx.counters.igmpv0, &cx.counters.igmpv0_bad};
+    static const layout v1{"- IGMPv1 Header -", 1, &cx.counters.igmpv1, &cx.counters.igmpv1_bad};
+    static const layout v2{"- IGMPv2 Header -", 2, &cx.counters.igmpv2, &cx.counters.igmpv2_bad};
     static constexpr uint8_t v2_types[] = {20, 21, 22, 23, 30, 31, 34, 36, 37, 38};
     if (type >= 1 && type <= 8) return &v0;
     if (type >= 17 && type <= 19) return &v1;
@@ -51,35 +51,37 @@ const layout* layout_of(uint8_t type) {
 
 }  // namespace
 
-void print_igmp_type_name(uint8_t type) { print_name("type", find_name(type_names, type, "unkown")); }
+void print_igmp_type_name(decode_context& cx, uint8_t type) {
+    print_name(cx, "type", find_name(type_names, type, "unkown"));
+}
 
-int decode_igmp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    const layout* l = layout_of(get_u8(h));
+int decode_igmp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    const layout* l = layout_of(cx, get_u8(cx, h));
     if (!l) {
-        layer("igmp", "- Unknown IGMP Header -\n");
-        record_number("type", h[0]);
+        layer(cx, "igmp", "- Unknown IGMP Header -\n");
+        record_number(cx, "type", h[0]);
         return 0;
     }
     uint8_t type = h[0];
-    layer("igmp", l->banner);
-    record_number("version", l->version);
-    field("type", "\n  Type: 0x%02x", type);
-    if (verbose()) print_igmp_type_name(type);
-    uint16_t checksum = get_be16(h + 2);
-    unsigned second = get_u8(h + 1);
+    layer(cx, "igmp", l->banner);
+    record_number(cx, "version", l->version);
+    field(cx, "type", "\n  Type: 0x%02x", type);
+    if (verbose()) print_igmp_type_name(cx, type);
+    uint16_t checksum = get_be16(cx, h + 2);
+    unsigned second = get_u8(cx, h + 1);
     switch (l->version) {
-        case 0: field("code", "\n  Code: %u", second); break;
-        case 1: field("unused", "\n  Unused: %u", second); break;
-        default: field("max_response_time", "\n  Max resonse time: %u", second); break;
+        case 0: field(cx, "code", "\n  Code: %u", second); break;
+        case 1: field(cx, "unused", "\n  Unused: %u", second); break;
+        default: field(cx, "max_response_time", "\n  Max resonse time: %u", second); break;
     }
-    field("checksum", ", Checksum: 0x%04x", checksum);
-    need(h, 8);
+    field(cx, "checksum", ", Checksum: 0x%04x", checksum);
+    need(cx, h, 8);
     // The checksum covers the whole message (version 3 reports and queries
     // are longer than 8 bytes); a message the capture cut cannot be judged.
-    if (settings.calc_checksums && checksum_judgeable())
-        print_checksum_verdict(checksum, expected_checksum(h, ip_message_length(h), 2), *l->bad_counter);
-    field("group", "\n  Group Addr: %s\n", ipv4_text(h + 4));
+    if (settings.calc_checksums && checksum_judgeable(cx))
+        print_checksum_verdict(cx, checksum, expected_checksum(cx, h, ip_message_length(cx, h), 2), *l->bad_counter);
+    field(cx, "group", "\n  Group Addr: %s\n", ipv4_text(cx, h + 4));
     bump(*l->counter);
     return 0;
 }

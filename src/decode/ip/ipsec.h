@@ -6,6 +6,6 @@
 
 #include "capture/frame.h"
 
-int decode_ah(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
-int decode_esp(const uint8_t* frame, unsigned offset);
-int decode_ipcomp(const uint8_t* frame, unsigned offset);
+int decode_ah(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_esp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ipcomp(decode_context& cx, const uint8_t* frame, unsigned offset);

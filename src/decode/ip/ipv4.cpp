@@ -6,8 +6,6 @@
 #include "decode/ip/ip.h"
 #include "decode/ip/pseudo_header.h"
 
-const uint8_t* tcp_stream_ip_header;
-
 // The type-of-service field of RFC 1349: the four bits above the ECN bits.
 static const char* type_of_service_name(uint8_t tos) {
     switch ((tos >> 1) & 0x0f) {
@@ -43,50 +41,50 @@ static const char* option_format(uint8_t type) {
     return find_name(formats, type, nullptr);
 }
 
-static void print_options(const uint8_t* options, unsigned length) {
+static void print_options(decode_context& cx, const uint8_t* options, unsigned length) {
     unsigned cursor = 0;
     while (cursor < length) {
         const uint8_t* option = options + cursor;
-        uint8_t type = get_u8(option);
-        list_number("options", type);
+        uint8_t type = get_u8(cx, option);
+        list_number(cx, "options", type);
         if (type == 0) {
-            zelk_printf(settings.verbose ? " <End of Option List>" : " <EOOL>");
+            zelk_printf(cx.out, settings.verbose ? " <End of Option List>" : " <EOOL>");
             return;
         }
         if (type == 1) {
-            zelk_printf(settings.verbose ? " <No Operation>" : " <NOP>");
+            zelk_printf(cx.out, settings.verbose ? " <No Operation>" : " <NOP>");
             ++cursor;
             continue;
         }
         const char* format = option_format(type);
-        uint8_t option_length = format ? get_u8(option + 1) : 0;
+        uint8_t option_length = format ? get_u8(cx, option + 1) : 0;
         // A length below 2 cannot move past the option: end the list as for
         // an unknown type.
         if (!format || option_length < 2) {
-            zelk_printf(" <Unknown>");
+            zelk_printf(cx.out, " <Unknown>");
             return;
         }
-        zelk_printf(format, option_length);
+        zelk_printf(cx.out, format, option_length);
         cursor += option_length;
     }
 }
 
-static void print_flags(uint16_t flags_offset) {
-    record_flag("reserved_flag", flags_offset & 0x8000);
-    record_flag("dont_fragment", flags_offset & 0x4000);
-    record_flag("more_fragments", flags_offset & 0x2000);
+static void print_flags(decode_context& cx, uint16_t flags_offset) {
+    record_flag(cx, "reserved_flag", flags_offset & 0x8000);
+    record_flag(cx, "dont_fragment", flags_offset & 0x4000);
+    record_flag(cx, "more_fragments", flags_offset & 0x2000);
     if (!(flags_offset & 0xe000)) return;
-    zelk_printf(" (");
-    if (flags_offset & 0x8000) zelk_printf("res. frag. ");
-    if (flags_offset & 0x4000) zelk_printf("dont frag. ");
-    if (flags_offset & 0x2000) zelk_printf("more frag. ");
-    zelk_printf(")");
+    zelk_printf(cx.out, " (");
+    if (flags_offset & 0x8000) zelk_printf(cx.out, "res. frag. ");
+    if (flags_offset & 0x4000) zelk_printf(cx.out, "dont frag. ");
+    if (flags_offset & 0x2000) zelk_printf(cx.out, "more frag. ");
+    zelk_printf(cx.out, ")");
 }
 
-const char* ipv4_text(const uint8_t* a) {
-    static char text[16];
-    need(a, 4);
-    char* out = text;
+short_text ipv4_text(const decode_context& cx, const uint8_t* a) {
+    short_text result;
+    need(cx, a, 4);
+    char* out = result.text;
     for (int i = 0; i < 4; ++i) {
         if (i) *out++ = '.';
         unsigned v = a[i];
@@ -95,70 +93,70 @@ const char* ipv4_text(const uint8_t* a) {
         *out++ = static_cast<char>('0' + v % 10);
     }
     *out = 0;
-    return text;
+    return result;
 }
 
-int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("ipv4", "\n- IPv4 Header -");
-    need(h, 20);
+int decode_ipv4(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "ipv4", "\n- IPv4 Header -");
+    need(cx, h, 20);
     unsigned ihl = h[0] & 0x0f;
     unsigned header_length = ihl * 4;
     uint8_t tos = h[1];
-    uint16_t total_length = get_be16(h + 2);
-    uint16_t flags_offset = get_be16(h + 6);
+    uint16_t total_length = get_be16(cx, h + 2);
+    uint16_t flags_offset = get_be16(cx, h + 6);
     unsigned fragment_offset = flags_offset & 0x1fff;
     uint8_t protocol = h[9];
-    uint16_t checksum = get_be16(h + 10);
+    uint16_t checksum = get_be16(cx, h + 10);
     // Never negative, whatever the length fields claim.
     unsigned payload_length = total_length > header_length ? total_length - header_length : 0;
 
-    field("version", "\n  Version: %d", h[0] >> 4);
-    field("header_length", ", Hdr-Len: %d", ihl);
-    field("total_length", ", Length: %d\n", total_length);
-    field("ttl", "  TTL: %d", h[8]);
-    field("tos", ", TOS: 0x%02x", tos);
+    field(cx, "version", "\n  Version: %d", h[0] >> 4);
+    field(cx, "header_length", ", Hdr-Len: %d", ihl);
+    field(cx, "total_length", ", Length: %d\n", total_length);
+    field(cx, "ttl", "  TTL: %d", h[8]);
+    field(cx, "tos", ", TOS: 0x%02x", tos);
     if (verbose()) {
-        field("tos_name", " (%s", type_of_service_name(tos));
-        field("ecn_name", "|%s)", ecn_name(tos));
+        field(cx, "tos_name", " (%s", type_of_service_name(tos));
+        field(cx, "ecn_name", "|%s)", ecn_name(tos));
     }
-    field("id", ", ID: %u", get_be16(h + 4));
-    field("fragment", "\n  Frag.: 0x%x", flags_offset);
-    if (verbose()) print_flags(flags_offset);
-    if (fragment_offset || recording()) field("fragment_offset", " [Offset=%d]", fragment_offset * 8);
-    field("src", "\n  Src IP: %s", ipv4_text(h + 12));
-    field("dst", "\n  Dst IP: %s", ipv4_text(h + 16));
-    field("protocol", "\n  Protocol: %d", protocol);
-    if (verbose()) print_ip_protocol_name(protocol);
-    field("checksum", "\n  Checksum: 0x%04x", checksum);
+    field(cx, "id", ", ID: %u", get_be16(cx, h + 4));
+    field(cx, "fragment", "\n  Frag.: 0x%x", flags_offset);
+    if (verbose()) print_flags(cx, flags_offset);
+    if (fragment_offset || recording()) field(cx, "fragment_offset", " [Offset=%d]", fragment_offset * 8);
+    field(cx, "src", "\n  Src IP: %s", ipv4_text(cx, h + 12));
+    field(cx, "dst", "\n  Dst IP: %s", ipv4_text(cx, h + 16));
+    field(cx, "protocol", "\n  Protocol: %d", protocol);
+    if (verbose()) print_ip_protocol_name(cx, protocol);
+    field(cx, "checksum", "\n  Checksum: 0x%04x", checksum);
 
-    set_ipv4_pseudo_header(h, header_length, flags_offset);
+    set_ipv4_pseudo_header(cx, h, header_length, flags_offset);
     if (settings.calc_checksums) {
         // A header cut by the snap length cannot be judged.
-        if (captured_from(h, header_length) == header_length)
-            print_checksum_verdict(checksum, expected_checksum(h, header_length, 10), counters.ipv4_bad);
+        if (captured_from(cx, h, header_length) == header_length)
+            print_checksum_verdict(cx, checksum, expected_checksum(cx, h, header_length, 10), cx.counters.ipv4_bad);
     }
 
     if (ihl < 5) {
-        zelk_printf("\n  Error: bad header length");
-        record_text("error", "bad header length");
-        bump(counters.ipv4_error);
-        bump(counters.ipv4);
+        zelk_printf(cx.out, "\n  Error: bad header length");
+        record_text(cx, "error", "bad header length");
+        bump(cx.counters.ipv4_error);
+        bump(cx.counters.ipv4);
         return 0;
     }
     if (ihl > 5) {
-        zelk_printf("\n  Options");
-        if (verbose()) field("options_length", "(%u bytes)", header_length - 20);
-        zelk_printf(": [");
-        print_options(h + 20, header_length - 20);
-        zelk_printf(" ]");
+        zelk_printf(cx.out, "\n  Options");
+        if (verbose()) field(cx, "options_length", "(%u bytes)", header_length - 20);
+        zelk_printf(cx.out, ": [");
+        print_options(cx, h + 20, header_length - 20);
+        zelk_printf(cx.out, " ]");
     }
-    if (protocol != 41) zelk_printf("\n");
+    if (protocol != 41) zelk_printf(cx.out, "\n");
 
     if (fragment_offset == 0) {
-        if (protocol == 6 && settings.print_tcp_stream) tcp_stream_ip_header = h;
-        set_ip_payload(h + header_length, payload_length);
-        decode_ip_payload(lengths, frame, offset + header_length, protocol);
+        if (protocol == 6 && settings.print_tcp_stream) cx.tcp_stream_ip_header = h;
+        set_ip_payload(cx, h + header_length, payload_length);
+        decode_ip_payload(cx, lengths, frame, offset + header_length, protocol);
     }
 
     if (settings.print_ip_hex && !settings.print_tcp_text && !settings.print_tcp_hex && !settings.print_udp_text &&
@@ -167,9 +165,9 @@ int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned off
         const uint8_t* start = h + 20;
         size_t before = static_cast<size_t>(start - frame);
         size_t want = lengths->wire_length > before ? lengths->wire_length - before : 0;
-        zelk_printf("\n");
-        hex_dump(start, static_cast<unsigned>(captured_from(start, want)));
+        zelk_printf(cx.out, "\n");
+        hex_dump(cx, start, static_cast<unsigned>(captured_from(cx, start, want)));
     }
-    bump(counters.ipv4);
+    bump(cx.counters.ipv4);
     return 0;
 }

@@ -5,12 +5,9 @@
 #include <cstdint>
 
 #include "capture/frame.h"
+#include "decode/decoder.h"
 
-int decode_ipv4(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_ipv4(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
 
-// The IPv4 header of the current frame's TCP segment, kept for the stream
-// collection (set only under --print-tcp-stream).
-extern const uint8_t* tcp_stream_ip_header;
-
-// Dotted-quad text of the 4 bytes at a (checked), in a static buffer.
-const char* ipv4_text(const uint8_t* a);
+// Dotted-quad text of the 4 bytes at a (checked).
+short_text ipv4_text(const decode_context& cx, const uint8_t* a);

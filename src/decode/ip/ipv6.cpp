@@ -31,7 +31,7 @@
 #include "decode/routing/rsvp.h"
 #include "decode/routing/vrrp.h"
 
-void print_ipv6_next_header_name(uint8_t next_header) {
+void print_ipv6_next_header_name(decode_context& cx, uint8_t next_header) {
     static constexpr code_name names[] = {
         {0, "hop-by-hop option header"},
         {6, "TCP"},
@@ -49,54 +49,55 @@ void print_ipv6_next_header_name(uint8_t next_header) {
         {108, "IPComp"},
     };
     const char* name = find_name(names, next_header, nullptr);
-    if (name) print_name("next_header", name);
+    if (name) print_name(cx, "next_header", name);
 }
 
-int decode_ipv6_next_header(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint8_t next_header) {
+int decode_ipv6_next_header(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+                            uint8_t next_header) {
     switch (next_header) {
-        case 0: return decode_ipv6_hop_by_hop(lengths, frame, offset);
-        case 1: return decode_icmpv4(lengths, frame, offset);
-        case 2: return decode_igmp(lengths, frame, offset);
-        case 3: return decode_ggp(frame, offset);
-        case 4: return decode_ipv4(lengths, frame, offset);
-        case 6: return decode_tcp(lengths, frame, offset, 6);
-        case 7: return decode_cbt(lengths, frame, offset);
-        case 8: return decode_egp(lengths, frame, offset);
-        case 9: return decode_igrp(lengths, frame, offset);
-        case 17: return decode_udp(lengths, frame, offset, 6);
-        case 28: return decode_irtp(lengths, frame, offset);
-        case 41: return decode_ipv6(lengths, frame, offset);
-        case 43: return decode_ipv6_routing(lengths, frame, offset);
-        case 44: return decode_ipv6_fragment(lengths, frame, offset);
-        case 46: return decode_rsvp(lengths, frame, offset);
-        case 47: return decode_gre(lengths, frame, offset);
-        case 50: return decode_esp(frame, offset);
-        case 51: return decode_ah(lengths, frame, offset);
-        case 54: return decode_narp(frame, offset);
-        case 58: return decode_icmpv6(frame, offset);
-        case 60: return decode_ipv6_destination(lengths, frame, offset);
-        case 88: return decode_eigrp(lengths, frame, offset);
-        case 89: return decode_ospf(frame, offset);
-        case 92: return decode_mtp(frame, offset);
-        case 97: return decode_etherip(lengths, frame, offset);
-        case 101: return decode_ifmp(frame, offset);
-        case 103: return decode_pim_over_ipv6(frame, offset);
-        case 108: return decode_ipcomp(frame, offset);
-        case 112: return decode_vrrp(frame, offset);
-        case 113: return decode_pgm(frame, offset);
-        case 132: return decode_sctp(frame, offset);
-        case 135: return decode_ipv6_mobility(lengths, frame, offset);
+        case 0: return decode_ipv6_hop_by_hop(cx, lengths, frame, offset);
+        case 1: return decode_icmpv4(cx, lengths, frame, offset);
+        case 2: return decode_igmp(cx, lengths, frame, offset);
+        case 3: return decode_ggp(cx, frame, offset);
+        case 4: return decode_ipv4(cx, lengths, frame, offset);
+        case 6: return decode_tcp(cx, lengths, frame, offset, 6);
+        case 7: return decode_cbt(cx, lengths, frame, offset);
+        case 8: return decode_egp(cx, lengths, frame, offset);
+        case 9: return decode_igrp(cx, lengths, frame, offset);
+        case 17: return decode_udp(cx, lengths, frame, offset, 6);
+        case 28: return decode_irtp(cx, lengths, frame, offset);
+        case 41: return decode_ipv6(cx, lengths, frame, offset);
+        case 43: return decode_ipv6_routing(cx, lengths, frame, offset);
+        case 44: return decode_ipv6_fragment(cx, lengths, frame, offset);
+        case 46: return decode_rsvp(cx, lengths, frame, offset);
+        case 47: return decode_gre(cx, lengths, frame, offset);
+        case 50: return decode_esp(cx, frame, offset);
+        case 51: return decode_ah(cx, lengths, frame, offset);
+        case 54: return decode_narp(cx, frame, offset);
+        case 58: return decode_icmpv6(cx, frame, offset);
+        case 60: return decode_ipv6_destination(cx, lengths, frame, offset);
+        case 88: return decode_eigrp(cx, lengths, frame, offset);
+        case 89: return decode_ospf(cx, frame, offset);
+        case 92: return decode_mtp(cx, frame, offset);
+        case 97: return decode_etherip(cx, lengths, frame, offset);
+        case 101: return decode_ifmp(cx, frame, offset);
+        case 103: return decode_pim_over_ipv6(cx, frame, offset);
+        case 108: return decode_ipcomp(cx, frame, offset);
+        case 112: return decode_vrrp(cx, frame, offset);
+        case 113: return decode_pgm(cx, frame, offset);
+        case 132: return decode_sctp(cx, frame, offset);
+        case 135: return decode_ipv6_mobility(cx, lengths, frame, offset);
         default: break;  // 59 and the rest end the frame
     }
     return 0;
 }
 
 // Text: every group in full; structured: the compressed form of RFC 5952.
-static void print_ipv6_address(const char* key, const uint8_t* a) {
+static void print_ipv6_address(decode_context& cx, const char* key, const uint8_t* a) {
     if (recording()) {
         char text[INET6_ADDRSTRLEN];
         inet_ntop(AF_INET6, a, text, sizeof text);
-        record_text(key, text);
+        record_text(cx, key, text);
         return;
     }
     // Every byte as two hex digits, a colon between the groups.
@@ -108,7 +109,7 @@ static void print_ipv6_address(const char* key, const uint8_t* a) {
         *p++ = digits[a[i] >> 4];
         *p++ = digits[a[i] & 0x0f];
     }
-    zelk_write(text, sizeof text);
+    zelk_write(cx.out, text, sizeof text);
 }
 
 static bool is_unspecified(const uint8_t* a) {
@@ -121,91 +122,91 @@ static bool is_loopback(const uint8_t* a) {
     return memcmp(a, one, 16) == 0;
 }
 
-static void print_address_note(const char* key, const uint8_t* a) {
+static void print_address_note(decode_context& cx, const char* key, const uint8_t* a) {
     if (is_unspecified(a))
-        print_name(key, "unspecified");
+        print_name(cx, key, "unspecified");
     else if (is_loopback(a))
-        print_name(key, "loopback");
+        print_name(cx, key, "loopback");
 }
 
-int decode_ipv6(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("ipv6", "\n- IPv6 Header -");
-    need(h, 40);
-    uint32_t jumbo = set_ipv6_pseudo_header(h);
-    uint16_t payload_length = get_be16(h + 4);
+int decode_ipv6(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "ipv6", "\n- IPv6 Header -");
+    need(cx, h, 40);
+    uint32_t jumbo = set_ipv6_pseudo_header(cx, h);
+    uint16_t payload_length = get_be16(cx, h + 4);
     uint8_t next_header = h[6];
     const uint8_t* source = h + 8;
     const uint8_t* destination = h + 24;
-    field("version", "\n  Version: %d", h[0] >> 4);
-    field("priority", ", Priority: %d\n", h[0] & 0x0f);
-    field("flow_label", "  Flow Label: %d", get_be16(h + 1));
-    field("payload_length", ", Payload length: %d\n", payload_length);
-    field("next_header", "  Next header: %d", next_header);
-    if (verbose()) print_ipv6_next_header_name(next_header);
-    field("hop_limit", ", Hop Limit: %d\n", h[7]);
-    zelk_printf("  Src IP: ");
-    print_ipv6_address("src", source);
-    if (verbose()) print_address_note("src", source);
-    zelk_printf("\n  Dst IP: ");
-    print_ipv6_address("dst", destination);
+    field(cx, "version", "\n  Version: %d", h[0] >> 4);
+    field(cx, "priority", ", Priority: %d\n", h[0] & 0x0f);
+    field(cx, "flow_label", "  Flow Label: %d", get_be16(cx, h + 1));
+    field(cx, "payload_length", ", Payload length: %d\n", payload_length);
+    field(cx, "next_header", "  Next header: %d", next_header);
+    if (verbose()) print_ipv6_next_header_name(cx, next_header);
+    field(cx, "hop_limit", ", Hop Limit: %d\n", h[7]);
+    zelk_printf(cx.out, "  Src IP: ");
+    print_ipv6_address(cx, "src", source);
+    if (verbose()) print_address_note(cx, "src", source);
+    zelk_printf(cx.out, "\n  Dst IP: ");
+    print_ipv6_address(cx, "dst", destination);
     if (verbose()) {
         if (memcmp(source, destination, 16) == 0)
-            print_name("dst", "same as Src IP");
+            print_name(cx, "dst", "same as Src IP");
         else
-            print_address_note("dst", destination);
+            print_address_note(cx, "dst", destination);
     }
-    zelk_printf("\n");
-    bump(counters.ipv6);
+    zelk_printf(cx.out, "\n");
+    bump(cx.counters.ipv6);
     // A jumbogram's length is in its hop-by-hop options.
-    set_ip_payload(h + 40, payload_length == 0 && jumbo ? jumbo : payload_length);
-    return decode_ipv6_next_header(lengths, frame, offset + 40, next_header);
+    set_ip_payload(cx, h + 40, payload_length == 0 && jumbo ? jumbo : payload_length);
+    return decode_ipv6_next_header(cx, lengths, frame, offset + 40, next_header);
 }
 
-int decode_ipv6_hop_by_hop(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("ipv6_hop_by_hop", "- IPv6 Hop-by-Hop Header -");
-    need(h, 2);
-    field("next_header", "\n  Next header: %u", h[0]);
-    if (verbose()) print_ipv6_next_header_name(h[0]);
-    field("length", "\n  Header Extension Length: %u\n", h[1]);
-    bump(counters.ipv6_hop_by_hop);
-    return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
+int decode_ipv6_hop_by_hop(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "ipv6_hop_by_hop", "- IPv6 Hop-by-Hop Header -");
+    need(cx, h, 2);
+    field(cx, "next_header", "\n  Next header: %u", h[0]);
+    if (verbose()) print_ipv6_next_header_name(cx, h[0]);
+    field(cx, "length", "\n  Header Extension Length: %u\n", h[1]);
+    bump(cx.counters.ipv6_hop_by_hop);
+    return decode_ipv6_next_header(cx, lengths, frame, offset + (h[1] + 1) * 8, h[0]);
 }
 
-int decode_ipv6_routing(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("ipv6_routing", "- IPv6 Routing Header -");
-    need(h, 4);
-    field("next_header", "\n  Next header: %u", h[0]);
-    if (verbose()) print_ipv6_next_header_name(h[0]);
-    field("length", "\n  Header Extension Length: %u", h[1]);
-    field("routing_type", ", Routing Type: %u\n", h[2]);
-    field("segments_left", "  Segments Left: %u\n", h[3]);
-    bump(counters.ipv6_routing);
-    return decode_ipv6_next_header(lengths, frame, offset + (h[1] + 1) * 8, h[0]);
+int decode_ipv6_routing(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "ipv6_routing", "- IPv6 Routing Header -");
+    need(cx, h, 4);
+    field(cx, "next_header", "\n  Next header: %u", h[0]);
+    if (verbose()) print_ipv6_next_header_name(cx, h[0]);
+    field(cx, "length", "\n  Header Extension Length: %u", h[1]);
+    field(cx, "routing_type", ", Routing Type: %u\n", h[2]);
+    field(cx, "segments_left", "  Segments Left: %u\n", h[3]);
+    bump(cx.counters.ipv6_routing);
+    return decode_ipv6_next_header(cx, lengths, frame, offset + (h[1] + 1) * 8, h[0]);
 }
 
-static void print_bytes_spaced(const char* key, const uint8_t* p, int n) {
-    record_hex(key, p, static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) zelk_printf("%02x ", p[i]);
+static void print_bytes_spaced(decode_context& cx, const char* key, const uint8_t* p, int n) {
+    record_hex(cx, key, p, static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) zelk_printf(cx.out, "%02x ", p[i]);
 }
 
-int decode_ipv7(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("ipv7", "\n- IPv7(TP/IX) Header -");
-    need(h, 36);
+int decode_ipv7(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "ipv7", "\n- IPv7(TP/IX) Header -");
+    need(cx, h, 36);
     unsigned header_length = h[1] * 16u + (h[0] >> 4);
-    field("version", "\n  Version: %u", h[0] & 0x0fu);
-    field("header_length", ", Hdr-Len: %u", header_length);
-    field("ttl", ", TTL: %u\n", static_cast<unsigned>(get_be16(h + 2)));
-    zelk_printf("  Forward route identifier: ");
-    print_bytes_spaced("forward_route_identifier", h + 8, 8);
-    zelk_printf("\n  Dst IP: ");
-    print_bytes_spaced("dst", h + 16, 8);
-    zelk_printf("\n  Src IP: ");
-    print_bytes_spaced("src", h + 24, 8);
-    field("protocol", "\n  Protocol: %u", static_cast<unsigned>(get_be16(h + 32)));
-    field("checksum", ", Checksum: 0x%04x\n", static_cast<unsigned>(get_be16(h + 34)));
+    field(cx, "version", "\n  Version: %u", h[0] & 0x0fu);
+    field(cx, "header_length", ", Hdr-Len: %u", header_length);
+    field(cx, "ttl", ", TTL: %u\n", static_cast<unsigned>(get_be16(cx, h + 2)));
+    zelk_printf(cx.out, "  Forward route identifier: ");
+    print_bytes_spaced(cx, "forward_route_identifier", h + 8, 8);
+    zelk_printf(cx.out, "\n  Dst IP: ");
+    print_bytes_spaced(cx, "dst", h + 16, 8);
+    zelk_printf(cx.out, "\n  Src IP: ");
+    print_bytes_spaced(cx, "src", h + 24, 8);
+    field(cx, "protocol", "\n  Protocol: %u", static_cast<unsigned>(get_be16(cx, h + 32)));
+    field(cx, "checksum", ", Checksum: 0x%04x\n", static_cast<unsigned>(get_be16(cx, h + 34)));
     return 0;
 }

@@ -65,140 +65,141 @@ constexpr code_name mobility_options[] = {
 // Options in the TLV form shared by hop-by-hop and destination options
 // (Pad1 alone has no length byte); `names` names them. Bounded by the
 // area and by one step per byte at least.
-void print_options(const uint8_t* p, const uint8_t* end, const code_name* names, size_t name_count, bool ipv6) {
+void print_options(decode_context& cx, const uint8_t* p, const uint8_t* end, const code_name* names, size_t name_count,
+                   bool ipv6) {
     while (p < end) {
-        uint8_t type = get_u8(p);
-        item("options");
+        uint8_t type = get_u8(cx, p);
+        item(cx, "options");
         const char* name = "unknown";
         for (size_t i = 0; i < name_count; ++i)
             if (names[i].code == type) name = names[i].name;
-        field("type", "\n  Option: %u", type);
-        print_name("type", name);
+        field(cx, "type", "\n  Option: %u", type);
+        print_name(cx, "type", name);
         if (type == 0) {  // Pad1
-            item_end();
+            item_end(cx);
             ++p;
             continue;
         }
-        unsigned length = get_u8(p + 1);
-        field("length", ", Length: %u", length);
+        unsigned length = get_u8(cx, p + 1);
+        field(cx, "length", ", Length: %u", length);
         const uint8_t* v = p + 2;
         if (v + length > end) {
-            zelk_printf(" (runs past the header)");
-            record_text("error", "option runs past the header");
-            item_end();
+            zelk_printf(cx.out, " (runs past the header)");
+            record_text(cx, "error", "option runs past the header");
+            item_end(cx);
             return;
         }
-        need(v, length);
+        need(cx, v, length);
         if (ipv6 && type == 0x04 && length == 1)
-            field("tunnel_encapsulation_limit", ", Limit: %u", v[0]);
+            field(cx, "tunnel_encapsulation_limit", ", Limit: %u", v[0]);
         else if (ipv6 && type == 0x05 && length == 2) {
-            field("router_alert", ", Value: %u", get_be16(v));
-            print_name("router_alert", find_name(router_alerts, get_be16(v), "unknown"));
+            field(cx, "router_alert", ", Value: %u", get_be16(cx, v));
+            print_name(cx, "router_alert", find_name(router_alerts, get_be16(cx, v), "unknown"));
         } else if (ipv6 && type == 0xc2 && length == 4)
-            field("jumbo_payload_length", ", Payload Length: %u", get_be32(v));
+            field(cx, "jumbo_payload_length", ", Payload Length: %u", get_be32(cx, v));
         else if (ipv6 && type == 0xc9 && length == 16) {
-            zelk_printf(", Address: ");
-            ipv6_address_field("home_address", v);
+            zelk_printf(cx.out, ", Address: ");
+            ipv6_address_field(cx, "home_address", v);
         } else if (!ipv6 && type == 2 && length == 2)
-            field("refresh_interval", ", Refresh Interval: %u", get_be16(v));
+            field(cx, "refresh_interval", ", Refresh Interval: %u", get_be16(cx, v));
         else if (!ipv6 && type == 3 && length == 16) {
-            zelk_printf(", Address: ");
-            ipv6_address_field("care_of_address", v);
+            zelk_printf(cx.out, ", Address: ");
+            ipv6_address_field(cx, "care_of_address", v);
         } else if (!ipv6 && type == 4 && length == 4) {
-            field("home_nonce_index", ", Home Nonce Index: %u", get_be16(v));
-            field("care_of_nonce_index", ", Care-of Nonce Index: %u", get_be16(v + 2));
+            field(cx, "home_nonce_index", ", Home Nonce Index: %u", get_be16(cx, v));
+            field(cx, "care_of_nonce_index", ", Care-of Nonce Index: %u", get_be16(cx, v + 2));
         }
-        item_end();
+        item_end(cx);
         p = v + length;
     }
 }
 
 }  // namespace
 
-void ipv6_address_field(const char* key, const uint8_t* a) {
+void ipv6_address_field(decode_context& cx, const char* key, const uint8_t* a) {
     if (recording()) {
         char text[INET6_ADDRSTRLEN];
         inet_ntop(AF_INET6, a, text, sizeof text);
-        record_text(key, text);
+        record_text(cx, key, text);
         return;
     }
-    for (int i = 0; i < 16; ++i) zelk_printf(i > 0 && i % 2 == 0 ? ":%02x" : "%02x", a[i]);
+    for (int i = 0; i < 16; ++i) zelk_printf(cx.out, i > 0 && i % 2 == 0 ? ":%02x" : "%02x", a[i]);
 }
 
-int decode_ipv6_fragment(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    bump(counters.ipv6_fragment);
+int decode_ipv6_fragment(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    bump(cx.counters.ipv6_fragment);
     if (!shown()) return 0;
-    layer("ipv6_fragment", "- IPv6 Fragment Header -");
-    need(h, 8);
+    layer(cx, "ipv6_fragment", "- IPv6 Fragment Header -");
+    need(cx, h, 8);
     uint8_t next_header = h[0];
-    uint16_t word = get_be16(h + 2);
+    uint16_t word = get_be16(cx, h + 2);
     unsigned fragment_offset = (word & 0xfff8u);  // in bytes: 8-byte units in the top 13 bits
     bool more = word & 1;
-    uint32_t id = get_be32(h + 4);
-    field("next_header", "\n  Next header: %u", next_header);
-    if (verbose()) print_ipv6_next_header_name(next_header);
-    field("offset", "\n  Fragment Offset: %u", fragment_offset);
-    field("more_fragments", ", More Fragments: %u", more ? 1 : 0);
-    field("id", ", Identification: 0x%08x\n", id);
-    summary_note("frag id 0x%08x offset %u%s", id, fragment_offset, more ? " M" : "");
+    uint32_t id = get_be32(cx, h + 4);
+    field(cx, "next_header", "\n  Next header: %u", next_header);
+    if (verbose()) print_ipv6_next_header_name(cx, next_header);
+    field(cx, "offset", "\n  Fragment Offset: %u", fragment_offset);
+    field(cx, "more_fragments", ", More Fragments: %u", more ? 1 : 0);
+    field(cx, "id", ", Identification: 0x%08x\n", id);
+    summary_note(cx, "frag id 0x%08x offset %u%s", id, fragment_offset, more ? " M" : "");
     // Only the first fragment carries the next header; the others carry
     // the middle of a payload.
     if (fragment_offset != 0) return 0;
-    return decode_ipv6_next_header(lengths, frame, offset + 8, next_header);
+    return decode_ipv6_next_header(cx, lengths, frame, offset + 8, next_header);
 }
 
-int decode_ipv6_destination(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    bump(counters.ipv6_destination);
+int decode_ipv6_destination(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    bump(cx.counters.ipv6_destination);
     if (!shown()) return 0;
-    layer("ipv6_destination", "- IPv6 Destination Options Header -");
-    need(h, 2);
+    layer(cx, "ipv6_destination", "- IPv6 Destination Options Header -");
+    need(cx, h, 2);
     uint8_t next_header = h[0];
     unsigned length = (h[1] + 1u) * 8;
-    field("next_header", "\n  Next header: %u", next_header);
-    if (verbose()) print_ipv6_next_header_name(next_header);
-    field("length", "\n  Header Extension Length: %u", h[1]);
-    print_options(h + 2, h + length, option_names, sizeof option_names / sizeof option_names[0], true);
-    zelk_printf("\n");
-    return decode_ipv6_next_header(lengths, frame, offset + length, next_header);
+    field(cx, "next_header", "\n  Next header: %u", next_header);
+    if (verbose()) print_ipv6_next_header_name(cx, next_header);
+    field(cx, "length", "\n  Header Extension Length: %u", h[1]);
+    print_options(cx, h + 2, h + length, option_names, sizeof option_names / sizeof option_names[0], true);
+    zelk_printf(cx.out, "\n");
+    return decode_ipv6_next_header(cx, lengths, frame, offset + length, next_header);
 }
 
-int decode_ipv6_mobility(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    bump(counters.ipv6_mobility);
+int decode_ipv6_mobility(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    bump(cx.counters.ipv6_mobility);
     if (!shown()) return 0;
-    layer("ipv6_mobility", "- IPv6 Mobility Header -");
-    need(h, 6);
+    layer(cx, "ipv6_mobility", "- IPv6 Mobility Header -");
+    need(cx, h, 6);
     unsigned length = (h[1] + 1u) * 8;
     uint8_t type = h[2];
-    field("payload_proto", "\n  Payload Proto: %u", h[0]);
-    field("length", ", Header Length: %u", h[1]);
-    field("type", "\n  MH Type: %u", type);
-    print_name("type", find_name(mobility_types, type, "unknown"));
-    field("checksum", ", Checksum: 0x%04x", get_be16(h + 4));
-    summary_note("%s", find_name(mobility_types, type, "unknown type"));
+    field(cx, "payload_proto", "\n  Payload Proto: %u", h[0]);
+    field(cx, "length", ", Header Length: %u", h[1]);
+    field(cx, "type", "\n  MH Type: %u", type);
+    print_name(cx, "type", find_name(mobility_types, type, "unknown"));
+    field(cx, "checksum", ", Checksum: 0x%04x", get_be16(cx, h + 4));
+    summary_note(cx, "%s", find_name(mobility_types, type, "unknown type"));
     // The fixed part of the messages whose options follow it.
     const uint8_t* options = nullptr;
     if (type == 5 && length >= 12) {
-        field("sequence", "\n  Sequence: %u", get_be16(h + 6));
-        field("flags", ", Flags: 0x%04x", get_be16(h + 8));
-        field("lifetime", ", Lifetime: %u", get_be16(h + 10));
+        field(cx, "sequence", "\n  Sequence: %u", get_be16(cx, h + 6));
+        field(cx, "flags", ", Flags: 0x%04x", get_be16(cx, h + 8));
+        field(cx, "lifetime", ", Lifetime: %u", get_be16(cx, h + 10));
         options = h + 12;
     } else if (type == 6 && length >= 12) {
-        field("status", "\n  Status: %u", get_u8(h + 6));
-        field("flags", ", Flags: 0x%02x", get_u8(h + 7));
-        field("sequence", ", Sequence: %u", get_be16(h + 8));
-        field("lifetime", ", Lifetime: %u", get_be16(h + 10));
+        field(cx, "status", "\n  Status: %u", get_u8(cx, h + 6));
+        field(cx, "flags", ", Flags: 0x%02x", get_u8(cx, h + 7));
+        field(cx, "sequence", ", Sequence: %u", get_be16(cx, h + 8));
+        field(cx, "lifetime", ", Lifetime: %u", get_be16(cx, h + 10));
         options = h + 12;
     } else if (type == 0 && length >= 8)
         options = h + 8;
     else
-        field("data_length", "\n  Message Data: %u bytes", length - 6);
+        field(cx, "data_length", "\n  Message Data: %u bytes", length - 6);
     if (options)
-        print_options(options, h + length, mobility_options, sizeof mobility_options / sizeof mobility_options[0],
+        print_options(cx, options, h + length, mobility_options, sizeof mobility_options / sizeof mobility_options[0],
                       false);
-    zelk_printf("\n");
+    zelk_printf(cx.out, "\n");
     // The mobility header ends the chain: its payload proto is 59 by rule.
     return 0;
 }

@@ -26,79 +26,79 @@ constexpr code_name connection_bits[] = {
 constexpr uint8_t spxv2_bit = 0x08;
 
 // One end of the exchange: network, node and socket.
-void print_address(bool destination, const uint8_t* p) {
-    uint16_t socket = get_be16(p + 10);
+void print_address(decode_context& cx, bool destination, const uint8_t* p) {
+    uint16_t socket = get_be16(cx, p + 10);
     if (destination)
-        field("dst_net", "\n  [Dst] Net: %08x", get_be32(p));
+        field(cx, "dst_net", "\n  [Dst] Net: %08x", get_be32(cx, p));
     else
-        field("src_net", "\n  [Src] Net: %08x", get_be32(p));
-    need(p + 4, 6);
-    field(destination ? "dst_node" : "src_node", ", Node: %s", zelk_mac_to_text(p + 4));
-    field(destination ? "dst_socket" : "src_socket", ", Socket: %d", socket);
-    if (verbose()) print_name(destination ? "dst_socket" : "src_socket", find_name(sockets, socket, "unknown"));
+        field(cx, "src_net", "\n  [Src] Net: %08x", get_be32(cx, p));
+    need(cx, p + 4, 6);
+    field(cx, destination ? "dst_node" : "src_node", ", Node: %s", zelk_mac_to_text(p + 4));
+    field(cx, destination ? "dst_socket" : "src_socket", ", Socket: %d", socket);
+    if (verbose()) print_name(cx, destination ? "dst_socket" : "src_socket", find_name(sockets, socket, "unknown"));
 }
 
-void print_datastream_type(uint8_t type) {
-    record_number("datastream_type", type);
+void print_datastream_type(decode_context& cx, uint8_t type) {
+    record_number(cx, "datastream_type", type);
     if (type == 0xfe)
-        zelk_printf("End-of-Connection");
+        zelk_printf(cx.out, "End-of-Connection");
     else if (type == 0xff)
-        zelk_printf("End-of-Connection Acknowledgement");
+        zelk_printf(cx.out, "End-of-Connection Acknowledgement");
     else
-        zelk_printf("%u", type);
+        zelk_printf(cx.out, "%u", type);
 }
 
 }  // namespace
 
-int decode_ipx(const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("ipx", "\n- IPX Header -");
-    need(h, ipx_header_length);
-    field("checksum", "\n  Checksum: 0x%04x", get_be16(h));
-    field("length", ", Length: %d\n", get_be16(h + 2));
+int decode_ipx(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "ipx", "\n- IPX Header -");
+    need(cx, h, ipx_header_length);
+    field(cx, "checksum", "\n  Checksum: 0x%04x", get_be16(cx, h));
+    field(cx, "length", ", Length: %d\n", get_be16(cx, h + 2));
     uint8_t packet_type = h[5];
-    field("transport_control", "  Transport Control: %d", h[4]);
-    field("packet_type", ", Packet Type: %d", packet_type);
+    field(cx, "transport_control", "  Transport Control: %d", h[4]);
+    field(cx, "packet_type", ", Packet Type: %d", packet_type);
     if (verbose())
-        if (const char* name = find_name(packet_types, packet_type, nullptr)) print_name("packet_type", name);
-    print_address(true, h + 6);
-    print_address(false, h + 18);
-    bump(counters.ipx);
+        if (const char* name = find_name(packet_types, packet_type, nullptr)) print_name(cx, "packet_type", name);
+    print_address(cx, true, h + 6);
+    print_address(cx, false, h + 18);
+    bump(cx.counters.ipx);
 
     unsigned next = offset + ipx_header_length;
     switch (packet_type) {
         // Packet type 1 (RIP) goes to the IPX RIP decoder.
-        case 1: decode_ipx_rip(frame, next); break;
-        case 5: decode_spx(frame, next); break;
-        default: zelk_printf("\n"); break;
+        case 1: decode_ipx_rip(cx, frame, next); break;
+        case 5: decode_spx(cx, frame, next); break;
+        default: zelk_printf(cx.out, "\n"); break;
     }
     return 0;
 }
 
-int decode_spx(const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    layer("spx", "\n- SPX Header -");
-    zelk_printf("\n  Connection Control: ");
-    need(h, spx_header_length);
+int decode_spx(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    layer(cx, "spx", "\n- SPX Header -");
+    zelk_printf(cx.out, "\n  Connection Control: ");
+    need(cx, h, spx_header_length);
     uint8_t control = h[0];
-    record_number("connection_control", control);
+    record_number(cx, "connection_control", control);
     for (const auto& bit : connection_bits)
         if (control & bit.code) {
-            zelk_printf("%s ", bit.name);
-            list_text("connection_control_name", bit.name);
+            zelk_printf(cx.out, "%s ", bit.name);
+            list_text(cx, "connection_control_name", bit.name);
         }
-    zelk_printf("\n  Datastream Type: ");
-    print_datastream_type(h[1]);
-    field("src_connection_id", "\n  Source Con. ID: %u", get_be16(h + 2));
-    field("dst_connection_id", ", Dest. Con. ID: %u\n", get_be16(h + 4));
-    field("seq", "\n  Seq.: %u", get_be16(h + 6));
-    field("ack", ", Ack-Seq.: %u\n", get_be16(h + 8));
-    field("allocation", "\n  Allocation Number: 0x%04x\n", get_be16(h + 10));
+    zelk_printf(cx.out, "\n  Datastream Type: ");
+    print_datastream_type(cx, h[1]);
+    field(cx, "src_connection_id", "\n  Source Con. ID: %u", get_be16(cx, h + 2));
+    field(cx, "dst_connection_id", ", Dest. Con. ID: %u\n", get_be16(cx, h + 4));
+    field(cx, "seq", "\n  Seq.: %u", get_be16(cx, h + 6));
+    field(cx, "ack", ", Ack-Seq.: %u\n", get_be16(cx, h + 8));
+    field(cx, "allocation", "\n  Allocation Number: 0x%04x\n", get_be16(cx, h + 10));
     if (control & spxv2_bit) {
-        field("negotiate_size", "  Negotiate Size: %d\n", get_be16(h + 12));
-        bump(counters.spxv2);
+        field(cx, "negotiate_size", "  Negotiate Size: %d\n", get_be16(cx, h + 12));
+        bump(cx.counters.spxv2);
     } else {
-        bump(counters.spx);
+        bump(cx.counters.spx);
     }
     return 0;
 }

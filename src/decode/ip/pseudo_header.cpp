@@ -4,34 +4,32 @@
 
 #include "decode/decoder.h"
 
-ip_pseudo_header pseudo_header;
-
-void set_ipv4_pseudo_header(const uint8_t* ip, unsigned header_length, uint16_t flags_offset) {
-    pseudo_header = {};
-    pseudo_header.version = 4;
-    need(ip, 20);
-    memcpy(pseudo_header.source, ip + 12, 4);
-    memcpy(pseudo_header.destination, ip + 16, 4);
-    pseudo_header.payload = ip + header_length;
-    pseudo_header.fragment = (flags_offset & 0x2000) || (flags_offset & 0x1fff);
-    pseudo_header.known_destination = true;
+void set_ipv4_pseudo_header(decode_context& cx, const uint8_t* ip, unsigned header_length, uint16_t flags_offset) {
+    cx.pseudo = {};
+    cx.pseudo.version = 4;
+    need(cx, ip, 20);
+    memcpy(cx.pseudo.source, ip + 12, 4);
+    memcpy(cx.pseudo.destination, ip + 16, 4);
+    cx.pseudo.payload = ip + header_length;
+    cx.pseudo.fragment = (flags_offset & 0x2000) || (flags_offset & 0x1fff);
+    cx.pseudo.known_destination = true;
 }
 
 namespace {
 
 // A jumbo payload option (RFC 2675) in the hop-by-hop options at p.
-uint32_t jumbo_length(const uint8_t* p, size_t length) {
+uint32_t jumbo_length(decode_context& cx, const uint8_t* p, size_t length) {
     size_t at = 2;
     for (int steps = 0; at < length && steps < 256; ++steps) {
-        if (!in_frame(p + at, 1)) return 0;
+        if (!in_frame(cx, p + at, 1)) return 0;
         uint8_t type = p[at];
         if (type == 0) {
             ++at;
             continue;
         }
-        if (!in_frame(p + at, 2)) return 0;
+        if (!in_frame(cx, p + at, 2)) return 0;
         uint8_t option_length = p[at + 1];
-        if (type == 0xc2 && option_length == 4 && in_frame(p + at + 2, 4)) return get_be32(p + at + 2);
+        if (type == 0xc2 && option_length == 4 && in_frame(cx, p + at + 2, 4)) return get_be32(cx, p + at + 2);
         at += 2u + option_length;
     }
     return 0;
@@ -39,54 +37,54 @@ uint32_t jumbo_length(const uint8_t* p, size_t length) {
 
 // The final destination named by a routing header whose segments are not
 // all visited yet; nullptr for a type we cannot read.
-const uint8_t* final_destination(const uint8_t* routing) {
+const uint8_t* final_destination(decode_context& cx, const uint8_t* routing) {
     uint8_t type = routing[2];
     unsigned addresses = routing[1] / 2u;
     if (addresses == 0) return nullptr;
     const uint8_t* last = nullptr;
     if (type == 0 || type == 2) last = routing + 8 + 16 * (addresses - 1);  // the list ends with it
     if (type == 4) last = routing + 8;                                      // segment routing: list[0]
-    return last && in_frame(last, 16) ? last : nullptr;
+    return last && in_frame(cx, last, 16) ? last : nullptr;
 }
 
 }  // namespace
 
-uint32_t set_ipv6_pseudo_header(const uint8_t* ip) {
-    pseudo_header = {};
-    pseudo_header.version = 6;
-    need(ip, 40);
-    memcpy(pseudo_header.source, ip + 8, 16);
-    memcpy(pseudo_header.destination, ip + 24, 16);
-    pseudo_header.payload = ip + 40;
-    pseudo_header.known_destination = true;
-    bool no_payload_length = get_be16(ip + 4) == 0;
+uint32_t set_ipv6_pseudo_header(decode_context& cx, const uint8_t* ip) {
+    cx.pseudo = {};
+    cx.pseudo.version = 6;
+    need(cx, ip, 40);
+    memcpy(cx.pseudo.source, ip + 8, 16);
+    memcpy(cx.pseudo.destination, ip + 24, 16);
+    cx.pseudo.payload = ip + 40;
+    cx.pseudo.known_destination = true;
+    bool no_payload_length = get_be16(cx, ip + 4) == 0;
     uint32_t jumbo = 0;
     uint8_t next = ip[6];
     const uint8_t* p = ip + 40;
     // Extension headers only; the walk stops at anything else, at bytes
     // not captured, and after a bounded number of headers.
-    for (int steps = 0; steps < 16 && in_frame(p, 8); ++steps) {
+    for (int steps = 0; steps < 16 && in_frame(cx, p, 8); ++steps) {
         size_t length;
         switch (next) {
             case 0:
             case 60:
                 length = (p[1] + 1u) * 8u;
-                if (next == 0 && steps == 0 && no_payload_length) jumbo = jumbo_length(p, length);
+                if (next == 0 && steps == 0 && no_payload_length) jumbo = jumbo_length(cx, p, length);
                 break;
             case 43:
                 length = (p[1] + 1u) * 8u;
                 if (p[3] > 0) {
-                    const uint8_t* last = final_destination(p);
+                    const uint8_t* last = final_destination(cx, p);
                     if (last)
-                        memcpy(pseudo_header.destination, last, 16);
+                        memcpy(cx.pseudo.destination, last, 16);
                     else
-                        pseudo_header.known_destination = false;
+                        cx.pseudo.known_destination = false;
                 }
                 break;
             case 44:
                 length = 8;
                 // An atomic fragment (offset 0, no more) is a whole datagram.
-                if (get_be16(p + 2) & 0xfff9) pseudo_header.fragment = true;
+                if (get_be16(cx, p + 2) & 0xfff9) cx.pseudo.fragment = true;
                 break;
             case 51: length = (p[1] + 2u) * 4u; break;
             default: return jumbo;
@@ -109,19 +107,19 @@ bool tunnel_port(uint16_t port) {
 }
 
 // The pseudo-header's sum as zelk_in_cksum takes a start sum.
-int pseudo_sum(uint8_t protocol, size_t length) {
+int pseudo_sum(decode_context& cx, uint8_t protocol, size_t length) {
     uint8_t bytes[40] = {};
     size_t n;
-    if (pseudo_header.version == 4) {
-        memcpy(bytes, pseudo_header.source, 4);
-        memcpy(bytes + 4, pseudo_header.destination, 4);
+    if (cx.pseudo.version == 4) {
+        memcpy(bytes, cx.pseudo.source, 4);
+        memcpy(bytes + 4, cx.pseudo.destination, 4);
         bytes[9] = protocol;
         bytes[10] = static_cast<uint8_t>(length >> 8);
         bytes[11] = static_cast<uint8_t>(length);
         n = 12;
     } else {
-        memcpy(bytes, pseudo_header.source, 16);
-        memcpy(bytes + 16, pseudo_header.destination, 16);
+        memcpy(bytes, cx.pseudo.source, 16);
+        memcpy(bytes + 16, cx.pseudo.destination, 16);
         for (int i = 0; i < 4; ++i) bytes[32 + i] = static_cast<uint8_t>(length >> (24 - 8 * i));
         bytes[39] = protocol;
         n = 40;
@@ -144,40 +142,40 @@ uint16_t folded(int sum) {
 
 }  // namespace
 
-void print_transport_checksum_verdict(const uint8_t* segment, uint8_t protocol, size_t field_offset,
+void print_transport_checksum_verdict(decode_context& cx, const uint8_t* segment, uint8_t protocol, size_t field_offset,
                                       uint16_t transmitted, uint32_t& bad_counter) {
-    const ip_pseudo_header& ph = pseudo_header;
-    size_t length = ip_message_length(segment);
+    const ip_pseudo_header& ph = cx.pseudo;
+    size_t length = ip_message_length(cx, segment);
     bool behind_ip =
-        (protocol == 58 ? ph.version == 6 : ph.version != 0) && segment >= ph.payload && segment < ip_payload_end();
-    if (!behind_ip || ph.fragment || !ph.known_destination || !checksum_judgeable() || length < field_offset + 2) {
-        zelk_printf("\n");
+        (protocol == 58 ? ph.version == 6 : ph.version != 0) && segment >= ph.payload && segment < ip_payload_end(cx);
+    if (!behind_ip || ph.fragment || !ph.known_destination || !checksum_judgeable(cx) || length < field_offset + 2) {
+        zelk_printf(cx.out, "\n");
         return;
     }
     if (protocol == 17) {
         // UDP carries its own length; bytes behind it are not the datagram.
-        uint16_t udp_length = get_be16(segment + 4);
-        bool zero_allowed = ph.version == 4 || tunnel_port(get_be16(segment + 2));
+        uint16_t udp_length = get_be16(cx, segment + 4);
+        bool zero_allowed = ph.version == 4 || tunnel_port(get_be16(cx, segment + 2));
         if (udp_length < 8 || udp_length > length || (transmitted == 0 && zero_allowed)) {
-            zelk_printf("\n");
+            zelk_printf(cx.out, "\n");
             return;
         }
         length = udp_length;
     }
-    int start_sum = pseudo_sum(protocol, length);
+    int start_sum = pseudo_sum(cx, protocol, length);
     // Sent before the network card completed it: the field holds only the
     // pseudo-header's sum.
     if (protocol != 58 && transmitted == folded(start_sum)) {
-        print_checksum_offloaded("checksum", "\n");
+        print_checksum_offloaded(cx, "checksum", "\n");
         return;
     }
     uint16_t expected = transmitted;
-    need(segment, length);
+    need(cx, segment, length);
     bool whole_sums_to_zero = zelk_in_cksum(segment, static_cast<int>(length), start_sum) == 0;
     if (!whole_sums_to_zero || (protocol == 17 && transmitted == 0)) {
-        expected = expected_checksum(segment, length, field_offset, start_sum);
+        expected = expected_checksum(cx, segment, length, field_offset, start_sum);
         // A computed 0 goes out as all ones: UDP keeps 0 for "none".
         if (protocol == 17 && expected == 0) expected = 0xffff;
     }
-    print_checksum_verdict(transmitted, expected, bad_counter, "\n");
+    print_checksum_verdict(cx, transmitted, expected, bad_counter, "\n");
 }

@@ -13,18 +13,18 @@ struct ip_pseudo_header {
     bool fragment;            // part of a datagram: its checksum covers the whole
     bool known_destination;   // false behind a routing header we cannot read
 };
-extern ip_pseudo_header pseudo_header;
+struct decode_context;
 
-void set_ipv4_pseudo_header(const uint8_t* ip, unsigned header_length, uint16_t flags_offset);
+void set_ipv4_pseudo_header(decode_context& cx, const uint8_t* ip, unsigned header_length, uint16_t flags_offset);
 // Walks the extension headers behind the IPv6 header at ip for a routing
 // header's final destination and a fragment header. Returns the jumbo
 // payload length of a hop-by-hop option, 0 when there is none.
-uint32_t set_ipv6_pseudo_header(const uint8_t* ip);
+uint32_t set_ipv6_pseudo_header(decode_context& cx, const uint8_t* ip);
 
 // Under --calc-checksums, behind the checksum value: judges the TCP (6),
 // UDP (17) or ICMPv6 (58) message at segment and ends the line with "\n".
 // Prints no verdict when it cannot be judged (a fragment, a message cut by
 // the snap length, a UDP sender that computed none) and says so when the
 // sender left the checksum to its network card.
-void print_transport_checksum_verdict(const uint8_t* segment, uint8_t protocol, size_t field_offset,
+void print_transport_checksum_verdict(decode_context& cx, const uint8_t* segment, uint8_t protocol, size_t field_offset,
                                       uint16_t transmitted, uint32_t& bad_counter);

@@ -1,4 +1,4 @@
-// TCP and the collection of TCP payload (--print-tcp-stream).
+// TCP.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +6,4 @@
 #include "capture/frame.h"
 
 // ip_version is 4 behind IPv4, 6 behind IPv6.
-int decode_tcp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int ip_version);
-
-// Prints every collected payload byte, oldest segment first.
-void print_collected_payload();
+int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int ip_version);

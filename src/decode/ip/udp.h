@@ -6,4 +6,4 @@
 #include "capture/frame.h"
 
 // ip_version is 4 behind IPv4, 6 behind IPv6.
-int decode_udp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int ip_version);
+int decode_udp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset, int ip_version);

@@ -4,4 +4,6 @@
 
 #include <cstdint>
 
-int decode_arp(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_arp(decode_context& cx, const uint8_t* frame, unsigned offset);

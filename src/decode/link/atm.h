@@ -6,6 +6,6 @@
 
 #include "capture/frame.h"
 
-int decode_atm_rfc1483(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_atm_rfc1483(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
 // The Classical IP PDU is read at the frame start.
-int decode_atm_clip(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_atm_clip(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -7,9 +7,10 @@
 #include "capture/frame.h"
 
 // `packet_length` is what the 802.3 length leaves behind the SNAP header.
-int decode_cdp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t packet_length);
-int decode_cgmp(const uint8_t* frame, unsigned offset);
-int decode_vtp(const uint8_t* frame, unsigned offset);
+int decode_cdp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+               uint16_t packet_length);
+int decode_cgmp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_vtp(decode_context& cx, const uint8_t* frame, unsigned offset);
 // The Cisco HDLC header is read at the frame start.
-int decode_cisco_hdlc(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
-int decode_bofl(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_cisco_hdlc(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_bofl(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

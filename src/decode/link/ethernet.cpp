@@ -6,8 +6,8 @@
 #include "decode/ip/ipx.h"
 #include "decode/link/llc.h"
 
-void print_mac_vendor(const uint8_t* mac, const char* key) {
-    need(mac, 6);
+void print_mac_vendor(decode_context& cx, const uint8_t* mac, const char* key) {
+    need(cx, mac, 6);
     if (!lookup_names()) return;
     bool all_ones = true, all_zero = true;
     for (int i = 0; i < 6; ++i) {
@@ -15,109 +15,89 @@ void print_mac_vendor(const uint8_t* mac, const char* key) {
         all_zero = all_zero && mac[i] == 0;
     }
     if (all_ones)
-        field(key, " (Type: %s)", "Broadcast");
+        field(cx, key, " (Type: %s)", "Broadcast");
     else if (all_zero)
-        field(key, " (Type: %s)", "Nothing set");
+        field(cx, key, " (Type: %s)", "Nothing set");
     else if (recording()) {
         // The table pads names for the text columns.
         const char* name = zelk_vendor_name(mac);
         size_t length = strlen(name);
         while (length > 0 && name[length - 1] == ' ') --length;
-        record_text(key, name, length);
+        record_text(cx, key, name, length);
     } else
-        field(key, " (Vendor: %s)", zelk_vendor_name(mac));
+        field(cx, key, " (Vendor: %s)", zelk_vendor_name(mac));
 }
 
-int decode_ethernet(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+int decode_ethernet(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = frame + offset;
-    layer("ethernet", "\n- Ethernet Header -");
+    layer(cx, "ethernet", "\n- Ethernet Header -");
     if (lengths->captured_length <= 13) {
-        zelk_printf("\nError: Captured data length(%d bytes) < Ethernet packet header length.\n",
+        zelk_printf(cx.out, "\nError: Captured data length(%d bytes) < Ethernet packet header length.\n",
                     static_cast<int>(lengths->captured_length));
-        bump(counters.ethernet_ii_short);
+        bump(cx.counters.ethernet_ii_short);
         return 0;
     }
-    uint16_t type = get_be16(h + 12);
+    uint16_t type = get_be16(cx, h + 12);
     bool show = expanded(settings.expand_ethernet);
     if (show) {
-        need(h, 12);
-        field("dst", "\n  MAC Dst: %s", zelk_mac_to_text(h));
-        if (verbose()) print_mac_vendor(h, "dst_vendor");
-        field("src", "\n  MAC Src: %s", zelk_mac_to_text(h + 6));
-        if (verbose()) print_mac_vendor(h + 6, "src_vendor");
+        need(cx, h, 12);
+        field(cx, "dst", "\n  MAC Dst: %s", zelk_mac_to_text(h));
+        if (verbose()) print_mac_vendor(cx, h, "dst_vendor");
+        field(cx, "src", "\n  MAC Src: %s", zelk_mac_to_text(h + 6));
+        if (verbose()) print_mac_vendor(cx, h + 6, "src_vendor");
     }
 
     if (type == 0x8100) {
         offset += 4;
         if (show) {
-            layer("vlan", "");
-            field("tpid", "\n  TPID: 0x%04x", type);
-            uint16_t tci = get_be16(h + 14);
-            field("priority", "\n  Priority: %d", tci >> 13);
-            field("cfi", ", TR/CFI: %d", tci & 0x1000);
-            field("vlan_id", "\n  VLAN-ID: %d", tci & 0x0fff);
+            layer(cx, "vlan", "");
+            field(cx, "tpid", "\n  TPID: 0x%04x", type);
+            uint16_t tci = get_be16(cx, h + 14);
+            field(cx, "priority", "\n  Priority: %d", tci >> 13);
+            field(cx, "cfi", ", TR/CFI: %d", tci & 0x1000);
+            field(cx, "vlan_id", "\n  VLAN-ID: %d", tci & 0x0fff);
         }
-        uint16_t inner = get_be16(h + 16);
+        uint16_t inner = get_be16(cx, h + 16);
         if (inner <= 1500) {
-            decode_llc(lengths, frame, offset, inner);
-            bump(counters.vlan);
+            decode_llc(cx, lengths, frame, offset, inner);
+            bump(cx.counters.vlan);
             return 0;
         }
         if (show) {
-            field("type", "\n  Type: 0x%04x", inner);
-            if (verbose()) print_ethertype_name(inner);
+            field(cx, "type", "\n  Type: 0x%04x", inner);
+            if (verbose()) print_ethertype_name(cx, inner);
         }
-        bump(counters.vlan);
+        bump(cx.counters.vlan);
         type = inner;
     } else if (type > 1500) {
         if (show) {
-            field("type", "\n  Type(Ethernet II): 0x%04x", type);
-            if (verbose()) print_ethertype_name(type);
+            field(cx, "type", "\n  Type(Ethernet II): 0x%04x", type);
+            if (verbose()) print_ethertype_name(cx, type);
         }
-        bump(counters.ethernet_ii);
+        bump(cx.counters.ethernet_ii);
     } else {
-        if (get_be16(h + 14) == 0xffff) {
-            if (show) field("length", "\n  Length(802.3raw): %d", type);
-            bump(counters.ieee8023_raw);
-            decode_ipx(frame, offset);
+        if (get_be16(cx, h + 14) == 0xffff) {
+            if (show) field(cx, "length", "\n  Length(802.3raw): %d", type);
+            bump(cx.counters.ieee8023_raw);
+            decode_ipx(cx, frame, offset);
         } else {
-            decode_llc(lengths, frame, offset, type);
+            decode_llc(cx, lengths, frame, offset, type);
         }
         return 0;
     }
-    decode_ethertype(lengths, frame, offset, type);
+    decode_ethertype(cx, lengths, frame, offset, type);
     return 0;
 }
 
-frame_lengths lengths_from(const uint8_t* frame) {
-    need(frame, 0);
-    auto skip = static_cast<uint32_t>(frame - current_frame.start);
-    auto captured = static_cast<uint32_t>(current_frame.end - frame);
-    return frame_lengths{captured, current_frame.wire_length > skip ? current_frame.wire_length - skip : 0};
+frame_lengths lengths_from(decode_context& cx, const uint8_t* frame) {
+    need(cx, frame, 0);
+    auto skip = static_cast<uint32_t>(frame - cx.start);
+    auto captured = static_cast<uint32_t>(cx.end - frame);
+    return frame_lengths{captured, cx.wire_length > skip ? cx.wire_length - skip : 0};
 }
 
-namespace {
-
-// Every layer inside the inner frame finds its header the usual way (frame
-// start + link header length + offset). The outer link header length comes
-// back however the inner decoding ends, since the next frame needs it.
-class inner_link_header {
-   public:
-    explicit inner_link_header(unsigned length) : saved_(capture.link_header_length) {
-        capture.link_header_length = length;
-    }
-    ~inner_link_header() { capture.link_header_length = saved_; }
-    inner_link_header(const inner_link_header&) = delete;
-    inner_link_header& operator=(const inner_link_header&) = delete;
-
-   private:
-    unsigned saved_;
-};
-
-}  // namespace
-
-void decode_inner_ethernet(const uint8_t* inner) {
-    frame_lengths lengths = lengths_from(inner);
-    inner_link_header ethernet(14);
-    decode_ethernet(&lengths, inner, 0);
+void decode_inner_ethernet(decode_context& cx, const uint8_t* inner) {
+    frame_lengths lengths = lengths_from(cx, inner);
+    inner_frame_view ethernet(cx, nullptr, 14);
+    decode_ethernet(cx, &lengths, inner, 0);
 }

@@ -13,51 +13,34 @@
 #include "decode/link/slow_protocols.h"
 #include "decode/routing/mpls.h"
 
-int decode_ethertype(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t type) {
+int decode_ethertype(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+                     uint16_t type) {
     switch (type) {
-        case 0x0800:
-            decode_ipv4(lengths, frame, offset);
-            break;
-        case 0x86dd:
-            decode_ipv6(lengths, frame, offset);
-            break;
+        case 0x0800: decode_ipv4(cx, lengths, frame, offset); break;
+        case 0x86dd: decode_ipv6(cx, lengths, frame, offset); break;
         case 0x0806:  // ARP
         case 0x8035:  // reverse ARP
-            decode_arp(frame, offset);
+            decode_arp(cx, frame, offset);
             break;
-        case 0x8137:
-            decode_ipx(frame, offset);
-            break;
-        case 0x6001:
-            decode_mop(frame, offset);
-            break;
-        case 0x8102:
-            decode_bofl(lengths, frame, offset);
-            break;
-        case 0x880b:
-            decode_ppp(lengths, frame, offset);
-            break;
+        case 0x8137: decode_ipx(cx, frame, offset); break;
+        case 0x6001: decode_mop(cx, frame, offset); break;
+        case 0x8102: decode_bofl(cx, lengths, frame, offset); break;
+        case 0x880b: decode_ppp(cx, lengths, frame, offset); break;
         case 0x8847:  // MPLS unicast
         case 0x8848:  // MPLS multicast
-            decode_mpls(frame, offset);
+            decode_mpls(cx, frame, offset);
             break;
         case 0x8863:  // PPPoE discovery stage
         case 0x8864:  // PPPoE session stage
-            decode_pppoe(lengths, frame, offset);
+            decode_pppoe(cx, lengths, frame, offset);
             break;
-        case 0x88cc:
-            decode_lldp(lengths, frame, offset);
-            break;
-        case 0x8809:
-            decode_slow_protocols(lengths, frame, offset);
-            break;
+        case 0x88cc: decode_lldp(cx, lengths, frame, offset); break;
+        case 0x8809: decode_slow_protocols(cx, lengths, frame, offset); break;
         case 0x88a8:  // 802.1ad service tag
         case 0x9100:  // its pre-standard EtherType
-            decode_qinq(lengths, frame, offset, type);
+            decode_qinq(cx, lengths, frame, offset, type);
             break;
-        default:
-            zelk_printf("\n");
-            break;
+        default: zelk_printf(cx.out, "\n"); break;
     }
     (void)lengths;
     (void)frame;

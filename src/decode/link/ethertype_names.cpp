@@ -324,7 +324,7 @@ const char* ethertype_name(uint16_t type) {
     return it != end && it->code == type ? it->name : nullptr;
 }
 
-void print_ethertype_name(uint16_t type) {
+void print_ethertype_name(decode_context& cx, uint16_t type) {
     const char* name = ethertype_name(type);
-    print_name("type", name ? name : "unknown type");
+    print_name(cx, "type", name ? name : "unknown type");
 }

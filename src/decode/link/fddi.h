@@ -6,4 +6,4 @@
 #include "capture/frame.h"
 
 // Reads its header at the frame start.
-int decode_fddi(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_fddi(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

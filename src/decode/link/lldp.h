@@ -6,4 +6,4 @@
 #include "capture/frame.h"
 
 // `offset` is that of the first TLV, behind the EtherType.
-int decode_lldp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_lldp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -47,43 +47,43 @@ enum mop_code : uint8_t {
 
 }  // namespace
 
-int decode_mop(const uint8_t* frame, unsigned offset) {
-    const uint8_t* m = header_at(frame, offset);
-    layer("mop", "\n- MOPv3 Dump/Load Protocol header -\n");
-    uint8_t code = get_u8(m);
-    field("code", "  Code: %u", code);
-    print_name("code", dense_name(mop_codes, code, "unknown"));
-    zelk_printf("\n");
+int decode_mop(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* m = header_at(cx, frame, offset);
+    layer(cx, "mop", "\n- MOPv3 Dump/Load Protocol header -\n");
+    uint8_t code = get_u8(cx, m);
+    field(cx, "code", "  Code: %u", code);
+    print_name(cx, "code", dense_name(mop_codes, code, "unknown"));
+    zelk_printf(cx.out, "\n");
     switch (code) {
         case request_program: {
-            need(m, 4);
-            field("device_type", "  Device Type: %u", m[1]);
-            field("format_version", ", Fmt. Version: %u\n", m[2]);
-            field("program_type", "  Program Type: %u", m[3]);
-            print_name("program_type", dense_name(program_types, m[3], "Unknown"));
-            zelk_printf("\n");
+            need(cx, m, 4);
+            field(cx, "device_type", "  Device Type: %u", m[1]);
+            field(cx, "format_version", ", Fmt. Version: %u\n", m[2]);
+            field(cx, "program_type", "  Program Type: %u", m[3]);
+            print_name(cx, "program_type", dense_name(program_types, m[3], "Unknown"));
+            zelk_printf(cx.out, "\n");
             break;
         }
         case request_memory_load:
-            need(m, 3);
-            field("load_number", "  Load Number: %u", m[1]);
-            field("load_error", ", Error: %u\n", m[2]);
+            need(cx, m, 3);
+            field(cx, "load_number", "  Load Number: %u", m[1]);
+            field(cx, "load_error", ", Error: %u\n", m[2]);
             break;
         case memory_load:
-            need(m, 6);
-            field("load_number", "  Load Number: %u", m[1]);
-            zelk_printf(", Load Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[2], m[3], m[4], m[5]);
-            record_hex("load_address", m + 2, 4);
+            need(cx, m, 6);
+            field(cx, "load_number", "  Load Number: %u", m[1]);
+            zelk_printf(cx.out, ", Load Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[2], m[3], m[4], m[5]);
+            record_hex(cx, "load_address", m + 2, 4);
             break;
         case parameter_load:
-            need(m, 7);
-            field("load_number", "  Load Number: %u", m[1]);
-            field("parameter", ", Parameter: %u\n", m[2]);
-            zelk_printf("  Transfer Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[3], m[4], m[5], m[6]);
-            record_hex("transfer_address", m + 3, 4);
+            need(cx, m, 7);
+            field(cx, "load_number", "  Load Number: %u", m[1]);
+            field(cx, "parameter", ", Parameter: %u\n", m[2]);
+            zelk_printf(cx.out, "  Transfer Address: 0x%02x 0x%02x 0x%02x 0x%02x\n", m[3], m[4], m[5], m[6]);
+            record_hex(cx, "transfer_address", m + 3, 4);
             break;
         default: break;
     }
-    bump(counters.dump_load);
+    bump(cx.counters.dump_load);
     return 0;
 }

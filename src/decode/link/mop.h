@@ -3,4 +3,6 @@
 
 #include <cstdint>
 
-int decode_mop(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_mop(decode_context& cx, const uint8_t* frame, unsigned offset);

@@ -43,59 +43,47 @@ const char* ppp_protocol_name(uint16_t protocol) {
     return "unknown LCP";
 }
 
-// Keeps a per-frame link header length for the length of one call.
-class link_header_override {
-   public:
-    explicit link_header_override(unsigned length) : saved_(capture.link_header_length) {
-        capture.link_header_length = length;
-    }
-    ~link_header_override() { capture.link_header_length = saved_; }
-    link_header_override(const link_header_override&) = delete;
-    link_header_override& operator=(const link_header_override&) = delete;
-
-   private:
-    unsigned saved_;
-};
-
 }  // namespace
 
-int decode_ppp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* p = header_at(frame, offset);
+int decode_ppp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* p = header_at(cx, frame, offset);
     // Protocol-field compression: two-byte protocols have an even first
     // byte, so an odd one is a protocol sent in one byte.
-    unsigned field_length = get_u8(p) & 1 ? 1 : 2;
-    uint16_t protocol = field_length == 1 ? get_u8(p) : get_be16(p);
-    layer("ppp", "- PPP Header -\n");
-    field("protocol", "  Protocol: 0x%x", protocol);
-    print_name("protocol", ppp_protocol_name(protocol));
-    if (field_length == 1) record_flag("protocol_compressed", true);
+    unsigned field_length = get_u8(cx, p) & 1 ? 1 : 2;
+    uint16_t protocol = field_length == 1 ? get_u8(cx, p) : get_be16(cx, p);
+    layer(cx, "ppp", "- PPP Header -\n");
+    field(cx, "protocol", "  Protocol: 0x%x", protocol);
+    print_name(cx, "protocol", ppp_protocol_name(protocol));
+    if (field_length == 1) record_flag(cx, "protocol_compressed", true);
 
     unsigned next = offset + field_length;
     switch (protocol) {
-        case 0x0021: decode_ipv4(lengths, frame, next); break;
-        case 0x002b: decode_ipx(frame, next); break;
-        case 0x004b: decode_llc(lengths, frame, next, static_cast<uint16_t>(lengths->captured_length - next)); break;
-        case 0x0057: decode_ipv6(lengths, frame, next); break;
-        case 0x8021: decode_ipcp(frame, next); break;
-        case 0x8029: decode_atcp(frame, next); break;
-        case 0x802b: decode_ipxcp(frame, next); break;
-        case 0x8053: decode_ecp(frame, next); break;
-        case 0x8057: decode_ipv6cp(frame, next); break;
-        case 0x80fd: decode_ccp(frame, next); break;
-        case 0xc021: decode_lcp(frame, next); break;
-        case 0xc023: decode_pap(frame, next); break;
-        case 0xc025: decode_lqr(frame, next); break;
-        case 0xc223: decode_chap(frame, next); break;
+        case 0x0021: decode_ipv4(cx, lengths, frame, next); break;
+        case 0x002b: decode_ipx(cx, frame, next); break;
+        case 0x004b:
+            decode_llc(cx, lengths, frame, next, static_cast<uint16_t>(lengths->captured_length - next));
+            break;
+        case 0x0057: decode_ipv6(cx, lengths, frame, next); break;
+        case 0x8021: decode_ipcp(cx, frame, next); break;
+        case 0x8029: decode_atcp(cx, frame, next); break;
+        case 0x802b: decode_ipxcp(cx, frame, next); break;
+        case 0x8053: decode_ecp(cx, frame, next); break;
+        case 0x8057: decode_ipv6cp(cx, frame, next); break;
+        case 0x80fd: decode_ccp(cx, frame, next); break;
+        case 0xc021: decode_lcp(cx, frame, next); break;
+        case 0xc023: decode_pap(cx, frame, next); break;
+        case 0xc025: decode_lqr(cx, frame, next); break;
+        case 0xc223: decode_chap(cx, frame, next); break;
         default: break;
     }
-    bump(counters.ppp);
+    bump(cx.counters.ppp);
     return 0;
 }
 
-int decode_ppp_link(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+int decode_ppp_link(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     // The protocol field sits behind address and control when they are
     // present, at the frame start when the link compressed them away.
-    unsigned in_front = get_u8(frame + offset) == 0xff ? 2 : 0;
-    link_header_override per_frame(in_front);
-    return decode_ppp(lengths, frame, offset);
+    unsigned in_front = get_u8(cx, frame + offset) == 0xff ? 2 : 0;
+    inner_frame_view per_frame(cx, nullptr, in_front);
+    return decode_ppp(cx, lengths, frame, offset);
 }

@@ -6,7 +6,7 @@
 #include "capture/frame.h"
 
 // The protocol field at frame start + link header length + offset.
-int decode_ppp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_ppp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
 // Link decoder for PPP links: frames begin with address 0xff and control
 // 0x03 in front of the protocol field, unless the link compressed them away.
-int decode_ppp_link(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_ppp_link(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

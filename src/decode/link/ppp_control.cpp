@@ -130,16 +130,17 @@ struct control_header {
 using namer = const char* (*)(uint8_t);
 
 // Prints the banner with the code and the identifier/length line.
-control_header print_control_header(const uint8_t* k, const char* proto, const char* label, namer code_name_of) {
-    layer(proto, "");
-    zelk_printf("\n  - %s Header -", label);
-    control_header h{k, get_u8(k), 0};
-    field("code", "\n    Code: %d", h.code);
-    print_name("code", code_name_of(h.code));
-    summary_note("%s", code_name_of(h.code));
-    h.length = get_be16(k + 2);
-    field("identifier", "\n    Identifier: %d", get_u8(k + 1));
-    field("length", ", Length: %d\n", h.length);
+control_header print_control_header(decode_context& cx, const uint8_t* k, const char* proto, const char* label,
+                                    namer code_name_of) {
+    layer(cx, proto, "");
+    zelk_printf(cx.out, "\n  - %s Header -", label);
+    control_header h{k, get_u8(cx, k), 0};
+    field(cx, "code", "\n    Code: %d", h.code);
+    print_name(cx, "code", code_name_of(h.code));
+    summary_note(cx, "%s", code_name_of(h.code));
+    h.length = get_be16(cx, k + 2);
+    field(cx, "identifier", "\n    Identifier: %d", get_u8(cx, k + 1));
+    field(cx, "length", ", Length: %d\n", h.length);
     return h;
 }
 
@@ -151,83 +152,85 @@ bool is_configuration_code(uint8_t code) { return code >= 1 && code <= 4; }
 
 // The first option of a configuration packet; only it is shown. A packet
 // whose length leaves no room for an option header shows none.
-const uint8_t* print_first_option(const control_header& h, namer option_name) {
+const uint8_t* print_first_option(decode_context& cx, const control_header& h, namer option_name) {
     if (h.length < 6) return nullptr;
     const uint8_t* option = h.packet + 4;
-    uint8_t type = get_u8(option);
-    zelk_printf("    - Configuration Header -\n");
-    field("option_type", "      Type: %d", type);
-    print_name("option_type", option_name(type));
-    field("option_length", "\n      Length: %d\n", get_u8(option + 1));
+    uint8_t type = get_u8(cx, option);
+    zelk_printf(cx.out, "    - Configuration Header -\n");
+    field(cx, "option_type", "      Type: %d", type);
+    print_name(cx, "option_type", option_name(type));
+    field(cx, "option_length", "\n      Length: %d\n", get_u8(cx, option + 1));
     return option;
 }
 
 // Prints up to n bytes of a counted string by the character rule, never
 // past the end of the packet.
-void print_counted(const char* key, const uint8_t* p, long n, const uint8_t* packet_end) {
+void print_counted(decode_context& cx, const char* key, const uint8_t* p, long n, const uint8_t* packet_end) {
     long room = packet_end - p;
     if (n > room) n = room;
     if (n <= 0) return;
     if (recording()) {
-        need(p, static_cast<size_t>(n));
-        record_text(key, reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+        need(cx, p, static_cast<size_t>(n));
+        record_text(cx, key, reinterpret_cast<const char*>(p), static_cast<size_t>(n));
     } else {
-        print_text_bytes(p, static_cast<size_t>(n));
+        print_text_bytes(cx, p, static_cast<size_t>(n));
     }
 }
 
 // A length byte of a counted string; none lies beyond the packet.
-uint8_t counted_length(const uint8_t* p, const uint8_t* packet_end) { return p < packet_end ? get_u8(p) : 0; }
+uint8_t counted_length(decode_context& cx, const uint8_t* p, const uint8_t* packet_end) {
+    return p < packet_end ? get_u8(cx, p) : 0;
+}
 
-void print_hex_bytes(const char* key, const uint8_t* p, int n) {
-    need(p, static_cast<size_t>(n));
-    for (int i = 0; i < n; ++i) zelk_printf("%02x", p[i]);
-    if (n == 4) record_number(key, get_be32(p));
+void print_hex_bytes(decode_context& cx, const char* key, const uint8_t* p, int n) {
+    need(cx, p, static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) zelk_printf(cx.out, "%02x", p[i]);
+    if (n == 4) record_number(cx, key, get_be32(cx, p));
 }
 
 // A configuration-only network control protocol.
-int decode_simple_control(const uint8_t* frame, unsigned offset, const char* proto, const char* label,
-                          namer option_name, uint32_t& counter) {
-    control_header h = print_control_header(header_at(frame, offset), proto, label, ncp_code_name);
-    if (is_configuration_code(h.code)) print_first_option(h, option_name);
+int decode_simple_control(decode_context& cx, const uint8_t* frame, unsigned offset, const char* proto,
+                          const char* label, namer option_name, uint32_t& counter) {
+    control_header h = print_control_header(cx, header_at(cx, frame, offset), proto, label, ncp_code_name);
+    if (is_configuration_code(h.code)) print_first_option(cx, h, option_name);
     bump(counter);
     return 0;
 }
 
 }  // namespace
 
-int decode_lcp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "lcp", "LCP", lcp_code_name);
+int decode_lcp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    control_header h = print_control_header(cx, header_at(cx, frame, offset), "lcp", "LCP", lcp_code_name);
     const uint8_t* k = h.packet;
     if (is_configuration_code(h.code)) {
-        print_first_option(h, [](uint8_t type) { return dense_name(lcp_options, type, "Unknown"); });
+        print_first_option(cx, h, [](uint8_t type) { return dense_name(lcp_options, type, "Unknown"); });
     } else if (h.code >= 9 && h.code <= 13) {
-        zelk_printf("    Magic-Num: ");
-        print_hex_bytes("magic_number", k + 4, 4);
+        zelk_printf(cx.out, "    Magic-Num: ");
+        print_hex_bytes(cx, "magic_number", k + 4, 4);
         if (h.code == 13) {
-            zelk_printf(", Seconds-Remaining: ");
-            print_hex_bytes("seconds_remaining", k + 8, 4);
+            zelk_printf(cx.out, ", Seconds-Remaining: ");
+            print_hex_bytes(cx, "seconds_remaining", k + 8, 4);
         }
-        zelk_printf("\n");
+        zelk_printf(cx.out, "\n");
         if (h.code == 13 && h.length > 8) {
-            zelk_printf("    Message: ");
-            print_counted("message", k + 12, h.length - 12L, k + h.length);
-            zelk_printf("\n");
+            zelk_printf(cx.out, "    Message: ");
+            print_counted(cx, "message", k + 12, h.length - 12L, k + h.length);
+            zelk_printf(cx.out, "\n");
         }
     }
-    bump(counters.lcp);
+    bump(cx.counters.lcp);
     return 0;
 }
 
-int decode_ipcp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "ipcp", "IPCP", ncp_code_name);
+int decode_ipcp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    control_header h = print_control_header(cx, header_at(cx, frame, offset), "ipcp", "IPCP", ncp_code_name);
     const uint8_t* option = nullptr;
     if (is_configuration_code(h.code))
-        option = print_first_option(h, [](uint8_t type) { return find_name(ipcp_options, type, unknown_option); });
+        option = print_first_option(cx, h, [](uint8_t type) { return find_name(ipcp_options, type, unknown_option); });
     const char* label = nullptr;
     const char* key = nullptr;
     if (option) {
-        switch (get_u8(option)) {
+        switch (get_u8(cx, option)) {
             case 3: label = "IP-Address", key = "ip_address"; break;
             case 4: label = "Mobile-IPv4", key = "mobile_ipv4"; break;
             case 129: label = "Primary DNS", key = "primary_dns"; break;
@@ -238,131 +241,131 @@ int decode_ipcp(const uint8_t* frame, unsigned offset) {
         }
     }
     if (label) {
-        if (get_u8(option + 1) != 6) {
-            zelk_printf("      Error: Invalid length in IPCP configuration header\n");
-            record_text("error", "invalid option length");
-            bump(counters.ipcp_error);
+        if (get_u8(cx, option + 1) != 6) {
+            zelk_printf(cx.out, "      Error: Invalid length in IPCP configuration header\n");
+            record_text(cx, "error", "invalid option length");
+            bump(cx.counters.ipcp_error);
         } else {
             const uint8_t* a = option + 2;
-            need(a, 4);
-            zelk_printf("      %s: %u.%u.%u.%u\n", label, a[0], a[1], a[2], a[3]);
-            record_text(key, ipv4_text(a));
+            need(cx, a, 4);
+            zelk_printf(cx.out, "      %s: %u.%u.%u.%u\n", label, a[0], a[1], a[2], a[3]);
+            record_text(cx, key, ipv4_text(cx, a));
         }
     }
-    bump(counters.ipcp);
+    bump(cx.counters.ipcp);
     return 0;
 }
 
-int decode_ipv6cp(const uint8_t* frame, unsigned offset) {
+int decode_ipv6cp(decode_context& cx, const uint8_t* frame, unsigned offset) {
     return decode_simple_control(
-        frame, offset, "ipv6cp", "IPV6CP", [](uint8_t type) { return find_name(ipv6cp_options, type, unknown_option); },
-        counters.ipv6cp);
+        cx, frame, offset, "ipv6cp", "IPV6CP",
+        [](uint8_t type) { return find_name(ipv6cp_options, type, unknown_option); }, cx.counters.ipv6cp);
 }
 
-int decode_ipxcp(const uint8_t* frame, unsigned offset) {
+int decode_ipxcp(decode_context& cx, const uint8_t* frame, unsigned offset) {
     return decode_simple_control(
-        frame, offset, "ipxcp", "IPXCP", [](uint8_t type) { return find_name(ipxcp_options, type, unknown_option); },
-        counters.ipxcp);
+        cx, frame, offset, "ipxcp", "IPXCP",
+        [](uint8_t type) { return find_name(ipxcp_options, type, unknown_option); }, cx.counters.ipxcp);
 }
 
-int decode_atcp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "atcp", "ATCP", ncp_code_name);
+int decode_atcp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    control_header h = print_control_header(cx, header_at(cx, frame, offset), "atcp", "ATCP", ncp_code_name);
     const uint8_t* k = h.packet;
     const uint8_t* option = nullptr;
     if (is_configuration_code(h.code))
-        option = print_first_option(h, [](uint8_t type) { return find_name(atcp_options, type, unknown_option); });
+        option = print_first_option(cx, h, [](uint8_t type) { return find_name(atcp_options, type, unknown_option); });
     if (option) {
-        switch (get_u8(option)) {
+        switch (get_u8(cx, option)) {
             case 1:
             case 8:
                 // The node word is shown as it lies in memory.
-                field("net", "      Net: %d", get_be16(k + 8));
-                field("node", ", Node: %d\n", static_cast<int>(get_le32(k + 12)));
+                field(cx, "net", "      Net: %d", get_be16(cx, k + 8));
+                field(cx, "node", ", Node: %d\n", static_cast<int>(get_le32(cx, k + 12)));
                 break;
             case 2: {
-                uint16_t routing = get_be16(k + 8);
-                field("routing_protocol", "      Routing Protocol: %d", routing);
-                print_name("routing_protocol", dense_name(atcp_routing_protocols, routing, "Unknown"));
-                zelk_printf("\n");
+                uint16_t routing = get_be16(cx, k + 8);
+                field(cx, "routing_protocol", "      Routing Protocol: %d", routing);
+                print_name(cx, "routing_protocol", dense_name(atcp_routing_protocols, routing, "Unknown"));
+                zelk_printf(cx.out, "\n");
                 break;
             }
-            case 4: field("compression_protocol", "      Compression Protocol: %d\n", get_be16(k + 8)); break;
+            case 4: field(cx, "compression_protocol", "      Compression Protocol: %d\n", get_be16(cx, k + 8)); break;
             case 6:
-                field("server_class", "      Server-Class: %d", get_be16(k + 8));
-                field("server_impl_id", ", Server-Impl-ID: %d\n", static_cast<int>(get_be32(k + 12)));
+                field(cx, "server_class", "      Server-Class: %d", get_be16(cx, k + 8));
+                field(cx, "server_impl_id", ", Server-Impl-ID: %d\n", static_cast<int>(get_be32(cx, k + 12)));
                 break;
             default: break;
         }
     }
-    bump(counters.atcp);
+    bump(cx.counters.atcp);
     return 0;
 }
 
-int decode_ecp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "ecp", "ECP", reset_code_name);
+int decode_ecp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    control_header h = print_control_header(cx, header_at(cx, frame, offset), "ecp", "ECP", reset_code_name);
     if (is_configuration_code(h.code))
-        print_first_option(h, [](uint8_t type) { return find_name(ecp_options, type, unknown_option); });
-    bump(counters.ecp);
+        print_first_option(cx, h, [](uint8_t type) { return find_name(ecp_options, type, unknown_option); });
+    bump(cx.counters.ecp);
     return 0;
 }
 
-int decode_ccp(const uint8_t* frame, unsigned offset) {
-    control_header h = print_control_header(header_at(frame, offset), "ccp", "CCP", reset_code_name);
+int decode_ccp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    control_header h = print_control_header(cx, header_at(cx, frame, offset), "ccp", "CCP", reset_code_name);
     if (is_configuration_code(h.code))
-        print_first_option(h, [](uint8_t type) { return find_name(ccp_options, type, unknown_option); });
-    bump(counters.ccp);
+        print_first_option(cx, h, [](uint8_t type) { return find_name(ccp_options, type, unknown_option); });
+    bump(cx.counters.ccp);
     return 0;
 }
 
-int decode_pap(const uint8_t* frame, unsigned offset) {
-    const uint8_t* k = header_at(frame, offset);
+int decode_pap(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* k = header_at(cx, frame, offset);
     control_header h =
-        print_control_header(k, "pap", "PAP", [](uint8_t code) { return find_name(pap_codes, code, "unknown"); });
+        print_control_header(cx, k, "pap", "PAP", [](uint8_t code) { return find_name(pap_codes, code, "unknown"); });
     const uint8_t* end = k + h.length;
     if (h.code == 1) {
-        uint8_t peer_length = counted_length(k + 4, end);
-        field("peer_id_length", "    Peer-ID Length: %d\n", peer_length);
-        zelk_printf("    Peer-ID: ");
-        print_counted("peer_id", k + 5, peer_length, end);
-        uint8_t password_length = counted_length(k + 5 + peer_length, end);
-        field("password_length", "\n    Password Length: %d\n", password_length);
-        zelk_printf("    Password: ");
-        print_counted("password", k + 6 + peer_length, password_length, end);
-        zelk_printf("\n");
+        uint8_t peer_length = counted_length(cx, k + 4, end);
+        field(cx, "peer_id_length", "    Peer-ID Length: %d\n", peer_length);
+        zelk_printf(cx.out, "    Peer-ID: ");
+        print_counted(cx, "peer_id", k + 5, peer_length, end);
+        uint8_t password_length = counted_length(cx, k + 5 + peer_length, end);
+        field(cx, "password_length", "\n    Password Length: %d\n", password_length);
+        zelk_printf(cx.out, "    Password: ");
+        print_counted(cx, "password", k + 6 + peer_length, password_length, end);
+        zelk_printf(cx.out, "\n");
     } else if (h.code == 2 || h.code == 3) {
-        uint8_t message_length = counted_length(k + 4, end);
-        field("message_length", "    Message Length: %d\n", message_length);
-        zelk_printf("    Message: ");
-        print_counted("message", k + 5, message_length, end);
-        zelk_printf("\n");
+        uint8_t message_length = counted_length(cx, k + 4, end);
+        field(cx, "message_length", "    Message Length: %d\n", message_length);
+        zelk_printf(cx.out, "    Message: ");
+        print_counted(cx, "message", k + 5, message_length, end);
+        zelk_printf(cx.out, "\n");
     }
-    bump(counters.pap);
+    bump(cx.counters.pap);
     return 0;
 }
 
-int decode_chap(const uint8_t* frame, unsigned offset) {
-    const uint8_t* k = header_at(frame, offset);
-    control_header h =
-        print_control_header(k, "chap", "CHAP", [](uint8_t code) { return find_name(chap_codes, code, "unknown"); });
+int decode_chap(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* k = header_at(cx, frame, offset);
+    control_header h = print_control_header(cx, k, "chap", "CHAP",
+                                            [](uint8_t code) { return find_name(chap_codes, code, "unknown"); });
     const uint8_t* end = k + h.length;
     if (h.code == 1 || h.code == 2) {
-        uint8_t value_size = counted_length(k + 4, end);
-        field("value_size", "    Value-Size: %d\n", value_size);
-        zelk_printf("    Value: \"");
-        print_counted("value", k + 5, value_size, end);
-        zelk_printf("\"\n    Name: \"");
-        print_counted("name", k + 5 + value_size, h.length - 5L - value_size, end);
-        zelk_printf("\"\n");
+        uint8_t value_size = counted_length(cx, k + 4, end);
+        field(cx, "value_size", "    Value-Size: %d\n", value_size);
+        zelk_printf(cx.out, "    Value: \"");
+        print_counted(cx, "value", k + 5, value_size, end);
+        zelk_printf(cx.out, "\"\n    Name: \"");
+        print_counted(cx, "name", k + 5 + value_size, h.length - 5L - value_size, end);
+        zelk_printf(cx.out, "\"\n");
     } else if (h.code == 3 || h.code == 4) {
-        zelk_printf("    Message: \"");
-        print_counted("message", k + 4, h.length - 4L, end);
-        zelk_printf("\"\n");
+        zelk_printf(cx.out, "    Message: \"");
+        print_counted(cx, "message", k + 4, h.length - 4L, end);
+        zelk_printf(cx.out, "\"\n");
     }
-    bump(counters.chap);
+    bump(cx.counters.chap);
     return 0;
 }
 
-int decode_lqr(const uint8_t* frame, unsigned offset) {
+int decode_lqr(decode_context& cx, const uint8_t* frame, unsigned offset) {
     static const char* const fields[] = {
         "LastOutLQRs",   "LastOutPackets", "LastOutOctets", "PeerInLQRs",     "PeerInPackets", "PeerInDiscards",
         "PeerInErrors",  "PeerInOctets",   "PeerOutLQRs",   "PeerOutPackets", "PeerOutOctets", "SaveInLQRs",
@@ -374,16 +377,16 @@ int decode_lqr(const uint8_t* frame, unsigned offset) {
         "peer_out_lqrs",   "peer_out_packets", "peer_out_octets", "save_in_lqrs",
         "save_in_packets", "save_in_discards", "save_in_errors",  "save_in_octets",
     };
-    const uint8_t* k = header_at(frame, offset);
-    layer("lqr", "\n  - LQR Header -\n");
-    field("magic_number", "    Magic-Num: 0x%x\n", get_le32(k));
+    const uint8_t* k = header_at(cx, frame, offset);
+    layer(cx, "lqr", "\n  - LQR Header -\n");
+    field(cx, "magic_number", "    Magic-Num: 0x%x\n", get_le32(cx, k));
     const uint8_t* counter = k + 4;
     for (size_t i = 0; i < std::size(fields); ++i) {
-        uint32_t value = get_be32(counter);
-        zelk_printf("    %s: %u\n", fields[i], value);
-        record_number(keys[i], value);
+        uint32_t value = get_be32(cx, counter);
+        zelk_printf(cx.out, "    %s: %u\n", fields[i], value);
+        record_number(cx, keys[i], value);
         counter += 4;
     }
-    bump(counters.lqr);
+    bump(cx.counters.lqr);
     return 0;
 }

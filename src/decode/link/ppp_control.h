@@ -6,13 +6,15 @@
 
 #include <cstdint>
 
-int decode_lcp(const uint8_t* frame, unsigned offset);
-int decode_ipcp(const uint8_t* frame, unsigned offset);
-int decode_ipv6cp(const uint8_t* frame, unsigned offset);
-int decode_ipxcp(const uint8_t* frame, unsigned offset);
-int decode_atcp(const uint8_t* frame, unsigned offset);
-int decode_ecp(const uint8_t* frame, unsigned offset);
-int decode_ccp(const uint8_t* frame, unsigned offset);
-int decode_pap(const uint8_t* frame, unsigned offset);
-int decode_chap(const uint8_t* frame, unsigned offset);
-int decode_lqr(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_lcp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ipcp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ipv6cp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ipxcp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_atcp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ecp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ccp(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_pap(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_chap(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_lqr(decode_context& cx, const uint8_t* frame, unsigned offset);

@@ -50,27 +50,27 @@ bool hex_dump_wanted() {
 
 }  // namespace
 
-int decode_pppoe(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
-    const uint8_t* e = header_at(frame, offset);
-    layer("pppoe", "\n- PPPoE Header -\n");
-    uint8_t code = get_u8(e + 1);
+int decode_pppoe(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    const uint8_t* e = header_at(cx, frame, offset);
+    layer(cx, "pppoe", "\n- PPPoE Header -\n");
+    uint8_t code = get_u8(cx, e + 1);
     bool session_line = is_discovery_code(code) || code == 0x00;
     if (expanded(settings.expand_pppoe)) {
-        uint8_t version_type = get_u8(e);
-        field("version", "  Version: %d", version_type >> 4);
-        field("type", ", Type: %d", version_type & 0x0f);
-        field("code", ", Code: 0x%x", code);
-        print_name("code", find_name(pppoe_codes, code, "Unknown"));
+        uint8_t version_type = get_u8(cx, e);
+        field(cx, "version", "  Version: %d", version_type >> 4);
+        field(cx, "type", ", Type: %d", version_type & 0x0f);
+        field(cx, "code", ", Code: 0x%x", code);
+        print_name(cx, "code", find_name(pppoe_codes, code, "Unknown"));
         if (session_line) {
-            field("session_id", "\n  Session ID: 0x%x", get_be16(e + 2));
-            field("length", ", Length: %u\n", get_be16(e + 4));
+            field(cx, "session_id", "\n  Session ID: 0x%x", get_be16(cx, e + 2));
+            field(cx, "length", ", Length: %u\n", get_be16(cx, e + 4));
         }
     }
 
     if (is_discovery_code(code))
-        decode_pppoe_tags(frame, offset);
+        decode_pppoe_tags(cx, frame, offset);
     else if (code == 0x00)
-        decode_ppp(lengths, frame, offset + pppoe_header_length);
+        decode_ppp(cx, lengths, frame, offset + pppoe_header_length);
 
     if (hex_dump_wanted()) {
         // From behind the PPP protocol field (or the first tag's type) to
@@ -78,48 +78,48 @@ int decode_pppoe(const frame_lengths* lengths, const uint8_t* frame, unsigned of
         const uint8_t* from = e + pppoe_header_length + 2;
         size_t position = static_cast<size_t>(from - frame);
         size_t want = lengths->wire_length > position ? lengths->wire_length - position : 0;
-        hex_dump(from, static_cast<unsigned>(captured_from(from, want)));
+        hex_dump(cx, from, static_cast<unsigned>(captured_from(cx, from, want)));
     }
-    bump(counters.pppoe);
+    bump(cx.counters.pppoe);
     return 0;
 }
 
-int decode_pppoe_tags(const uint8_t* frame, unsigned offset) {
-    const uint8_t* e = header_at(frame, offset);
+int decode_pppoe_tags(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* e = header_at(cx, frame, offset);
     const uint8_t* tags = e + pppoe_header_length;
     // The walk ends with the payload or with the captured bytes, whichever
     // comes first, even when no End-Of-List tag closes the list.
-    unsigned payload_length = get_be16(e + 4);
+    unsigned payload_length = get_be16(cx, e + 4);
     unsigned position = 0;
     for (int number = 1;; ++number) {
-        if (position + 4u > payload_length || !in_frame(tags + position, 4)) break;
+        if (position + 4u > payload_length || !in_frame(cx, tags + position, 4)) break;
         const uint8_t* tag = tags + position;
-        uint16_t type = get_be16(tag);
-        uint16_t length = get_be16(tag + 2);
-        item("tags");
-        zelk_printf("  - Tag %d -\n", number);
-        field("type", "    Type: 0x%x", type);
+        uint16_t type = get_be16(cx, tag);
+        uint16_t length = get_be16(cx, tag + 2);
+        item(cx, "tags");
+        zelk_printf(cx.out, "  - Tag %d -\n", number);
+        field(cx, "type", "    Type: 0x%x", type);
         const tag_kind* kind = find_tag(type);
-        print_name("type", kind ? kind->name : "unknown");
+        print_name(cx, "type", kind ? kind->name : "unknown");
         bool last = !kind || type == 0x0000;
-        field("length", "\n    Length: %d\n", length);
+        field(cx, "length", "\n    Length: %d\n", length);
         if (kind && length > 4) {
             if (kind->value == tag_value::text) {
-                zelk_printf("    Value: \"");
+                zelk_printf(cx.out, "    Value: \"");
                 if (recording()) {
-                    need(tag + 4, length);
-                    record_text("value", reinterpret_cast<const char*>(tag + 4), length);
+                    need(cx, tag + 4, length);
+                    record_text(cx, "value", reinterpret_cast<const char*>(tag + 4), length);
                 } else {
-                    print_text_bytes(tag + 4, length);
+                    print_text_bytes(cx, tag + 4, length);
                 }
-                zelk_printf("\"\n");
+                zelk_printf(cx.out, "\"\n");
             } else if (kind->value == tag_value::not_implemented) {
-                zelk_printf("    Value: <UTF8 encoded, not implemented>\n");
-                record_hex("value_hex", tag + 4, captured_from(tag + 4, length));
+                zelk_printf(cx.out, "    Value: <UTF8 encoded, not implemented>\n");
+                record_hex(cx, "value_hex", tag + 4, captured_from(cx, tag + 4, length));
             }
         }
-        item_end();
-        bump(counters.pppoe_tags);
+        item_end(cx);
+        bump(cx.counters.pppoe_tags);
         if (last) break;
         position += length + 4u;
     }

@@ -5,6 +5,6 @@
 
 #include "capture/frame.h"
 
-int decode_pppoe(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_pppoe(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
 // `offset` is that of the PPPoE header.
-int decode_pppoe_tags(const uint8_t* frame, unsigned offset);
+int decode_pppoe_tags(decode_context& cx, const uint8_t* frame, unsigned offset);

@@ -15,9 +15,10 @@ bool is_tag(uint16_t type) { return type == 0x88a8 || type == 0x9100 || type == 
 
 }  // namespace
 
-int decode_qinq(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t tpid) {
-    layer("qinq", "\n- 802.1ad VLAN Tags -");
-    bump(counters.qinq);
+int decode_qinq(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
+                uint16_t tpid) {
+    layer(cx, "qinq", "\n- 802.1ad VLAN Tags -");
+    bump(cx.counters.qinq);
     bool show = expanded(settings.expand_all);
     std::string ids;
     uint16_t type = tpid;
@@ -25,39 +26,39 @@ int decode_qinq(const frame_lengths* lengths, const uint8_t* frame, unsigned off
     // Each tag: the control word here, the next type (another tag or the
     // payload's EtherType) behind it.
     while (is_tag(type) && tags < max_tags) {
-        const uint8_t* h = header_at(frame, offset);
-        uint16_t tci = get_be16(h);
-        uint16_t next = get_be16(h + 2);
-        item("tags");
+        const uint8_t* h = header_at(cx, frame, offset);
+        uint16_t tci = get_be16(cx, h);
+        uint16_t next = get_be16(cx, h + 2);
+        item(cx, "tags");
         if (show) {
-            field("tpid", "\n  TPID: 0x%04x", type);
-            field("priority", ", Priority: %u", tci >> 13);
-            field("dei", ", DEI: %u", (tci >> 12) & 1);
-            field("vlan_id", ", VLAN-ID: %u", tci & 0x0fff);
+            field(cx, "tpid", "\n  TPID: 0x%04x", type);
+            field(cx, "priority", ", Priority: %u", tci >> 13);
+            field(cx, "dei", ", DEI: %u", (tci >> 12) & 1);
+            field(cx, "vlan_id", ", VLAN-ID: %u", tci & 0x0fff);
         } else
-            field("vlan_id", "\n  VLAN-ID: %u", tci & 0x0fff);
-        item_end();
+            field(cx, "vlan_id", "\n  VLAN-ID: %u", tci & 0x0fff);
+        item_end(cx);
         if (!ids.empty()) ids += ",";
         ids += std::to_string(tci & 0x0fff);
         offset += 4;
         ++tags;
         type = next;
     }
-    summary_note("vlan %s", ids.c_str());
+    summary_note(cx, "vlan %s", ids.c_str());
     if (is_tag(type)) {
-        zelk_printf("\n  (more than %u tags, not decoded)\n", max_tags);
-        record_text("error", "too many tags");
+        zelk_printf(cx.out, "\n  (more than %u tags, not decoded)\n", max_tags);
+        record_text(cx, "error", "too many tags");
         return 0;
     }
     if (type <= 1500) {
-        if (show) field("length", "\n  Length: %u", type);
-        decode_llc(lengths, frame, offset, type);
+        if (show) field(cx, "length", "\n  Length: %u", type);
+        decode_llc(cx, lengths, frame, offset, type);
         return 0;
     }
     if (show) {
-        field("type", "\n  Type: 0x%04x", type);
-        if (verbose()) print_ethertype_name(type);
+        field(cx, "type", "\n  Type: 0x%04x", type);
+        if (verbose()) print_ethertype_name(cx, type);
     }
-    decode_ethertype(lengths, frame, offset, type);
+    decode_ethertype(cx, lengths, frame, offset, type);
     return 0;
 }

@@ -7,4 +7,4 @@
 
 // `offset` is that of the first tag control word, behind the tag's
 // EtherType `tpid`.
-int decode_qinq(const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t tpid);
+int decode_qinq(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset, uint16_t tpid);

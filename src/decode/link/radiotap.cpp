@@ -73,119 +73,123 @@ constexpr code_name channel_flag_names[] = {
 // Under --verbose: the names of the set bits, " (a, b)".
 // Recorded as the array <key>_name.
 template <size_t N>
-void print_bit_names(const char* names_key, const code_name (&table)[N], uint32_t bits) {
+void print_bit_names(decode_context& cx, const char* names_key, const code_name (&table)[N], uint32_t bits) {
     if (!verbose()) return;
     const char* separator = " (";
     for (const auto& entry : table) {
         if (!(bits & entry.code)) continue;
-        zelk_printf("%s%s", separator, entry.name);
-        list_text(names_key, entry.name);
+        zelk_printf(cx.out, "%s%s", separator, entry.name);
+        list_text(cx, names_key, entry.name);
         separator = ", ";
     }
-    if (separator[0] == ',') zelk_printf(")");
+    if (separator[0] == ',') zelk_printf(cx.out, ")");
 }
 
-uint64_t get_le64(const uint8_t* p) { return get_le32(p) | uint64_t{get_le32(p + 4)} << 32; }
+uint64_t get_le64(decode_context& cx, const uint8_t* p) {
+    return get_le32(cx, p) | uint64_t{get_le32(cx, p + 4)} << 32;
+}
 
-void print_bytes(const char* key, const char* name, const uint8_t* p, unsigned size) {
-    need(p, size);
-    zelk_printf("  %s:", name);
-    for (unsigned i = 0; i < size; ++i) zelk_printf(" %02x", p[i]);
-    zelk_printf("\n");
-    record_hex(key, p, size);
+void print_bytes(decode_context& cx, const char* key, const char* name, const uint8_t* p, unsigned size) {
+    need(cx, p, size);
+    zelk_printf(cx.out, "  %s:", name);
+    for (unsigned i = 0; i < size; ++i) zelk_printf(cx.out, " %02x", p[i]);
+    zelk_printf(cx.out, "\n");
+    record_hex(cx, key, p, size);
 }
 
 // A 64-bit counter; recorded as a number (microseconds fit a JSON number).
-void print_u64(const char* key, const char* format, uint64_t value) {
-    zelk_printf(format, static_cast<unsigned long long>(value));
-    record_number(key, static_cast<long long>(value));
+void print_u64(decode_context& cx, const char* key, const char* format, uint64_t value) {
+    zelk_printf(cx.out, format, static_cast<unsigned long long>(value));
+    record_number(cx, key, static_cast<long long>(value));
 }
 
-void print_field(unsigned index, const uint8_t* p) {
+void print_field(decode_context& cx, unsigned index, const uint8_t* p) {
     switch (index) {
-        case 0: print_u64("tsft", "  TSFT: %llu us\n", get_le64(p)); break;
+        case 0: print_u64(cx, "tsft", "  TSFT: %llu us\n", get_le64(cx, p)); break;
         case 1: {
-            uint8_t flags = get_u8(p);
-            field("flags", "  Flags: 0x%02x", flags);
-            print_bit_names("flags_name", flag_names, flags);
-            zelk_printf("\n");
+            uint8_t flags = get_u8(cx, p);
+            field(cx, "flags", "  Flags: 0x%02x", flags);
+            print_bit_names(cx, "flags_name", flag_names, flags);
+            zelk_printf(cx.out, "\n");
             break;
         }
         case 2: {
             // In units of 500 kb/s.
-            unsigned rate = get_u8(p);
-            zelk_printf("  Rate: %u.%u Mb/s\n", rate / 2, rate % 2 * 5);
-            record_number("rate_kbps", rate * 500L);
+            unsigned rate = get_u8(cx, p);
+            zelk_printf(cx.out, "  Rate: %u.%u Mb/s\n", rate / 2, rate % 2 * 5);
+            record_number(cx, "rate_kbps", rate * 500L);
             break;
         }
         case 3: {
-            unsigned frequency = get_le16(p);
-            uint16_t flags = get_le16(p + 2);
-            field("channel_frequency", "  Channel: %u MHz", frequency);
-            field("channel_flags", ", Flags: 0x%04x", flags);
-            print_bit_names("channel_flags_name", channel_flag_names, flags);
-            zelk_printf("\n");
+            unsigned frequency = get_le16(cx, p);
+            uint16_t flags = get_le16(cx, p + 2);
+            field(cx, "channel_frequency", "  Channel: %u MHz", frequency);
+            field(cx, "channel_flags", ", Flags: 0x%04x", flags);
+            print_bit_names(cx, "channel_flags_name", channel_flag_names, flags);
+            zelk_printf(cx.out, "\n");
             break;
         }
         case 4:
-            field("hop_set", "  Hop Set: %u", get_u8(p));
-            field("hop_pattern", ", Hop Pattern: %u\n", get_u8(p + 1));
+            field(cx, "hop_set", "  Hop Set: %u", get_u8(cx, p));
+            field(cx, "hop_pattern", ", Hop Pattern: %u\n", get_u8(cx, p + 1));
             break;
-        case 5: field("antenna_signal_dbm", "  Antenna Signal: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
-        case 6: field("antenna_noise_dbm", "  Antenna Noise: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
-        case 7: field("lock_quality", "  Lock Quality: %u\n", get_le16(p)); break;
-        case 8: field("tx_attenuation", "  TX Attenuation: %u\n", get_le16(p)); break;
-        case 9: field("tx_attenuation_db", "  TX Attenuation: %u dB\n", get_le16(p)); break;
-        case 10: field("tx_power_dbm", "  TX Power: %d dBm\n", static_cast<int8_t>(get_u8(p))); break;
-        case 11: field("antenna", "  Antenna: %u\n", get_u8(p)); break;
-        case 12: field("antenna_signal_db", "  Antenna Signal: %u dB\n", get_u8(p)); break;
-        case 13: field("antenna_noise_db", "  Antenna Noise: %u dB\n", get_u8(p)); break;
-        case 14: field("rx_flags", "  RX Flags: 0x%04x\n", get_le16(p)); break;
-        case 15: field("tx_flags", "  TX Flags: 0x%04x\n", get_le16(p)); break;
-        case 16: field("rts_retries", "  RTS Retries: %u\n", get_u8(p)); break;
-        case 17: field("data_retries", "  Data Retries: %u\n", get_u8(p)); break;
+        case 5:
+            field(cx, "antenna_signal_dbm", "  Antenna Signal: %d dBm\n", static_cast<int8_t>(get_u8(cx, p)));
+            break;
+        case 6: field(cx, "antenna_noise_dbm", "  Antenna Noise: %d dBm\n", static_cast<int8_t>(get_u8(cx, p))); break;
+        case 7: field(cx, "lock_quality", "  Lock Quality: %u\n", get_le16(cx, p)); break;
+        case 8: field(cx, "tx_attenuation", "  TX Attenuation: %u\n", get_le16(cx, p)); break;
+        case 9: field(cx, "tx_attenuation_db", "  TX Attenuation: %u dB\n", get_le16(cx, p)); break;
+        case 10: field(cx, "tx_power_dbm", "  TX Power: %d dBm\n", static_cast<int8_t>(get_u8(cx, p))); break;
+        case 11: field(cx, "antenna", "  Antenna: %u\n", get_u8(cx, p)); break;
+        case 12: field(cx, "antenna_signal_db", "  Antenna Signal: %u dB\n", get_u8(cx, p)); break;
+        case 13: field(cx, "antenna_noise_db", "  Antenna Noise: %u dB\n", get_u8(cx, p)); break;
+        case 14: field(cx, "rx_flags", "  RX Flags: 0x%04x\n", get_le16(cx, p)); break;
+        case 15: field(cx, "tx_flags", "  TX Flags: 0x%04x\n", get_le16(cx, p)); break;
+        case 16: field(cx, "rts_retries", "  RTS Retries: %u\n", get_u8(cx, p)); break;
+        case 17: field(cx, "data_retries", "  Data Retries: %u\n", get_u8(cx, p)); break;
         case 18:
-            need(p, 8);
-            field("xchannel_frequency", "  XChannel: %u MHz", get_le16(p + 4));
-            field("xchannel_channel", ", Channel: %u", p[6]);
-            field("xchannel_flags", ", Flags: 0x%08x", get_le32(p));
-            field("xchannel_max_power", ", Max Power: %u\n", p[7]);
+            need(cx, p, 8);
+            field(cx, "xchannel_frequency", "  XChannel: %u MHz", get_le16(cx, p + 4));
+            field(cx, "xchannel_channel", ", Channel: %u", p[6]);
+            field(cx, "xchannel_flags", ", Flags: 0x%08x", get_le32(cx, p));
+            field(cx, "xchannel_max_power", ", Max Power: %u\n", p[7]);
             break;
         case 19:
-            need(p, 3);
-            field("mcs_known", "  MCS: Known: 0x%02x", p[0]);
-            field("mcs_flags", ", Flags: 0x%02x", p[1]);
-            field("mcs_index", ", Index: %u\n", p[2]);
+            need(cx, p, 3);
+            field(cx, "mcs_known", "  MCS: Known: 0x%02x", p[0]);
+            field(cx, "mcs_flags", ", Flags: 0x%02x", p[1]);
+            field(cx, "mcs_index", ", Index: %u\n", p[2]);
             break;
         case 20:
-            need(p, 8);
-            field("ampdu_reference", "  A-MPDU: Reference: %u", get_le32(p));
-            field("ampdu_flags", ", Flags: 0x%04x", get_le16(p + 4));
-            field("ampdu_delimiter_crc", ", Delimiter CRC: 0x%02x\n", p[6]);
+            need(cx, p, 8);
+            field(cx, "ampdu_reference", "  A-MPDU: Reference: %u", get_le32(cx, p));
+            field(cx, "ampdu_flags", ", Flags: 0x%04x", get_le16(cx, p + 4));
+            field(cx, "ampdu_delimiter_crc", ", Delimiter CRC: 0x%02x\n", p[6]);
             break;
         case 21:
-            need(p, 12);
-            field("vht_known", "  VHT: Known: 0x%04x", get_le16(p));
-            field("vht_flags", ", Flags: 0x%02x", p[2]);
-            field("vht_bandwidth", ", Bandwidth: %u", p[3]);
-            zelk_printf(", MCS/NSS: %02x %02x %02x %02x", p[4], p[5], p[6], p[7]);
-            record_hex("vht_mcs_nss", p + 4, 4);
-            field("vht_coding", ", Coding: 0x%02x", p[8]);
-            field("vht_group_id", ", Group ID: %u", p[9]);
-            field("vht_partial_aid", ", Partial AID: %u\n", get_le16(p + 10));
+            need(cx, p, 12);
+            field(cx, "vht_known", "  VHT: Known: 0x%04x", get_le16(cx, p));
+            field(cx, "vht_flags", ", Flags: 0x%02x", p[2]);
+            field(cx, "vht_bandwidth", ", Bandwidth: %u", p[3]);
+            zelk_printf(cx.out, ", MCS/NSS: %02x %02x %02x %02x", p[4], p[5], p[6], p[7]);
+            record_hex(cx, "vht_mcs_nss", p + 4, 4);
+            field(cx, "vht_coding", ", Coding: 0x%02x", p[8]);
+            field(cx, "vht_group_id", ", Group ID: %u", p[9]);
+            field(cx, "vht_partial_aid", ", Partial AID: %u\n", get_le16(cx, p + 10));
             break;
         case 22:
-            need(p, 12);
-            print_u64("timestamp", "  Timestamp: %llu", get_le64(p));
-            field("timestamp_accuracy", ", Accuracy: %u", get_le16(p + 8));
-            field("timestamp_unit_position", ", Unit/Position: 0x%02x", p[10]);
-            field("timestamp_flags", ", Flags: 0x%02x\n", p[11]);
+            need(cx, p, 12);
+            print_u64(cx, "timestamp", "  Timestamp: %llu", get_le64(cx, p));
+            field(cx, "timestamp_accuracy", ", Accuracy: %u", get_le16(cx, p + 8));
+            field(cx, "timestamp_unit_position", ", Unit/Position: 0x%02x", p[10]);
+            field(cx, "timestamp_flags", ", Flags: 0x%02x\n", p[11]);
             break;
-        case 23: print_bytes("he", "HE", p, 12); break;
-        case 24: print_bytes("he_mu", "HE-MU", p, 12); break;
-        case 25: print_bytes("he_mu_user", "HE-MU User", p, 6); break;
-        case 26: field("zero_length_psdu", "  Zero-Length PSDU: %u\n", get_u8(p)); break;
-        case 27: print_bytes("lsig", "L-SIG", p, 4); break;
+        case 23: print_bytes(cx, "he", "HE", p, 12); break;
+        case 24: print_bytes(cx, "he_mu", "HE-MU", p, 12); break;
+        case 25: print_bytes(cx, "he_mu_user", "HE-MU User", p, 6); break;
+        case 26: field(cx, "zero_length_psdu", "  Zero-Length PSDU: %u\n", get_u8(cx, p)); break;
+        case 27: print_bytes(cx, "lsig", "L-SIG", p, 4); break;
         default: break;
     }
 }
@@ -195,7 +199,7 @@ unsigned aligned(unsigned position, unsigned alignment) { return (position + ali
 // Prints the fields the present bitmaps announce, up to the first one that
 // cannot be placed (unknown, or past the header length). Returns the flags
 // field (0 when absent).
-uint8_t decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
+uint8_t decode_fields(decode_context& cx, const uint8_t* r, unsigned length, unsigned bitmaps) {
     uint8_t flags = 0;
     unsigned position = 4 + 4 * bitmaps;
     // Bit numbers go on across the bitmaps of one namespace; a namespace
@@ -203,22 +207,22 @@ uint8_t decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
     unsigned base = 0;
     bool vendor = false;
     for (unsigned i = 0; i < bitmaps; ++i) {
-        uint32_t present = get_le32(r + 4 + 4 * i);
+        uint32_t present = get_le32(cx, r + 4 + 4 * i);
         for (unsigned bit = 0; !vendor && bit < 29; ++bit) {
             if (!(present & (1u << bit))) continue;
             unsigned index = base + bit;
             if (index >= std::size(layouts)) {
-                field("unknown_field", "  Unknown field %u: the fields behind it are not shown\n", index);
+                field(cx, "unknown_field", "  Unknown field %u: the fields behind it are not shown\n", index);
                 return flags;
             }
             position = aligned(position, layouts[index].align);
             if (position + layouts[index].size > length) {
-                zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
-                record_text("error", "fields run past the header length");
+                zelk_printf(cx.out, "  Error: Radiotap fields run past the header length(%u bytes).\n", length);
+                record_text(cx, "error", "fields run past the header length");
                 return flags;
             }
-            print_field(index, r + position);
-            if (index == 1) flags = get_u8(r + position);
+            print_field(cx, index, r + position);
+            if (index == 1) flags = get_u8(cx, r + position);
             position += layouts[index].size;
         }
         base += 32;
@@ -231,17 +235,17 @@ uint8_t decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
             base = 0;
             position = aligned(position, 2);
             if (position + 6 > length) {
-                zelk_printf("  Error: Radiotap fields run past the header length(%u bytes).\n", length);
-                record_text("error", "fields run past the header length");
+                zelk_printf(cx.out, "  Error: Radiotap fields run past the header length(%u bytes).\n", length);
+                record_text(cx, "error", "fields run past the header length");
                 return flags;
             }
             const uint8_t* v = r + position;
-            unsigned skip = get_le16(v + 4);
-            item("vendor_namespaces");
-            field("oui", "  Vendor Namespace: OUI 0x%06x", get_be32(v) >> 8);
-            field("sub_namespace", ", Sub Namespace: %u", get_u8(v + 3));
-            field("skip_length", ", Skip Length: %u\n", skip);
-            item_end();
+            unsigned skip = get_le16(cx, v + 4);
+            item(cx, "vendor_namespaces");
+            field(cx, "oui", "  Vendor Namespace: OUI 0x%06x", get_be32(cx, v) >> 8);
+            field(cx, "sub_namespace", ", Sub Namespace: %u", get_u8(cx, v + 3));
+            field(cx, "skip_length", ", Skip Length: %u\n", skip);
+            item_end(cx);
             position += 6 + skip;
         }
     }
@@ -250,22 +254,22 @@ uint8_t decode_fields(const uint8_t* r, unsigned length, unsigned bitmaps) {
 
 }  // namespace
 
-int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+int decode_radiotap(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* r = frame + offset;
-    layer("radiotap", "\n- Radiotap Header -\n");
-    unsigned version = get_u8(r);
-    unsigned length = get_le16(r + 2);
-    field("version", "  Version: %u", version);
-    field("length", ", Length: %u\n", length);
+    layer(cx, "radiotap", "\n- Radiotap Header -\n");
+    unsigned version = get_u8(cx, r);
+    unsigned length = get_le16(cx, r + 2);
+    field(cx, "version", "  Version: %u", version);
+    field(cx, "length", ", Length: %u\n", length);
     if (version != 0) {
         // Another version may lay out everything differently.
-        zelk_printf("  Error: Unknown radiotap version.\n");
-        record_text("error", "unknown radiotap version");
+        zelk_printf(cx.out, "  Error: Unknown radiotap version.\n");
+        record_text(cx, "error", "unknown radiotap version");
         return 0;
     }
     if (length < 8) {
-        zelk_printf("  Error: Radiotap header length(%u bytes) < 8.\n", length);
-        record_text("error", "header length below 8");
+        zelk_printf(cx.out, "  Error: Radiotap header length(%u bytes) < 8.\n", length);
+        record_text(cx, "error", "header length below 8");
         return 0;
     }
 
@@ -273,21 +277,21 @@ int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned
     // inside the header.
     unsigned bitmaps = 0;
     uint32_t present;
-    zelk_printf("  Present: ");
+    zelk_printf(cx.out, "  Present: ");
     do {
         if (4 + 4 * (bitmaps + 1) > length) {
-            zelk_printf("\n  Error: Radiotap fields run past the header length(%u bytes).\n", length);
-            record_text("error", "fields run past the header length");
+            zelk_printf(cx.out, "\n  Error: Radiotap fields run past the header length(%u bytes).\n", length);
+            record_text(cx, "error", "fields run past the header length");
             return 0;
         }
-        present = get_le32(r + 4 + 4 * bitmaps);
-        zelk_printf(bitmaps ? ", 0x%08x" : "0x%08x", present);
-        list_number("present", present);
+        present = get_le32(cx, r + 4 + 4 * bitmaps);
+        zelk_printf(cx.out, bitmaps ? ", 0x%08x" : "0x%08x", present);
+        list_number(cx, "present", present);
         ++bitmaps;
     } while (present & more_bitmaps);
-    zelk_printf("\n");
+    zelk_printf(cx.out, "\n");
 
-    uint8_t flags = decode_fields(r, length, bitmaps);
+    uint8_t flags = decode_fields(cx, r, length, bitmaps);
     // The header length says where the 802.11 frame begins, whatever the
     // fields held.
     unsigned start = offset + length;
@@ -298,9 +302,9 @@ int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned
         body.wire_length -= fcs_length;
         // Control frames show it in their own lines; recorded here for all.
         const uint8_t* fcs = frame + body.wire_length;
-        if (in_frame(fcs, fcs_length)) record_number("fcs", get_be32(fcs));
+        if (in_frame(cx, fcs, fcs_length)) record_number(cx, "fcs", get_be32(cx, fcs));
         if (body.captured_length > body.wire_length) body.captured_length = body.wire_length;
     }
-    decode_ieee80211(&body, frame, start);
+    decode_ieee80211(cx, &body, frame, start);
     return 0;
 }

@@ -8,4 +8,4 @@
 
 // The radiotap header is read at frame start + offset; the 802.11 frame
 // follows it at the length the header gives.
-int decode_radiotap(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_radiotap(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -6,4 +6,4 @@
 #include "capture/frame.h"
 
 // `offset` is that of the subtype byte, behind the EtherType.
-int decode_slow_protocols(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_slow_protocols(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -6,4 +6,4 @@
 #include "capture/frame.h"
 
 // `offset` is that of the BPDU, behind the LLC header.
-int decode_stp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_stp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

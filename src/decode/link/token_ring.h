@@ -7,4 +7,4 @@
 
 // Reads its header at the frame start; LLC frames that are not
 // source-routed go on to the LLC decoder.
-int decode_token_ring(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_token_ring(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -39,54 +39,54 @@ const char* status_name_of(uint8_t type, uint8_t code, uint8_t status) {
     return nullptr;
 }
 
-void print_optional_name(const char* key, const char* name) {
-    if (name) print_name(key, name);
+void print_optional_name(decode_context& cx, const char* key, const char* name) {
+    if (name) print_name(cx, key, name);
 }
 
 }  // namespace
 
-int decode_egp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    uint8_t version = get_u8(h);
-    layer("egp", "- EGP Header -");
-    field("version", "\n  Version: %d\n", version);
-    uint8_t type = get_u8(h + 1), code = get_u8(h + 2), status = get_u8(h + 3);
-    uint16_t checksum = get_be16(h + 4);
+int decode_egp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    uint8_t version = get_u8(cx, h);
+    layer(cx, "egp", "- EGP Header -");
+    field(cx, "version", "\n  Version: %d\n", version);
+    uint8_t type = get_u8(cx, h + 1), code = get_u8(cx, h + 2), status = get_u8(cx, h + 3);
+    uint16_t checksum = get_be16(cx, h + 4);
     if (verbose()) {
-        field("type", "  Type: %d", type);
-        print_name("type", find_name(type_names, type, "Unknown"));
-        field("code", "\n  Code: %d", code);
-        print_optional_name("code", code_name_of(type, code));
-        field("status", "\n  Status: %d", status);
-        print_optional_name("status", status_name_of(type, code, status));
-        field("checksum", "\n  Checksum: 0x%04x", checksum);
+        field(cx, "type", "  Type: %d", type);
+        print_name(cx, "type", find_name(type_names, type, "Unknown"));
+        field(cx, "code", "\n  Code: %d", code);
+        print_optional_name(cx, "code", code_name_of(type, code));
+        field(cx, "status", "\n  Status: %d", status);
+        print_optional_name(cx, "status", status_name_of(type, code, status));
+        field(cx, "checksum", "\n  Checksum: 0x%04x", checksum);
     } else {
-        field("type", "  Type: %d", type);
-        field("code", ", Code: %d\n", code);
-        field("status", "  Status: %d", status);
-        field("checksum", ", Checksum: 0x%04x", checksum);
+        field(cx, "type", "  Type: %d", type);
+        field(cx, "code", ", Code: %d\n", code);
+        field(cx, "status", "  Status: %d", status);
+        field(cx, "checksum", ", Checksum: 0x%04x", checksum);
     }
-    print_message_checksum_verdict(h, 4, counters.egp_bad);
-    uint16_t autonomous_system = get_be16(h + 6), sequence = get_be16(h + 8);
-    field("autonomous_system", "\n  Autonomus System: %d", autonomous_system);
-    field("seq", ", Sequence: %d\n", sequence);
+    print_message_checksum_verdict(cx, h, 4, cx.counters.egp_bad);
+    uint16_t autonomous_system = get_be16(cx, h + 6), sequence = get_be16(cx, h + 8);
+    field(cx, "autonomous_system", "\n  Autonomus System: %d", autonomous_system);
+    field(cx, "seq", ", Sequence: %d\n", sequence);
     switch (type) {
         case acquire: {
-            uint16_t hello = get_be16(h + 12), poll_interval = get_be16(h + 14);
-            field("hello_interval", "  Hello Interval: %u", hello);
-            field("poll_interval", ", Poll Interval: %u\n", poll_interval);
+            uint16_t hello = get_be16(cx, h + 12), poll_interval = get_be16(cx, h + 14);
+            field(cx, "hello_interval", "  Hello Interval: %u", hello);
+            field(cx, "poll_interval", ", Poll Interval: %u\n", poll_interval);
             break;
         }
-        case error: field("reason", "  Reason: %u\n", get_be16(h + 12)); break;
+        case error: field(cx, "reason", "  Reason: %u\n", get_be16(cx, h + 12)); break;
         case poll: {
-            uint16_t reserved = get_be16(h + 12);
-            const char* network = ipv4_text(h + 16);
-            field("reserved", "  Reserved: %u", reserved);
-            field("source_network", ", IP Source Network: %s\n", network);
+            uint16_t reserved = get_be16(cx, h + 12);
+            auto network = ipv4_text(cx, h + 16);
+            field(cx, "reserved", "  Reserved: %u", reserved);
+            field(cx, "source_network", ", IP Source Network: %s\n", network);
             break;
         }
         default: break;
     }
-    bump(counters.egp);
+    bump(cx.counters.egp);
     return 0;
 }

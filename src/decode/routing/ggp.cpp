@@ -15,14 +15,14 @@ constexpr code_name gateway_types[] = {
 
 }  // namespace
 
-int decode_ggp(const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    uint8_t type = get_u8(h);
-    layer("ggp", "- GGP Header -");
-    field("type", "\n  Gateway type: %u", type);
-    print_name("type", find_name(gateway_types, type, "unknown"));
-    field("unused", "\n  Unused: %u", get_u8(h + 1));
-    field("seq", "\n  Sequence number: %u\n", get_be16(h + 2));
-    bump(counters.ggp);
+int decode_ggp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    uint8_t type = get_u8(cx, h);
+    layer(cx, "ggp", "- GGP Header -");
+    field(cx, "type", "\n  Gateway type: %u", type);
+    print_name(cx, "type", find_name(gateway_types, type, "unknown"));
+    field(cx, "unused", "\n  Unused: %u", get_u8(cx, h + 1));
+    field(cx, "seq", "\n  Sequence number: %u\n", get_be16(cx, h + 2));
+    bump(cx.counters.ggp);
     return 0;
 }

@@ -8,17 +8,17 @@ constexpr const char* results[] = {"Unknown", "NoSuccessAck", "AckAll", "Success
 
 }  // namespace
 
-int decode_gsmp(const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    uint8_t version = get_u8(h);
-    layer("gsmp", "- GSMP Header -");
-    field("version", "\n  Version: %u, ", version);
-    uint8_t result = get_u8(h + 2);
-    uint8_t type = get_u8(h + 1);
-    field("type", "Type: %u", type);
-    field("result", "\n Result: %u", result);
-    print_name("result", dense_name(results, result, "Unknown"));
-    field("code", "\n  Code: %u\n", get_u8(h + 3));
-    bump(counters.gsmp);
+int decode_gsmp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    uint8_t version = get_u8(cx, h);
+    layer(cx, "gsmp", "- GSMP Header -");
+    field(cx, "version", "\n  Version: %u, ", version);
+    uint8_t result = get_u8(cx, h + 2);
+    uint8_t type = get_u8(cx, h + 1);
+    field(cx, "type", "Type: %u", type);
+    field(cx, "result", "\n Result: %u", result);
+    print_name(cx, "result", dense_name(results, result, "Unknown"));
+    field(cx, "code", "\n  Code: %u\n", get_u8(cx, h + 3));
+    bump(cx.counters.gsmp);
     return 0;
 }

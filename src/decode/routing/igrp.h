@@ -5,5 +5,5 @@
 
 #include "capture/frame.h"
 
-int decode_igrp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
-int decode_eigrp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_igrp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_eigrp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -5,4 +5,4 @@
 
 #include "capture/frame.h"
 
-int decode_irtp(const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_irtp(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

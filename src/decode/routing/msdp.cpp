@@ -10,13 +10,13 @@ constexpr const char* message_types[] = {
 
 }  // namespace
 
-int decode_msdp(const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    uint8_t type = get_u8(h);
-    layer("msdp", "- MSDP Header -");
-    field("type", "\n  Type: %u", type);
-    print_name("type", dense_name(message_types, type, "Unknown"));
-    field("length", "\n  Length: %u\n", get_be16(h + 1));
-    bump(counters.msdp);
+int decode_msdp(decode_context& cx, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    uint8_t type = get_u8(cx, h);
+    layer(cx, "msdp", "- MSDP Header -");
+    field(cx, "type", "\n  Type: %u", type);
+    print_name(cx, "type", dense_name(message_types, type, "Unknown"));
+    field(cx, "length", "\n  Length: %u\n", get_be16(cx, h + 1));
+    bump(cx.counters.msdp);
     return 0;
 }

@@ -3,4 +3,6 @@
 
 #include <cstdint>
 
-int decode_msdp(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_msdp(decode_context& cx, const uint8_t* frame, unsigned offset);

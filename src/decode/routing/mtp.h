@@ -3,4 +3,6 @@
 
 #include <cstdint>
 
-int decode_mtp(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_mtp(decode_context& cx, const uint8_t* frame, unsigned offset);

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
-int decode_ospf(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_ospf(decode_context& cx, const uint8_t* frame, unsigned offset);
 // OSPFv3 behind IPv6 (next header 89).
-int decode_ospfv3(const uint8_t* frame, unsigned offset);
+int decode_ospfv3(decode_context& cx, const uint8_t* frame, unsigned offset);

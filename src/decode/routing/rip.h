@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
-int decode_rip(const uint8_t* frame, unsigned offset);
-int decode_ripng(const uint8_t* frame, unsigned offset);
-int decode_ipx_rip(const uint8_t* frame, unsigned offset);
+struct decode_context;
+
+int decode_rip(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ripng(decode_context& cx, const uint8_t* frame, unsigned offset);
+int decode_ipx_rip(decode_context& cx, const uint8_t* frame, unsigned offset);

@@ -10,5 +10,5 @@
 // its IP payload, or `limit` bytes when that is shorter (some protocols
 // checksum only their header). A message cut by the snap length is not
 // judged and not counted.
-void print_message_checksum_verdict(const uint8_t* p, size_t field_offset, uint32_t& bad_counter,
+void print_message_checksum_verdict(decode_context& cx, const uint8_t* p, size_t field_offset, uint32_t& bad_counter,
                                     size_t limit = SIZE_MAX);

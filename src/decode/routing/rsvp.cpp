@@ -26,21 +26,21 @@ constexpr code_name message_types[] = {
 
 }  // namespace
 
-int decode_rsvp(const frame_lengths*, const uint8_t* frame, unsigned offset) {
-    const uint8_t* h = header_at(frame, offset);
-    uint8_t first = get_u8(h);
-    layer("rsvp", "- RSVP Header -");
-    field("version", "\n  Version: %u", first >> 4);
-    field("flags", ", Flags: 0x%02x", first & 0x0f);
-    uint8_t type = get_u8(h + 1);
-    field("type", "\n  Message Type: %u", type);
-    print_name("type", find_name(message_types, type, "Unknown"));
-    need(h + 2, 3);
-    field("checksum", "\n  Checksum: 0x%04x", get_be16(h + 2));
-    field("send_ttl", ", Send TTL: %u\n", get_u8(h + 4));
-    need(h + 5, 3);
-    field("reserved", "  Reserved: %u", get_u8(h + 5));
-    field("length", ", Length: %u\n", get_be16(h + 6));
-    bump(counters.rsvp);
+int decode_rsvp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const uint8_t* h = header_at(cx, frame, offset);
+    uint8_t first = get_u8(cx, h);
+    layer(cx, "rsvp", "- RSVP Header -");
+    field(cx, "version", "\n  Version: %u", first >> 4);
+    field(cx, "flags", ", Flags: 0x%02x", first & 0x0f);
+    uint8_t type = get_u8(cx, h + 1);
+    field(cx, "type", "\n  Message Type: %u", type);
+    print_name(cx, "type", find_name(message_types, type, "Unknown"));
+    need(cx, h + 2, 3);
+    field(cx, "checksum", "\n  Checksum: 0x%04x", get_be16(cx, h + 2));
+    field(cx, "send_ttl", ", Send TTL: %u\n", get_u8(cx, h + 4));
+    need(cx, h + 5, 3);
+    field(cx, "reserved", "  Reserved: %u", get_u8(cx, h + 5));
+    field(cx, "length", ", Length: %u\n", get_be16(cx, h + 6));
+    bump(cx.counters.rsvp);
     return 0;
 }

@@ -2,14 +2,19 @@
 
 #include <algorithm>
 
+#include "decode/context.h"
 #include "decode/routing/egp.h"
 #include "decode/routing/igrp.h"
 #include "decode/routing/irtp.h"
 #include "decode/routing/pim.h"
+#include "pipeline/frame_loop.h"
 #include "routing_harness.h"
 #include "support.h"
 
 namespace {
+
+// The context the test helpers decode in.
+decode_context& cx = frame_loop_main_context();
 
 using routing_test::full_form;
 using routing_test::short_form;
@@ -102,7 +107,7 @@ TEST(MessageChecksums, VerdictLeavesTheFrameAsCaptured) {
     auto frame = with_checksum(pim_hello, 2);
     const auto original = frame;
     frame_lengths lengths{static_cast<uint32_t>(frame.size()), static_cast<uint32_t>(frame.size())};
-    std::string out = test::capture_output([&] { decode_frame(short_form<decode_pim>, &lengths, frame.data()); });
+    std::string out = test::capture_output([&] { decode_frame(cx, short_form<decode_pim>, &lengths, frame.data()); });
     EXPECT_NE(out.find("(correct checksum)"), std::string::npos);
     EXPECT_EQ(frame, original);
 }

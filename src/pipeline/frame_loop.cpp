@@ -1,0 +1,293 @@
+#include "pipeline/frame_loop.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "capture/frame_time.h"
+#include "capture/pcap_source.h"
+#include "capture/raw_log.h"
+#include "decode/decoder.h"
+#include "driver/run.h"
+#include "driver/server.h"
+#include "driver/settings.h"
+#include "output/record.h"
+#include "output/tcp_stream.h"
+#include "stats/counters.h"
+
+namespace {
+
+// What the loop works out for a frame in reading order, before it may go to
+// a worker: its number, its time text and the utilization so far.
+struct frame_slot {
+    captured_frame frame;
+    size_t bytes_at;  // in the batch's bytes
+    unsigned long number;
+    char time_text[64];
+    bool have_utilization;
+    double utilization;
+};
+
+// Frames decoded together by one worker, written out together in order.
+struct batch {
+    std::vector<frame_slot> frames;
+    std::vector<uint8_t> bytes;
+    std::string text;
+    std::vector<tcp_stream_piece> pieces;
+    bool done = false;
+};
+
+constexpr size_t batch_frames = 512;
+constexpr size_t batch_bytes = 1 << 20;
+
+decode_context& main_context() {
+    static decode_context cx(zelk_main_text());
+    return cx;
+}
+
+void fill_slot(frame_slot& slot, const captured_frame& frame) {
+    slot.frame = frame;
+    slot.number = capture.frame_counter;
+    bool read_kind = frame.line == frame_line_kind::read_length || frame.line == frame_line_kind::read_lengths;
+    frame_time_text(frame.seconds, read_kind ? frame.microseconds % 1000000 : frame.microseconds, slot.time_text,
+                    sizeof slot.time_text);
+    slot.have_utilization = false;
+    slot.utilization = 0;
+    if (settings.statistic && !read_kind) {
+        auto elapsed = static_cast<uint32_t>(time(nullptr) - start_time);
+        if (elapsed != 0) {
+            slot.have_utilization = true;
+            slot.utilization = static_cast<double>(capture.byte_total / elapsed);
+        }
+    }
+}
+
+void print_frame_line(decode_context& cx, const frame_slot& slot) {
+    const captured_frame& f = slot.frame;
+    const char* time_text = slot.time_text;
+    char whole_seconds[16];
+    if ((f.line == frame_line_kind::read_length || f.line == frame_line_kind::read_lengths) &&
+        frame_time_is_time_of_day()) {
+        // Trace files keep their whole-second time of day.
+        long day = f.seconds % 86400;
+        if (day < 0) day += 86400;
+        snprintf(whole_seconds, sizeof whole_seconds, "%02d:%02d:%02d", static_cast<int>(day / 3600),
+                 static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60));
+        time_text = whole_seconds;
+    }
+    switch (f.line) {
+        case frame_line_kind::received:
+            zelk_printf(cx.out, "\n%s - Received frame %lu(%u/%u bytes length)...", time_text, slot.number,
+                        f.lengths.captured_length, f.lengths.wire_length);
+            break;
+        case frame_line_kind::received_length:
+            zelk_printf(cx.out, "\n%s - Received frame %lu(%u bytes length)...", time_text, slot.number,
+                        f.lengths.captured_length);
+            break;
+        case frame_line_kind::read_length:
+            zelk_printf(cx.out, "\n%s - Read frame %lu(%u bytes length)...\n", time_text, slot.number, f.line_length);
+            return;
+        case frame_line_kind::read_lengths:
+            zelk_printf(cx.out, "\n%s - Read frame %lu(%u/%u bytes length)...\n", time_text, slot.number, f.line_length,
+                        f.lengths.wire_length);
+            return;
+    }
+    if (settings.statistic) {
+        if (slot.have_utilization)
+            zelk_printf(cx.out, " Utilization: %.0f B/s", slot.utilization);
+        else
+            zelk_printf(cx.out, " Utilization: n.a.");
+    }
+    zelk_printf(cx.out, "\n");
+}
+
+// Everything that turns one frame into text or a record.
+void decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
+    const captured_frame& f = slot.frame;
+    cx.frame_number = slot.number;
+    begin_frame(cx, f.seconds, f.microseconds, f.lengths.captured_length, f.lengths.wire_length);
+    cx.record.link_type = f.link_type;
+    snprintf(cx.record.time_text, sizeof cx.record.time_text, "%s", slot.time_text);
+    if (settings.beep_on) zelk_printf(cx.out, "%c", 7);
+    print_frame_line(cx, slot);
+    cx.link_header_length = f.link_header_length;
+    decode_frame(cx, f.decoder, &f.lengths, bytes);
+    if (!f.skip_raw_hex) print_raw_hex(cx, bytes, f.lengths.captured_length);
+    end_frame(cx);
+}
+
+// The side work every frame gets in frame order.
+void frame_side_work(const frame_slot& slot, const uint8_t* bytes) {
+    if (settings.server_addr && !slot.frame.skip_server) server_send_frame(bytes, slot.frame.lengths.captured_length);
+    if (slot.frame.raw_log) write_raw_log(&slot.frame.raw_log_header, bytes);
+}
+
+// --- parallel decoding ---
+
+struct worker_pool {
+    std::vector<std::thread> threads;
+    std::vector<std::unique_ptr<zelk_text>> texts;
+    std::vector<std::unique_ptr<decode_context>> contexts;
+    std::mutex lock;
+    std::condition_variable work_ready;
+    std::condition_variable work_done;
+    std::deque<batch*> queue;
+    bool stopping = false;
+    // Batches handed out and not yet written, oldest first.
+    std::deque<std::unique_ptr<batch>> in_flight;
+    std::unique_ptr<batch> filling;
+};
+
+worker_pool* pool = nullptr;
+unsigned pool_jobs = 1;
+
+void decode_batch(decode_context& cx, batch& b) {
+    for (const frame_slot& slot : b.frames) decode_slot(cx, slot, b.bytes.data() + slot.bytes_at);
+    b.text.assign(cx.out.data, cx.out.length);
+    cx.out.length = 0;
+    b.pieces.swap(cx.stream_pieces);
+    cx.stream_pieces.clear();
+}
+
+void worker_main(decode_context* cx) {
+    for (;;) {
+        batch* b;
+        {
+            std::unique_lock<std::mutex> hold(pool->lock);
+            pool->work_ready.wait(hold, [] { return pool->stopping || !pool->queue.empty(); });
+            if (pool->queue.empty()) return;
+            b = pool->queue.front();
+            pool->queue.pop_front();
+        }
+        decode_batch(*cx, *b);
+        {
+            std::lock_guard<std::mutex> hold(pool->lock);
+            b->done = true;
+        }
+        pool->work_done.notify_all();
+    }
+}
+
+void write_batch(batch& b) {
+    if (!b.text.empty()) zelk_write_unfiltered(b.text.data(), b.text.size());
+    for (const frame_slot& slot : b.frames) frame_side_work(slot, b.bytes.data() + slot.bytes_at);
+    for (tcp_stream_piece& piece : b.pieces) collect_tcp_stream_piece(piece);
+    check_frame_output();
+}
+
+void write_oldest() {
+    std::unique_ptr<batch> oldest = std::move(pool->in_flight.front());
+    pool->in_flight.pop_front();
+    {
+        std::unique_lock<std::mutex> hold(pool->lock);
+        pool->work_done.wait(hold, [&] { return oldest->done; });
+    }
+    write_batch(*oldest);
+}
+
+void submit_filling() {
+    if (!pool->filling || pool->filling->frames.empty()) return;
+    batch* b = pool->filling.get();
+    pool->in_flight.push_back(std::move(pool->filling));
+    {
+        std::lock_guard<std::mutex> hold(pool->lock);
+        pool->queue.push_back(b);
+    }
+    pool->work_ready.notify_one();
+    // Enough work queued keeps every worker busy; more only costs memory.
+    while (pool->in_flight.size() > 2 * pool_jobs) write_oldest();
+}
+
+void merge_counters(protocol_counters& from) {
+#define NODRIX_MERGE_COUNTER(name) \
+    counters.name += from.name;    \
+    from.name = 0;
+    NODRIX_REPORT_COUNTERS(NODRIX_MERGE_COUNTER)
+    NODRIX_MORE_COUNTERS(NODRIX_MERGE_COUNTER)
+#undef NODRIX_MERGE_COUNTER
+}
+
+}  // namespace
+
+void frame_loop_start(unsigned jobs) { pool_jobs = jobs; }
+
+namespace {
+
+// The threads start with the first frame: by then the run has become a
+// daemon and dropped its privileges, and a fork keeps only the thread that
+// calls it.
+void start_workers() {
+    unsigned jobs = pool_jobs;
+    pool = new worker_pool;
+    for (unsigned i = 0; i < jobs; ++i) {
+        pool->texts.push_back(std::make_unique<zelk_text>());
+        pool->contexts.push_back(std::make_unique<decode_context>(*pool->texts.back()));
+        pool->contexts.back()->out.suppressed = zelk_main_text().suppressed;
+    }
+    for (unsigned i = 0; i < jobs; ++i) pool->threads.emplace_back(worker_main, pool->contexts[i].get());
+}
+
+}  // namespace
+
+bool frame_loop_parallel() { return pool != nullptr; }
+
+void frame_loop_handle(const captured_frame& frame) {
+    ++capture.frame_counter;
+    capture.byte_total += frame.lengths.wire_length;
+    capture.captured_bytes += frame.lengths.captured_length;
+    if (!pool && pool_jobs > 1) start_workers();
+    if (!pool) {
+        frame_slot slot;
+        fill_slot(slot, frame);
+        decode_context& cx = main_context();
+        decode_slot(cx, slot, frame.bytes);
+        frame_side_work(slot, frame.bytes);
+        for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
+        cx.stream_pieces.clear();
+        // A live capture shows every frame at once; a file is written out as
+        // the buffer fills, which saves a system call per frame.
+        if (!capture.reading_file && zelk_flush(stdout) != 0) report_output_failure(errno);
+        check_frame_output();
+        return;
+    }
+    if (!pool->filling) pool->filling = std::make_unique<batch>();
+    batch& b = *pool->filling;
+    b.frames.emplace_back();
+    frame_slot& slot = b.frames.back();
+    fill_slot(slot, frame);
+    slot.bytes_at = b.bytes.size();
+    b.bytes.insert(b.bytes.end(), frame.bytes, frame.bytes + frame.lengths.captured_length);
+    if (b.frames.size() >= batch_frames || b.bytes.size() >= batch_bytes) submit_filling();
+}
+
+void frame_loop_drain() {
+    if (pool) {
+        submit_filling();
+        while (!pool->in_flight.empty()) write_oldest();
+        for (auto& cx : pool->contexts) merge_counters(cx->counters);
+    }
+    merge_counters(main_context().counters);
+}
+
+void frame_loop_stop() {
+    frame_loop_drain();
+    if (!pool) return;
+    {
+        std::lock_guard<std::mutex> hold(pool->lock);
+        pool->stopping = true;
+    }
+    pool->work_ready.notify_all();
+    for (auto& t : pool->threads) t.join();
+    delete pool;
+    pool = nullptr;
+}
+
+decode_context& frame_loop_main_context() { return main_context(); }
