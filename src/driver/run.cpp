@@ -95,7 +95,7 @@ void finish_run() {
 
 bool redirect_stream(FILE* stream, const char* path) {
     // Unlike freopen, a failed open leaves the stream as it was.
-    int fd = zelk_open_protected(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+    int fd = zelk_open_protected(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
     if (fd < 0) return false;
     zelk_flush(stream);
     bool ok = dup2(fd, fileno(stream)) >= 0;

@@ -1,0 +1,111 @@
+// The files a run writes besides its output, and the output's reader: the
+// text log, the daemon's pid file, a pipe whose reader goes away.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+#define REQUIRE_ROOT() \
+    if (!test::running_as_root()) GTEST_SKIP() << "needs root"
+
+test::bytes plain_frame() { return test::hex("020000000002 020000000001 88b5 00000000"); }
+
+std::string text_of(const std::string& path) {
+    auto b = test::read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+// Runs argv with standard output and error on files; stdin /dev/null.
+pid_t start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        int in = open("/dev/null", O_RDONLY);
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        std::vector<char*> v{const_cast<char*>(NODRIX_BINARY)};
+        for (const auto& a : args) v.push_back(const_cast<char*>(a.c_str()));
+        v.push_back(nullptr);
+        execv(v[0], v.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int wait_status(pid_t pid) {
+    int status = 0;
+    for (int waited = 0; waitpid(pid, &status, WNOHANG) != pid; waited += 10) {
+        if (waited >= 30000) kill(pid, SIGKILL);
+        std::this_thread::sleep_for(10ms);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool wait_for_text(const std::string& path, const std::string& text) {
+    for (int i = 0; i < 500; ++i) {
+        if (text_of(path).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return false;
+}
+
+TEST(TextLog, CreatedPrivateAndNeverAnotherUsersFileInASharedDirectory) {
+    REQUIRE_ROOT();
+    test::temp_dir dir;
+    test::write_file(dir.file("in.pcap"), test::pcap_file({{plain_frame()}}));
+    auto r = test::run_nodrix({"-P", dir.file("in.pcap"), "-l", dir.file("new.log")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    struct stat st {};
+    ASSERT_EQ(stat(dir.file("new.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_NE(text_of(dir.file("new.log")).find("Received frame 1("), std::string::npos);
+
+    // A shared directory like /tmp holding a file another user put there.
+    const std::string shared = dir.file("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    chmod(shared.c_str(), 01777);
+    const std::string planted = shared + "/log";
+    const std::string theirs = "theirs\n";
+    test::write_file(planted, test::bytes(theirs.begin(), theirs.end()));
+    ASSERT_EQ(chown(planted.c_str(), 65534, 65534), 0);
+
+    // Not taken: the decode stays on standard output, as for any log that
+    // cannot be opened.
+    r = test::run_nodrix({"-P", dir.file("in.pcap"), "-l", planted});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "Error: Can't open logfile " + planted + ".\n");
+    EXPECT_NE(r.out.find("Received frame 1("), std::string::npos);
+    EXPECT_EQ(text_of(planted), theirs);
+
+    // Nor truncated as a raw log.
+    r = test::run_nodrix({"-P", dir.file("in.pcap"), "-r", planted});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("a file of another user in a sticky world-writable directory"), std::string::npos) << r.err;
+    EXPECT_EQ(text_of(planted), theirs);
+
+    // Our own file there is appended to as always.
+    const std::string own = shared + "/own.log";
+    test::write_file(own, test::bytes{'o', 'k', '\n'});
+    r = test::run_nodrix({"-P", dir.file("in.pcap"), "-l", own});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(text_of(own).rfind("ok\nStarting logging on ", 0), 0u);
+}
+
+}  // namespace
