@@ -106,6 +106,13 @@ bool redirect_stream(FILE* stream, const char* path) {
 void report_output_failure(int error) {
     if (output_failed) return;
     output_failed = true;
+    if (error == EPIPE || capture.stop_signal == SIGPIPE) {
+        // The reader left ("nodrix ... | head"): an orderly end, without a word.
+        if (!capture.stop_signal) capture.stop_signal = SIGPIPE;
+        if (capture.handle) pcap_breakloop(capture.handle);
+        zelk_set_really_quiet();
+        return;
+    }
     if (settings.logfile)
         stop_with_error("Can't write logfile %s: %s", settings.logfile, strerror(error));
     else

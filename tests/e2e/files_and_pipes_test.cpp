@@ -108,4 +108,36 @@ TEST(TextLog, CreatedPrivateAndNeverAnotherUsersFileInASharedDirectory) {
     EXPECT_EQ(text_of(own).rfind("ok\nStarting logging on ", 0), 0u);
 }
 
+TEST(ClosedPipe, TheReaderLeavingEndsTheRunQuietly) {
+    test::temp_dir dir;
+    std::vector<test::pcap_record> frames(20000, test::pcap_record{plain_frame()});
+    test::write_file(dir.file("big.pcap"), test::pcap_file(frames));
+    struct {
+        std::vector<std::string> args;
+    } rows[] = {
+        {{"-P", dir.file("big.pcap")}},
+        {{"-P", dir.file("big.pcap"), "-r", dir.file("raw.pcap")}},
+        {{"-P", dir.file("big.pcap"), "--json"}},
+        {{"-P", dir.file("big.pcap"), "--statistic", "--print-raw-hex"}},
+    };
+    for (const auto& row : rows) {
+        // "nodrix -P big.pcap | head": the reader takes a little and leaves.
+        test::running_nodrix child = test::start_nodrix(row.args);
+        char some[512];
+        ASSERT_GT(read(child.out_fd, some, sizeof some), 0);
+        close(child.out_fd);
+        child.out_fd = open("/dev/null", O_RDONLY);
+        auto r = test::finish_nodrix(child);
+        EXPECT_EQ(r.status, 0) << testing::PrintToString(row.args);
+        EXPECT_EQ(r.err, "") << testing::PrintToString(row.args);
+    }
+    // The raw log was closed properly: whole records only.
+    EXPECT_GT(test::pcap_records(test::read_file(dir.file("raw.pcap"))), 0);
+
+    // Any other failed write still ends with the reason and status 1.
+    pid_t p = start({"-P", dir.file("big.pcap")}, "/dev/full", dir.file("err"));
+    EXPECT_EQ(wait_status(p), 1);
+    EXPECT_EQ(text_of(dir.file("err")), "Error: Can't write standard output: No space left on device.\n");
+}
+
 }  // namespace
