@@ -244,6 +244,7 @@ int run(int argc, char** argv) {
     warn_about_positionals();
     refuse_overwriting_capture_file();
     check_option_combinations(argv);
+    resolve_device_number();
     // Module code runs only for a command line that was accepted.
     start_modules();
     if (settings.daemon) become_daemon();

@@ -115,6 +115,9 @@ struct command_line_options {
     int32_t user_given;
     int32_t server_timeout_given;
     int32_t tcp_stream_limit_given;
+    int32_t help_all_given;
+    char* pid_file;
+    int32_t pid_file_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -180,6 +183,8 @@ struct run_settings {
     int server_timeout;
     // Bytes --print-tcp-stream keeps at most; 0: no limit.
     uint64_t tcp_stream_limit;
+    // The daemon's pid file (--pid-file, else the usual one).
+    const char* pid_file;
 };
 
 extern command_line_options options;
