@@ -140,4 +140,87 @@ TEST(ClosedPipe, TheReaderLeavingEndsTheRunQuietly) {
     EXPECT_EQ(text_of(dir.file("err")), "Error: Can't write standard output: No space left on device.\n");
 }
 
+pid_t parent_of(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(f)), {});
+    std::istringstream rest(all.substr(all.rfind(')') + 1));
+    char state = 0;
+    pid_t parent = 0;
+    rest >> state >> parent;
+    return parent;
+}
+
+bool gone(pid_t pid) {
+    for (int i = 0; i < 500; ++i) {
+        if (kill(pid, 0) != 0) return true;
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+TEST(PidFileOption, LockOutlivesTheWatcherAndOnlyOurFileIsRemoved) {
+    REQUIRE_ROOT();
+    test::temp_dir dir;
+    const std::string pid_path = dir.file("nodrix.pid");
+    // Live on lo, with a filter that lets nothing through.
+    const std::vector<std::string> daemon{"-D", "--pid-file", pid_path, "-d", "lo", "-p", "-f", "udp port 9"};
+    auto with_log = [&](const std::string& log) {
+        auto args = daemon;
+        args.insert(args.end(), {"-l", log});
+        return args;
+    };
+
+    ASSERT_EQ(wait_status(start(with_log(dir.file("a.log")), dir.file("out"), dir.file("err"))), 0)
+        << text_of(dir.file("err"));
+    pid_t capture = std::stoi(text_of(pid_path));
+    EXPECT_EQ(text_of(pid_path), std::to_string(capture) + "\n");
+    pid_t watcher = parent_of(capture);
+    ASSERT_GT(watcher, 1);
+
+    // The root watcher killed: the capture goes on and still holds the lock.
+    kill(watcher, SIGKILL);
+    ASSERT_TRUE(gone(watcher));
+    EXPECT_EQ(kill(capture, 0), 0);
+    EXPECT_EQ(wait_status(start(daemon, dir.file("out"), dir.file("err"))), 1);
+    EXPECT_EQ(text_of(dir.file("err")), "Error: nodrix is already running, pid " + std::to_string(capture) + ".\n");
+    kill(capture, SIGTERM);
+    ASSERT_TRUE(gone(capture));
+
+    // Its stale file is replaced by the next daemon, whose end removes it.
+    ASSERT_EQ(wait_status(start(with_log(dir.file("b.log")), dir.file("out"), dir.file("err"))), 0)
+        << text_of(dir.file("err"));
+    capture = std::stoi(text_of(pid_path));
+    kill(capture, SIGTERM);
+    ASSERT_TRUE(wait_for_text(dir.file("b.log"), "\nExit.\n"));
+    bool removed = false;
+    for (int i = 0; i < 500 && !removed; ++i, std::this_thread::sleep_for(10ms))
+        removed = access(pid_path.c_str(), F_OK) != 0;
+    EXPECT_TRUE(removed);
+
+    // A file that someone put in its place during the run stays.
+    ASSERT_EQ(wait_status(start(with_log(dir.file("c.log")), dir.file("out"), dir.file("err"))), 0)
+        << text_of(dir.file("err"));
+    capture = std::stoi(text_of(pid_path));
+    unlink(pid_path.c_str());
+    test::write_file(pid_path, test::bytes{'1', '\n'});
+    kill(capture, SIGTERM);
+    ASSERT_TRUE(wait_for_text(dir.file("c.log"), "\nExit.\n"));
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(text_of(pid_path), "1\n");
+}
+
+TEST(PidFileOption, ALogThatCannotBeOpenedStopsTheDaemonBeforeItStarts) {
+    REQUIRE_ROOT();
+    test::temp_dir dir;
+    test::write_file(dir.file("in.pcap"), test::pcap_file({{plain_frame()}}));
+    const std::string pid_path = dir.file("nodrix.pid");
+    int status =
+        wait_status(start({"-D", "--pid-file", pid_path, "-l", dir.file("no/dir/log"), "-P", dir.file("in.pcap")},
+                          dir.file("out"), dir.file("err")));
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(text_of(dir.file("err")), "Error: Can't open logfile(daemon) " + dir.file("no/dir/log") + ".\n");
+    EXPECT_EQ(text_of(dir.file("out")), "");
+    EXPECT_NE(access(pid_path.c_str(), F_OK), 0);
+}
+
 }  // namespace
