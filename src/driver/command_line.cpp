@@ -255,7 +255,10 @@ void print_usage(FILE* e, const char* program_path) {
     zelk_fprintf(stdout, "\nMore options:\n");
     for (const auto& row : option_table)
         if (row.more_help) zelk_fprintf(stdout, "%s\n", row.more_help);
-    exit(fflush(stdout) == 0 ? 0 : 1);
+    // A reader that stopped early ("| head") is no failure.
+    if (fflush(stdout) == 0 || errno == EPIPE) exit(0);
+    fprintf(stderr, "Error: Can't write standard output: %s.\n", strerror(errno));
+    exit(1);
 }
 
 }  // namespace
