@@ -133,11 +133,7 @@ TEST(ClosedPipe, TheReaderLeavingEndsTheRunQuietly) {
     }
     // The raw log was closed properly: whole records only.
     EXPECT_GT(test::pcap_records(test::read_file(dir.file("raw.pcap"))), 0);
-
-    // Any other failed write still ends with the reason and status 1.
-    pid_t p = start({"-P", dir.file("big.pcap")}, "/dev/full", dir.file("err"));
-    EXPECT_EQ(wait_status(p), 1);
-    EXPECT_EQ(text_of(dir.file("err")), "Error: Can't write standard output: No space left on device.\n");
+    // Other failed writes keep status 1: hardening_test.cpp, /dev/full.
 }
 
 pid_t parent_of(pid_t pid) {
