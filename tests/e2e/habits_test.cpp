@@ -72,7 +72,9 @@ TEST(NumericOptions, NoNumberNegativeOrOutOfRangeIsRefused) {
         auto r = test::run_nodrix(args);
         EXPECT_EQ(r.status, row.status) << testing::PrintToString(row.args);
         EXPECT_EQ(r.err, row.err) << testing::PrintToString(row.args);
-        if (row.status == 1) EXPECT_EQ(r.out, "");
+        if (row.status == 1) {
+            EXPECT_EQ(r.out, "");
+        }
     }
 }
 
@@ -103,7 +105,9 @@ TEST(TcpdumpLetters, HintAtTheNodrixWay) {
         auto r = test::run_nodrix(args);
         EXPECT_EQ(r.status, row.status) << testing::PrintToString(row.args);
         EXPECT_NE(r.err.find(row.hint), std::string::npos) << r.err;
-        if (!row.mislead.empty()) EXPECT_EQ(r.err.find(row.mislead), std::string::npos) << r.err;
+        if (!row.mislead.empty()) {
+            EXPECT_EQ(r.err.find(row.mislead), std::string::npos) << r.err;
+        }
     }
 }
 
