@@ -2,7 +2,7 @@
 #include <pcap/pcap.h>
 
 #include <cerrno>
-#include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 

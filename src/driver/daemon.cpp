@@ -38,8 +38,8 @@ int daemon_log = -1;
 
 // Whether the path still names the file behind fd (not a replacement).
 bool same_file(int fd, const char* path) {
-    struct stat open_file {
-    }, named{};
+    struct stat open_file {};
+    struct stat named {};
     return fstat(fd, &open_file) == 0 && lstat(path, &named) == 0 && open_file.st_dev == named.st_dev &&
            open_file.st_ino == named.st_ino;
 }
