@@ -7,6 +7,8 @@ packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev i
 # peer decoder, build frames with scapy and make traffic with real programs.
 if [ "${1:-}" = "--test" ]; then
   packages+=(iproute2 tcpdump dpkg-dev file lintian tshark python3 python3-scapy jq curl openssl)
+  # The JSON schema check.
+  packages+=(python3-jsonschema)
 fi
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 missing=()

@@ -88,7 +88,7 @@ void layer(const char* proto, const char* banner);
 template <std::integral T>
 inline void field(const char* key, field_format<std::type_identity_t<T>> format, T value) {
     if (settings.record_fields) {
-        add_entry(entry_kind::number, key, static_cast<long long>(value));
+        add_entry(std::is_signed_v<T> ? entry_kind::number : entry_kind::unsigned_number, key, value);
         return;
     }
     const zelk_conversion& c = format.conversion;

@@ -123,7 +123,7 @@ TEST(StructuredOutput, TraceFilesAndTheLogsWorkToo) {
     std::vector<std::string> lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 2u) << r.out;
     for (const auto& line : lines) EXPECT_TRUE(test::valid_json(line)) << line;
-    EXPECT_NE(lines[1].find("\"link_type\":1,\"layers\":[{\"proto\":\"ethernet\""), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"link_type\":1,\"stack\":[\"ethernet\"],\"ethernet\":{"), std::string::npos) << lines[1];
     r = test::run_nodrix({"-S", snoop, "--summary"});
     lines = lines_of(r.out);
     ASSERT_GE(lines.size(), 2u) << r.out;
