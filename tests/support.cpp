@@ -287,6 +287,12 @@ void keep_captures(const std::vector<std::string>& args) {
     for (size_t i = 0; i + 1 < args.size(); ++i) {
         const std::string& flag = args[i];
         if (flag != "-P" && flag != "-I" && flag != "-S") continue;
+        // Only plain files: a test may hand over a FIFO that a read would
+        // block on, or a device.
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(args[i + 1], error) ||
+            std::filesystem::file_size(args[i + 1], error) > (64u << 20))
+            continue;
         std::ifstream in(args[i + 1], std::ios::binary);
         if (!in) continue;
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
