@@ -98,12 +98,12 @@ const char* text_key(const char* proto, const char* key) {
     return key;
 }
 
-// The keys written into one object so far. A key a header states twice
-// keeps its first value, so that no object holds a key twice; a 64-bit
-// mask of key hashes makes the usual, unrepeated key cost one test.
+// The keys written into one object so far, by 64-bit hash. A key a header
+// states twice keeps its first value, so that no object holds a key twice;
+// a mask of hash bits makes the usual, unrepeated key cost one test.
 struct written_keys {
     uint64_t mask = 0;
-    uint64_t hashes[96];
+    uint64_t hashes[256];
     size_t count = 0;
 
     static uint64_t hash(const char* key, const char* suffix) {
