@@ -88,4 +88,7 @@ TEST(Record, JsonEscapesEveryByteThatIsNotPrintableAscii) {
     EXPECT_TRUE(test::valid_json("{\"a\":[1,-2.5,\"x\\u00ff\"],\"b\":{}}"));
     EXPECT_FALSE(test::valid_json("{\"a\":1,}"));
     EXPECT_FALSE(test::valid_json("{\"a\":\"\x01\"}"));
+    // A key twice in one object is refused; the same key in two objects is not.
+    EXPECT_FALSE(test::valid_json("{\"a\":1,\"b\":{},\"a\":2}"));
+    EXPECT_TRUE(test::valid_json("{\"a\":{\"a\":1},\"b\":[{\"a\":1},{\"a\":2}]}"));
 }
