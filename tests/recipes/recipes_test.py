@@ -101,6 +101,15 @@ def duckdb(tmp, jsonl):
         skip("node and npm are not installed")
     env = dict(os.environ)
     env.setdefault("NODRIX_NPM_DIR", os.path.join(ROOT, ".cache", "npm"))
+    npm_dir = env["NODRIX_NPM_DIR"]
+    if not os.path.isdir(os.path.join(npm_dir, "node_modules", "@duckdb", "node-api")):
+        # What duckdb.sh would do on first use; a machine without the
+        # registry skips rather than fails.
+        os.makedirs(npm_dir, exist_ok=True)
+        r = subprocess.run(["npm", "install", "--silent", "--no-audit", "--no-fund", "--prefix", npm_dir,
+                            "@duckdb/node-api"], capture_output=True, text=True)
+        if r.returncode != 0:
+            skip("npm could not install @duckdb/node-api: " + (r.stderr.strip().splitlines() or [""])[-1])
     parquet = os.path.join(tmp, "frames.parquet")
     out, seconds = timed([os.path.join(RECIPES, "duckdb.sh"), jsonl, parquet], env=env)
     if not os.path.getsize(parquet):
