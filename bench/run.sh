@@ -12,7 +12,7 @@ frames=${1:-200000}
 runs=${2:-3}
 build="$root/build-bench"
 work="$build/bench-data"
-gen="$root/../shared/bench/gen_mix.py"
+gen="$root/bench/gen_mix.py"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNODRIX_TESTS=OFF >/dev/null
 ninja -C "$build" -j2 nodrix >/dev/null
