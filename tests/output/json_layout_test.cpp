@@ -7,11 +7,16 @@
 
 #include "capture/frame.h"
 #include "decode/app/app_frames.h"
+#include "decode/context.h"
 #include "decode/fields.h"
 #include "decode/link/ethernet.h"
+#include "pipeline/frame_loop.h"
 #include "support.h"
 
 namespace {
+
+// The context the test's records are made in.
+decode_context& cx = frame_loop_main_context();
 
 using test::bytes;
 using test::hex;
@@ -22,9 +27,10 @@ std::string line_of(long seconds, unsigned microseconds, const std::function<voi
     test::reset({"json"});
     std::string out = test::capture_output([&] {
         capture.frame_counter = 1;
-        begin_frame(seconds, microseconds, 60, 60);
+        cx.frame_number = 1;
+        begin_frame(cx, seconds, microseconds, 60, 60);
         fill();
-        end_frame();
+        end_frame(cx);
     });
     zelk_set_text_suppressed(false);
     return out;
@@ -58,19 +64,19 @@ TEST(JsonLayout, LinesFollowTheLoaderRules) {
         std::vector<std::string> absent;
     } cases[] = {
         {"a time before 1970 is exact",
-         [] { return line_of(-2, 1, [] { layer("x", ""); }); },
+         [] { return line_of(-2, 1, [] { layer(cx, "x", ""); }); },
          {"\"time\":\"1969-12-31T23:59:58.000001Z\",\"epoch_ns\":-1999999000,"},
          {}},
         {"a damaged microsecond count carries into the seconds",
-         [] { return line_of(10, 2500000, [] { layer("x", ""); }); },
+         [] { return line_of(10, 2500000, [] { layer(cx, "x", ""); }); },
          {"\"time\":\"1970-01-01T00:00:12.500000Z\",\"epoch_ns\":12500000000,"},
          {}},
         {"64-bit unsigned values are unsigned",
          [] {
              return line_of(0, 0, [] {
-                 layer("x", "");
-                 field("big", "%lu", ~0UL);
-                 field("small", "%ld", -5L);
+                 layer(cx, "x", "");
+                 field(cx, "big", "%lu", ~0UL);
+                 field(cx, "small", "%ld", -5L);
              });
          },
          {"\"x\":{\"big\":18446744073709551615,\"small\":-5}"},
@@ -78,8 +84,8 @@ TEST(JsonLayout, LinesFollowTheLoaderRules) {
         {"control bytes are escaped",
          [] {
              return line_of(0, 0, [] {
-                 layer("x", "");
-                 record_text("text", "a\x01\x1f\"\\\x7f");
+                 layer(cx, "x", "");
+                 record_text(cx, "text", "a\x01\x1f\"\\\x7f");
              });
          },
          {R"("text":"a\u0001\u001f\"\\\u007f")"},
@@ -87,11 +93,11 @@ TEST(JsonLayout, LinesFollowTheLoaderRules) {
         {"a name that is only unknown is left out",
          [] {
              return line_of(0, 0, [] {
-                 layer("x", "");
-                 field("type", "%u", 99u);
-                 print_name("type", "unknown");
-                 field("code", "%u", 1u);
-                 print_name("code", "Unknown");
+                 layer(cx, "x", "");
+                 field(cx, "type", "%u", 99u);
+                 print_name(cx, "type", "unknown");
+                 field(cx, "code", "%u", 1u);
+                 print_name(cx, "code", "Unknown");
              });
          },
          {"\"x\":{\"type\":99,\"code\":1}"},
@@ -99,11 +105,11 @@ TEST(JsonLayout, LinesFollowTheLoaderRules) {
         {"a key stated twice keeps its first value",
          [] {
              return line_of(0, 0, [] {
-                 layer("x", "");
-                 field("type", "%u", 1u);
-                 field("length", "%u", 4u);
-                 field("type", "%u", 2u);
-                 record_text("length", "again");
+                 layer(cx, "x", "");
+                 field(cx, "type", "%u", 1u);
+                 field(cx, "length", "%u", 4u);
+                 field(cx, "type", "%u", 2u);
+                 record_text(cx, "length", "again");
              });
          },
          {"\"x\":{\"type\":1,\"length\":4}"},
@@ -111,13 +117,13 @@ TEST(JsonLayout, LinesFollowTheLoaderRules) {
         {"a repeated protocol goes to <proto>_inner, in order",
          [] {
              return line_of(0, 0, [] {
-                 layer("a", "");
-                 field("n", "%d", 1);
-                 layer("b", "");
-                 layer("a", "");
-                 field("n", "%d", 2);
-                 layer("a", "");
-                 field("n", "%d", 3);
+                 layer(cx, "a", "");
+                 field(cx, "n", "%d", 1);
+                 layer(cx, "b", "");
+                 layer(cx, "a", "");
+                 field(cx, "n", "%d", 2);
+                 layer(cx, "a", "");
+                 field(cx, "n", "%d", 3);
              });
          },
          {"\"stack\":[\"a\",\"b\",\"a\",\"a\"],\"a\":{\"n\":1},\"a_inner\":[{\"n\":2},{\"n\":3}],\"b\":{}}"},
