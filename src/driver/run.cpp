@@ -244,7 +244,9 @@ namespace {
 // payload, so both stay on one thread.
 unsigned decoding_jobs() {
     bool file_input = settings.pcap_file || settings.iptrace_file || settings.snoop_file;
-    if (!file_input || modules_loaded()) return 1;
+    if (modules_loaded()) return 1;
+    // A live capture decodes behind a queue only when asked to.
+    if (!file_input) return settings.jobs > 1 ? settings.jobs : 1;
     if (settings.jobs) return settings.jobs;
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     return cores > 1 ? static_cast<unsigned>(cores < 64 ? cores : 64) : 1;

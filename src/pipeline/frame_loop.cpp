@@ -311,7 +311,123 @@ void merge_counters(protocol_counters& from) {
 
 }  // namespace
 
-void frame_loop_start(unsigned jobs) { pool_jobs = jobs; }
+namespace {
+
+// --- live capture behind a queue ---
+
+// A live frame waiting for the decoding thread.
+struct live_frame {
+    frame_slot slot;
+    std::vector<uint8_t> bytes;
+};
+
+// The capture thread only receives and queues; one thread decodes, writes
+// and does the side work, in order. A full queue holds the capture thread
+// back, so the kernel's buffer takes the excess and its drops are counted
+// as usual.
+struct live_stage {
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable ready;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<live_frame>> queue;
+    size_t queued_bytes = 0;
+    bool busy = false;
+    bool stopping = false;
+    // Threads waiting on `changed` (a full queue, or a drain): the decoding
+    // thread wakes them only then, not for every frame.
+    unsigned waiting = 0;
+    zelk_text text;
+    decode_context cx{text};
+};
+
+constexpr size_t live_queue_frames = 1 << 16;
+constexpr size_t live_queue_bytes = 64u << 20;
+
+live_stage* live = nullptr;
+bool live_wanted = false;
+
+void live_main() {
+    decode_context& cx = live->cx;
+    for (;;) {
+        std::unique_ptr<live_frame> f;
+        {
+            std::unique_lock<std::mutex> hold(live->lock);
+            live->ready.wait(hold, [] { return live->stopping || !live->queue.empty(); });
+            if (live->queue.empty()) return;
+            f = std::move(live->queue.front());
+            live->queue.pop_front();
+            live->queued_bytes -= f->bytes.size();
+            live->busy = true;
+            if (live->waiting) live->changed.notify_all();
+        }
+        decode_slot(cx, f->slot, f->bytes.data());
+        frame_side_work(f->slot, f->bytes.data());
+        for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
+        cx.stream_pieces.clear();
+        bool idle;
+        {
+            std::lock_guard<std::mutex> hold(live->lock);
+            idle = live->queue.empty();
+        }
+        // Every frame is shown as soon as no other one waits; a flood is
+        // written in large pieces instead of a system call per frame.
+        if (idle) {
+            zelk_drain(cx.out);
+            if (fflush(cx.out.sink) != 0) report_output_failure(errno);
+            check_raw_log();
+        }
+        {
+            std::lock_guard<std::mutex> hold(live->lock);
+            live->busy = false;
+            if (live->waiting) live->changed.notify_all();
+        }
+    }
+}
+
+void live_enqueue(const captured_frame& frame) {
+    if (!live) {
+        live = new live_stage;
+        live->text.sink = zelk_output();
+        live->text.suppressed = zelk_main_text().suppressed;
+        live->thread = std::thread(live_main);
+    }
+    auto f = std::make_unique<live_frame>();
+    fill_slot(f->slot, frame);
+    f->bytes.assign(frame.bytes, frame.bytes + frame.lengths.captured_length);
+    bool was_empty;
+    {
+        std::unique_lock<std::mutex> hold(live->lock);
+        ++live->waiting;
+        live->changed.wait(hold, [] {
+            return live->queue.size() < live_queue_frames && live->queued_bytes < live_queue_bytes;
+        });
+        --live->waiting;
+        was_empty = live->queue.empty();
+        live->queued_bytes += f->bytes.size();
+        live->queue.push_back(std::move(f));
+    }
+    // A decoding thread with work in its queue is awake already.
+    if (was_empty) live->ready.notify_one();
+}
+
+void live_drain() {
+    if (!live) return;
+    std::unique_lock<std::mutex> hold(live->lock);
+    ++live->waiting;
+    live->changed.wait(hold, [] { return live->queue.empty() && !live->busy; });
+    --live->waiting;
+}
+
+}  // namespace
+
+void frame_loop_start(unsigned jobs) {
+    // A live capture decodes on one thread of its own behind the capture
+    // thread; files spread over `jobs` workers.
+    live_wanted = jobs > 1 && !capture.reading_file && !settings.pcap_file && !settings.iptrace_file &&
+                  !settings.snoop_file;
+    pool_jobs = live_wanted ? 1 : jobs;
+}
 
 namespace {
 
@@ -338,6 +454,10 @@ void frame_loop_handle(const captured_frame& frame) {
     ++capture.frame_counter;
     capture.byte_total += frame.lengths.wire_length;
     capture.captured_bytes += frame.lengths.captured_length;
+    if (live_wanted) {
+        live_enqueue(frame);
+        return;
+    }
     if (!pool && pool_jobs > 1) start_workers();
     if (!pool) {
         frame_slot slot;
@@ -372,6 +492,10 @@ void frame_loop_handle(const captured_frame& frame) {
 }
 
 void frame_loop_drain() {
+    if (live) {
+        live_drain();
+        merge_counters(live->cx.counters);
+    }
     if (pool) {
         submit_filling();
         while (!pool->in_flight.empty()) write_oldest();
@@ -382,6 +506,16 @@ void frame_loop_drain() {
 
 void frame_loop_stop() {
     frame_loop_drain();
+    if (live) {
+        {
+            std::lock_guard<std::mutex> hold(live->lock);
+            live->stopping = true;
+        }
+        live->ready.notify_all();
+        live->thread.join();
+        delete live;
+        live = nullptr;
+    }
     if (!pool) return;
     {
         std::lock_guard<std::mutex> hold(pool->lock);
