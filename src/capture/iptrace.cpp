@@ -62,11 +62,11 @@ trace_outcome read_iptrace(int max_packets) {
     if (read_trace_bytes(version, sizeof version) < sizeof version) return trace_outcome::header_unreadable;
     // The eleventh character is not compared.
     if (memcmp(version, "iptrace 1.0", 10) == 0) {
-        zelk_printf("File type is iptrace version 1.0. Not supported @ the moment!\n");
+        trace_file_failure("File type is iptrace version 1.0. Not supported @ the moment!\n");
         return trace_outcome::unreadable;
     }
     if (memcmp(version, "iptrace 2.0", 10) != 0) {
-        zelk_printf("Unknown iptrace file format.\n");
+        trace_file_failure("Unknown iptrace file format.\n");
         return trace_outcome::unreadable;
     }
     zelk_printf("File type is iptrace version 2.0.\n");

@@ -1,5 +1,8 @@
 #include "capture/trace_file.h"
 
+#include <cstdarg>
+#include <cstring>
+
 #include <unistd.h>
 #include <zlib.h>
 
@@ -109,4 +112,16 @@ void finish_trace_file(trace_outcome outcome, const char* header_message) {
     server_close();
     frame_loop_stop();
     exit(capture.exit_status);
+}
+
+void trace_file_failure(const char* format, ...) {
+    char text[256];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    if (zelk_output_enabled())
+        zelk_printf("%s", text);
+    else
+        zelk_fprintf(stderr, "%s%s", strncmp(text, "Error: ", 7) == 0 ? "" : "Error: ", text);
 }

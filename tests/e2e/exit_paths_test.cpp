@@ -155,3 +155,30 @@ TEST(ExitPaths, FullRunsReleaseWhatTheyOpened) {
 }
 
 }  // namespace
+
+namespace {
+
+// A file that cannot be read says so on standard error when standard output
+// shows nothing of it (JSON Lines, --quiet).
+TEST(ExitPaths, UnreadableTraceFilesAreExplainedInEveryMode) {
+    test::temp_dir dir;
+    test::write_file(dir.file("bad.snoop"), test::bytes{'n', 'o', 't', 's', 'n', 'o', 'o', 'p', 0, 0, 0, 2, 0, 0, 0, 4});
+    test::write_file(dir.file("bad.iptrace"), test::bytes{'i', 'p', 't', 'r', 'a', 'c', 'e', ' ', '9', '.', '0'});
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-S", dir.file("bad.snoop"), "--json"}, "Error: Unknown snoop file format(wrong magic).\n"},
+        {{"-S", dir.file("bad.snoop"), "--quiet"}, "Error: Unknown snoop file format(wrong magic).\n"},
+        {{"-I", dir.file("bad.iptrace"), "--json"}, "Error: Unknown iptrace file format.\n"},
+        {{"-S", dir.file("missing"), "--quiet"}, "Error: Can't open snoop file " + dir.file("missing") + ".\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[2]);
+        test::run_result r = test::run_nodrix(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
