@@ -292,10 +292,6 @@ void submit_filling() {
     }
     ++pool->batches;
     pool->work_ready.notify_all();
-    if (b->parts_left == 0) {
-        std::lock_guard<std::mutex> hold(pool->lock);
-        pool->work_done.notify_all();
-    }
     // Enough work queued keeps every worker busy; more only costs memory.
     while (pool->in_flight.size() > 2 * pool_jobs) write_oldest();
 }
