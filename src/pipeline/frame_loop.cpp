@@ -182,8 +182,10 @@ void decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* byte
     const captured_frame& f = slot.frame;
     cx.frame_number = slot.number;
     begin_frame(cx, f.seconds, f.microseconds, f.lengths.captured_length, f.lengths.wire_length);
-    cx.record.link_type = f.link_type;
-    snprintf(cx.record.time_text, sizeof cx.record.time_text, "%s", slot.time_text);
+    if (settings.record_fields) {
+        cx.record.link_type = f.link_type;
+        memcpy(cx.record.time_text, slot.time_text, sizeof cx.record.time_text);
+    }
     if (settings.beep_on) zelk_printf(cx.out, "%c", 7);
     print_frame_line(cx, slot);
     cx.link_header_length = f.link_header_length;
