@@ -25,6 +25,7 @@ bool open_trace_file(const char* path) {
     gzbuffer(file, 1 << 17);
     capture.trace_file = file;
     capture.trace_file_path = path;
+    capture.reading_file = true;
     return true;
 }
 

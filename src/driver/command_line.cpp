@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <getopt.h>
 #include <pcap/pcap.h>
 
@@ -111,6 +114,7 @@ const option_row option_table[] = {
     TEXT("pid-file", 0, pid_file, "       --pid-file <file>        Daemon pid file, default /var/run/nodrix.pid"),
     INT("jobs", 0, jobs, "       --jobs <n>               Decode a capture file on <n> threads, default one per core",
         1, 256),
+    FLAG("immediate", 'U', immediate, "  -U, --immediate               Write each frame as soon as it is decoded"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -120,9 +124,9 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 57);
+static_assert(option_count == 58);
 
-constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
+constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
 constexpr int long_only_base = 256;
 
 // Integers are read as a leading decimal number; what follows it is
@@ -282,6 +286,26 @@ void print_version() {
     exit(0);
 }
 
+namespace {
+
+// A capture read from standard input or a FIFO: a writer such as
+// `tcpdump -U -w -` hands over frames as they come.
+bool reads_a_pipe(const run_settings& s) {
+    const char* path = s.pcap_file ? s.pcap_file : s.iptrace_file ? s.iptrace_file : s.snoop_file;
+    if (!path) return false;
+    if (strcmp(path, "-") == 0) return true;
+    struct stat st {};
+    return stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// Someone reads the output as it comes: a terminal or a pipe.
+bool watched_output() {
+    struct stat st {};
+    return isatty(STDOUT_FILENO) || (fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+}  // namespace
+
 void apply_command_line(char** argv) {
     command_line_options& o = options;
     if (o.help_given) print_help(argv[0], "");
@@ -364,6 +388,7 @@ void apply_command_line(char** argv) {
     s.tcp_stream_limit =
         o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
     s.jobs = o.jobs_given ? static_cast<unsigned>(o.jobs) : 0;
+    s.immediate = o.immediate_given || (reads_a_pipe(s) && watched_output());
 }
 
 void check_option_combinations(char** argv) {

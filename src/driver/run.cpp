@@ -244,7 +244,7 @@ namespace {
 // payload, so both stay on one thread.
 unsigned decoding_jobs() {
     bool file_input = settings.pcap_file || settings.iptrace_file || settings.snoop_file;
-    if (modules_loaded()) return 1;
+    if (modules_loaded() || settings.immediate) return 1;
     // A live capture decodes behind a queue only when asked to.
     if (!file_input) return settings.jobs > 1 ? settings.jobs : 1;
     if (settings.jobs) return settings.jobs;

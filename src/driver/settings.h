@@ -120,6 +120,8 @@ struct command_line_options {
     int32_t pid_file_given;
     int32_t jobs;
     int32_t jobs_given;
+    int32_t immediate;
+    int32_t immediate_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -189,6 +191,9 @@ struct run_settings {
     const char* pid_file;
     // Decoding threads for a capture file (--jobs); 0: one per core.
     unsigned jobs;
+    // Each frame is written as soon as it is decoded (--immediate, or a
+    // capture read from a pipe while someone watches the output).
+    bool immediate;
 };
 
 extern command_line_options options;

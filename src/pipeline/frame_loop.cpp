@@ -467,7 +467,7 @@ void frame_loop_handle(const captured_frame& frame) {
         cx.stream_pieces.clear();
         // A live capture shows every frame at once; a file is written out as
         // the buffer fills, which saves a system call per frame.
-        if (!capture.reading_file && zelk_flush(stdout) != 0) report_output_failure(errno);
+        if ((!capture.reading_file || settings.immediate) && zelk_flush(stdout) != 0) report_output_failure(errno);
         check_frame_output();
         return;
     }

@@ -2,7 +2,9 @@
 // orderly with a complete raw log, fatal signals never end it with success,
 // and a daemon leaves no pid file behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -179,6 +181,30 @@ TEST(ExitPaths, UnreadableTraceFilesAreExplainedInEveryMode) {
         EXPECT_EQ(r.status, 1);
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A capture read from a pipe whose writer is still running shows each frame
+// at once, as `tcpdump -U -w - | nodrix -P -` needs.
+TEST(Pipes, FramesFromAPipeAreShownAtOnce) {
+    test::temp_dir dir;
+    std::string fifo = dir.file("in.pcap");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    test::running_nodrix child = test::start_nodrix({"-P", fifo});
+    int writer = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    // libpcap reads the pipe in blocks of 8 KiB: 200 frames fill two.
+    std::vector<test::pcap_record> records(
+        200, test::pcap_record{test::concat({test::hex("020000000002 020000000001 88b5"), test::bytes(46, 0)})});
+    test::bytes file = test::pcap_file(records);
+    ASSERT_EQ(write(writer, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+    // The writer stays open: the frames must not wait for its end.
+    EXPECT_TRUE(test::wait_for_output(child, "Received frame 100(", 2));
+    close(writer);
+    EXPECT_EQ(test::finish_nodrix(child).status, 0);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ _nodrix() {
         --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
         --print-pppoe-hex --print-tcp-text --print-udp-text --print-tcp-stream --module-ignore
         --quiet --really-quiet --use-zelklib --list-interfaces --force-overwrite --utc --json --summary
-        --help-all"
+        --help-all --immediate"
 
     case $prev in
         -d|--device)
