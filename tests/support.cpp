@@ -460,3 +460,19 @@ pid_file_lock::~pid_file_lock() {
     if (fd >= 0) close(fd);
 }
 }  // namespace test
+
+namespace test {
+
+run_result shell(const std::string& command) {
+    run_result r{-1, "", ""};
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return r;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
+    int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+}  // namespace test

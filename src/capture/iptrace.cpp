@@ -23,11 +23,6 @@ constexpr size_t record_header_length = 40;
 // The record length counts the frame bytes and 32 bytes of the header.
 constexpr uint32_t record_length_base = 32;
 
-int decode_unsupported(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
-    zelk_printf(cx.out, "\n- Not support packet type -\n");
-    return 0;
-}
-
 // Interface types as numbered in the SNMP interfaces table.
 void choose_decoder(uint8_t interface_type, captured_frame& f) {
     switch (interface_type) {
@@ -49,7 +44,7 @@ void choose_decoder(uint8_t interface_type, captured_frame& f) {
             break;
         default:
             f.link_type = capture.link_type;
-            f.decoder = decode_unsupported;
+            f.decoder = decode_unsupported_trace_frame;
             break;
     }
     capture.link_type = f.link_type;

@@ -21,11 +21,6 @@ namespace {
 constexpr size_t file_header_length = 16;
 constexpr size_t record_header_length = 24;
 
-int decode_unsupported(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
-    zelk_printf(cx.out, "\n- Not support packet type -\n");
-    return 0;
-}
-
 // Datalink types as numbered by the snoop format.
 void choose_decoder(uint32_t datalink_type, captured_frame& f) {
     switch (datalink_type) {
@@ -47,7 +42,7 @@ void choose_decoder(uint32_t datalink_type, captured_frame& f) {
             break;
         default:
             f.link_type = capture.link_type;
-            f.decoder = decode_unsupported;
+            f.decoder = decode_unsupported_trace_frame;
             break;
     }
     capture.link_type = f.link_type;

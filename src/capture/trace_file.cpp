@@ -1,16 +1,16 @@
 #include "capture/trace_file.h"
 
-#include <cstdarg>
-#include <cstring>
-
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 
 #include "capture/frame.h"
+#include "decode/context.h"
 #include "driver/modules.h"
 #include "driver/run.h"
 #include "driver/server.h"
@@ -125,4 +125,9 @@ void trace_file_failure(const char* format, ...) {
         zelk_printf("%s", text);
     else
         zelk_fprintf(stderr, "%s%s", strncmp(text, "Error: ", 7) == 0 ? "" : "Error: ", text);
+}
+
+int decode_unsupported_trace_frame(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
+    zelk_printf(cx.out, "\n- Not support packet type -\n");
+    return 0;
 }

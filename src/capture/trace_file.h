@@ -3,10 +3,10 @@
 // one record at a time from start to end.
 #pragma once
 
-#include "zelk.h"
-
 #include <cstddef>
 #include <cstdint>
+
+#include "zelk.h"
 
 // How the reading of a trace file ended.
 enum class trace_outcome {
@@ -40,6 +40,10 @@ trace_outcome failed_read(bool record_header);
 // Ends the program as the outcome says; returns only for `stopped`.
 // `header_message` is the reader's own text for an unreadable file header.
 void finish_trace_file(trace_outcome outcome, const char* header_message);
+// The decoder of a record whose link type nodrix does not decode.
+struct decode_context;
+struct frame_lengths;
+int decode_unsupported_trace_frame(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned);
 // Says why a trace file cannot be read, on standard output as always; when
 // that is not shown (JSON Lines, --quiet), on standard error instead, so
 // that no failure goes unexplained.

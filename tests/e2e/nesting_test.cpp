@@ -9,19 +9,6 @@
 
 namespace {
 
-// Runs a shell command, returning its exit status and standard output.
-test::run_result shell(const std::string& command) {
-    test::run_result r{-1, "", ""};
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return r;
-    char buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-}
-
 TEST(Nesting, DeepFramesEndWithAMarkerOnASmallStack) {
     test::temp_dir dir;
     std::string generator = std::string(NODRIX_SOURCE_DIR) + "/tests/data/nested_frames.py";
@@ -29,7 +16,7 @@ TEST(Nesting, DeepFramesEndWithAMarkerOnASmallStack) {
     const struct {
         const char* kind;
         int depth;
-    } kinds[] = {{"gre", 7000}, {"ipip", 9000},   {"ah", 15000},     {"ipv6_ext", 25000},
+    } kinds[] = {{"gre", 7000},   {"ipip", 9000},   {"ah", 15000},     {"ipv6_ext", 25000},
                  {"vxlan", 4000}, {"geneve", 4000}, {"etherip", 5000}, {"mpls", 9000}};
     for (const auto& k : kinds) {
         std::string file = dir.file(std::string(k.kind) + ".pcap");
@@ -38,7 +25,7 @@ TEST(Nesting, DeepFramesEndWithAMarkerOnASmallStack) {
         for (const char* mode : {"--expand-all", "--json", "--summary"}) {
             SCOPED_TRACE(std::string(k.kind) + " " + mode);
             test::run_result r =
-                shell("ulimit -s 256 && " + std::string(NODRIX_BINARY) + " -P " + file + " " + mode + " 2>&1");
+                test::shell("ulimit -s 256 && " + std::string(NODRIX_BINARY) + " -P " + file + " " + mode + " 2>&1");
             EXPECT_EQ(r.status, 0) << r.out.substr(r.out.size() > 400 ? r.out.size() - 400 : 0);
             if (std::string(mode) == "--expand-all")
                 EXPECT_NE(r.out.find("\n  [malformed: nesting deeper than 32]\n"), std::string::npos);
