@@ -17,8 +17,10 @@ constexpr size_t record_header_length = 16;
 // libpcap refuses larger records for most link types.
 constexpr uint32_t largest_record = 262144;
 // Pages behind the reader are given back every so often, so that the
-// resident size stays that of a window, not of the file.
-constexpr size_t release_every = 16 << 20;
+// resident size stays that of a window, not of the file. Frames queued for
+// the decoding threads lie at most a few batches behind.
+constexpr size_t release_every = 2 << 20;
+constexpr size_t keep_behind = 8 << 20;
 // Pages ahead of the reader are mapped a window at a time: one system call
 // instead of a fault for every few pages.
 constexpr size_t populate_window = 4 << 20;
@@ -99,10 +101,10 @@ long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packet
             break;
         }
         if (max_packets > 0 && handed >= max_packets) break;
-        if (at - released >= release_every) {
+        if (at - released >= keep_behind + release_every) {
             // Frames still queued may touch a released page again; it is
             // then read back from the file.
-            size_t page_end = (at - release_every / 2) & ~static_cast<size_t>(4095);
+            size_t page_end = (at - keep_behind) & ~static_cast<size_t>(4095);
             if (page_end > released) {
                 madvise(const_cast<uint8_t*>(file) + released, page_end - released, MADV_DONTNEED);
                 released = page_end;
