@@ -10,6 +10,7 @@
 
 #include "capture/frame.h"
 #include "decode/ip/pseudo_header.h"
+#include "decode/reassembly/reassembly.h"
 #include "output/record.h"
 #include "stats/counters.h"
 #include "zelk.h"
@@ -59,6 +60,9 @@ struct decode_context {
     std::vector<tcp_stream_piece> stream_pieces;
     // Scratch for checksum copies.
     std::vector<uint8_t> scratch;
+
+    // Fragments (and later TCP flows) kept from frame to frame.
+    reassembly_tables reassembly;
 };
 
 // An inner frame (a tunnel's payload, an 802.11 body) decoded with bounds

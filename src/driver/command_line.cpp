@@ -91,6 +91,8 @@ const option_row option_table[] = {
     INT("server-timeout", 0, server_timeout),
     INT("tcp-stream-limit", 0, tcp_stream_limit),
     INT("jobs", 0, jobs),
+    FLAG("no-reassembly", 0, no_reassembly),
+    INT("reassembly-memory", 0, reassembly_memory),
 };
 
 #undef FLAG
@@ -98,7 +100,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 55);
+static_assert(option_count == 57);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
 constexpr int long_only_base = 256;
@@ -285,6 +287,8 @@ void apply_command_line(char** argv) {
     s.tcp_stream_limit =
         o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
     s.jobs = o.jobs_given ? static_cast<unsigned>(o.jobs) : 0;
+    s.no_reassembly = o.no_reassembly_given;
+    s.reassembly_memory = o.reassembly_memory_given ? static_cast<uint64_t>(o.reassembly_memory) << 20 : 0;
 }
 
 void check_option_combinations(char** argv) {
@@ -307,6 +311,10 @@ void check_option_combinations(char** argv) {
     if (o.user_given && !*o.user) print_help(argv[0], "Please name a user for --user.");
     if (o.jobs_given && (o.jobs < 1 || o.jobs > 256)) {
         fprintf(stderr, "Error: --jobs takes a number of decoding threads from 1 to 256.\n");
+        exit(1);
+    }
+    if (o.reassembly_memory_given && (o.reassembly_memory < 1 || o.reassembly_memory > 65536)) {
+        fprintf(stderr, "Error: --reassembly-memory takes MiB from 1 to 65536.\n");
         exit(1);
     }
 }

@@ -117,6 +117,10 @@ struct command_line_options {
     int32_t server_timeout_given;
     int32_t tcp_stream_limit_given;
     int32_t jobs_given;
+    int32_t no_reassembly;
+    int32_t no_reassembly_given;
+    int32_t reassembly_memory;
+    int32_t reassembly_memory_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -184,6 +188,10 @@ struct run_settings {
     uint64_t tcp_stream_limit;
     // Decoding threads: 0 until the run knows its source (see frame_loop).
     unsigned jobs;
+    // Frame-by-frame decoding only: no fragment reassembly.
+    bool no_reassembly;
+    // Bytes all reassembly tables may hold together; 0: the default.
+    uint64_t reassembly_memory;
 };
 
 extern command_line_options options;
