@@ -112,6 +112,7 @@ fragment_result fragment_table::add(const fragment_key& key, uint32_t offset, co
         // RFC 791 copies each fragment into the buffer as it comes, so the
         // later copy of an overlapping byte is the one kept.
         result.verdict = fragment_verdict::overlap;
+        set.overlapped = true;
         bump(counters.ip_fragment_overlaps);
     }
 
@@ -157,9 +158,8 @@ fragment_result fragment_table::add(const fragment_key& key, uint32_t offset, co
     set.frames.push_back(frame);
 
     if (set.total_known && set.have.size() == 1 && set.have[0].first == 0 && set.have[0].second == set.total) {
-        bool overlapped = result.verdict == fragment_verdict::overlap;
         result.verdict = fragment_verdict::completed;
-        result.overlapped = overlapped;
+        result.overlapped = set.overlapped;
         result.datagram = std::move(set.data);
         result.datagram.resize(set.total);
         result.frames = std::move(set.frames);

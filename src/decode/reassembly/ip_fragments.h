@@ -67,6 +67,7 @@ class fragment_table {
         uint32_t total = 0;                                // known once the last fragment came
         bool total_known = false;
         bool dropped = false;
+        bool overlapped = false;  // differing bytes were overwritten on the way
         int64_t first_us = 0;
         int64_t last_us = 0;
         std::vector<unsigned long> frames;
