@@ -44,6 +44,8 @@ void more_protocols_report() {
         {"Frag. overlaps", &protocol_counters::ip_fragment_overlaps},
         {"Frag. dropped", &protocol_counters::ip_fragments_dropped},
         {"Reasm. evicted", &protocol_counters::reassembly_evicted},
+        {"TCP reassembled", &protocol_counters::tcp_messages_reassembled},
+        {"TCP incomplete", &protocol_counters::tcp_messages_incomplete},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;

@@ -1,6 +1,10 @@
 #include "decode/reassembly/reassembly.h"
 
+#include <cstring>
+
+#include "decode/app/dispatch.h"
 #include "decode/decoder.h"
+#include <algorithm>
 
 namespace {
 
@@ -38,7 +42,38 @@ void reassembly_note_time(decode_context& cx, long seconds, unsigned microsecond
     cx.reassembly.now_us = static_cast<int64_t>(seconds) * 1000000 + microseconds;
 }
 
-void reassembly_finish(decode_context& cx) { cx.reassembly.fragments.finish(cx.counters); }
+void reassembly_finish(decode_context& cx) {
+    cx.reassembly.fragments.finish(cx.counters);
+    cx.reassembly.tcp.finish(cx.counters);
+}
+
+void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint8_t* payload, size_t length) {
+    const ip_pseudo_header& ip = cx.pseudo;
+    // Segments cut by the snap length, or of a datagram not yet whole,
+    // leave a gap that nothing fills.
+    if (ip.version == 0 || ip.fragment || cx.ip_payload_cut || cx.reassembly.depth >= max_depth) return;
+    tcp_flow_key key{};
+    memcpy(key.source.data(), ip.source, ip.version == 4 ? 4 : 16);
+    memcpy(key.destination.data(), ip.destination, ip.version == 4 ? 4 : 16);
+    key.source_port = get_be16(cx, tcp_header);
+    key.destination_port = get_be16(cx, tcp_header + 2);
+    tcp_limits limits;
+    if (settings.reassembly_memory) limits.memory = settings.reassembly_memory;
+    limits.per_flow = std::min(limits.per_flow, limits.memory);
+    std::vector<tcp_message> done =
+        cx.reassembly.tcp.add(key, get_be32(cx, tcp_header + 4), get_u8(cx, tcp_header + 13), payload, length,
+                              cx.frame_number, cx.reassembly.now_us, limits, cx.counters);
+    for (const tcp_message& m : done) {
+        for (unsigned long frame : m.frames) list_number(cx, "reassembled_frames", static_cast<long long>(frame));
+        record_number(cx, "reassembled_length", static_cast<long long>(m.bytes.size()));
+        zelk_printf(cx.out, "  [reassembled from frame%s ", m.frames.size() == 1 ? "" : "s");
+        for (size_t i = 0; i < m.frames.size(); ++i) zelk_printf(cx.out, i ? ", %lu" : "%lu", m.frames[i]);
+        zelk_printf(cx.out, ": %zu bytes]\n", m.bytes.size());
+        bump(cx.counters.tcp_messages_reassembled);
+        reassembled_view view(cx, m.bytes);
+        decode_tcp_application(cx, view.lengths(), view.frame(), 0, key.source_port, key.destination_port);
+    }
+}
 
 fragment_result offer_fragment(decode_context& cx, const fragment_key& key, uint32_t offset, const uint8_t* bytes,
                                uint32_t length, bool more, uint32_t limit) {

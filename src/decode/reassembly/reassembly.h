@@ -7,11 +7,13 @@
 
 #include "capture/frame.h"
 #include "decode/reassembly/ip_fragments.h"
+#include "decode/reassembly/tcp_streams.h"
 
 struct decode_context;
 
 struct reassembly_tables {
     fragment_table fragments;
+    tcp_stream_table tcp;
     // Capture time of the frame being decoded: timeouts follow it.
     int64_t now_us = 0;
     // Reassembled datagrams being decoded inside one another.
@@ -30,6 +32,11 @@ void reassembly_finish(decode_context& cx);
 // Returns what became of it; a completed datagram comes with its bytes.
 fragment_result offer_fragment(decode_context& cx, const fragment_key& key, uint32_t offset, const uint8_t* bytes,
                                uint32_t length, bool more, uint32_t limit);
+
+// Hands a TCP segment's payload to its direction's stream and decodes
+// every message it completes that spans frames, each behind a line naming
+// the frames it came from.
+void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint8_t* payload, size_t length);
 
 // Prints the line that tells what became of a fragment (nothing for one
 // simply held) and records it. `before_banner`: the next layer's banner

@@ -1,0 +1,295 @@
+#include "decode/reassembly/tcp_streams.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "stats/counters.h"
+
+namespace {
+
+constexpr uint8_t FIN = 0x01, SYN = 0x02, RST = 0x04;
+// Heads longer than this are not HTTP we follow.
+constexpr size_t max_http_head = 64 * 1024;
+
+bool starts_with(const uint8_t* p, size_t n, const char* word) {
+    size_t k = strlen(word);
+    return n >= k && memcmp(p, word, k) == 0;
+}
+
+// A method of RFC 9110 and a space, or a status line.
+bool looks_like_http_start(const uint8_t* p, size_t n) {
+    static const char* const starts[] = {"GET ",     "POST ",  "PUT ",   "DELETE ", "HEAD ",
+                                         "OPTIONS ", "PATCH ", "TRACE ", "CONNECT ", "HTTP/1."};
+    for (const char* s : starts)
+        if (starts_with(p, n, s) || (n < strlen(s) && memcmp(p, s, n) == 0)) return true;
+    return false;
+}
+
+// Where the empty line ends the head, or 0.
+size_t head_end(const uint8_t* p, size_t n) {
+    for (size_t i = 3; i < n && i < max_http_head; ++i)
+        if (p[i] == '\n' && p[i - 1] == '\r' && p[i - 2] == '\n' && p[i - 3] == '\r') return i + 1;
+    return 0;
+}
+
+// Content-Length and chunked transfer coding from a head (RFC 9112 6.3).
+void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
+    length = 0;
+    chunked = false;
+    bool status = starts_with(head, n, "HTTP/1.");
+    // 1xx, 204 and 304 responses have no body.
+    if (status && n >= 12) {
+        int code = (head[9] - '0') * 100 + (head[10] - '0') * 10 + (head[11] - '0');
+        if (code / 100 == 1 || code == 204 || code == 304) return;
+    }
+    size_t line = 0;
+    while (line < n) {
+        size_t end = line;
+        while (end < n && head[end] != '\n') ++end;
+        std::string text(reinterpret_cast<const char*>(head + line), end - line);
+        for (auto& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        if (text.rfind("content-length:", 0) == 0) length = strtoull(text.c_str() + 15, nullptr, 10);
+        if (text.rfind("transfer-encoding:", 0) == 0 && text.find("chunked") != std::string::npos) chunked = true;
+        line = end + 1;
+    }
+    if (chunked) length = 0;
+}
+
+}  // namespace
+
+size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
+    if (n == 0) return 0;
+    if (dns) {
+        if (n < 2) return 0;
+        size_t length = 2u + (size_t{p[0]} << 8 | p[1]);
+        return length <= n ? length : 0;
+    }
+    // A TLS record: content type 20 to 24, version 3.x (RFC 8446 5.1).
+    if (p[0] >= 20 && p[0] <= 24) {
+        if (n >= 2 && p[1] != 3) return SIZE_MAX;
+        if (n < 5) return 0;
+        size_t length = 5u + (size_t{p[3]} << 8 | p[4]);
+        return length <= n ? length : 0;
+    }
+    if (looks_like_http_start(p, n)) {
+        size_t end = head_end(p, n);
+        if (end) return end;
+        return n >= max_http_head ? SIZE_MAX : 0;
+    }
+    return SIZE_MAX;
+}
+
+void tcp_stream_table::account(direction& d) {
+    // What a flow costs besides its bytes, so that many small ones are
+    // bounded too.
+    size_t held = 256 + d.pending.size();
+    for (const auto& [at, piece] : d.early) held += piece.first.size();
+    bytes_ = bytes_ - d.held + held;
+    d.held = held;
+}
+
+void tcp_stream_table::forget(flow_map::iterator it) {
+    bytes_ -= it->second.held;
+    ages_.erase(it->second.age);
+    flows_.erase(it);
+}
+
+void tcp_stream_table::finish(protocol_counters& counters) {
+    for (auto& [key, d] : flows_)
+        if (!d.pending.empty() || !d.early.empty()) bump(counters.tcp_messages_incomplete);
+    flows_.clear();
+    ages_.clear();
+    bytes_ = 0;
+}
+
+void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame) {
+    // Body bytes being passed over are never kept.
+    while (n > 0 && d.skip > 0 && d.pending.empty()) {
+        size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, n));
+        d.skip -= k;
+        d.base += k;
+        p += k;
+        n -= k;
+    }
+    if (n == 0) return;
+    d.pending.insert(d.pending.end(), p, p + n);
+    d.marks.emplace_back(d.base + d.pending.size(), frame);
+}
+
+void tcp_stream_table::consume(direction& d, size_t n) {
+    d.pending.erase(d.pending.begin(), d.pending.begin() + static_cast<long>(n));
+    d.base += n;
+    while (!d.marks.empty() && d.marks.front().first <= d.base) d.marks.erase(d.marks.begin());
+}
+
+void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
+                                std::vector<tcp_message>& out) {
+    bool dns = key.source_port == 53 || key.destination_port == 53;
+    for (int steps = 0; steps < 100000 && !d.pending.empty(); ++steps) {
+        if (d.skip > 0) {
+            size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, d.pending.size()));
+            d.skip -= k;
+            consume(d, k);
+            continue;
+        }
+        if (d.chunks != chunk_state::none) {
+            // Chunked body (RFC 9112 7.1): size lines, data, then trailer
+            // lines up to an empty one.
+            auto line_end = std::find(d.pending.begin(), d.pending.end(), '\n');
+            if (line_end == d.pending.end()) {
+                if (d.pending.size() > 4096) d.chunks = chunk_state::none, d.pending.clear();
+                return;
+            }
+            size_t line = static_cast<size_t>(line_end - d.pending.begin()) + 1;
+            if (d.chunks == chunk_state::size_line) {
+                std::string text(d.pending.begin(), d.pending.begin() + static_cast<long>(line));
+                uint64_t size = strtoull(text.c_str(), nullptr, 16);
+                consume(d, line);
+                if (size == 0)
+                    d.chunks = chunk_state::trailer;
+                else
+                    d.skip = size + 2;  // the data and its CRLF
+            } else {
+                bool empty = line <= 2;
+                consume(d, line);
+                if (empty) d.chunks = chunk_state::none;
+            }
+            continue;
+        }
+        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), dns);
+        if (length == 0) return;  // wait for more
+        if (length == SIZE_MAX) {
+            // Not a message start we know: let go and look again at the
+            // next segment.
+            consume(d, d.pending.size());
+            return;
+        }
+        tcp_message m;
+        uint64_t from = d.base, to = d.base + length;
+        uint64_t begin = d.base;
+        for (const auto& [end, frame] : d.marks) {
+            if (end > from && begin < to) m.frames.push_back(frame);
+            begin = end;
+        }
+        if (!dns && length >= 5 && !(d.pending[0] >= 20 && d.pending[0] <= 24)) {
+            uint64_t body = 0;
+            bool chunked = false;
+            body_of(d.pending.data(), length, body, chunked);
+            if (chunked) d.chunks = chunk_state::size_line;
+            if (starts_with(d.pending.data(), length, "HEAD ")) body = 0;
+            m.bytes.assign(d.pending.begin(), d.pending.begin() + static_cast<long>(length));
+            consume(d, length);
+            d.skip = body;
+        } else {
+            m.bytes.assign(d.pending.begin(), d.pending.begin() + static_cast<long>(length));
+            consume(d, length);
+        }
+        // A message inside one frame was decoded with that frame when the
+        // frame's payload began with it or with whole messages before it;
+        // one held out of order is left to its own frame.
+        if (m.frames.size() > 1 || (m.frames.size() == 1 && m.frames[0] == current && !shown)) {
+            out.push_back(std::move(m));
+            shown = false;
+        }
+    }
+}
+
+std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t seq, uint8_t flags,
+                                               const uint8_t* payload, size_t length, unsigned long frame,
+                                               int64_t now_us, const tcp_limits& limits,
+                                               protocol_counters& counters) {
+    std::vector<tcp_message> out;
+    // Idle flows go first, by capture time.
+    while (!ages_.empty()) {
+        auto it = flows_.find(ages_.front());
+        if (it->second.last_us + limits.idle_timeout_us >= now_us) break;
+        forget(it);
+    }
+    auto it = flows_.find(key);
+    if (flags & (SYN | RST)) {
+        // A new connection, or the end of one: nothing held carries over.
+        if (it != flows_.end()) forget(it);
+        it = flows_.end();
+        if (flags & RST) {
+            tcp_flow_key back{key.destination, key.source, key.destination_port, key.source_port};
+            auto other = flows_.find(back);
+            if (other != flows_.end()) forget(other);
+            return out;
+        }
+    }
+    if (it == flows_.end()) {
+        if (length == 0 && !(flags & SYN)) return out;
+        it = flows_.emplace(key, direction{}).first;
+        it->second.age = ages_.insert(ages_.end(), key);
+        account(it->second);
+    }
+    direction& d = it->second;
+    d.last_us = now_us;
+    ages_.splice(ages_.end(), ages_, d.age);
+    if (flags & SYN) {
+        d.synced = true;
+        d.next = seq + 1;
+        seq += 1;  // data on a SYN follows it
+    } else if (!d.synced) {
+        // Joined mid-stream: this segment is where the stream starts.
+        d.synced = true;
+        d.next = seq;
+    }
+
+    auto offset_of = [&](uint32_t s) { return static_cast<int32_t>(s - d.next); };
+    if (length > 0) {
+        int32_t at = offset_of(seq);
+        if (at > 0) {
+            // Out of order: kept until the gap fills; the first copy of a
+            // sequence number wins, so a later one at the same place waits
+            // behind it.
+            if (at < static_cast<int32_t>(limits.per_flow) && !d.early.count(seq))
+                d.early.emplace(seq, std::make_pair(std::string(reinterpret_cast<const char*>(payload), length), frame));
+        } else if (static_cast<int64_t>(at) + static_cast<int64_t>(length) > 0) {
+            // Retransmitted bytes are passed over: the first copy wins.
+            size_t old = static_cast<size_t>(-at);
+            // The frame's own decoding read its payload from the start:
+            // right when that start is where a message starts.
+            bool aligned = old == 0 && d.pending.empty() && d.skip == 0 && d.chunks == chunk_state::none;
+            append(d, payload + old, length - old, frame);
+            d.next += static_cast<uint32_t>(length - old);
+            // Held segments that now fit, in sequence order.
+            for (bool moved = true; moved;) {
+                moved = false;
+                for (auto e = d.early.begin(); e != d.early.end();) {
+                    int32_t eat = offset_of(e->first);
+                    int64_t eend = static_cast<int64_t>(eat) + static_cast<int64_t>(e->second.first.size());
+                    if (eat > 0) {
+                        ++e;
+                        continue;
+                    }
+                    if (eend > 0) {
+                        size_t skip = static_cast<size_t>(-eat);
+                        append(d, reinterpret_cast<const uint8_t*>(e->second.first.data()) + skip,
+                               e->second.first.size() - skip, e->second.second);
+                        d.next += static_cast<uint32_t>(e->second.first.size() - skip);
+                        moved = true;
+                    }
+                    e = d.early.erase(e);
+                }
+            }
+            messages(key, d, frame, aligned, out);
+        }
+    }
+    account(d);
+    if (d.held > limits.per_flow) {
+        bump(counters.reassembly_evicted);
+        forget(it);
+        return out;
+    }
+    while (bytes_ > limits.memory && !ages_.empty() && ages_.front() != key) {
+        bump(counters.reassembly_evicted);
+        forget(flows_.find(ages_.front()));
+    }
+    if (flags & FIN) {
+        // The direction ends; a message it left unfinished is lost.
+        if (!d.pending.empty()) bump(counters.tcp_messages_incomplete);
+        forget(it);
+    }
+    return out;
+}

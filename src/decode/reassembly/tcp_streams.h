@@ -1,0 +1,82 @@
+// TCP byte streams per direction, put in sequence order so that messages
+// that span segments (TLS records, HTTP/1.x heads, DNS over TCP) can be
+// decoded whole at the frame that completes them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+struct protocol_counters;
+
+struct tcp_flow_key {
+    std::array<uint8_t, 16> source;
+    std::array<uint8_t, 16> destination;
+    uint16_t source_port;
+    uint16_t destination_port;
+    auto operator<=>(const tcp_flow_key&) const = default;
+};
+
+// A message whose bytes came from more than one frame.
+struct tcp_message {
+    std::vector<uint8_t> bytes;
+    std::vector<unsigned long> frames;
+};
+
+struct tcp_limits {
+    size_t memory = 256u << 20;    // bytes held by every flow together
+    size_t per_flow = 16u << 20;   // bytes one direction may hold
+    int64_t idle_timeout_us = 300'000'000;
+};
+
+class tcp_stream_table {
+   public:
+    // Takes one segment (flags as in the header) and returns the messages
+    // it completes that span frames; messages inside one frame are left to
+    // that frame's own decoding.
+    std::vector<tcp_message> add(const tcp_flow_key& key, uint32_t seq, uint8_t flags, const uint8_t* payload,
+                                 size_t length, unsigned long frame, int64_t now_us, const tcp_limits& limits,
+                                 protocol_counters& counters);
+    void finish(protocol_counters& counters);
+    size_t held_bytes() const { return bytes_; }
+    size_t held_flows() const { return flows_.size(); }
+
+   private:
+    enum class chunk_state : uint8_t { none, size_line, data, trailer };
+    struct direction {
+        bool synced = false;
+        uint32_t next = 0;                                      // next sequence number expected
+        std::map<uint32_t, std::pair<std::string, unsigned long>> early;  // out of order, by seq - next at arrival
+        std::vector<uint8_t> pending;                           // in order, not yet a whole message
+        uint64_t base = 0;                                      // stream offset of pending[0]
+        std::vector<std::pair<uint64_t, unsigned long>> marks;  // (stream offset where a frame's bytes end, frame)
+        uint64_t skip = 0;                                      // HTTP body bytes still to pass over
+        chunk_state chunks = chunk_state::none;
+        size_t held = 0;                                        // bytes in pending and early
+        int64_t last_us = 0;
+        std::list<tcp_flow_key>::iterator age;
+    };
+    using flow_map = std::map<tcp_flow_key, direction>;
+
+    void append(direction& d, const uint8_t* p, size_t n, unsigned long frame);
+    // `shown`: the current frame's own decoding showed the messages from
+    // the start of its payload.
+    void messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
+                  std::vector<tcp_message>& out);
+    void consume(direction& d, size_t n);
+    void forget(flow_map::iterator it);
+    void account(direction& d);
+
+    flow_map flows_;
+    std::list<tcp_flow_key> ages_;
+    size_t bytes_ = 0;
+};
+
+// The length of the message at the start of p (n bytes there): 0 when more
+// bytes are needed, SIZE_MAX when p does not start a message we frame.
+// `dns`: the flow is on port 53, where messages carry a 2-byte length.
+size_t tcp_message_length(const uint8_t* p, size_t n, bool dns);
