@@ -64,14 +64,15 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
         cx.reassembly.tcp.add(key, get_be32(cx, tcp_header + 4), get_u8(cx, tcp_header + 13), payload, length,
                               cx.frame_number, cx.reassembly.now_us, limits, cx.counters);
     for (const tcp_message& m : done) {
-        for (unsigned long frame : m.frames) list_number(cx, "reassembled_frames", static_cast<long long>(frame));
-        record_number(cx, "reassembled_length", static_cast<long long>(m.bytes.size()));
         zelk_printf(cx.out, "  [reassembled from frame%s ", m.frames.size() == 1 ? "" : "s");
         for (size_t i = 0; i < m.frames.size(); ++i) zelk_printf(cx.out, i ? ", %lu" : "%lu", m.frames[i]);
         zelk_printf(cx.out, ": %zu bytes]\n", m.bytes.size());
         bump(cx.counters.tcp_messages_reassembled);
         reassembled_view view(cx, m.bytes);
         decode_tcp_application(cx, view.lengths(), view.frame(), 0, key.source_port, key.destination_port);
+        // Recorded in the message's own layer, which the decoder just began.
+        for (unsigned long frame : m.frames) list_number(cx, "reassembled_frames", static_cast<long long>(frame));
+        record_number(cx, "reassembled_length", static_cast<long long>(m.bytes.size()));
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <strings.h>
 
 #include "stats/counters.h"
 
@@ -10,6 +11,9 @@ namespace {
 constexpr uint8_t FIN = 0x01, SYN = 0x02, RST = 0x04;
 // Heads longer than this are not HTTP we follow.
 constexpr size_t max_http_head = 64 * 1024;
+// How far ahead of the stream a segment is held (more than any window seen
+// in practice), and how far behind it counts as old.
+constexpr int32_t max_gap = 1 << 20;
 
 bool starts_with(const uint8_t* p, size_t n, const char* word) {
     size_t k = strlen(word);
@@ -42,14 +46,24 @@ void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
         int code = (head[9] - '0') * 100 + (head[10] - '0') * 10 + (head[11] - '0');
         if (code / 100 == 1 || code == 204 || code == 304) return;
     }
+    auto named = [](const uint8_t* p, size_t k, const char* name) {
+        size_t m = strlen(name);
+        return k >= m && strncasecmp(reinterpret_cast<const char*>(p), name, m) == 0;
+    };
     size_t line = 0;
     while (line < n) {
         size_t end = line;
         while (end < n && head[end] != '\n') ++end;
-        std::string text(reinterpret_cast<const char*>(head + line), end - line);
-        for (auto& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        if (text.rfind("content-length:", 0) == 0) length = strtoull(text.c_str() + 15, nullptr, 10);
-        if (text.rfind("transfer-encoding:", 0) == 0 && text.find("chunked") != std::string::npos) chunked = true;
+        const uint8_t* p = head + line;
+        size_t k = end - line;
+        if (named(p, k, "content-length:")) {
+            std::string value(reinterpret_cast<const char*>(p + 15), k - 15);
+            length = strtoull(value.c_str(), nullptr, 10);
+        } else if (named(p, k, "transfer-encoding:")) {
+            std::string value(reinterpret_cast<const char*>(p + 18), k - 18);
+            for (auto& c : value) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+            if (value.find("chunked") != std::string::npos) chunked = true;
+        }
         line = end + 1;
     }
     if (chunked) length = 0;
@@ -228,6 +242,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
     ages_.splice(ages_.end(), ages_, d.age);
     if (flags & SYN) {
         d.synced = true;
+        d.from_syn = true;
         d.next = seq + 1;
         seq += 1;  // data on a SYN follows it
     } else if (!d.synced) {
@@ -239,6 +254,17 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
     auto offset_of = [&](uint32_t s) { return static_cast<int32_t>(s - d.next); };
     if (length > 0) {
         int32_t at = offset_of(seq);
+        // Far from where the stream stands (bytes the capture missed, or a
+        // stream reused): start afresh at this segment.
+        if (at > max_gap || at < -max_gap) {
+            d.pending.clear();
+            d.marks.clear();
+            d.early.clear();
+            d.skip = 0;
+            d.chunks = chunk_state::none;
+            d.next = seq;
+            at = 0;
+        }
         if (at > 0) {
             // Out of order: kept until the gap fills; the first copy of a
             // sequence number wins, so a later one at the same place waits
@@ -289,6 +315,12 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
     if (flags & FIN) {
         // The direction ends; a message it left unfinished is lost.
         if (!d.pending.empty()) bump(counters.tcp_messages_incomplete);
+        forget(it);
+    } else if (!d.from_syn && d.pending.empty() && d.early.empty() && d.skip == 0 &&
+               d.chunks == chunk_state::none) {
+        // Joined mid-stream and nothing waits: the next segment starts the
+        // stream afresh just as well, so the direction costs nothing
+        // meanwhile. After a SYN the sequence numbers are known and kept.
         forget(it);
     }
     return out;

@@ -9,6 +9,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct protocol_counters;
@@ -19,6 +20,22 @@ struct tcp_flow_key {
     uint16_t source_port;
     uint16_t destination_port;
     auto operator<=>(const tcp_flow_key&) const = default;
+};
+
+struct tcp_flow_hash {
+    size_t operator()(const tcp_flow_key& k) const {
+        // FNV-1a over the addresses and ports.
+        uint64_t h = 1469598103934665603ull;
+        auto mix = [&](const uint8_t* p, size_t n) {
+            for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
+        };
+        mix(k.source.data(), 16);
+        mix(k.destination.data(), 16);
+        uint8_t ports[4] = {static_cast<uint8_t>(k.source_port >> 8), static_cast<uint8_t>(k.source_port),
+                            static_cast<uint8_t>(k.destination_port >> 8), static_cast<uint8_t>(k.destination_port)};
+        mix(ports, 4);
+        return static_cast<size_t>(h);
+    }
 };
 
 // A message whose bytes came from more than one frame.
@@ -49,6 +66,7 @@ class tcp_stream_table {
     enum class chunk_state : uint8_t { none, size_line, data, trailer };
     struct direction {
         bool synced = false;
+        bool from_syn = false;
         uint32_t next = 0;                                      // next sequence number expected
         std::map<uint32_t, std::pair<std::string, unsigned long>> early;  // out of order, by seq - next at arrival
         std::vector<uint8_t> pending;                           // in order, not yet a whole message
@@ -60,7 +78,7 @@ class tcp_stream_table {
         int64_t last_us = 0;
         std::list<tcp_flow_key>::iterator age;
     };
-    using flow_map = std::map<tcp_flow_key, direction>;
+    using flow_map = std::unordered_map<tcp_flow_key, direction, tcp_flow_hash>;
 
     void append(direction& d, const uint8_t* p, size_t n, unsigned long frame);
     // `shown`: the current frame's own decoding showed the messages from
