@@ -1,3 +1,8 @@
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -18,29 +23,29 @@ void grow(zelk_text& out, size_t more) {
     out.capacity = capacity;
 }
 
-void put(zelk_text& out, const char* text, size_t length) {
-    if (length > out.capacity - out.length) {
-        if (out.sink) {
-            zelk_drain(out);
-            if (length > out.capacity) {
-                fwrite_unlocked(text, 1, length, out.sink);
-                return;
-            }
-        } else {
-            grow(out, length);
+// Makes room for `length` more bytes, or writes text that would not fit
+// even an empty buffer straight to the sink; false when it did that.
+__attribute__((noinline)) bool make_room(zelk_text& out, const char* text, size_t length) {
+    if (out.sink) {
+        zelk_drain(out);
+        if (length > out.capacity) {
+            fwrite_unlocked(text, 1, length, out.sink);
+            return false;
         }
+    } else {
+        grow(out, length);
     }
+    return true;
+}
+
+inline void put(zelk_text& out, const char* text, size_t length) {
+    if (__builtin_expect(length > out.capacity - out.length, 0) && !make_room(out, text, length)) return;
     memcpy(out.data + out.length, text, length);
     out.length += length;
 }
 
 inline void put_char(zelk_text& out, char c) {
-    if (out.length == out.capacity) {
-        if (out.sink)
-            zelk_drain(out);
-        else
-            grow(out, 1);
-    }
+    if (__builtin_expect(out.length == out.capacity, 0)) make_room(out, nullptr, 1);
     out.data[out.length++] = c;
 }
 
@@ -309,6 +314,37 @@ void zelk_write(const char* text, size_t length) { zelk_write(zelk_main_text(), 
 void zelk_write_unfiltered(const char* text, size_t length) {
     if (really_quiet_flag) return;
     put(zelk_main_text(), text, length);
+}
+
+int zelk_write_gathered(const struct iovec* pieces, int count) {
+    if (really_quiet_flag || count <= 0) return 0;
+    FILE* sink = zelk_output();
+    if (zelk_flush(sink) != 0) return errno ? errno : EIO;
+    int fd = fileno(sink);
+    struct iovec rest[IOV_MAX];
+    while (count > 0) {
+        int n = count < IOV_MAX ? count : IOV_MAX;
+        memcpy(rest, pieces, n * sizeof *rest);
+        int first = 0;
+        while (first < n) {
+            ssize_t written = writev(fd, rest + first, n - first);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            if (written == 0) return EIO;
+            // A short write: skip what went out and write the rest.
+            auto left = static_cast<size_t>(written);
+            while (first < n && left >= rest[first].iov_len) left -= rest[first++].iov_len;
+            if (first < n) {
+                rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+                rest[first].iov_len -= left;
+            }
+        }
+        pieces += n;
+        count -= n;
+    }
+    return 0;
 }
 
 namespace {

@@ -23,7 +23,7 @@ struct tcp_stream_piece {
     std::string payload;
 };
 
-struct decode_context {
+struct alignas(64) decode_context {
     explicit decode_context(zelk_text& text) : out(text) {}
     decode_context(const decode_context&) = delete;
     decode_context& operator=(const decode_context&) = delete;
@@ -42,6 +42,8 @@ struct decode_context {
     // (an inner frame has its own).
     unsigned link_header_length = 0;
     unsigned long frame_number = 0;
+    // How deep the decoders that hand on to each other are nested.
+    unsigned depth = 0;
 
     // The innermost IP header's addresses, for transport checksums.
     ip_pseudo_header pseudo{};
@@ -63,6 +65,27 @@ struct decode_context {
 
     // Fragments (and later TCP flows) kept from frame to frame.
     reassembly_tables reassembly;
+};
+
+// Thrown when decoders that hand on to each other nest deeper than
+// max_nesting: a frame of tunnels in tunnels must not exhaust the stack.
+struct nested_too_deep {};
+constexpr unsigned max_nesting = 32;
+
+// Held by every decoder that hands on to another one by a number in its
+// header (IP protocol, next header, EtherType, an inner frame).
+class nesting_guard {
+public:
+    explicit nesting_guard(decode_context& cx) : cx_(cx) {
+        if (cx.depth >= max_nesting) throw nested_too_deep{};
+        ++cx.depth;
+    }
+    ~nesting_guard() { --cx_.depth; }
+    nesting_guard(const nesting_guard&) = delete;
+    nesting_guard& operator=(const nesting_guard&) = delete;
+
+private:
+    decode_context& cx_;
 };
 
 // An inner frame (a tunnel's payload, an 802.11 body) decoded with bounds

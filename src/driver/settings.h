@@ -112,15 +112,20 @@ struct command_line_options {
     char* user;
     int32_t server_timeout;
     int32_t tcp_stream_limit;
-    int32_t jobs;
     int32_t user_given;
     int32_t server_timeout_given;
     int32_t tcp_stream_limit_given;
+    int32_t help_all_given;
+    char* pid_file;
+    int32_t pid_file_given;
+    int32_t jobs;
     int32_t jobs_given;
     int32_t no_reassembly;
     int32_t no_reassembly_given;
     int32_t reassembly_memory;
     int32_t reassembly_memory_given;
+    int32_t immediate;
+    int32_t immediate_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -186,12 +191,17 @@ struct run_settings {
     int server_timeout;
     // Bytes --print-tcp-stream keeps at most; 0: no limit.
     uint64_t tcp_stream_limit;
-    // Decoding threads: 0 until the run knows its source (see frame_loop).
+    // The daemon's pid file (--pid-file, else the usual one).
+    const char* pid_file;
+    // Decoding threads for a capture file (--jobs); 0: one per core.
     unsigned jobs;
     // Frame-by-frame decoding only: no fragment reassembly.
     bool no_reassembly;
     // Bytes all reassembly tables may hold together; 0: the default.
     uint64_t reassembly_memory;
+    // Each frame is written as soon as it is decoded (--immediate, or a
+    // capture read from a pipe while someone watches the output).
+    bool immediate;
 };
 
 extern command_line_options options;

@@ -35,6 +35,9 @@ struct captured_frame {
     // frames to the collecting server.
     bool skip_raw_hex;
     bool skip_server;
+    // The bytes stay where they are until frame_loop_drain returns (a
+    // mapped file), so the loop need not copy them.
+    bool bytes_stay;
     // Whether the frame goes to the raw log, and its record header there.
     bool raw_log;
     pcap_pkthdr raw_log_header;
@@ -47,6 +50,8 @@ void frame_loop_handle(const captured_frame& frame);
 // Waits for every queued frame and writes it out; the run's counters are
 // then complete. Safe to call more than once.
 void frame_loop_drain();
+// Waits for every queued frame and writes it out; flow state stays.
+void frame_loop_wait();
 // True while frames decode on worker threads.
 bool frame_loop_parallel();
 // Drains, then ends the worker threads.

@@ -75,11 +75,30 @@ TEST(JsonDoc, EveryProtoOfTheSampleIsDocumented) {
 
     auto r = test::run_nodrix({"-P", std::string(NODRIX_SOURCE_DIR) + "/samples/sample.pcap", "--json"});
     ASSERT_EQ(r.status, 0);
-    const std::regex proto("\"proto\":\"([^\"]*)\"");
+    // The protocols of every "stack".
+    const std::regex stack("\"stack\":\\[([^\\]]*)\\]"), proto("\"([a-z0-9_]+)\"");
     std::set<std::string> seen;
-    for (std::sregex_iterator m(r.out.begin(), r.out.end(), proto), end; m != end; ++m) seen.insert((*m)[1]);
+    for (std::sregex_iterator m(r.out.begin(), r.out.end(), stack), end; m != end; ++m) {
+        std::string names = (*m)[1];
+        for (std::sregex_iterator p(names.begin(), names.end(), proto); p != end; ++p) seen.insert((*p)[1]);
+    }
     EXPECT_GE(seen.size(), 5u);
     for (const std::string& p : seen) EXPECT_TRUE(headed.count(p)) << "proto " << p << " undocumented: " << regenerate;
+}
+
+// The schema is generated from the same calls; the committed file must be
+// what the generator writes today.
+TEST(JsonDoc, CommittedSchemaIsCurrent) {
+    test::temp_dir dir;
+    std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    std::string out = dir.file("schema.json");
+    std::string command = python + " " + NODRIX_SOURCE_DIR + "/tools/gen_json_doc.py --schema > " + out;
+    ASSERT_EQ(system(command.c_str()), 0) << command;
+    std::string generated = as_text(test::read_file(out));
+    EXPECT_NE(generated.find("\"tcp\": {"), std::string::npos);
+    EXPECT_TRUE(generated == as_text(test::read_file(std::string(NODRIX_SOURCE_DIR) + "/docs/nodrix.schema.json")))
+        << "docs/nodrix.schema.json is not current: run `python3 tools/gen_json_doc.py --schema > "
+           "docs/nodrix.schema.json`";
 }
 
 }  // namespace

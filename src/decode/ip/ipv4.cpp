@@ -123,6 +123,7 @@ static bool offer_ipv4_fragment(decode_context& cx, const uint8_t* h, unsigned h
 }
 
 int decode_ipv4(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    nesting_guard nested(cx);
     const uint8_t* h = header_at(cx, frame, offset);
     layer(cx, "ipv4", "\n- IPv4 Header -");
     need(cx, h, 20);

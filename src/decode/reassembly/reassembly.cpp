@@ -12,9 +12,20 @@ namespace {
 // decoded: each level would use more stack.
 constexpr int max_depth = 4;
 
+// All contexts together hold at most --reassembly-memory (default 32 MiB):
+// each decoding context gets its share, half for fragments, half for TCP.
+constexpr uint64_t default_memory = 32u << 20;
+unsigned context_count = 1;
+
+size_t table_share() {
+    uint64_t total = settings.reassembly_memory ? settings.reassembly_memory : default_memory;
+    uint64_t share = total / context_count / 2;
+    return static_cast<size_t>(share < 65536 ? 65536 : share);
+}
+
 fragment_limits limits_from_settings() {
     fragment_limits limits;
-    if (settings.reassembly_memory) limits.memory = settings.reassembly_memory;
+    limits.memory = table_share();
     return limits;
 }
 
@@ -38,6 +49,8 @@ const char* verdict_key(fragment_verdict verdict) {
 
 bool reassembly_on() { return !settings.no_reassembly; }
 
+void reassembly_set_contexts(unsigned contexts) { context_count = contexts ? contexts : 1; }
+
 void reassembly_note_time(decode_context& cx, long seconds, unsigned microseconds) {
     cx.reassembly.now_us = static_cast<int64_t>(seconds) * 1000000 + microseconds;
 }
@@ -58,7 +71,7 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
     key.source_port = get_be16(cx, tcp_header);
     key.destination_port = get_be16(cx, tcp_header + 2);
     tcp_limits limits;
-    if (settings.reassembly_memory) limits.memory = settings.reassembly_memory;
+    limits.memory = table_share();
     limits.per_flow = std::min(limits.per_flow, limits.memory);
     std::vector<tcp_message> done =
         cx.reassembly.tcp.add(key, get_be32(cx, tcp_header + 4), get_u8(cx, tcp_header + 13), payload, length,

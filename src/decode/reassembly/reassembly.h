@@ -22,6 +22,9 @@ struct reassembly_tables {
 
 // True unless --no-reassembly asked for frame-by-frame decoding.
 bool reassembly_on();
+// How many decoding contexts share the reassembly memory; set before the
+// first frame.
+void reassembly_set_contexts(unsigned contexts);
 // The frame loop's start of a frame: notes its capture time.
 void reassembly_note_time(decode_context& cx, long seconds, unsigned microseconds);
 // End of the run: counts the fragment sets still waiting as incomplete.

@@ -22,6 +22,8 @@ bool starts_with(const uint8_t* p, size_t n, const char* word) {
 
 // A method of RFC 9110 and a space, or a status line.
 bool looks_like_http_start(const uint8_t* p, size_t n) {
+    // Every method and the status line begin with one of these capitals.
+    if (!strchr("GPDHOTCP", p[0]) || p[0] == 0) return false;
     static const char* const starts[] = {"GET ",     "POST ",  "PUT ",   "DELETE ", "HEAD ",
                                          "OPTIONS ", "PATCH ", "TRACE ", "CONNECT ", "HTTP/1."};
     for (const char* s : starts)
@@ -31,8 +33,14 @@ bool looks_like_http_start(const uint8_t* p, size_t n) {
 
 // Where the empty line ends the head, or 0.
 size_t head_end(const uint8_t* p, size_t n) {
-    for (size_t i = 3; i < n && i < max_http_head; ++i)
-        if (p[i] == '\n' && p[i - 1] == '\r' && p[i - 2] == '\n' && p[i - 3] == '\r') return i + 1;
+    size_t limit = std::min(n, max_http_head);
+    for (size_t i = 3; i < limit;) {
+        const void* found = memchr(p + i, '\n', limit - i);
+        if (!found) return 0;
+        i = static_cast<size_t>(static_cast<const uint8_t*>(found) - p);
+        if (p[i - 1] == '\r' && p[i - 2] == '\n' && p[i - 3] == '\r') return i + 1;
+        ++i;
+    }
     return 0;
 }
 
@@ -56,6 +64,11 @@ void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
         while (end < n && head[end] != '\n') ++end;
         const uint8_t* p = head + line;
         size_t k = end - line;
+        char first = k ? static_cast<char>(p[0] | 0x20) : 0;
+        if (first != 'c' && first != 't') {
+            line = end + 1;
+            continue;
+        }
         if (named(p, k, "content-length:")) {
             std::string value(reinterpret_cast<const char*>(p + 15), k - 15);
             length = strtoull(value.c_str(), nullptr, 10);
@@ -93,11 +106,32 @@ size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
     return SIZE_MAX;
 }
 
+bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n) {
+    bool dns = key.source_port == 53 || key.destination_port == 53;
+    size_t at = 0;
+    while (at < n) {
+        size_t length = tcp_message_length(p + at, n - at, dns);
+        if (length == 0) return false;
+        if (length == SIZE_MAX) return true;  // let go, as a fresh stream would
+        if (!dns && !(p[at] >= 20 && p[at] <= 24)) {
+            uint64_t body = 0;
+            bool chunked = false;
+            body_of(p + at, length, body, chunked);
+            if (chunked) return false;
+            if (starts_with(p + at, length, "HEAD ")) body = 0;
+            if (body > n - at - length) return false;
+            length += static_cast<size_t>(body);
+        }
+        at += length;
+    }
+    return true;
+}
+
 void tcp_stream_table::account(direction& d) {
     // What a flow costs besides its bytes, so that many small ones are
     // bounded too.
-    size_t held = 256 + d.pending.size();
-    for (const auto& [at, piece] : d.early) held += piece.first.size();
+    size_t held = 512 + d.pending.capacity() + d.marks.capacity() * sizeof d.marks[0];
+    for (const auto& [at, piece] : d.early) held += 96 + piece.first.capacity();
     bytes_ = bytes_ - d.held + held;
     d.held = held;
 }
@@ -133,6 +167,9 @@ void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned
 void tcp_stream_table::consume(direction& d, size_t n) {
     d.pending.erase(d.pending.begin(), d.pending.begin() + static_cast<long>(n));
     d.base += n;
+    // An emptied buffer gives its memory back: an idle direction costs
+    // little, and the memory bound counts what is really held.
+    if (d.pending.empty() && d.pending.capacity() > 256) std::vector<uint8_t>().swap(d.pending);
     while (!d.marks.empty() && d.marks.front().first <= d.base) d.marks.erase(d.marks.begin());
 }
 
@@ -214,12 +251,14 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                                                protocol_counters& counters) {
     std::vector<tcp_message> out;
     // Idle flows go first, by capture time.
-    while (!ages_.empty()) {
-        auto it = flows_.find(ages_.front());
-        if (it->second.last_us + limits.idle_timeout_us >= now_us) break;
-        forget(it);
-    }
+    while (!ages_.empty() && ages_.front().last_us + limits.idle_timeout_us < now_us)
+        forget(flows_.find(ages_.front().key));
     auto it = flows_.find(key);
+    if (it == flows_.end() && !(flags & (SYN | RST)) && whole_messages(key, payload, length)) {
+        // The usual segment: whole messages, which the frame's own decoding
+        // shows, and nothing to keep.
+        return out;
+    }
     if (flags & (SYN | RST)) {
         // A new connection, or the end of one: nothing held carries over.
         if (it != flows_.end()) forget(it);
@@ -234,12 +273,13 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
     if (it == flows_.end()) {
         if (length == 0 && !(flags & SYN)) return out;
         it = flows_.emplace(key, direction{}).first;
-        it->second.age = ages_.insert(ages_.end(), key);
+        it->second.age = ages_.insert(ages_.end(), age_entry{key, now_us});
         account(it->second);
     }
     direction& d = it->second;
     d.last_us = now_us;
     ages_.splice(ages_.end(), ages_, d.age);
+    d.age->last_us = now_us;
     if (flags & SYN) {
         d.synced = true;
         d.from_syn = true;
@@ -308,9 +348,9 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
         forget(it);
         return out;
     }
-    while (bytes_ > limits.memory && !ages_.empty() && ages_.front() != key) {
+    while (bytes_ > limits.memory && !ages_.empty() && ages_.front().key != key) {
         bump(counters.reassembly_evicted);
-        forget(flows_.find(ages_.front()));
+        forget(flows_.find(ages_.front().key));
     }
     if (flags & FIN) {
         // The direction ends; a message it left unfinished is lost.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -24,16 +25,17 @@ struct tcp_flow_key {
 
 struct tcp_flow_hash {
     size_t operator()(const tcp_flow_key& k) const {
-        // FNV-1a over the addresses and ports.
-        uint64_t h = 1469598103934665603ull;
-        auto mix = [&](const uint8_t* p, size_t n) {
-            for (size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 1099511628211ull;
-        };
-        mix(k.source.data(), 16);
-        mix(k.destination.data(), 16);
-        uint8_t ports[4] = {static_cast<uint8_t>(k.source_port >> 8), static_cast<uint8_t>(k.source_port),
-                            static_cast<uint8_t>(k.destination_port >> 8), static_cast<uint8_t>(k.destination_port)};
-        mix(ports, 4);
+        // Eight bytes at a time, each word mixed in with a multiply and a
+        // rotation, and a final mix so that every bit counts.
+        uint64_t words[4];
+        memcpy(words, k.source.data(), 16);
+        memcpy(words + 2, k.destination.data(), 16);
+        uint64_t h = (uint64_t{k.source_port} << 16 | k.destination_port) * 0x9e3779b97f4a7c15ull;
+        for (uint64_t w : words) {
+            h ^= w * 0xff51afd7ed558ccdull;
+            h = (h << 31 | h >> 33) * 0xc4ceb9fe1a85ec53ull;
+        }
+        h ^= h >> 33;
         return static_cast<size_t>(h);
     }
 };
@@ -64,6 +66,12 @@ class tcp_stream_table {
 
    private:
     enum class chunk_state : uint8_t { none, size_line, data, trailer };
+    // Flows from the least to the most recently used, with the time each
+    // was last used, so that the idle ones are found without a lookup.
+    struct age_entry {
+        tcp_flow_key key;
+        int64_t last_us;
+    };
     struct direction {
         bool synced = false;
         bool from_syn = false;
@@ -76,11 +84,14 @@ class tcp_stream_table {
         chunk_state chunks = chunk_state::none;
         size_t held = 0;                                        // bytes in pending and early
         int64_t last_us = 0;
-        std::list<tcp_flow_key>::iterator age;
+        std::list<age_entry>::iterator age;
     };
     using flow_map = std::unordered_map<tcp_flow_key, direction, tcp_flow_hash>;
 
     void append(direction& d, const uint8_t* p, size_t n, unsigned long frame);
+    // Whether a segment that begins a stream holds only whole messages
+    // (HTTP bodies included), so that nothing of it need be kept.
+    static bool whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n);
     // `shown`: the current frame's own decoding showed the messages from
     // the start of its payload.
     void messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
@@ -90,7 +101,7 @@ class tcp_stream_table {
     void account(direction& d);
 
     flow_map flows_;
-    std::list<tcp_flow_key> ages_;
+    std::list<age_entry> ages_;
     size_t bytes_ = 0;
 };
 
