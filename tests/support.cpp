@@ -79,6 +79,8 @@ void put_be16(bytes& b, size_t at, uint16_t v) {
 void reset(std::initializer_list<const char*> flags) {
     settings = run_settings{};
     counters = protocol_counters{};
+    // Fragments held by an earlier test must not complete a later one's.
+    frame_loop_main_context().reassembly = reassembly_tables{};
     capture = capture_state_record{};
     zelk_clear_quiet();
     zelk_clear_really_quiet();

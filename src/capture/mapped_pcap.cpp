@@ -112,7 +112,7 @@ long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packet
         }
     }
     // Queued frames point into the map.
-    frame_loop_drain();
+    frame_loop_wait();
     munmap(map, size);
     fseek(stream, static_cast<long>(at), SEEK_SET);
     return handed;

@@ -10,6 +10,7 @@
 
 #include "capture/frame.h"
 #include "decode/ip/pseudo_header.h"
+#include "decode/reassembly/reassembly.h"
 #include "output/record.h"
 #include "stats/counters.h"
 #include "zelk.h"
@@ -61,6 +62,9 @@ struct alignas(64) decode_context {
     std::vector<tcp_stream_piece> stream_pieces;
     // Scratch for checksum copies.
     std::vector<uint8_t> scratch;
+
+    // Fragments (and later TCP flows) kept from frame to frame.
+    reassembly_tables reassembly;
 };
 
 // Thrown when decoders that hand on to each other nest deeper than

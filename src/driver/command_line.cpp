@@ -115,6 +115,10 @@ const option_row option_table[] = {
     INT("jobs", 0, jobs, "       --jobs <n>               Decode a capture file on <n> threads, default one per core",
         1, 256),
     FLAG("immediate", 'U', immediate, "  -U, --immediate               Write each frame as soon as it is decoded"),
+    FLAG("no-reassembly", 0, no_reassembly,
+         "       --no-reassembly          Decode every frame by itself: no fragment or TCP reassembly"),
+    INT("reassembly-memory", 0, reassembly_memory,
+        "       --reassembly-memory <MiB> Memory the reassembly tables may hold, default 256", 1, 65536),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -124,7 +128,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 58);
+static_assert(option_count == 60);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
 constexpr int long_only_base = 256;
@@ -388,6 +392,8 @@ void apply_command_line(char** argv) {
     s.tcp_stream_limit =
         o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
     s.jobs = o.jobs_given ? static_cast<unsigned>(o.jobs) : 0;
+    s.no_reassembly = o.no_reassembly_given;
+    s.reassembly_memory = o.reassembly_memory_given ? static_cast<uint64_t>(o.reassembly_memory) << 20 : 0;
     s.immediate = o.immediate_given || (reads_a_pipe(s) && watched_output());
 }
 

@@ -120,6 +120,10 @@ struct command_line_options {
     int32_t pid_file_given;
     int32_t jobs;
     int32_t jobs_given;
+    int32_t no_reassembly;
+    int32_t no_reassembly_given;
+    int32_t reassembly_memory;
+    int32_t reassembly_memory_given;
     int32_t immediate;
     int32_t immediate_given;
 };
@@ -191,6 +195,10 @@ struct run_settings {
     const char* pid_file;
     // Decoding threads for a capture file (--jobs); 0: one per core.
     unsigned jobs;
+    // Frame-by-frame decoding only: no fragment reassembly.
+    bool no_reassembly;
+    // Bytes all reassembly tables may hold together; 0: the default.
+    uint64_t reassembly_memory;
     // Each frame is written as soon as it is decoded (--immediate, or a
     // capture read from a pipe while someone watches the output).
     bool immediate;

@@ -15,6 +15,7 @@ void field_format_has_an_error() {}
 
 void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32_t captured_length,
                  uint32_t wire_length) {
+    reassembly_note_time(cx, seconds, microseconds);
     if (!settings.record_fields) return;
     frame_record_data& r = cx.record;
     r.number = cx.frame_number;

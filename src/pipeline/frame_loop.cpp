@@ -510,6 +510,7 @@ namespace {
 // calls it.
 void start_workers() {
     unsigned jobs = pool_jobs;
+    reassembly_set_contexts(jobs);
     pool = new worker_pool;
     pool->queues.resize(jobs);
     for (unsigned i = 0; i < jobs; ++i) {
@@ -577,16 +578,29 @@ void frame_loop_handle(const captured_frame& frame) {
     if (b.frames.size() >= batch_frames || b.bytes.size() + b.stay_length >= batch_bytes) submit_filling();
 }
 
-void frame_loop_drain() {
-    if (live) {
-        live_drain();
-        merge_counters(live->cx.counters);
-    }
+void frame_loop_wait() {
+    if (live) live_drain();
     if (pool) {
         submit_filling();
         while (!pool->in_flight.empty()) write_oldest();
-        for (auto& cx : pool->contexts) merge_counters(cx->counters);
     }
+}
+
+void frame_loop_drain() {
+    frame_loop_wait();
+    // What reassembly still holds is counted as incomplete, in every
+    // context, before the counters come together.
+    if (live) {
+        reassembly_finish(live->cx);
+        merge_counters(live->cx.counters);
+    }
+    if (pool) {
+        for (auto& cx : pool->contexts) {
+            reassembly_finish(*cx);
+            merge_counters(cx->counters);
+        }
+    }
+    reassembly_finish(main_context());
     merge_counters(main_context().counters);
 }
 

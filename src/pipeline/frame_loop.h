@@ -50,6 +50,8 @@ void frame_loop_handle(const captured_frame& frame);
 // Waits for every queued frame and writes it out; the run's counters are
 // then complete. Safe to call more than once.
 void frame_loop_drain();
+// Waits for every queued frame and writes it out; flow state stays.
+void frame_loop_wait();
 // True while frames decode on worker threads.
 bool frame_loop_parallel();
 // Drains, then ends the worker threads.

@@ -39,6 +39,13 @@ void more_protocols_report() {
         {"IPv6 Mobility", &protocol_counters::ipv6_mobility},
         {"ICMPv6 bad", &protocol_counters::icmpv6_bad},
         {"SLARP", &protocol_counters::slarp},
+        {"IP reassembled", &protocol_counters::ip_reassembled},
+        {"Frag. incomplete", &protocol_counters::ip_fragments_incomplete},
+        {"Frag. overlaps", &protocol_counters::ip_fragment_overlaps},
+        {"Frag. dropped", &protocol_counters::ip_fragments_dropped},
+        {"Reasm. evicted", &protocol_counters::reassembly_evicted},
+        {"TCP reassembled", &protocol_counters::tcp_messages_reassembled},
+        {"TCP incomplete", &protocol_counters::tcp_messages_incomplete},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;

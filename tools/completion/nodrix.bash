@@ -9,13 +9,14 @@ _nodrix() {
     # Options that take an argument, then options that take none.
     local with_argument="--device --pcap-file --iptrace-file --snoop-file --filter --filter-nopt
         --snaplen --max-packets --logfile --logfile-raw --module --modules --server-addr --server-port
-        --bt --tcl --tcl-cbf --time-format --user --server-timeout --tcp-stream-limit --pid-file --jobs"
+        --bt --tcl --tcl-cbf --time-format --user --server-timeout --tcp-stream-limit --pid-file --jobs
+        --reassembly-memory"
     local without_argument="--help --version --promisc --beep-on --count --statistic --verbose
         --expand-ethernet --expand-llc --expand-token --expand-fddi --expand-arp --expand-pppoe --expand-all
         --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
         --print-pppoe-hex --print-tcp-text --print-udp-text --print-tcp-stream --module-ignore
         --quiet --really-quiet --use-zelklib --list-interfaces --force-overwrite --utc --json --summary
-        --help-all --immediate"
+        --help-all --immediate --no-reassembly"
 
     case $prev in
         -d|--device)

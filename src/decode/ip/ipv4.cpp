@@ -5,6 +5,7 @@
 #include "decode/decoder.h"
 #include "decode/ip/ip.h"
 #include "decode/ip/pseudo_header.h"
+#include "decode/reassembly/reassembly.h"
 
 // The type-of-service field of RFC 1349: the four bits above the ECN bits.
 static const char* type_of_service_name(uint8_t tos) {
@@ -96,6 +97,31 @@ short_text ipv4_text(const decode_context& cx, const uint8_t* a) {
     return result;
 }
 
+// A fragment (more to come, or an offset) goes to the reassembly table; the
+// frame that completes a datagram decodes the whole of it. Returns true
+// when it did. Fragments cut by the snap length cannot be reassembled.
+static bool offer_ipv4_fragment(decode_context& cx, const uint8_t* h, unsigned header_length, unsigned payload_length,
+                                uint16_t flags_offset) {
+    if (!reassembly_on() || !(flags_offset & 0x3fff) || payload_length == 0) return false;
+    const uint8_t* payload = h + header_length;
+    if (captured_from(cx, payload, payload_length) < payload_length) return false;
+    fragment_key key{};
+    key.version = 4;
+    key.protocol = h[9];
+    key.id = get_be16(cx, h + 4);
+    memcpy(key.source.data(), h + 12, 4);
+    memcpy(key.destination.data(), h + 16, 4);
+    fragment_result result = offer_fragment(cx, key, (flags_offset & 0x1fffu) * 8u, payload, payload_length,
+                                            flags_offset & 0x2000, 65535 - header_length);
+    show_fragment_result(cx, result, key.protocol == 41);
+    if (result.verdict != fragment_verdict::completed) return false;
+    reassembled_view view(cx, result.datagram);
+    if (!view.usable()) return true;
+    set_ip_payload(cx, view.frame(), result.datagram.size());
+    decode_ip_payload(cx, view.lengths(), view.frame(), 0, key.protocol);
+    return true;
+}
+
 int decode_ipv4(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     nesting_guard nested(cx);
     const uint8_t* h = header_at(cx, frame, offset);
@@ -154,7 +180,9 @@ int decode_ipv4(decode_context& cx, const frame_lengths* lengths, const uint8_t*
     }
     if (protocol != 41) zelk_printf(cx.out, "\n");
 
-    if (fragment_offset == 0) {
+    if (offer_ipv4_fragment(cx, h, header_length, payload_length, flags_offset)) {
+        // The whole datagram was decoded in place of this fragment's bytes.
+    } else if (fragment_offset == 0) {
         if (protocol == 6 && settings.print_tcp_stream) cx.tcp_stream_ip_header = h;
         set_ip_payload(cx, h + header_length, payload_length);
         decode_ip_payload(cx, lengths, frame, offset + header_length, protocol);

@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 
+#include <cstring>
+
 #include "decode/decoder.h"
 #include "decode/ip/ipv6.h"
+#include "decode/reassembly/reassembly.h"
 
 namespace {
 
@@ -129,20 +132,48 @@ void ipv6_address_field(decode_context& cx, const char* key, const uint8_t* a) {
 int decode_ipv6_fragment(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(cx, frame, offset);
     bump(cx.counters.ipv6_fragment);
-    if (!shown()) return 0;
-    layer(cx, "ipv6_fragment", "- IPv6 Fragment Header -");
+    if (!shown() && !(reassembly_on() && in_frame(cx, h, 8))) return 0;
+    if (shown()) layer(cx, "ipv6_fragment", "- IPv6 Fragment Header -");
     need(cx, h, 8);
     uint8_t next_header = h[0];
     uint16_t word = get_be16(cx, h + 2);
     unsigned fragment_offset = (word & 0xfff8u);  // in bytes: 8-byte units in the top 13 bits
     bool more = word & 1;
     uint32_t id = get_be32(cx, h + 4);
-    field(cx, "next_header", "\n  Next header: %u", next_header);
-    if (verbose()) print_ipv6_next_header_name(cx, next_header);
-    field(cx, "offset", "\n  Fragment Offset: %u", fragment_offset);
-    field(cx, "more_fragments", ", More Fragments: %u", more ? 1 : 0);
-    field(cx, "id", ", Identification: 0x%08x\n", id);
-    summary_note(cx, "frag id 0x%08x offset %u%s", id, fragment_offset, more ? " M" : "");
+    if (shown()) {
+        field(cx, "next_header", "\n  Next header: %u", next_header);
+        if (verbose()) print_ipv6_next_header_name(cx, next_header);
+        field(cx, "offset", "\n  Fragment Offset: %u", fragment_offset);
+        field(cx, "more_fragments", ", More Fragments: %u", more ? 1 : 0);
+        field(cx, "id", ", Identification: 0x%08x\n", id);
+        summary_note(cx, "frag id 0x%08x offset %u%s", id, fragment_offset, more ? " M" : "");
+    }
+    // An atomic fragment (offset 0, no more) is a datagram of its own
+    // (RFC 6946); the others go to the reassembly table.
+    const uint8_t* payload = h + 8;
+    size_t payload_length = ip_message_length(cx, payload);
+    if (reassembly_on() && (fragment_offset || more) && cx.pseudo.version == 6 && !cx.ip_payload_cut &&
+        cx.pseudo.payload && payload >= cx.pseudo.payload && payload_length > 0) {
+        fragment_key key{};
+        key.version = 6;
+        key.protocol = next_header;
+        key.id = id;
+        memcpy(key.source.data(), cx.pseudo.source, 16);
+        memcpy(key.destination.data(), cx.pseudo.destination, 16);
+        // The reassembled payload length, with the headers in front of this
+        // one, may not pass 65,535 (RFC 8200).
+        auto in_front = static_cast<size_t>(payload - cx.pseudo.payload);
+        uint32_t limit = in_front < 65535 ? static_cast<uint32_t>(65535 - in_front) : 0;
+        fragment_result result = offer_fragment(cx, key, fragment_offset, payload,
+                                                static_cast<uint32_t>(payload_length), more, limit);
+        show_fragment_result(cx, result, false);
+        if (result.verdict == fragment_verdict::completed) {
+            reassembled_view view(cx, result.datagram);
+            if (view.usable()) decode_ipv6_next_header(cx, view.lengths(), view.frame(), 0, next_header);
+            return 0;
+        }
+    }
+    if (!shown()) return 0;
     // Only the first fragment carries the next header; the others carry
     // the middle of a payload.
     if (fragment_offset != 0) return 0;

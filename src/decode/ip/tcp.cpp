@@ -9,6 +9,7 @@
 #include "decode/decoder.h"
 #include "decode/ip/ipv4.h"
 #include "decode/ip/pseudo_header.h"
+#include "decode/reassembly/reassembly.h"
 #include "decode/routing/bgp.h"
 #include "decode/routing/gsmp.h"
 #include "decode/routing/msdp.h"
@@ -214,6 +215,8 @@ int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
     if (carries_data) hand_on_payload(cx, lengths, frame, payload_offset, source_port, destination_port);
     if (settings.print_tcp_hex && !settings.print_tcp_text) hex_dump(cx, payload, payload_length);
     if (settings.print_tcp_text && !settings.print_tcp_hex) text_dump(cx, payload, payload_length);
+    // Messages that began in earlier segments are decoded whole here.
+    if (reassembly_on()) offer_tcp_segment(cx, h, payload, ip_message_length(cx, payload));
     bump(cx.counters.tcp);
     return 0;
 }

@@ -1,0 +1,75 @@
+// Reassembly state kept from frame to frame in a decoding context: IP
+// fragments today. One member of the context holds it all.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "capture/frame.h"
+#include "decode/reassembly/ip_fragments.h"
+#include "decode/reassembly/tcp_streams.h"
+
+struct decode_context;
+
+struct reassembly_tables {
+    fragment_table fragments;
+    tcp_stream_table tcp;
+    // Capture time of the frame being decoded: timeouts follow it.
+    int64_t now_us = 0;
+    // Reassembled datagrams being decoded inside one another.
+    int depth = 0;
+};
+
+// True unless --no-reassembly asked for frame-by-frame decoding.
+bool reassembly_on();
+// How many decoding contexts share the reassembly memory; set before the
+// first frame.
+void reassembly_set_contexts(unsigned contexts);
+// The frame loop's start of a frame: notes its capture time.
+void reassembly_note_time(decode_context& cx, long seconds, unsigned microseconds);
+// End of the run: counts the fragment sets still waiting as incomplete.
+// The frame loop calls it for each context before it merges the counters.
+void reassembly_finish(decode_context& cx);
+
+// Offers the fragment in [bytes, bytes + length) of the datagram `key`.
+// Returns what became of it; a completed datagram comes with its bytes.
+fragment_result offer_fragment(decode_context& cx, const fragment_key& key, uint32_t offset, const uint8_t* bytes,
+                               uint32_t length, bool more, uint32_t limit);
+
+// Hands a TCP segment's payload to its direction's stream and decodes
+// every message it completes that spans frames, each behind a line naming
+// the frames it came from.
+void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint8_t* payload, size_t length);
+
+// Prints the line that tells what became of a fragment (nothing for one
+// simply held) and records it. `before_banner`: the next layer's banner
+// starts with a line break, so the line goes before it instead of after.
+void show_fragment_result(decode_context& cx, const fragment_result& result, bool before_banner);
+
+// Decodes a reassembled datagram's bytes, bounded by them, as if they
+// were the frame: the context's bounds come back afterwards.
+class reassembled_view {
+   public:
+    reassembled_view(decode_context& cx, const std::vector<uint8_t>& datagram);
+    ~reassembled_view();
+    reassembled_view(const reassembled_view&) = delete;
+    reassembled_view& operator=(const reassembled_view&) = delete;
+    const uint8_t* frame() const { return frame_; }
+    const frame_lengths* lengths() const { return &lengths_; }
+    // False when datagrams nest too deep to decode one more.
+    bool usable() const { return usable_; }
+
+   private:
+    decode_context& cx_;
+    const uint8_t* frame_;
+    frame_lengths lengths_;
+    bool usable_;
+    const uint8_t* start_;
+    const uint8_t* end_;
+    const uint8_t* ip_payload_end_;
+    bool ip_payload_cut_;
+    unsigned link_header_length_;
+    const uint8_t* pseudo_payload_;
+    bool pseudo_fragment_;
+    const uint8_t* tcp_stream_ip_header_;
+};

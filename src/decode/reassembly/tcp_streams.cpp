@@ -1,0 +1,367 @@
+#include "decode/reassembly/tcp_streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
+#include "stats/counters.h"
+
+namespace {
+
+constexpr uint8_t FIN = 0x01, SYN = 0x02, RST = 0x04;
+// Heads longer than this are not HTTP we follow.
+constexpr size_t max_http_head = 64 * 1024;
+// How far ahead of the stream a segment is held (more than any window seen
+// in practice), and how far behind it counts as old.
+constexpr int32_t max_gap = 1 << 20;
+
+bool starts_with(const uint8_t* p, size_t n, const char* word) {
+    size_t k = strlen(word);
+    return n >= k && memcmp(p, word, k) == 0;
+}
+
+// A method of RFC 9110 and a space, or a status line.
+bool looks_like_http_start(const uint8_t* p, size_t n) {
+    // Every method and the status line begin with one of these capitals.
+    if (!strchr("GPDHOTCP", p[0]) || p[0] == 0) return false;
+    static const char* const starts[] = {"GET ",     "POST ",  "PUT ",   "DELETE ", "HEAD ",
+                                         "OPTIONS ", "PATCH ", "TRACE ", "CONNECT ", "HTTP/1."};
+    for (const char* s : starts)
+        if (starts_with(p, n, s) || (n < strlen(s) && memcmp(p, s, n) == 0)) return true;
+    return false;
+}
+
+// Where the empty line ends the head, or 0.
+size_t head_end(const uint8_t* p, size_t n) {
+    size_t limit = std::min(n, max_http_head);
+    for (size_t i = 3; i < limit;) {
+        const void* found = memchr(p + i, '\n', limit - i);
+        if (!found) return 0;
+        i = static_cast<size_t>(static_cast<const uint8_t*>(found) - p);
+        if (p[i - 1] == '\r' && p[i - 2] == '\n' && p[i - 3] == '\r') return i + 1;
+        ++i;
+    }
+    return 0;
+}
+
+// Content-Length and chunked transfer coding from a head (RFC 9112 6.3).
+void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
+    length = 0;
+    chunked = false;
+    bool status = starts_with(head, n, "HTTP/1.");
+    // 1xx, 204 and 304 responses have no body.
+    if (status && n >= 12) {
+        int code = (head[9] - '0') * 100 + (head[10] - '0') * 10 + (head[11] - '0');
+        if (code / 100 == 1 || code == 204 || code == 304) return;
+    }
+    auto named = [](const uint8_t* p, size_t k, const char* name) {
+        size_t m = strlen(name);
+        return k >= m && strncasecmp(reinterpret_cast<const char*>(p), name, m) == 0;
+    };
+    size_t line = 0;
+    while (line < n) {
+        size_t end = line;
+        while (end < n && head[end] != '\n') ++end;
+        const uint8_t* p = head + line;
+        size_t k = end - line;
+        char first = k ? static_cast<char>(p[0] | 0x20) : 0;
+        if (first != 'c' && first != 't') {
+            line = end + 1;
+            continue;
+        }
+        if (named(p, k, "content-length:")) {
+            std::string value(reinterpret_cast<const char*>(p + 15), k - 15);
+            length = strtoull(value.c_str(), nullptr, 10);
+        } else if (named(p, k, "transfer-encoding:")) {
+            std::string value(reinterpret_cast<const char*>(p + 18), k - 18);
+            for (auto& c : value) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+            if (value.find("chunked") != std::string::npos) chunked = true;
+        }
+        line = end + 1;
+    }
+    if (chunked) length = 0;
+}
+
+}  // namespace
+
+size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
+    if (n == 0) return 0;
+    if (dns) {
+        if (n < 2) return 0;
+        size_t length = 2u + (size_t{p[0]} << 8 | p[1]);
+        return length <= n ? length : 0;
+    }
+    // A TLS record: content type 20 to 24, version 3.x (RFC 8446 5.1).
+    if (p[0] >= 20 && p[0] <= 24) {
+        if (n >= 2 && p[1] != 3) return SIZE_MAX;
+        if (n < 5) return 0;
+        size_t length = 5u + (size_t{p[3]} << 8 | p[4]);
+        return length <= n ? length : 0;
+    }
+    if (looks_like_http_start(p, n)) {
+        size_t end = head_end(p, n);
+        if (end) return end;
+        return n >= max_http_head ? SIZE_MAX : 0;
+    }
+    return SIZE_MAX;
+}
+
+bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n) {
+    bool dns = key.source_port == 53 || key.destination_port == 53;
+    size_t at = 0;
+    while (at < n) {
+        size_t length = tcp_message_length(p + at, n - at, dns);
+        if (length == 0) return false;
+        if (length == SIZE_MAX) return true;  // let go, as a fresh stream would
+        if (!dns && !(p[at] >= 20 && p[at] <= 24)) {
+            uint64_t body = 0;
+            bool chunked = false;
+            body_of(p + at, length, body, chunked);
+            if (chunked) return false;
+            if (starts_with(p + at, length, "HEAD ")) body = 0;
+            if (body > n - at - length) return false;
+            length += static_cast<size_t>(body);
+        }
+        at += length;
+    }
+    return true;
+}
+
+void tcp_stream_table::account(direction& d) {
+    // What a flow costs besides its bytes, so that many small ones are
+    // bounded too.
+    size_t held = 512 + d.pending.capacity() + d.marks.capacity() * sizeof d.marks[0];
+    for (const auto& [at, piece] : d.early) held += 96 + piece.first.capacity();
+    bytes_ = bytes_ - d.held + held;
+    d.held = held;
+}
+
+void tcp_stream_table::forget(flow_map::iterator it) {
+    bytes_ -= it->second.held;
+    ages_.erase(it->second.age);
+    flows_.erase(it);
+}
+
+void tcp_stream_table::finish(protocol_counters& counters) {
+    for (auto& [key, d] : flows_)
+        if (!d.pending.empty() || !d.early.empty()) bump(counters.tcp_messages_incomplete);
+    flows_.clear();
+    ages_.clear();
+    bytes_ = 0;
+}
+
+void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame) {
+    // Body bytes being passed over are never kept.
+    while (n > 0 && d.skip > 0 && d.pending.empty()) {
+        size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, n));
+        d.skip -= k;
+        d.base += k;
+        p += k;
+        n -= k;
+    }
+    if (n == 0) return;
+    d.pending.insert(d.pending.end(), p, p + n);
+    d.marks.emplace_back(d.base + d.pending.size(), frame);
+}
+
+void tcp_stream_table::consume(direction& d, size_t n) {
+    d.pending.erase(d.pending.begin(), d.pending.begin() + static_cast<long>(n));
+    d.base += n;
+    // An emptied buffer gives its memory back: an idle direction costs
+    // little, and the memory bound counts what is really held.
+    if (d.pending.empty() && d.pending.capacity() > 256) std::vector<uint8_t>().swap(d.pending);
+    while (!d.marks.empty() && d.marks.front().first <= d.base) d.marks.erase(d.marks.begin());
+}
+
+void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
+                                std::vector<tcp_message>& out) {
+    bool dns = key.source_port == 53 || key.destination_port == 53;
+    for (int steps = 0; steps < 100000 && !d.pending.empty(); ++steps) {
+        if (d.skip > 0) {
+            size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, d.pending.size()));
+            d.skip -= k;
+            consume(d, k);
+            continue;
+        }
+        if (d.chunks != chunk_state::none) {
+            // Chunked body (RFC 9112 7.1): size lines, data, then trailer
+            // lines up to an empty one.
+            auto line_end = std::find(d.pending.begin(), d.pending.end(), '\n');
+            if (line_end == d.pending.end()) {
+                if (d.pending.size() > 4096) d.chunks = chunk_state::none, d.pending.clear();
+                return;
+            }
+            size_t line = static_cast<size_t>(line_end - d.pending.begin()) + 1;
+            if (d.chunks == chunk_state::size_line) {
+                std::string text(d.pending.begin(), d.pending.begin() + static_cast<long>(line));
+                uint64_t size = strtoull(text.c_str(), nullptr, 16);
+                consume(d, line);
+                if (size == 0)
+                    d.chunks = chunk_state::trailer;
+                else
+                    d.skip = size + 2;  // the data and its CRLF
+            } else {
+                bool empty = line <= 2;
+                consume(d, line);
+                if (empty) d.chunks = chunk_state::none;
+            }
+            continue;
+        }
+        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), dns);
+        if (length == 0) return;  // wait for more
+        if (length == SIZE_MAX) {
+            // Not a message start we know: let go and look again at the
+            // next segment.
+            consume(d, d.pending.size());
+            return;
+        }
+        tcp_message m;
+        uint64_t from = d.base, to = d.base + length;
+        uint64_t begin = d.base;
+        for (const auto& [end, frame] : d.marks) {
+            if (end > from && begin < to) m.frames.push_back(frame);
+            begin = end;
+        }
+        if (!dns && length >= 5 && !(d.pending[0] >= 20 && d.pending[0] <= 24)) {
+            uint64_t body = 0;
+            bool chunked = false;
+            body_of(d.pending.data(), length, body, chunked);
+            if (chunked) d.chunks = chunk_state::size_line;
+            if (starts_with(d.pending.data(), length, "HEAD ")) body = 0;
+            m.bytes.assign(d.pending.begin(), d.pending.begin() + static_cast<long>(length));
+            consume(d, length);
+            d.skip = body;
+        } else {
+            m.bytes.assign(d.pending.begin(), d.pending.begin() + static_cast<long>(length));
+            consume(d, length);
+        }
+        // A message inside one frame was decoded with that frame when the
+        // frame's payload began with it or with whole messages before it;
+        // one held out of order is left to its own frame.
+        if (m.frames.size() > 1 || (m.frames.size() == 1 && m.frames[0] == current && !shown)) {
+            out.push_back(std::move(m));
+            shown = false;
+        }
+    }
+}
+
+std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t seq, uint8_t flags,
+                                               const uint8_t* payload, size_t length, unsigned long frame,
+                                               int64_t now_us, const tcp_limits& limits,
+                                               protocol_counters& counters) {
+    std::vector<tcp_message> out;
+    // Idle flows go first, by capture time.
+    while (!ages_.empty() && ages_.front().last_us + limits.idle_timeout_us < now_us)
+        forget(flows_.find(ages_.front().key));
+    auto it = flows_.find(key);
+    if (it == flows_.end() && !(flags & (SYN | RST)) && whole_messages(key, payload, length)) {
+        // The usual segment: whole messages, which the frame's own decoding
+        // shows, and nothing to keep.
+        return out;
+    }
+    if (flags & (SYN | RST)) {
+        // A new connection, or the end of one: nothing held carries over.
+        if (it != flows_.end()) forget(it);
+        it = flows_.end();
+        if (flags & RST) {
+            tcp_flow_key back{key.destination, key.source, key.destination_port, key.source_port};
+            auto other = flows_.find(back);
+            if (other != flows_.end()) forget(other);
+            return out;
+        }
+    }
+    if (it == flows_.end()) {
+        if (length == 0 && !(flags & SYN)) return out;
+        it = flows_.emplace(key, direction{}).first;
+        it->second.age = ages_.insert(ages_.end(), age_entry{key, now_us});
+        account(it->second);
+    }
+    direction& d = it->second;
+    d.last_us = now_us;
+    ages_.splice(ages_.end(), ages_, d.age);
+    d.age->last_us = now_us;
+    if (flags & SYN) {
+        d.synced = true;
+        d.from_syn = true;
+        d.next = seq + 1;
+        seq += 1;  // data on a SYN follows it
+    } else if (!d.synced) {
+        // Joined mid-stream: this segment is where the stream starts.
+        d.synced = true;
+        d.next = seq;
+    }
+
+    auto offset_of = [&](uint32_t s) { return static_cast<int32_t>(s - d.next); };
+    if (length > 0) {
+        int32_t at = offset_of(seq);
+        // Far from where the stream stands (bytes the capture missed, or a
+        // stream reused): start afresh at this segment.
+        if (at > max_gap || at < -max_gap) {
+            d.pending.clear();
+            d.marks.clear();
+            d.early.clear();
+            d.skip = 0;
+            d.chunks = chunk_state::none;
+            d.next = seq;
+            at = 0;
+        }
+        if (at > 0) {
+            // Out of order: kept until the gap fills; the first copy of a
+            // sequence number wins, so a later one at the same place waits
+            // behind it.
+            if (at < static_cast<int32_t>(limits.per_flow) && !d.early.count(seq))
+                d.early.emplace(seq, std::make_pair(std::string(reinterpret_cast<const char*>(payload), length), frame));
+        } else if (static_cast<int64_t>(at) + static_cast<int64_t>(length) > 0) {
+            // Retransmitted bytes are passed over: the first copy wins.
+            size_t old = static_cast<size_t>(-at);
+            // The frame's own decoding read its payload from the start:
+            // right when that start is where a message starts.
+            bool aligned = old == 0 && d.pending.empty() && d.skip == 0 && d.chunks == chunk_state::none;
+            append(d, payload + old, length - old, frame);
+            d.next += static_cast<uint32_t>(length - old);
+            // Held segments that now fit, in sequence order.
+            for (bool moved = true; moved;) {
+                moved = false;
+                for (auto e = d.early.begin(); e != d.early.end();) {
+                    int32_t eat = offset_of(e->first);
+                    int64_t eend = static_cast<int64_t>(eat) + static_cast<int64_t>(e->second.first.size());
+                    if (eat > 0) {
+                        ++e;
+                        continue;
+                    }
+                    if (eend > 0) {
+                        size_t skip = static_cast<size_t>(-eat);
+                        append(d, reinterpret_cast<const uint8_t*>(e->second.first.data()) + skip,
+                               e->second.first.size() - skip, e->second.second);
+                        d.next += static_cast<uint32_t>(e->second.first.size() - skip);
+                        moved = true;
+                    }
+                    e = d.early.erase(e);
+                }
+            }
+            messages(key, d, frame, aligned, out);
+        }
+    }
+    account(d);
+    if (d.held > limits.per_flow) {
+        bump(counters.reassembly_evicted);
+        forget(it);
+        return out;
+    }
+    while (bytes_ > limits.memory && !ages_.empty() && ages_.front().key != key) {
+        bump(counters.reassembly_evicted);
+        forget(flows_.find(ages_.front().key));
+    }
+    if (flags & FIN) {
+        // The direction ends; a message it left unfinished is lost.
+        if (!d.pending.empty()) bump(counters.tcp_messages_incomplete);
+        forget(it);
+    } else if (!d.from_syn && d.pending.empty() && d.early.empty() && d.skip == 0 &&
+               d.chunks == chunk_state::none) {
+        // Joined mid-stream and nothing waits: the next segment starts the
+        // stream afresh just as well, so the direction costs nothing
+        // meanwhile. After a SYN the sequence numbers are known and kept.
+        forget(it);
+    }
+    return out;
+}

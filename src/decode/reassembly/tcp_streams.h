@@ -1,0 +1,111 @@
+// TCP byte streams per direction, put in sequence order so that messages
+// that span segments (TLS records, HTTP/1.x heads, DNS over TCP) can be
+// decoded whole at the frame that completes them.
+#pragma once
+
+#include <array>
+#include <cstring>
+#include <cstddef>
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct protocol_counters;
+
+struct tcp_flow_key {
+    std::array<uint8_t, 16> source;
+    std::array<uint8_t, 16> destination;
+    uint16_t source_port;
+    uint16_t destination_port;
+    auto operator<=>(const tcp_flow_key&) const = default;
+};
+
+struct tcp_flow_hash {
+    size_t operator()(const tcp_flow_key& k) const {
+        // Eight bytes at a time, each word mixed in with a multiply and a
+        // rotation, and a final mix so that every bit counts.
+        uint64_t words[4];
+        memcpy(words, k.source.data(), 16);
+        memcpy(words + 2, k.destination.data(), 16);
+        uint64_t h = (uint64_t{k.source_port} << 16 | k.destination_port) * 0x9e3779b97f4a7c15ull;
+        for (uint64_t w : words) {
+            h ^= w * 0xff51afd7ed558ccdull;
+            h = (h << 31 | h >> 33) * 0xc4ceb9fe1a85ec53ull;
+        }
+        h ^= h >> 33;
+        return static_cast<size_t>(h);
+    }
+};
+
+// A message whose bytes came from more than one frame.
+struct tcp_message {
+    std::vector<uint8_t> bytes;
+    std::vector<unsigned long> frames;
+};
+
+struct tcp_limits {
+    size_t memory = 256u << 20;    // bytes held by every flow together
+    size_t per_flow = 16u << 20;   // bytes one direction may hold
+    int64_t idle_timeout_us = 300'000'000;
+};
+
+class tcp_stream_table {
+   public:
+    // Takes one segment (flags as in the header) and returns the messages
+    // it completes that span frames; messages inside one frame are left to
+    // that frame's own decoding.
+    std::vector<tcp_message> add(const tcp_flow_key& key, uint32_t seq, uint8_t flags, const uint8_t* payload,
+                                 size_t length, unsigned long frame, int64_t now_us, const tcp_limits& limits,
+                                 protocol_counters& counters);
+    void finish(protocol_counters& counters);
+    size_t held_bytes() const { return bytes_; }
+    size_t held_flows() const { return flows_.size(); }
+
+   private:
+    enum class chunk_state : uint8_t { none, size_line, data, trailer };
+    // Flows from the least to the most recently used, with the time each
+    // was last used, so that the idle ones are found without a lookup.
+    struct age_entry {
+        tcp_flow_key key;
+        int64_t last_us;
+    };
+    struct direction {
+        bool synced = false;
+        bool from_syn = false;
+        uint32_t next = 0;                                      // next sequence number expected
+        std::map<uint32_t, std::pair<std::string, unsigned long>> early;  // out of order, by seq - next at arrival
+        std::vector<uint8_t> pending;                           // in order, not yet a whole message
+        uint64_t base = 0;                                      // stream offset of pending[0]
+        std::vector<std::pair<uint64_t, unsigned long>> marks;  // (stream offset where a frame's bytes end, frame)
+        uint64_t skip = 0;                                      // HTTP body bytes still to pass over
+        chunk_state chunks = chunk_state::none;
+        size_t held = 0;                                        // bytes in pending and early
+        int64_t last_us = 0;
+        std::list<age_entry>::iterator age;
+    };
+    using flow_map = std::unordered_map<tcp_flow_key, direction, tcp_flow_hash>;
+
+    void append(direction& d, const uint8_t* p, size_t n, unsigned long frame);
+    // Whether a segment that begins a stream holds only whole messages
+    // (HTTP bodies included), so that nothing of it need be kept.
+    static bool whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n);
+    // `shown`: the current frame's own decoding showed the messages from
+    // the start of its payload.
+    void messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
+                  std::vector<tcp_message>& out);
+    void consume(direction& d, size_t n);
+    void forget(flow_map::iterator it);
+    void account(direction& d);
+
+    flow_map flows_;
+    std::list<age_entry> ages_;
+    size_t bytes_ = 0;
+};
+
+// The length of the message at the start of p (n bytes there): 0 when more
+// bytes are needed, SIZE_MAX when p does not start a message we frame.
+// `dns`: the flow is on port 53, where messages carry a 2-byte length.
+size_t tcp_message_length(const uint8_t* p, size_t n, bool dns);
