@@ -14,6 +14,7 @@
 #include "capture/frame_time.h"
 #include "capture/pcap_open.h"
 #include "capture/raw_log.h"
+#include "capture/slice.h"
 #include "decode/decoder.h"
 #include "driver/run.h"
 #include "driver/server.h"
@@ -98,7 +99,9 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
             exit(1);
         }
         capture.reading_file = true;
-        zelk_printf("Read packet(s) from file: %s.\n", settings.pcap_file);
+        // A --range slice starts at its first record; one with none reads nothing.
+        if (!slice_begin(handle)) pcap_breakloop(handle);
+        if (slice_prints_opening()) zelk_printf("Read packet(s) from file: %s.\n", settings.pcap_file);
     } else {
         zelk_check_capture_privilege(promisc != 0);
         zelk_printf("Receive packet(s) on device: %s\n", device);
@@ -181,13 +184,14 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     f.raw_log = user != nullptr;
     f.raw_log_header = *packet_header;
     frame_loop_handle(f);
+    if (slice_done_after_record(capture.handle)) pcap_breakloop(capture.handle);
     if (drain_target && capture.frame_counter >= drain_target && capture.handle) pcap_breakloop(capture.handle);
 }
 
 void print_read_totals() {
     // A person at the terminal learns how much was read; files and pipes
     // keep the output as it always was.
-    if (options.quiet_given || options.really_quiet_given || !isatty(fileno(stdout))) return;
+    if (options.quiet_given || options.really_quiet_given || !isatty(fileno(stdout)) || slice_active()) return;
     zelk_printf("\n%lu frames, %llu bytes read.\n", capture.frame_counter,
                 static_cast<unsigned long long>(capture.captured_bytes));
 }

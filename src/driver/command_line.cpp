@@ -1,8 +1,7 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <getopt.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -115,6 +114,12 @@ const option_row option_table[] = {
     INT("jobs", 0, jobs, "       --jobs <n>               Decode a capture file on <n> threads, default one per core",
         1, 256),
     FLAG("immediate", 'U', immediate, "  -U, --immediate               Write each frame as soon as it is decoded"),
+    TEXT("range", 0, range, "       --range <start>:<end>    Decode the frames whose records begin at these bytes"),
+    INT("index", 0, index, "       --index <n>              Print the byte offset of every <n>-th frame and exit", 1,
+        INT32_MAX),
+    TEXT("first-frame", 0, first_frame, "       --first-frame <n>        Number of the first frame of a --range slice"),
+    TEXT("previous-time", 0, previous_time,
+         "       --previous-time <s.us>   Time stamp of the frame before a --range slice"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -124,7 +129,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 58);
+static_assert(option_count == 62);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
 constexpr int long_only_base = 256;
