@@ -100,6 +100,8 @@ def main():
     except ImportError:
         sys.exit("nodrix_dask: Dask's distributed package is missing (Debian: apt-get install python3-distributed)")
 
+    if os.path.isdir(args.out) and any(name.startswith("part-") for name in os.listdir(args.out)):
+        sys.exit("nodrix_dask: %s already holds parts; remove them or choose another directory" % args.out)
     began = time.monotonic()
     if args.local is not None:
         cluster = LocalCluster(n_workers=args.local, threads_per_worker=args.jobs_per_worker, processes=True,

@@ -116,7 +116,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     bpf_u_int32 net = 0, mask = 0;
     if (pcap_lookupnet(settings.pcap_file ? nullptr : device, &net, &mask, errbuf) == -1) {
         net = mask = 0;
-    } else if (settings.verbose) {
+    } else if (settings.verbose && slice_prints_opening()) {
         in_addr a{};
         a.s_addr = net;
         zelk_printf("Looking at: %s/", inet_ntoa(a));
