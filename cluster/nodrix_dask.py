@@ -36,28 +36,33 @@ def run_nodrix(arguments):
 
 
 def plan_slices(nodrix, path, slices):
-    """Record-aligned slices of one file: (start, end, first frame, previous time)."""
-    totals = run_nodrix([nodrix, "-P", path, "--index", str(2**31 - 1)]).decode().split("\n")
-    end_line = [line.split() for line in totals if line.startswith("end ")]
-    if not end_line:
-        raise RuntimeError("nodrix --index gave no end line for %s" % path)
-    frames, end_offset = int(end_line[0][1]), int(end_line[0][2])
-    every = max(1, -(-frames // slices))
-    starts = []
+    """Record-aligned slices of one file: (start, end, first frame, previous time).
+
+    One --index pass, with a step small enough for a few dozen lines a slice
+    (records take at least 64 bytes, as a rule), then every slice gets about
+    the same number of those lines."""
+    size = os.path.getsize(path)
+    every = max(1, size // 64 // (slices * 32))
+    starts, end_offset = [], None
     for line in run_nodrix([nodrix, "-P", path, "--index", str(every)]).decode().split("\n"):
         parts = line.split()
         if parts and parts[0] == "frame":
             starts.append((int(parts[2]), int(parts[1]), parts[3]))
-    size = os.path.getsize(path)
+        elif parts and parts[0] == "end":
+            end_offset = int(parts[2])
+    if end_offset is None:
+        raise RuntimeError("nodrix --index gave no end line for %s" % path)
     # The last slice reads to the end of the file, so that it also meets a
     # cut last record as the whole-file run does.
     end_offset = max(end_offset, size)
     if not starts:
         return [(0, end_offset, 1, "-")]
+    chosen = sorted({len(starts) * i // slices for i in range(slices)})
     plan = []
-    for i, (offset, number, previous) in enumerate(starts):
-        start = 0 if i == 0 else offset
-        end = starts[i + 1][0] if i + 1 < len(starts) else end_offset
+    for n, i in enumerate(chosen):
+        offset, number, previous = starts[i]
+        start = 0 if n == 0 else offset
+        end = starts[chosen[n + 1]][0] if n + 1 < len(chosen) else end_offset
         plan.append((start, end, number, previous))
     return plan
 
@@ -121,6 +126,8 @@ def main():
     try:
         paths = [os.path.abspath(p) for p in args.pcaps]
         plans = client.gather([client.submit(plan_slices, args.nodrix, p, slices, pure=False) for p in paths])
+        planned = sum(len(plan) for plan in plans)
+        print("nodrix_dask: %d slices planned after %.2f s" % (planned, time.monotonic() - began), file=sys.stderr)
         tasks = []
         for path, plan in zip(paths, plans):
             for number, (start, end, first, previous) in enumerate(plan):

@@ -10,6 +10,7 @@ missing.
 """
 
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -17,16 +18,20 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 RUNNER = os.path.join(ROOT, "cluster", "nodrix_dask.py")
 
-# A nodrix that fails for the slice starting at byte START: always, or
+# A nodrix that fails for the slice whose range holds byte AT: always, or
 # only the first time (it leaves a mark).
 FLAKY = """#!/bin/sh
+take=0
 for a in "$@"; do
-  case "$a" in
-    {start}:*)
+  if [ $take = 1 ]; then
+    start=${{a%%:*}}; end=${{a#*:}}
+    if [ "$start" -le {at} ] && [ {at} -lt "$end" ]; then
       if [ "{mode}" = always ] || [ ! -e "{mark}" ]; then
         touch "{mark}"; echo "Error: disk on fire." >&2; exit 3
-      fi;;
-  esac
+      fi
+    fi
+  fi
+  take=0; [ "$a" = --range ] && take=1
 done
 exec "{nodrix}" "$@"
 """
@@ -79,13 +84,12 @@ def main():
                   "status %d, %d parts, %d of %d bytes\n%s" % (r.returncode, len(names), len(joined), len(serial),
                                                             r.stderr))
 
-        index = run([nodrix, "-P", files[0], "--index", str(-(-2000 // 7))]).stdout.split("\n")
-        third = index[2].split()[2]
+        middle = os.path.getsize(files[0]) // 2
         serial = subprocess.run([nodrix, "-P", files[0], "--json"], stdout=subprocess.PIPE).stdout
         for mode in ("once", "always"):
             wrapper = os.path.join(tmp, "nodrix-" + mode)
             with open(wrapper, "w") as f:
-                f.write(FLAKY.format(start=third, mode=mode, mark=wrapper + ".mark", nodrix=nodrix))
+                f.write(FLAKY.format(at=middle, mode=mode, mark=wrapper + ".mark", nodrix=nodrix))
             os.chmod(wrapper, 0o755)
             out = os.path.join(tmp, "out-" + mode)
             r = run([RUNNER, "--local", "2", "--slices", "7", "--nodrix", wrapper, "--out", out, files[0]])
@@ -94,7 +98,8 @@ def main():
                       r.returncode == 0 and "trying again" in r.stderr and parts_of(out)[1] == serial, r.stderr)
             else:
                 check("a slice that fails twice stops the run and says which and why",
-                      r.returncode == 1 and "slice 3 of 7" in r.stderr and "failed twice" in r.stderr
+                      r.returncode == 1 and re.search(r"slice \d of 7 of \S+a\.pcap \(bytes \d+:\d+", r.stderr)
+                      and "failed twice" in r.stderr
                       and "disk on fire" in r.stderr, "status %d\n%s" % (r.returncode, r.stderr))
 
         r = run([RUNNER, "--local", "2", "--nodrix", nodrix, "--out", os.path.join(tmp, "out-json"), files[1]])
