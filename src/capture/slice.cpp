@@ -12,6 +12,7 @@
 
 #include "capture/frame.h"
 #include "capture/frame_time.h"
+#include "driver/run.h"
 #include "driver/settings.h"
 
 namespace {
@@ -179,15 +180,23 @@ bool pcapng_block_at(const file_layout& file, uint64_t at, int depth, bool first
     return depth == 0 || pcapng_block_at(file, at + length, depth - 1, false);
 }
 
-// The first offset at or after `from` where a record begins, or the file
-// size when none does.
-uint64_t next_record_boundary(const file_layout& file, uint64_t from) {
-    for (uint64_t at = from; at < file.size; ++at) {
+// A record, or a packet block with a few options, is never longer than
+// this: a boundary lies closer to any offset inside an intact file.
+constexpr uint64_t search_limit = largest_record + 4096;
+
+// The first offset at or after `from` where a record begins; the file size
+// when the file ends first; false when the bytes up to search_limit hold no
+// record header.
+bool next_record_boundary(const file_layout& file, uint64_t from, uint64_t* boundary) {
+    for (uint64_t at = from; at < file.size && at - from <= search_limit; ++at) {
         if (file.pcapng ? pcapng_block_at(file, at, chained_records, true)
-                        : pcap_record_at(file, at, chained_records, false, 0))
-            return at;
+                        : pcap_record_at(file, at, chained_records, false, 0)) {
+            *boundary = at;
+            return true;
+        }
     }
-    return file.size;
+    *boundary = file.size;
+    return from + search_limit >= file.size;
 }
 
 void time_text(const timeval& t, char* text, size_t size) {
@@ -315,8 +324,14 @@ bool slice_begin(pcap_t* handle) {
     if (pcap_next_ex(handle, &header, &data) == 1)
         frame_time_set_first(header->ts.tv_sec, static_cast<unsigned>(header->ts.tv_usec));
     file_layout layout{};
-    if (!read_layout(fileno(file), slice.file_size, &layout)) return false;
-    uint64_t boundary = next_record_boundary(layout, slice.start);
+    uint64_t boundary = 0;
+    if (!read_layout(fileno(file), slice.file_size, &layout) ||
+        !next_record_boundary(layout, slice.start, &boundary)) {
+        stop_with_error("No record header found in the %llu bytes from offset %llu of %s",
+                        static_cast<unsigned long long>(search_limit), static_cast<unsigned long long>(slice.start),
+                        settings.pcap_file);
+        return false;
+    }
     if (boundary >= slice.end || boundary >= slice.file_size) return false;
     if (fseeko(file, static_cast<off_t>(boundary), SEEK_SET) != 0) return false;
     capture.frame_counter = slice.first_frame - 1;

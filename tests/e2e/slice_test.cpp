@@ -178,3 +178,21 @@ TEST(Slices, RefusesWhatASliceCannotDo) {
 }
 
 }  // namespace
+
+namespace {
+
+// A slice told where to start that finds no record header in the largest
+// record's length from there: the file is damaged, and the run says so.
+TEST(Slices, NoRecordHeaderNearStartIsAnError) {
+    test::temp_dir dir;
+    test::bytes file = test::pcap_file({{test::bytes(60, 0x11)}});
+    file.insert(file.end(), 300000, 0xff);
+    test::write_file(dir.file("damaged.pcap"), file);
+    auto r = test::run_nodrix({"-P", dir.file("damaged.pcap"), "--range", "200:", "--first-frame", "2"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("No record header found in the 266240 bytes from offset 200 of"), std::string::npos)
+        << r.err;
+}
+
+}  // namespace
