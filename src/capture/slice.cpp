@@ -325,8 +325,7 @@ bool slice_begin(pcap_t* handle) {
         frame_time_set_first(header->ts.tv_sec, static_cast<unsigned>(header->ts.tv_usec));
     file_layout layout{};
     uint64_t boundary = 0;
-    if (!read_layout(fileno(file), slice.file_size, &layout) ||
-        !next_record_boundary(layout, slice.start, &boundary)) {
+    if (!read_layout(fileno(file), slice.file_size, &layout) || !next_record_boundary(layout, slice.start, &boundary)) {
         stop_with_error("No record header found in the %llu bytes from offset %llu of %s",
                         static_cast<unsigned long long>(search_limit), static_cast<unsigned long long>(slice.start),
                         settings.pcap_file);

@@ -191,8 +191,7 @@ TEST(Slices, NoRecordHeaderNearStartIsAnError) {
     auto r = test::run_nodrix({"-P", dir.file("damaged.pcap"), "--range", "200:", "--first-frame", "2"});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("No record header found in the 266240 bytes from offset 200 of"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("No record header found in the 266240 bytes from offset 200 of"), std::string::npos) << r.err;
 }
 
 }  // namespace
