@@ -117,9 +117,9 @@ const option_row option_table[] = {
     TEXT("range", 0, range, "       --range <start>:<end>    Decode the frames whose records begin at these bytes"),
     INT("index", 0, index, "       --index <n>              Print the byte offset of every <n>-th frame and exit", 1,
         INT32_MAX),
-    TEXT("first-frame", 0, first_frame, "       --first-frame <n>        Number of the first frame of a --range slice"),
+    TEXT("first-frame", 0, first_frame, "       --first-frame <n>        Number of the first frame of a range slice"),
     TEXT("previous-time", 0, previous_time,
-         "       --previous-time <s.us>   Time stamp of the frame before a --range slice"),
+         "       --previous-time <s.us>   Time stamp of the frame before a range slice"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
