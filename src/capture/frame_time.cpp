@@ -12,6 +12,7 @@ namespace {
 // that reads the frames calls frame_time_text.
 struct frame_time_state {
     bool have_first;
+    bool have_previous;
     int64_t first_us;
     int64_t previous_us;
     char* text;
@@ -57,19 +58,26 @@ void print_calendar(long seconds, unsigned microseconds, bool with_date) {
     snprintf(state.text, state.size, "%s.%06u", calendar.whole, microseconds);
 }
 
+// A damaged time stamp may lie far outside what microseconds in 64 bits
+// hold: it is clamped rather than overflowed.
+int64_t microseconds_of(long seconds, unsigned microseconds) {
+    __int128 exact = static_cast<__int128>(seconds) * 1000000 + microseconds;
+    constexpr __int128 largest = INT64_MAX / 2, smallest = INT64_MIN / 2;
+    return static_cast<int64_t>(exact > largest ? largest : exact < smallest ? smallest : exact);
+}
+
 }  // namespace
 
 void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size) {
     state.text = text;
     state.size = size;
-    // A damaged time stamp may lie far outside what microseconds in 64 bits
-    // hold: it is clamped rather than overflowed.
-    __int128 exact = static_cast<__int128>(seconds) * 1000000 + microseconds;
-    constexpr __int128 largest = INT64_MAX / 2, smallest = INT64_MIN / 2;
-    int64_t now_us = static_cast<int64_t>(exact > largest ? largest : exact < smallest ? smallest : exact);
+    int64_t now_us = microseconds_of(seconds, microseconds);
     if (!state.have_first) {
         state.have_first = true;
         state.first_us = now_us;
+    }
+    if (!state.have_previous) {
+        state.have_previous = true;
         state.previous_us = now_us;
     }
     int64_t previous_us = state.previous_us;
@@ -117,4 +125,14 @@ bool frame_time_is_time_of_day() { return settings.time_format == frame_time_for
 void frame_time_reset() {
     state = frame_time_state{};
     calendar = calendar_cache{};
+}
+
+void frame_time_set_first(long seconds, unsigned microseconds) {
+    state.have_first = true;
+    state.first_us = microseconds_of(seconds, microseconds);
+}
+
+void frame_time_set_previous(long seconds, unsigned microseconds) {
+    state.have_previous = true;
+    state.previous_us = microseconds_of(seconds, microseconds);
 }

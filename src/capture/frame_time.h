@@ -15,3 +15,8 @@ bool frame_time_is_time_of_day();
 
 // Forgets the first and the previous frame (a new run in the tests).
 void frame_time_reset();
+
+// A slice of a file continues the whole file's times: the first frame of
+// the file (relative format) and the frame before the slice (delta format).
+void frame_time_set_first(long seconds, unsigned microseconds);
+void frame_time_set_previous(long seconds, unsigned microseconds);

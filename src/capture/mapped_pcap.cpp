@@ -47,10 +47,13 @@ bool rewritten_by_libpcap(int link_type) {
     return link_type == 189 /* USB Linux */ || link_type == 220 /* USB Linux, memory-mapped */;
 }
 
+// Where the map reader stands while it hands over frames; -1 otherwise.
+long mapped_position = -1;
+
 }  // namespace
 
 long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packets, pcap_handler handler, u_char* user,
-                      bool* stopped) {
+                      bool (*stop_requested)(), bool* stopped) {
     *stopped = false;
     FILE* stream = pcap_file(handle);
     if (!stream || pcap_is_swapped(handle) || rewritten_by_libpcap(pcap_datalink(handle))) return 0;
@@ -58,7 +61,7 @@ long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packet
     struct stat st {};
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     long start = ftell(stream);
-    if (start != static_cast<long>(file_header_length) || st.st_size <= start) return 0;
+    if (start < static_cast<long>(file_header_length) || st.st_size <= start) return 0;
     auto size = static_cast<size_t>(st.st_size);
     void* map = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
     if (map == MAP_FAILED) return 0;
@@ -73,7 +76,7 @@ long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packet
     uint32_t snapshot = static_cast<uint32_t>(pcap_snapshot(handle));
     uint32_t limit = snapshot < largest_record ? snapshot : largest_record;
 
-    size_t at = file_header_length;
+    auto at = static_cast<size_t>(start);
     size_t released = 0;
     populate(file, size, 0);
     size_t populated = populate_window;
@@ -94,9 +97,10 @@ long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packet
         const uint8_t* data = h + record_header_length;
         at += record_header_length + caplen;
         if (filter && !pcap_offline_filter(filter, &header, data)) continue;
+        mapped_position = static_cast<long>(at);
         handler(user, &header, data);
         ++handed;
-        if (capture.stop_signal) {
+        if (capture.stop_signal || (stop_requested && stop_requested())) {
             *stopped = true;
             break;
         }
@@ -111,9 +115,16 @@ long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packet
             }
         }
     }
+    mapped_position = -1;
     // Queued frames point into the map.
     frame_loop_wait();
     munmap(map, size);
     fseek(stream, static_cast<long>(at), SEEK_SET);
     return handed;
+}
+
+long capture_file_position(pcap_t* handle) {
+    if (mapped_position >= 0) return mapped_position;
+    FILE* stream = pcap_file(handle);
+    return stream ? ftell(stream) : -1;
 }

@@ -8,6 +8,10 @@
 // cut or odd record, or the end) for libpcap to read and judge. Reads
 // nothing when the file is not such a file. filter may be null.
 // Returns the number of frames handed over; *stopped is set when the
-// run asked to stop.
+// run asked to stop, or stop_requested (may be null) said so after a frame.
 long read_mapped_pcap(pcap_t* handle, const bpf_program* filter, long max_packets, pcap_handler handler, u_char* user,
-                      bool* stopped);
+                      bool (*stop_requested)(), bool* stopped);
+
+// The byte offset in the file after the record just handed over, whether
+// it came from the map or through libpcap.
+long capture_file_position(pcap_t* handle);

@@ -15,6 +15,7 @@
 #include "capture/mapped_pcap.h"
 #include "capture/pcap_open.h"
 #include "capture/raw_log.h"
+#include "capture/slice.h"
 #include "decode/decoder.h"
 #include "driver/run.h"
 #include "driver/server.h"
@@ -46,6 +47,8 @@ unsigned long drain_target = 0;
 
 // Set while frames come from a mapped file, whose bytes stay put.
 bool frames_stay = false;
+// Set when a slice has read its last record.
+bool reading_ended = false;
 
 // Hands over every frame the kernel had counted as received and not
 // dropped when the stop came; frames that came later are left.
@@ -102,7 +105,12 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
             exit(1);
         }
         capture.reading_file = true;
-        zelk_printf("Read packet(s) from file: %s.\n", settings.pcap_file);
+        // A --range slice starts at its first record; one with none reads nothing.
+        if (!slice_begin(handle)) {
+            reading_ended = true;
+            pcap_breakloop(handle);
+        }
+        if (slice_prints_opening()) zelk_printf("Read packet(s) from file: %s.\n", settings.pcap_file);
     } else {
         zelk_check_capture_privilege(promisc != 0);
         zelk_printf("Receive packet(s) on device: %s\n", device);
@@ -117,7 +125,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     bpf_u_int32 net = 0, mask = 0;
     if (pcap_lookupnet(settings.pcap_file ? nullptr : device, &net, &mask, errbuf) == -1) {
         net = mask = 0;
-    } else if (settings.verbose) {
+    } else if (settings.verbose && slice_prints_opening()) {
         in_addr a{};
         a.s_addr = net;
         zelk_printf("Looking at: %s/", inet_ntoa(a));
@@ -165,10 +173,12 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     int rc = 0;
     bool stopped = false;
     long handed = 0;
-    if (capture.reading_file) {
+    if (reading_ended) {
+        stopped = true;
+    } else if (capture.reading_file) {
         frames_stay = true;
         handed = read_mapped_pcap(handle, filter_rule ? &program : nullptr, max_packets, pcap_frame_handler, user,
-                                  &stopped);
+                                  [] { return reading_ended; }, &stopped);
         frames_stay = false;
     }
     // libpcap reads what the map left: the end, or a record it must judge.
@@ -202,13 +212,17 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     f.raw_log = user != nullptr;
     f.raw_log_header = *packet_header;
     frame_loop_handle(f);
+    if (slice_done_after_record(capture.handle)) {
+        reading_ended = true;
+        pcap_breakloop(capture.handle);
+    }
     if (drain_target && capture.frame_counter >= drain_target && capture.handle) pcap_breakloop(capture.handle);
 }
 
 void print_read_totals() {
     // A person at the terminal learns how much was read; files and pipes
     // keep the output as it always was.
-    if (options.quiet_given || options.really_quiet_given || !isatty(fileno(stdout))) return;
+    if (options.quiet_given || options.really_quiet_given || !isatty(fileno(stdout)) || slice_active()) return;
     zelk_printf("\n%lu frames, %llu bytes read.\n", capture.frame_counter,
                 static_cast<unsigned long long>(capture.captured_bytes));
 }

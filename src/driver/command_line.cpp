@@ -1,8 +1,7 @@
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <getopt.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -118,7 +117,13 @@ const option_row option_table[] = {
     FLAG("no-reassembly", 0, no_reassembly,
          "       --no-reassembly          Decode every frame by itself: no fragment or TCP reassembly"),
     INT("reassembly-memory", 0, reassembly_memory,
-        "       --reassembly-memory <MiB> Memory the reassembly tables may hold, default 256", 1, 65536),
+        "       --reassembly-memory <MiB> Memory the reassembly tables may hold, default 32", 1, 65536),
+    TEXT("range", 0, range, "       --range <start>:<end>    Decode the frames whose records begin at these bytes"),
+    INT("index", 0, index, "       --index <n>              Print the byte offset of every <n>-th frame and exit", 1,
+        INT32_MAX),
+    TEXT("first-frame", 0, first_frame, "       --first-frame <n>        Number of the first frame of a range slice"),
+    TEXT("previous-time", 0, previous_time,
+         "       --previous-time <s.us>   Time stamp of the frame before a range slice"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -128,7 +133,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 60);
+static_assert(option_count == 64);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
 constexpr int long_only_base = 256;

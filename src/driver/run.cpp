@@ -19,6 +19,7 @@
 #include "capture/link_source.h"
 #include "capture/pcap_source.h"
 #include "capture/raw_log.h"
+#include "capture/slice.h"
 #include "capture/snoop.h"
 #include "capture/trace_file.h"
 #include "driver/modules.h"
@@ -56,7 +57,7 @@ void finish_run() {
     if (!settings.use_zelklib) {
         if (!settings.pcap_file) {
             capture_summary();
-        } else if (capture.exit_status == 0) {
+        } else if (capture.exit_status == 0 && slice_prints_closing()) {
             print_read_totals();
             zelk_printf("\nRead pcap dump file completed.\n");
         }
@@ -66,10 +67,14 @@ void finish_run() {
     close_raw_log();
     server_report();
     bool exit_printed = false;
+    // A --range slice ends without it unless it read to the end of the file.
+    bool print_exit = slice_prints_closing();
     if (settings.logfile) {
         // The closing lines belong in the log, so they go out before it closes.
-        zelk_printf("\nExit");
-        zelk_printf(".\n");
+        if (print_exit) {
+            zelk_printf("\nExit");
+            zelk_printf(".\n");
+        }
         exit_printed = true;
         check_output_stream();
         if (fclose(stdout) != 0 && !output_failed)
@@ -88,8 +93,10 @@ void finish_run() {
         capture.handle = nullptr;
     }
     if (!exit_printed) {
-        zelk_printf("\nExit");
-        zelk_printf(".\n");
+        if (print_exit) {
+            zelk_printf("\nExit");
+            zelk_printf(".\n");
+        }
         check_output_stream();
     }
 }
@@ -264,6 +271,8 @@ int run(int argc, char** argv) {
     warn_about_positionals();
     refuse_overwriting_capture_file();
     check_option_combinations(argv);
+    check_slice_options(argv);
+    if (slice_index_wanted()) exit(print_slice_index());
     resolve_device_number();
     // Module code runs only for a command line that was accepted.
     start_modules();

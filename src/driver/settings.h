@@ -126,6 +126,14 @@ struct command_line_options {
     int32_t reassembly_memory_given;
     int32_t immediate;
     int32_t immediate_given;
+    char* range;
+    int32_t range_given;
+    int32_t index;
+    int32_t index_given;
+    char* first_frame;
+    int32_t first_frame_given;
+    char* previous_time;
+    int32_t previous_time_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
