@@ -39,6 +39,7 @@ void more_protocols_report() {
         {"IPv6 Mobility", &protocol_counters::ipv6_mobility},
         {"ICMPv6 bad", &protocol_counters::icmpv6_bad},
         {"SLARP", &protocol_counters::slarp},
+        {"Cooked v2", &protocol_counters::linux_cooked_v2},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;
