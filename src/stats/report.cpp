@@ -40,6 +40,7 @@ void more_protocols_report() {
         {"ICMPv6 bad", &protocol_counters::icmpv6_bad},
         {"SLARP", &protocol_counters::slarp},
         {"Cooked v2", &protocol_counters::linux_cooked_v2},
+        {"IGMPv3", &protocol_counters::igmpv3},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;
