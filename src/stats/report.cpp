@@ -41,6 +41,7 @@ void more_protocols_report() {
         {"SLARP", &protocol_counters::slarp},
         {"Cooked v2", &protocol_counters::linux_cooked_v2},
         {"IGMPv3", &protocol_counters::igmpv3},
+        {"ICMP quotes", &protocol_counters::icmp_quote},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;
