@@ -42,6 +42,12 @@ void more_protocols_report() {
         {"Cooked v2", &protocol_counters::linux_cooked_v2},
         {"IGMPv3", &protocol_counters::igmpv3},
         {"ICMP quotes", &protocol_counters::icmp_quote},
+        {"FTP", &protocol_counters::ftp},
+        {"SMTP", &protocol_counters::smtp},
+        {"POP3", &protocol_counters::pop3},
+        {"IMAP", &protocol_counters::imap},
+        {"SIP", &protocol_counters::sip},
+        {"Redis", &protocol_counters::redis},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;
