@@ -48,6 +48,10 @@ void more_protocols_report() {
         {"IMAP", &protocol_counters::imap},
         {"SIP", &protocol_counters::sip},
         {"Redis", &protocol_counters::redis},
+        {"MQTT", &protocol_counters::mqtt},
+        {"RADIUS", &protocol_counters::radius},
+        {"TFTP", &protocol_counters::tftp},
+        {"BFD", &protocol_counters::bfd},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;
