@@ -1,5 +1,6 @@
 #include "decode/app/redis.h"
 
+#include <cstring>
 #include <string>
 
 #include "decode/app/app_text.h"
@@ -17,7 +18,13 @@ struct resp_reader {
     const uint8_t* p;
     const uint8_t* end;
     unsigned elements = 0;
-    bool cut = false;  // the segment ends inside a value
+    bool cut = false;    // the segment ends inside a value
+    bool noted = false;  // the summary tells of the first value only
+    bool first_note() {
+        if (noted) return false;
+        noted = true;
+        return true;
+    }
 
     // The rest of the current line after its type byte.
     bool line(std::string& text) {
@@ -57,7 +64,7 @@ struct resp_reader {
                     const char* kind = type == '+' ? "simple string" : type == '-' ? "error" : "number";
                     field(cx, "type", "  Type: %s", kind);
                     field(cx, "value", ", Value: %s\n", text);
-                    summary_note(cx, "%s%s", type == '-' ? "error " : "", text.c_str());
+                    if (first_note()) summary_note(cx, "%s%s", type == '-' ? "error " : "", text.c_str());
                 }
                 return true;
             case '$': {
@@ -79,7 +86,7 @@ struct resp_reader {
                     field(cx, "length", ", Length: %ld", static_cast<long>(n));
                     if (n >= 0) field(cx, "value", ", Value: %s", bulk);
                     zelk_printf(cx.out, "\n");
-                    summary_note(cx, "bulk %lld bytes", n);
+                    if (first_note()) summary_note(cx, "bulk %lld bytes", n);
                 }
                 return true;
             }
@@ -114,7 +121,7 @@ struct resp_reader {
                 list_text(cx, "arguments", word.c_str());
             }
         }
-        summary_note(cx, "%s%s%lld elements", command.c_str(), command.empty() ? "" : ", ", n);
+        if (first_note()) summary_note(cx, "%s%s%lld elements", command.c_str(), command.empty() ? "" : ", ", n);
         return true;
     }
 };
@@ -133,6 +140,12 @@ int decode_redis(decode_context& cx, const frame_lengths*, const uint8_t* frame,
     bool all = expanded(false);
     while (r.p < end && values < max_elements) {
         if (values && !all) break;
+        // What does not start with a type byte is no RESP value at all.
+        if (!strchr("+-:$*,#_>~", get_u8(cx, r.p)) || !get_u8(cx, r.p)) {
+            zelk_printf(cx.out, "  [not RESP: %ld bytes]\n", static_cast<long>(end - r.p));
+            record_number(cx, "unknown_length", end - r.p);
+            return 0;
+        }
         item(cx, "values");
         bool ok = r.value(0, nullptr);
         item_end(cx);

@@ -117,45 +117,22 @@ TEST(TextProtocols, TextAndCounters) {
     }
 }
 
+// tests/data/text_protocols.json.txt: per case the application layers of the JSON line
+// (from the first one on) and the summary line's facts.
 TEST(TextProtocols, JsonAndSummary) {
-    const struct {
-        size_t index;
-        const char* json;
-        const char* summary;
-    } parts[] = {
-        {1,
-         "{\"proto\":\"ftp\",\"lines\":[{\"reply\":227,\"text\":\"Entering Passive Mode (192,168,1,2,19,137).\","
-         "\"data_address\":\"192.168.1.2\",\"data_port\":5001}]}",
-         "FTP 227 Entering Passive Mode"},
-        {9,
-         "\"command\":\"MAIL\",\"argument\":\"FROM:<alice@example.org> SIZE=100\",\"mail_from\":\"alice@example.org\"",
-         "SMTP MAIL FROM:<alice@example.org>"},
-        {10, "{\"proto\":\"smtp\",\"content_length\":24}", "SMTP data 24 bytes"},
-        {20,
-         "\"via\":[\"SIP/2.0/UDP 192.0.2.10:5060;branch=z9hG4bK776asdhds\",\"SIP/2.0/UDP "
-         "192.0.2.1:5060;branch=z9hG4bK1\"],\"headers\":[{\"name\":\"Max-Forwards\",\"value\":\"70\"}],"
-         "\"to\":\"Bob <sip:bob@example.org>\"",
-         "SDP INVITE sip:bob@example.org, audio 49170, video 51372"},
-        {20,
-         "\"content_length\":201,\"body_length\":201},{\"proto\":\"sdp\",\"other_lines\":[\"v=0\",\"t=0 0\"],"
-         "\"origin\":\"alice 2890844526 2890844526 IN IP4 192.0.2.10\",\"session\":\"call\","
-         "\"connection\":\"IN IP4 192.0.2.10\",\"media\":[{\"media\":\"audio\",\"port\":49170,\"transport\":"
-         "\"RTP/AVP\",\"formats\":\"0 97\",\"codecs\":[\"0 PCMU/8000\",\"97 iLBC/8000\"],\"attributes\":["
-         "\"sendrecv\"]},{\"media\":\"video\",\"port\":51372,\"transport\":\"RTP/AVP\",\"formats\":\"31\"}]}",
-         ""},
-        {21, "\"status\":200,\"reason\":\"OK\",\"via\":[", "SIP 200 OK"},
-        {23, "\"values\":[{\"elements\":2,\"command\":\"GET\",\"arguments\":[\"key\"]}]", "REDIS GET, 2 elements"},
-    };
-    for (const auto& p : parts) {
-        bytes frame = frame_of(cases[p.index]);
+    for (const auto& c : cases) {
+        std::string expected = test::expected_section("text_protocols.json.txt", c.name);
+        size_t newline = expected.find('\n');
+        std::string layers = expected.substr(0, newline);
+        std::string facts = expected.substr(newline + 1, expected.size() - newline - 2);
+        bytes frame = frame_of(c);
         test::reset({"json"});
         std::string line = appf::json(frame);
         EXPECT_TRUE(test::valid_json(line)) << line;
-        EXPECT_NE(line.find(p.json), std::string::npos) << cases[p.index].name << "\n" << line;
-        if (!*p.summary) continue;
+        EXPECT_NE(line.find(layers), std::string::npos) << c.name << "\n" << line;
         test::reset({"summary"});
         line = test::decode_record(decode_ethernet, frame, 14);
-        EXPECT_NE(line.find(p.summary), std::string::npos) << cases[p.index].name << "\n" << line;
+        EXPECT_NE(line.find(facts), std::string::npos) << c.name << "\n" << line;
     }
 }
 
