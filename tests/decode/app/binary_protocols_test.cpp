@@ -78,42 +78,22 @@ TEST(BinaryProtocols, TextAndCounters) {
     }
 }
 
+// tests/data/binary_protocols.json.txt: per case the application layers of the JSON line
+// (from the first one on) and the summary line's facts.
 TEST(BinaryProtocols, JsonAndSummary) {
-    const struct {
-        size_t index;
-        const char* json;
-        const char* summary;
-    } parts[] = {
-        {0,
-         "{\"proto\":\"mqtt\",\"packets\":[{\"type\":1,\"type_name\":\"CONNECT\",\"flags\":0,\"remaining_length\":21,"
-         "\"protocol_name\":\"MQTT\",\"protocol_level\":4,\"protocol_level_name\":\"3.1.1\",\"connect_flags\":2,"
-         "\"keep_alive\":60,\"client_id\":\"sensor-01\"}]}",
-         "MQTT CONNECT sensor-01"},
-        {2, "\"topic\":\"home/temp\",\"qos\":1,\"packet_id\":1,\"payload_length\":2}", "MQTT PUBLISH home/temp"},
-        {6,
-         "\"attributes\":[{\"type\":1,\"type_name\":\"User-Name\",\"length\":7,\"value\":\"alice\"},{\"type\":4,"
-         "\"type_name\":\"NAS-IP-Address\",\"length\":6,\"value\":\"192.0.2.1\"},{\"type\":5,\"type_name\":"
-         "\"NAS-Port\",\"length\":6,\"value\":7}",
-         "RADIUS Access-Request id 42 user alice"},
-        {9,
-         "\"opcode\":1,\"opcode_name\":\"Read Request\",\"file\":\"boot.img\",\"mode\":\"octet\",\"options\":[{"
-         "\"name\":\"blksize\",\"value\":\"1428\"}]",
-         "TFTP read boot.img"},
-        {13,
-         "\"version\":1,\"diagnostic\":0,\"diagnostic_name\":\"No Diagnostic\",\"state\":3,\"state_name\":\"Up\","
-         "\"flags\":0,\"detect_mult\":3,\"length\":24,\"my_discriminator\":1,\"your_discriminator\":2,"
-         "\"desired_min_tx_us\":1000000",
-         "BFD Up, my discriminator 0x00000001"},
-    };
-    for (const auto& p : parts) {
-        bytes frame = frame_of(cases[p.index]);
+    for (const auto& c : cases) {
+        std::string expected = test::expected_section("binary_protocols.json.txt", c.name);
+        size_t newline = expected.find('\n');
+        std::string layers = expected.substr(0, newline);
+        std::string facts = expected.substr(newline + 1, expected.size() - newline - 2);
+        bytes frame = frame_of(c);
         test::reset({"json"});
         std::string line = appf::json(frame);
         EXPECT_TRUE(test::valid_json(line)) << line;
-        EXPECT_NE(line.find(p.json), std::string::npos) << cases[p.index].name << "\n" << line;
+        EXPECT_NE(line.find(layers), std::string::npos) << c.name << "\n" << line;
         test::reset({"summary"});
         line = test::decode_record(decode_ethernet, frame, 14);
-        EXPECT_NE(line.find(p.summary), std::string::npos) << cases[p.index].name << "\n" << line;
+        EXPECT_NE(line.find(facts), std::string::npos) << c.name << "\n" << line;
     }
 }
 
