@@ -99,9 +99,24 @@ int decode_sip(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
     const uint8_t* p = header_at(cx, frame, offset);
     const uint8_t* end = p + ip_message_length(cx, p);
     bool response = starts_with(p, static_cast<size_t>(end - p), "SIP/2.0 ");
+    text_line first = next_line(cx, p, end);
+    // Connections are kept alive with bare line ends (a double CRLF asks,
+    // a single one answers).
+    if (!first.length) {
+        size_t length = static_cast<size_t>(end - p);
+        size_t have = captured_from(cx, p, length);
+        bool blank = have == length;
+        for (size_t i = 0; i < have && blank; ++i) blank = p[i] == '\r' || p[i] == '\n';
+        if (blank) {
+            layer(cx, "sip", "- SIP Keep-alive -");
+            bump(cx.counters.sip);
+            field(cx, "keepalive_length", "\n  Length: %lu\n", static_cast<unsigned long>(length));
+            summary_note(cx, "keep-alive");
+            return 0;
+        }
+    }
     layer(cx, "sip", response ? "- SIP Response -" : "- SIP Request -");
     bump(cx.counters.sip);
-    text_line first = next_line(cx, p, end);
     std::string summary;
     std::string rest = line_text(cx, first);
     if (response) {

@@ -83,6 +83,7 @@ const text_case cases[] = {
     {"sip invite expanded", invite, 5060, true, true, &protocol_counters::sip},
     {"sip ok compact", ok_compact, 5060, false, false, &protocol_counters::sip},
     {"sip head cut", "OPTIONS sip:x SIP/2.0\r\nVia: SIP/2.0/UDP h\r\n", 5060, true, false, &protocol_counters::sip},
+    {"sip keep-alive", "\r\n\r\n", 5060, true, false, &protocol_counters::sip},
     {"redis get", "*2\r\n$3\r\nGET\r\n$3\r\nkey\r\n", 6379, false, false, &protocol_counters::redis},
     {"redis set expanded", "*3\r\n$3\r\nSET\r\n$3\r\nkey\r\n$5\r\nvalue\r\n", 6379, false, true,
      &protocol_counters::redis},
