@@ -156,7 +156,7 @@ int decode_sip(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
                 list_text(cx, "via", value.c_str());
             else if (!strcmp(h->key, "content_length") && !value.empty() && value.size() <= 9 &&
                      value.find_first_not_of("0123456789") == std::string::npos)
-                record_number(cx, h->key, std::stol(value));
+                record_number(cx, "content_length", std::stol(value));
             else
                 record_text(cx, h->key, value);
             return;
