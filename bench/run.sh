@@ -12,7 +12,7 @@ frames=${1:-200000}
 runs=${2:-3}
 build="$root/build-bench"
 work="$build/bench-data"
-gen="$root/../shared/bench/gen_mix.py"
+gen="$root/bench/gen_mix.py"
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DNODRIX_TESTS=OFF >/dev/null
 ninja -C "$build" -j2 nodrix >/dev/null
@@ -34,13 +34,13 @@ small="$work/mix-20000.pcap"
 [ -s "$big" ] || python3 "$gen" "$big" "$frames"
 [ -s "$small" ] || python3 "$gen" "$small" 20000
 
-# One timed run: prints "seconds peak-KiB".
+# One timed run: prints "seconds peak-KiB cpu-seconds".
 measure() {
-    /usr/bin/time -f '%e %M' -o "$work/time.out" "$@" >/dev/null 2>&1 || true
-    cat "$work/time.out"
+    /usr/bin/time -f '%e %M %U %S' -o "$work/time.out" "$@" >/dev/null 2>&1 || true
+    awk '{ printf "%s %s %.2f\n", $1, $2, $3 + $4 }' "$work/time.out"
 }
 
-# Runs a command $runs times on $1; prints "median spread peak-KiB".
+# Runs a command $runs times on $1; prints "median spread peak-KiB cpu".
 series() {
     file=$1
     shift
@@ -51,10 +51,11 @@ series() {
         i=$((i + 1))
     done
     sort -n "$work/series.out" | awk '
-        { t[NR] = $1; if ($2 > m) m = $2 }
+        { t[NR] = $1; c[NR] = $3; if ($2 > m) m = $2 }
         END {
             med = (NR % 2) ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
-            printf "%.3f %.3f %d\n", med, t[NR] - t[1], m
+            cpu = (NR % 2) ? c[(NR + 1) / 2] : (c[NR / 2] + c[NR / 2 + 1]) / 2
+            printf "%.3f %.3f %d %.2f\n", med, t[NR] - t[1], m, cpu
         }'
 }
 
@@ -82,24 +83,31 @@ output_bytes() {
 echo "nodrix vs tcpdump, $frames frames, $runs runs each, output to /dev/null"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "ratio: to T (tcpdump -nn -vvv -e), for S to t (tcpdump -nn)"
-printf '%-3s %-36s %9s %9s %7s %9s %9s %10s\n' "" command median spread ratio "RSS KiB" "RSS 20k" "out MB/s"
+printf '%-3s %-36s %9s %9s %7s %7s %9s %9s %10s\n' "" command median spread ratio "CPU s" "RSS KiB" "RSS 20k" "out MB/s"
 
 t_median=
 plain_median=
-for c in T t A B C D S J; do
+# A, S and J once per number of decoding threads (--jobs 1, 2, 4).
+for c in T t A A2 A4 B C D S S2 S4 J J2 J4; do
     case $c in
         T) label="tcpdump -nn -vvv -e -r"; args="T" ;;
         t) label="tcpdump -nn -r"; args="t" ;;
-        A) label="nodrix -P"; args="N" ;;
-        B) label="nodrix -P --expand-all"; args="N --expand-all" ;;
-        C) label="nodrix -P --statistic --quiet"; args="N --statistic --quiet" ;;
-        D) label="nodrix -P --expand-all --verbose"; args="N --expand-all --verbose" ;;
-        S) label="nodrix -P --summary"; args="N --summary" ;;
-        J) label="nodrix -P --json"; args="N --json" ;;
+        A) label="nodrix -P --jobs 1"; args="N --jobs 1" ;;
+        A2) label="nodrix -P --jobs 2"; args="N --jobs 2" ;;
+        A4) label="nodrix -P --jobs 4"; args="N --jobs 4" ;;
+        B) label="nodrix -P --expand-all --jobs 1"; args="N --expand-all --jobs 1" ;;
+        C) label="nodrix -P --statistic --quiet --jobs 1"; args="N --statistic --quiet --jobs 1" ;;
+        D) label="nodrix -P --expand-all --verbose --jobs 1"; args="N --expand-all --verbose --jobs 1" ;;
+        S) label="nodrix -P --summary --jobs 1"; args="N --summary --jobs 1" ;;
+        S2) label="nodrix -P --summary --jobs 2"; args="N --summary --jobs 2" ;;
+        S4) label="nodrix -P --summary --jobs 4"; args="N --summary --jobs 4" ;;
+        J) label="nodrix -P --json --jobs 1"; args="N --json --jobs 1" ;;
+        J2) label="nodrix -P --json --jobs 2"; args="N --json --jobs 2" ;;
+        J4) label="nodrix -P --json --jobs 4"; args="N --json --jobs 4" ;;
     esac
     # shellcheck disable=SC2086
     set -- $(run_case "$big" $args)
-    median=$1 spread=$2 rss=$3
+    median=$1 spread=$2 rss=$3 cpu=$4
     # shellcheck disable=SC2086
     set -- $(runs=1 run_case "$small" $args)
     rss_small=$3
@@ -108,8 +116,9 @@ for c in T t A B C D S J; do
     [ -n "$t_median" ] || t_median=$median
     [ "$c" = t ] && plain_median=$median
     base=$t_median
-    [ "$c" = S ] && base=$plain_median
+    case $c in S*) base=$plain_median ;; esac
     ratio=$(awk -v a="$median" -v t="$base" 'BEGIN { printf "%.3f", (t > 0) ? a / t : 0 }')
     rate=$(awk -v b="$bytes" -v s="$median" 'BEGIN { printf "%.1f", (s > 0) ? b / s / 1e6 : 0 }')
-    printf '%-3s %-36s %8ss %8ss %7s %9s %9s %10s\n' "$c" "$label" "$median" "$spread" "$ratio" "$rss" "$rss_small" "$rate"
+    printf '%-3s %-36s %8ss %8ss %7s %7s %9s %9s %10s\n' "$c" "$label" "$median" "$spread" "$ratio" "$cpu" "$rss" "$rss_small" \
+        "$rate"
 done

@@ -7,6 +7,11 @@ packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev i
 # peer decoder, build frames with scapy and make traffic with real programs.
 if [ "${1:-}" = "--test" ]; then
   packages+=(iproute2 tcpdump dpkg-dev file lintian tshark python3 python3-scapy jq curl openssl)
+  # The JSON schema check and the loading recipes (PostgreSQL, SQLite, DuckDB
+  # through npm).
+  packages+=(python3-jsonschema postgresql sqlite3)
+  # A node from elsewhere (e.g. NodeSource) brings its own npm.
+  command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 fi
 command -v python3 >/dev/null 2>&1 || packages+=(python3)
 missing=()

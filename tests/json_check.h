@@ -1,9 +1,11 @@
 // A small check of RFC 8259 syntax, shared by the tests and the fuzz
-// targets: true when text is one JSON value and nothing else.
+// targets: true when text is one JSON value and nothing else, and no
+// object holds a key twice (which RFC 8259 allows but loaders choke on).
 #pragma once
 
 #include <cctype>
 #include <cstring>
+#include <set>
 #include <string>
 
 namespace test {
@@ -69,9 +71,12 @@ struct json_checker {
             if (i < s.size() && s[i] == '}') {
                 ++i;
             } else {
+                std::set<std::string> keys;  // as written, escapes and all
                 for (;;) {
                     blank();
+                    size_t key = i;
                     if (!string()) return false;
+                    if (!keys.insert(s.substr(key, i - key)).second) return false;
                     blank();
                     if (i >= s.size() || s[i++] != ':') return false;
                     if (!value()) return false;

@@ -77,17 +77,85 @@ std::vector<std::string> nodrix_json_lines(const std::string& pcap, const std::v
     return lines;
 }
 
-std::string json_field(const std::string& line, const std::string& proto, const std::string& key, int n) {
-    std::string marker = "{\"proto\":\"" + proto + "\"";
-    size_t at = 0;
-    for (int i = 0; i <= n; ++i) {
-        at = line.find(marker, i == 0 ? 0 : at + 1);
-        if (at == std::string::npos) return "";
+namespace {
+
+// One past the JSON value that starts at i.
+size_t skip_value(const std::string& s, size_t i) {
+    auto skip_text = [&s](size_t at) {
+        for (++at; at < s.size() && s[at] != '"'; ++at)
+            if (s[at] == '\\') ++at;
+        return at;
+    };
+    if (i < s.size() && s[i] == '"') return skip_text(i) + 1;
+    if (i < s.size() && (s[i] == '{' || s[i] == '[')) {
+        int depth = 0;
+        for (; i < s.size(); ++i) {
+            char c = s[i];
+            if (c == '"')
+                i = skip_text(i);
+            else if (c == '{' || c == '[')
+                ++depth;
+            else if ((c == '}' || c == ']') && --depth == 0)
+                return i + 1;
+        }
+        return s.size();
     }
-    size_t end = line.find("{\"proto\":", at + 1);
-    std::string wanted = ",\"" + key + "\":";
-    size_t k = line.find(wanted, at);
-    if (k == std::string::npos || (end != std::string::npos && k > end)) return "";
+    while (i < s.size() && s[i] != ',' && s[i] != '}' && s[i] != ']') ++i;
+    return i;
+}
+
+// [begin, end) of the value of the top-level member key; npos when absent.
+std::pair<size_t, size_t> top_member(const std::string& line, const std::string& key) {
+    size_t i = 1;
+    while (i < line.size() && line[i] == '"') {
+        size_t close = line.find('"', i + 1);
+        if (close == std::string::npos) break;
+        size_t v = close + 2;
+        size_t end = skip_value(line, v);
+        if (line.compare(i + 1, close - i - 1, key) == 0) return {v, end};
+        i = end + 1;
+    }
+    return {std::string::npos, std::string::npos};
+}
+
+// [begin, end) of the n-th header of proto: the object <proto>, then the
+// elements of <proto>_inner.
+std::pair<size_t, size_t> layer_object(const std::string& line, const std::string& proto, int n) {
+    if (n == 0) return top_member(line, proto);
+    auto inner = top_member(line, proto + "_inner");
+    if (inner.first == std::string::npos) return inner;
+    size_t i = inner.first + 1;
+    for (int k = 1; i < inner.second && line[i] == '{'; ++k) {
+        size_t end = skip_value(line, i);
+        if (k == n) return {i, end};
+        i = end + 1;
+    }
+    return {std::string::npos, std::string::npos};
+}
+
+}  // namespace
+
+std::string json_layer(const std::string& line, const std::string& proto, int n) {
+    auto [at, end] = layer_object(line, proto, n);
+    return at == std::string::npos ? std::string() : line.substr(at, end - at);
+}
+
+int json_layers(const std::string& line, const std::string& proto) {
+    int n = 0;
+    while (layer_object(line, proto, n).first != std::string::npos) ++n;
+    return n;
+}
+
+std::string json_field(const std::string& line, const std::string& proto, const std::string& key, int n) {
+    auto [at, end] = layer_object(line, proto, n);
+    if (at == std::string::npos) return "";
+    std::string wanted = "\"" + key + "\":";
+    size_t k = at;
+    for (;;) {
+        k = line.find(wanted, k + 1);
+        if (k == std::string::npos || k >= end) return "";
+        if (line[k - 1] == '{' || line[k - 1] == ',') break;
+    }
     size_t v = k + wanted.size();
     if (line[v] == '"') {
         std::string text;
@@ -97,18 +165,7 @@ std::string json_field(const std::string& line, const std::string& proto, const 
         }
         return text;
     }
-    int depth = 0;
-    size_t i = v;
-    for (; i < line.size(); ++i) {
-        char c = line[i];
-        if (c == '[' || c == '{') ++depth;
-        if (c == ']' || c == '}') {
-            if (depth == 0) break;
-            --depth;
-        }
-        if (c == ',' && depth == 0) break;
-    }
-    return line.substr(v, i - v);
+    return line.substr(v, skip_value(line, v) - v);
 }
 
 bool run_python(const std::string& script) {

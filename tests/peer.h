@@ -15,10 +15,14 @@ std::vector<std::vector<std::string>> tshark_fields(const std::string& pcap, con
                                                     const std::vector<std::string>& options = {});
 // The lines of `nodrix -P pcap --json args...`.
 std::vector<std::string> nodrix_json_lines(const std::string& pcap, const std::vector<std::string>& args = {});
-// The first value of key in the n-th layer whose proto is `proto` (0: the
-// outermost), as text: strings without their quotes, numbers and arrays as
-// written; "" when absent.
+// The first value of key in the n-th header of `proto` (0: the outermost,
+// the object <proto>; then the elements of <proto>_inner), as text: strings
+// without their quotes, numbers and arrays as written; "" when absent.
 std::string json_field(const std::string& line, const std::string& proto, const std::string& key, int n = 0);
+// The text of the n-th header of `proto` (as for json_field); "" when absent.
+std::string json_layer(const std::string& line, const std::string& proto, int n = 0);
+// How many headers of `proto` the line holds.
+int json_layers(const std::string& line, const std::string& proto);
 // Runs a python3 script (e.g. one that builds frames with scapy and writes a
 // pcap file); true when it exited 0.
 bool run_python(const std::string& script);

@@ -290,7 +290,35 @@ bytes read_file(const std::string& path) {
     return bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
 }
 
+// With NODRIX_KEEP_CAPTURES set to a directory, every capture file a test
+// hands to nodrix is kept there (named by its content), so that the JSON
+// schema check can run over all of them after the tests.
+void keep_captures(const std::vector<std::string>& args) {
+    const char* dir = getenv("NODRIX_KEEP_CAPTURES");
+    if (!dir || !*dir) return;
+    for (size_t i = 0; i + 1 < args.size(); ++i) {
+        const std::string& flag = args[i];
+        if (flag != "-P" && flag != "-I" && flag != "-S") continue;
+        // Only plain files: a test may hand over a FIFO that a read would
+        // block on, or a device.
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(args[i + 1], error) ||
+            std::filesystem::file_size(args[i + 1], error) > (64u << 20))
+            continue;
+        std::ifstream in(args[i + 1], std::ios::binary);
+        if (!in) continue;
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        uint64_t h = 1469598103934665603ULL;
+        for (unsigned char c : content) h = (h ^ c) * 1099511628211ULL;
+        char name[32];
+        snprintf(name, sizeof name, "%016llx%s", static_cast<unsigned long long>(h), flag.c_str());
+        std::filesystem::create_directories(dir);
+        std::ofstream(std::string(dir) + "/" + name, std::ios::binary) << content;
+    }
+}
+
 running_nodrix start_nodrix(const std::vector<std::string>& args) {
+    keep_captures(args);
     int out_pipe[2], err_pipe[2];
     if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = fork();
@@ -431,4 +459,20 @@ pid_file_lock::pid_file_lock() : fd(open("/tmp/nodrix-test-pid-file.lock", O_RDW
 pid_file_lock::~pid_file_lock() {
     if (fd >= 0) close(fd);
 }
+}  // namespace test
+
+namespace test {
+
+run_result shell(const std::string& command) {
+    run_result r{-1, "", ""};
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) return r;
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
+    int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
 }  // namespace test

@@ -102,6 +102,8 @@ running_nodrix start_nodrix(const std::vector<std::string>& args);
 run_result finish_nodrix(running_nodrix& child, int timeout_seconds = 30);
 // Runs the built nodrix with args (argv[0] is "nodrix"); stdin from /dev/null.
 run_result run_nodrix(const std::vector<std::string>& args, int timeout_seconds = 30);
+// Runs a shell command line; its exit status (128 + signal) and standard output.
+run_result shell(const std::string& command);
 
 // The frame line of the pcap source for frame n.
 std::string frame_line(unsigned n, unsigned captured, unsigned wire, uint32_t seconds = 45296,

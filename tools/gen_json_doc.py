@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Writes docs/json.md from the field-API calls in src/ (standard library only).
+"""Writes docs/json.md, or the JSON Schema, from the field-API calls in src/.
 
     python3 tools/gen_json_doc.py [--examples BUILD_DIR] > docs/json.md
+    python3 tools/gen_json_doc.py --schema > docs/nodrix.schema.json
+
+Standard library only.
 
 The key tables come from the layer()/field()/record_*()/item()/list_*()
 calls whose key is a string literal, or a literal handed to a helper that
@@ -21,6 +24,7 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 REGENERATE = "python3 tools/gen_json_doc.py --examples build > docs/json.md"
+REGENERATE_SCHEMA = "python3 tools/gen_json_doc.py --schema > docs/nodrix.schema.json"
 
 FAMILIES = [
     ("src/decode/link/", "Link layer"),
@@ -140,19 +144,24 @@ def is_declaration(arg):
     return re.fullmatch(r"(const\s+)?[\w:]+(\s*[\*&]+\s*|\s+)\w+(\s*=.*)?", arg) is not None
 
 
-def field_kind(format_arg):
+def field_kind(format_arg, text=""):
     conversions = re.findall(r"%[0-9]*l?([duxXcs])", format_arg)
     if not conversions or literal_of(format_arg) is None and not format_arg.startswith('"'):
-        return "value"  # format in a variable
+        # A format in a variable: its declared field_format<T> says.
+        name = re.search(r"(\w+)\s*$", format_arg)
+        declared = name and re.findall(r"field_format<\s*([^<>]+?)\s*>\s*" + re.escape(name.group(1)) + r"\b", text)
+        if declared:  # the nearest declaration before the call
+            return "text" if "char" in declared[-1] else "number"
+        return "value"
     return "text" if conversions[0] == "s" else "number"
 
 
-def recorded(kind, call, args, key):
+def recorded(kind, call, args, key, text=""):
     """(JSON key, kind) pairs a call with this key records."""
     if kind == "layer":
         return []
     if kind == "field":
-        k = field_kind(args[1]) if len(args) > 1 else "value"
+        k = field_kind(args[1], text) if len(args) > 1 else "value"
         return [(key, "number" if k == "value" else k)] if k != "value" else [(key, "number or text")]
     if kind == "name":
         return [(key + "_name", "name")]
@@ -178,6 +187,7 @@ class SourceFile:
         self.run_time = False
         self.run_time_calls = []
         self.table_keys = set()  # literals from key tables of run-time calls
+        self.constant_protos = set()  # layers named by a struct constant of this file
         self.find_functions()
 
     def find_functions(self):
@@ -233,6 +243,39 @@ class SourceFile:
             yield m.start(), m.group(1), args
 
 
+def statement_end(text, i):
+    """One past the end of the statement (or braced block) starting at i."""
+    while i < len(text) and text[i].isspace():
+        i += 1
+    if i < len(text) and text[i] == "{":
+        depth = 0
+        for j in range(i, len(text)):
+            depth += {"{": 1, "}": -1}.get(text[j], 0)
+            if depth == 0:
+                return j + 1
+        return len(text)
+    depth = 0
+    for j in range(i, len(text)):
+        depth += {"(": 1, ")": -1}.get(text[j], 0)
+        if text[j] == ";" and depth == 0:
+            return j + 1
+    return len(text)
+
+
+RECORDING_IF = re.compile(r"\bif\s*\(\s*recording\(\)\s*\)")
+
+
+def prints_only(text, position, start):
+    """True for a call in the else branch of `if (recording())`: that branch
+    only prints the text of what the first one recorded."""
+    for m in RECORDING_IF.finditer(text, start, position):
+        then_end = statement_end(text, m.end())
+        rest = re.match(r"\s*else\b", text[then_end:])
+        if rest and then_end + rest.end() <= position < statement_end(text, then_end + rest.end()):
+            return True
+    return False
+
+
 def key_argument(call, args):
     """The argument holding the key, or None when the call has no key."""
     if not args or args == [""]:
@@ -268,6 +311,8 @@ def scan(root):
                 fname, params = sf.enclosing_params(position)
                 if not fname or fname in API_KINDS:
                     continue
+                if prints_only(sf.text, position, sf.enclosing_function(position)[2]):
+                    continue
                 arity = sf.enclosing_arity(position)
                 for arg, inner_call, kind, inner_args in targets(sf, call, args, helpers):
                     if arg and arg in params:
@@ -287,6 +332,9 @@ def scan(root):
             fname, params = sf.enclosing_params(position)
             if fname in API_KINDS:
                 continue  # the field API itself
+            function = sf.enclosing_function(position)
+            if function and prints_only(sf.text, position, function[2]):
+                continue
             for arg, inner_call, kind, inner_args in targets(sf, call, args, helpers):
                 if not arg or is_declaration(arg):
                     continue
@@ -295,6 +343,8 @@ def scan(root):
                     if arg in params and fname in helpers:
                         continue  # a helper's own parameter: found at its callers
                     found = resolve(sf, arg, position)
+                    if not found and kind == "layer":
+                        found = resolve_layer_constants(files, arg)
                     if not found:
                         sf.run_time = True
                         sf.run_time_calls.append("%s(%s, ...)" % (call, arg))
@@ -305,7 +355,7 @@ def scan(root):
                     if kind == "layer":
                         sf.events.append((position, "layer", key, None))
                     else:
-                        for k, kd in recorded(kind, inner_call, list(inner_args), key):
+                        for k, kd in recorded(kind, inner_call, list(inner_args), key, sf.text[:position]):
                             sf.events.append((position, "key", k, kd))
         sf.events.sort(key=lambda e: e[0])
     return files
@@ -336,6 +386,49 @@ def targets(sf, call, args, helpers):
     return found
 
 
+def top_level_split(text, separator):
+    """Pieces of text split at separator outside parentheses and braces."""
+    pieces, depth, start = [], 0, 0
+    for i, c in enumerate(text):
+        depth += {"(": 1, "{": 1, ")": -1, "}": -1}.get(c, 0)
+        if c == separator and depth == 0:
+            pieces.append(text[start:i].strip())
+            start = i + 1
+    pieces.append(text[start:].strip())
+    return [p for p in pieces if p]
+
+
+def resolve_layer_constants(files, arg):
+    """A layer named by a member of a struct that an engine is handed
+    (`layer(protocol.proto, ...)`, as the line-protocol engine does): the
+    names come from the constants of that struct in every file, e.g.
+    `exchange_protocol ftp{"ftp", ...}`, and each of those files gets its
+    name as a protocol, so the keys it records count for it."""
+    member = re.fullmatch(r"\w+\s*(?:\.|->)\s*(\w+)", arg)
+    if not member:
+        return set()
+    found = set()
+    for definer in files:
+        for struct in re.finditer(r"\bstruct\s+(\w+)\s*\{([^}]*)\}", definer.text):
+            names = []
+            for declaration in top_level_split(struct.group(2), ";"):
+                # `bool (*line)(...)`: a function pointer's name is in its first parentheses.
+                m = re.search(r"\(\s*\*\s*(\w+)\s*\)", declaration) or re.search(r"(\w+)\s*$", declaration)
+                names.append(m.group(1) if m else "")
+            if member.group(1) not in names:
+                continue
+            at = names.index(member.group(1))
+            constant = re.compile(r"\b" + struct.group(1) + r"\s+\w+\s*=?\s*\{")
+            for sf in files:
+                for m in constant.finditer(sf.text):
+                    args, _ = call_arguments(sf.text, m.end() - 1)
+                    name = literal_of(args[at]) if args and at < len(args) else None
+                    if name and KEY_RE.match(name):
+                        found.add(name)
+                        sf.constant_protos.add(name)
+    return found
+
+
 def resolve(sf, arg, position):
     """Key-like literals a key held in a variable or table can take: from
     the array it is indexed from, the assignments to it in its function, or
@@ -345,11 +438,19 @@ def resolve(sf, arg, position):
     member = re.fullmatch(r".*(?:\.|->)\s*(\w+)", arg)
     if member:
         for struct in re.finditer(r"\bstruct\s+(\w+)\s*\{([^}]*)\}", text):
-            if not re.search(r"\bconst\s+char\s*\*\s*" + member.group(1) + r"\s*;", struct.group(2)):
+            fields = re.findall(r"\bconst\s+char\s*\*\s*(\w+)\s*;", struct.group(2))
+            if member.group(1) not in fields:
                 continue
             for m in re.finditer(r"\b" + struct.group(1) + r"\s+\w+\s*(?:\[[^\]]*\])*\s*=?\s*\{", text):
                 end = text.find(";", m.end())
-                found += STRING_RE.findall(text[m.start():end])
+                literals = STRING_RE.findall(text[m.start():end])
+                # A struct of only text members, set in order: take the
+                # member's own literal; otherwise every one it may be.
+                if len(fields) == len(re.findall(r"\w+\s*;", struct.group(2))) and len(literals) % len(fields) == 0:
+                    at = fields.index(member.group(1))
+                    found += literals[at::len(fields)]
+                else:
+                    found += literals
     elif table:
         m = re.search(r"\b" + re.escape(table.group(1)) + r"\s*\[[^\]]*\]\s*=\s*\{", text)
         if m:
@@ -375,16 +476,22 @@ def model(files):
     result = []
     for sf in files:
         protos, general, per_proto = [], {}, {}
-        current = None
-        for _, what, value, kind in sf.events:
+        current, layer_position = [], None
+        for position, what, value, kind in sf.events:
             if what == "layer":
-                current = value
+                # One call that names one of several layers starts them all.
+                if position != layer_position:
+                    current, layer_position = [], position
+                current.append(value)
                 if value not in protos:
                     protos.append(value)
                 per_proto.setdefault(value, {})
             else:
-                target = per_proto[current] if current else general
-                target.setdefault(value, set()).add(kind)
+                for target in [per_proto[c] for c in current] or [general]:
+                    target.setdefault(value, set()).add(kind)
+        # Layers the file names through a constant handed to an engine: its
+        # keys before any layer call of its own are theirs.
+        protos += sorted(p for p in sf.constant_protos if p not in protos)
         if not protos and not general and not sf.run_time:
             continue
         result.append(
@@ -409,6 +516,143 @@ def counters(root):
         m = re.search(r"#define\s+" + macro + r"\(X\)((?:.*\\\n)*.*)", text)
         names.append(re.findall(r"\bX\((\w+)\)", m.group(1)) if m else [])
     return names
+
+
+# The JSON type each kind of record takes; "number or text" (a format held
+# in a variable) has none the generator can tell.
+JSON_TYPE = {
+    "number": "integer",
+    "verdict_expected": "integer",
+    "text": "string",
+    "name": "string",
+    "hex": "string",
+    "flag": "boolean",
+    "verdict_ok": "boolean",
+    "offloaded": "boolean",
+    "item": "array of objects",
+    "list_number": "array of integers",
+    "list_text": "array of strings",
+}
+TEXT_KINDS = {"text", "hex"}
+
+SCHEMA_OF_TYPE = {
+    "integer": {"type": "integer"},
+    "string": {"type": "string"},
+    "boolean": {"type": "boolean"},
+    "array of objects": {"type": "array", "items": {"type": "object"}},
+    "array of integers": {"type": "array", "items": {"type": "integer"}},
+    "array of strings": {"type": "array", "items": {"type": "string"}},
+}
+
+
+def text_renames(root):
+    """(proto, key) -> the key its text values are written under, from the
+    JSON writer's table."""
+    with open(os.path.join(root, "src/output/json.cpp"), encoding="utf-8") as f:
+        text = f.read()
+    m = re.search(r"text_renames\[\]\s*=\s*\{(.*?)\};", text, re.S)
+    if not m:
+        return {}
+    return {(p, k): t for p, k, t in re.findall(r'\{"(\w+)",\s*"(\w+)",\s*"(\w+)"\}', m.group(1))}
+
+
+def proto_keys(entries, renames):
+    """proto -> key -> kinds, as the JSON writer writes them (text values of
+    a renamed key under their own key)."""
+    protos = {}
+    for e in entries:
+        for proto in e["protos"]:
+            keys = protos.setdefault(proto, {})
+            for source in (e["general"], e["per_proto"].get(proto, {})):
+                for key, kinds in source.items():
+                    keys.setdefault(key, set()).update(kinds)
+    for (proto, key), text_key in renames.items():
+        kinds = protos.get(proto, {}).get(key)
+        if kinds and kinds & TEXT_KINDS:
+            protos[proto].setdefault(text_key, set()).update(kinds & TEXT_KINDS)
+            kinds -= TEXT_KINDS
+            if not kinds:
+                del protos[proto][key]
+    return protos
+
+
+def json_type(kinds):
+    """The one JSON type of a key, or None when its calls disagree or the
+    generator cannot tell."""
+    types = {JSON_TYPE.get(k) for k in kinds}
+    return types.pop() if len(types) == 1 and None not in types else None
+
+
+def type_faults(protos):
+    """`proto.key` for every key whose calls record different JSON types
+    (or one the generator cannot type): a loader needs one type per key
+    path, so a decoder gives each type its own key."""
+    return ["%s.%s (%s)" % (proto, key, kinds_text(kinds))
+            for proto in sorted(protos) for key, kinds in sorted(protos[proto].items()) if json_type(kinds) is None]
+
+
+def schema(root, files):
+    entries = model(files)
+    protos = proto_keys(entries, text_renames(root))
+    faults = type_faults(protos)
+    if faults:
+        sys.stderr.write("keys with more than one JSON type:\n  " + "\n  ".join(faults) + "\n")
+        sys.exit(1)
+    report, more = counters(root)
+    defs = {}
+    frame_properties = {
+        "frame": {"type": "integer", "minimum": 1, "description": "frame number, from 1"},
+        "time": {
+            "type": "string",
+            "pattern": r"^-?[0-9]{4,}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{6}Z$",
+            "description": "capture time, RFC 3339 in UTC with microseconds",
+        },
+        "epoch_ns": {"type": "integer", "description": "the same time in nanoseconds since 1970-01-01T00:00:00Z"},
+        "captured_length": {"type": "integer", "minimum": 0},
+        "wire_length": {"type": "integer", "minimum": 0},
+        "link_type": {"type": "integer", "description": "the capture's link type (pcap numbering)"},
+        "stack": {
+            "type": "array",
+            "items": {"type": "string"},
+            "description": "every decoded header's protocol, outermost first",
+        },
+        "raw_hex": {"type": "string", "pattern": "^([0-9a-f]{2})*$"},
+        "truncated": {"const": True},
+        "malformed": {"const": True},
+    }
+    for proto in sorted(protos):
+        properties = {}
+        for key in sorted(protos[proto]):
+            t = json_type(protos[proto][key])
+            properties[key] = dict(SCHEMA_OF_TYPE[t]) if t else {}
+        defs[proto] = {"type": "object", "properties": properties}
+        frame_properties[proto] = {"$ref": "#/$defs/%s" % proto}
+        frame_properties[proto + "_inner"] = {"type": "array", "items": {"$ref": "#/$defs/%s" % proto}}
+    defs["frame"] = {
+        "type": "object",
+        "required": ["frame", "time", "epoch_ns", "captured_length", "wire_length", "link_type", "stack"],
+        "properties": frame_properties,
+        "additionalProperties": False,
+    }
+    defs["statistics"] = {
+        "type": "object",
+        "required": ["statistics"],
+        "properties": {
+            "statistics": {
+                "type": "object",
+                "properties": {name: {"type": "integer", "minimum": 0} for name in report + more},
+                "additionalProperties": False,
+            }
+        },
+        "additionalProperties": False,
+    }
+    return {
+        "$schema": "https://json-schema.org/draft/2020-12/schema",
+        "title": "One line of nodrix --json",
+        "description": "Generated from the source by `%s`; do not edit." % REGENERATE_SCHEMA,
+        "oneOf": [{"$ref": "#/$defs/frame"}, {"$ref": "#/$defs/statistics"}],
+        "$defs": defs,
+    }
 
 
 def kinds_text(kinds):
@@ -494,7 +738,7 @@ def json_lines(program, capture):
             value = json.loads(line)
         except ValueError:
             continue
-        if isinstance(value, dict) and "layers" in value:
+        if isinstance(value, dict) and "stack" in value:
             lines.append(value)
     return lines
 
@@ -510,53 +754,65 @@ def examples(build_dir, proto_family):
     chosen = {}
     # The line whose innermost layer of the family is deepest shows most of it.
     for line in lines:
-        layers = [l.get("proto") for l in line["layers"]]
-        for depth, proto in enumerate(layers):
+        for depth, proto in enumerate(line["stack"]):
             family = proto_family.get(proto)
             if family is None:
                 continue
-            score = (len(line["layers"]) == depth + 1, depth)
+            score = (len(line["stack"]) == depth + 1, depth)
             if family not in chosen or score > chosen[family][0]:
                 chosen[family] = (score, line)
     return {family: line for family, (_, line) in chosen.items()}
 
 
 INTRODUCTION = """\
-`--json` writes one JSON object per frame, one per line (JSON Lines).
-This page lists the keys the decoders record; it is generated from the
-source code (the `layer()`, `field()`, `record_*()`, `item()` and `list_*()`
-calls of the decoders), so it lists what the code writes.
+`--json` writes one JSON object per frame, one per line (JSON Lines),
+laid out for loaders: every key path has one JSON type across all frames
+and no object holds a key twice, so a column per key path works in any
+database. This page lists the keys the decoders record; it is generated
+from the source code (the `layer()`, `field()`, `record_*()`, `item()` and
+`list_*()` calls of the decoders), so it lists what the code writes. The
+same generator writes the JSON Schema `docs/nodrix.schema.json`
+(draft 2020-12), and the tests check every line they produce against it.
 
 ## A frame line
 
 ```
-{"frame":1,"time":"2026-12-07T10:00:00.120000Z","epoch":1796637600.120000,
- "captured_length":60,"wire_length":60,"link_type":1,
- "layers":[{"proto":"ethernet",...},{"proto":"arp",...}]}
+{"frame":1,"time":"2026-12-07T10:00:00.120000Z","epoch_ns":1796637600120000000,
+ "captured_length":60,"wire_length":60,"link_type":1,"stack":["ethernet","arp"],
+ "ethernet":{"dst":"ff:ff:ff:ff:ff:ff",...},"arp":{"opcode":1,...}}
 ```
 
 | key | value |
 | --- | --- |
 | `frame` | frame number, from 1 |
 | `time` | capture time, RFC 3339 in UTC with microseconds (`2026-12-07T10:00:00.120000Z`) |
-| `epoch` | the same time as seconds since 1970, with six decimals |
+| `epoch_ns` | the same time as an integer count of nanoseconds since 1970 (exact, negative before 1970) |
 | `captured_length` | bytes captured |
 | `wire_length` | bytes on the wire |
 | `link_type` | the capture's link type (pcap numbering) |
-| `layers` | one object per decoded header, outermost first; each starts with `"proto"` |
+| `stack` | the protocol of every decoded header, outermost first (`["ethernet","ipv4","tcp","http"]`) |
+| `<proto>` | an object: the fields of the first header of that protocol in the frame |
+| `<proto>_inner` | an array of objects: every further header of that protocol, in order (a tunnel's inner IPv4, a second message) |
 | `raw_hex` | the frame's bytes as hex, with `-R`/`--print-raw-hex` |
 | `truncated` | `true` when the capture ended inside a header |
 | `malformed` | `true` when a header contradicts itself |
 
-`raw_hex`, `truncated` and `malformed` appear only when they apply.
+`<proto>_inner`, `raw_hex`, `truncated` and `malformed` appear only when
+they apply. So `ipv4.dst` is always the outer IPv4 destination and
+`tcp.dst_port` the TCP port, whatever else the frame holds; for an
+IPv4-in-IPv4 tunnel the inner header is `ipv4_inner[0]`. The `<n>`-th
+entry of `stack` that names a protocol for the `k`-th time is `<proto>`
+for `k` = 1 and `<proto>_inner[k-2]` after.
 
 ## Conventions
 
-- Keys are snake_case and stable. A layer holds only the keys its frame
+- Keys are snake_case and stable. An object holds only the keys its frame
   gave a value; a missing key means the field was not there.
-- Numbers are JSON numbers; addresses are strings (IPv4 dotted, IPv6 in
-  RFC 5952 form, MAC addresses as `00:00:0c:12:34:56`).
+- Numbers are JSON integers, unsigned values printed as unsigned (an SNMP
+  Counter64 of 2^64-1 is `18446744073709551615`); addresses are strings
+  (IPv4 dotted, IPv6 in RFC 5952 form, MAC addresses as `00:00:0c:12:34:56`).
 - `<key>_name`: the name of a coded value (`"type":8,"type_name":"Echo request"`).
+  A code without a name has no `<key>_name` (never `"unknown"`).
 - `<key>_ok` / `<key>_expected`: a checksum verdict (`"checksum_ok":false`,
   `"checksum_expected":4660`), recorded where checksums are verified.
 - `<key>_offloaded`: `true` where the sender left the checksum to its
@@ -565,14 +821,16 @@ calls of the decoders), so it lists what the code writes.
   one array under its key, in the order of the packet. "array of objects"
   below is such an array; keys recorded inside its objects are listed with
   the protocol too.
+- One value per key: when a header states a key twice, the object keeps
+  the first value. Where a protocol writes one key as a number in some
+  messages and as text in others, the text goes under its own key:
+  %(renames)s.
 - Hex: bytes as a string of lower-case hex digits; payload dumps record
   `data_hex`.
-- Text from packets: every byte that is not printable ASCII is written as
-  `\\u00XX`, so each line is valid UTF-8 (ASCII, in fact) whatever the packet held.
+- Text from packets: every byte that is not printable ASCII (control bytes
+  included) is written as `\\u00XX`, so each line is valid UTF-8 (ASCII, in
+  fact) whatever the packet held.
 - `error`: a decoder's complaint about the header, as text.
-- A kind such as "flag (boolean) or number" means the code states the key in
-  more than one call; some of those calls only print text, so check the
-  example lines or the decoder for what a record holds.
 """
 
 
@@ -587,11 +845,14 @@ def render(root, files, build_dir):
     out = ["# JSON output (`--json`)", ""]
     out.append("Generated from the source; do not edit. Regenerate with `%s`." % REGENERATE)
     out.append("")
-    out.append(INTRODUCTION)
+    renames = text_renames(root)
+    out.append(INTRODUCTION % {"renames": ", ".join(
+        "`%s.%s` text as `%s.%s`" % (p, k, p, t) for (p, k), t in sorted(renames.items()))})
     report, more = counters(root)
     out.append("## Statistics")
     out.append("")
-    out.append("With `--statistic`, a last line `{\"statistics\":{...}}` holds one number per counter,")
+    out.append("With `--statistic`, a last line `{\"statistics\":{...}}` holds one number per counter")
+    out.append("(it has no `frame` key; loaders that want frames only skip it),")
     out.append("in this order (`_short`: too short, `_error`: protocol error, `_bad`: bad checksum):")
     out.append("")
     out.append(", ".join("`%s`" % n for n in report) + ".")
@@ -667,8 +928,12 @@ def render(root, files, build_dir):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--examples", metavar="BUILD_DIR", help="run BUILD_DIR/nodrix for example lines")
+    parser.add_argument("--schema", action="store_true", help="write the JSON Schema instead")
     parser.add_argument("--root", default=ROOT, help=argparse.SUPPRESS)
     options = parser.parse_args()
+    if options.schema:
+        sys.stdout.write(json.dumps(schema(options.root, scan(options.root)), indent=1) + "\n")
+        return
     build_dir = options.examples
     if build_dir and not os.path.isabs(build_dir):
         build_dir = os.path.join(os.getcwd(), build_dir)

@@ -18,29 +18,29 @@ void grow(zelk_text& out, size_t more) {
     out.capacity = capacity;
 }
 
-void put(zelk_text& out, const char* text, size_t length) {
-    if (length > out.capacity - out.length) {
-        if (out.sink) {
-            zelk_drain(out);
-            if (length > out.capacity) {
-                fwrite_unlocked(text, 1, length, out.sink);
-                return;
-            }
-        } else {
-            grow(out, length);
+// Makes room for `length` more bytes, or writes text that would not fit
+// even an empty buffer straight to the sink; false when it did that.
+__attribute__((noinline)) bool make_room(zelk_text& out, const char* text, size_t length) {
+    if (out.sink) {
+        zelk_drain(out);
+        if (length > out.capacity) {
+            fwrite_unlocked(text, 1, length, out.sink);
+            return false;
         }
+    } else {
+        grow(out, length);
     }
+    return true;
+}
+
+inline void put(zelk_text& out, const char* text, size_t length) {
+    if (__builtin_expect(length > out.capacity - out.length, 0) && !make_room(out, text, length)) return;
     memcpy(out.data + out.length, text, length);
     out.length += length;
 }
 
 inline void put_char(zelk_text& out, char c) {
-    if (out.length == out.capacity) {
-        if (out.sink)
-            zelk_drain(out);
-        else
-            grow(out, 1);
-    }
+    if (__builtin_expect(out.length == out.capacity, 0)) make_room(out, nullptr, 1);
     out.data[out.length++] = c;
 }
 

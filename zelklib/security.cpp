@@ -49,7 +49,32 @@ bool zelk_symlink_is_protected(const char* path) {
     return sticky_world_writable && link.st_uid != geteuid() && link.st_uid != directory.st_uid;
 }
 
-int zelk_open_protected(const char* path, int flags, unsigned mode) {
+namespace {
+
+// The kernel's rule for existing files in a sticky world-writable
+// directory, applied whatever the system's setting: only files of our own
+// or of the directory's owner are opened for creating. Another user could
+// otherwise have placed a file there to read or keep what we write.
+bool belongs_to_another_user(const struct stat& file, const char* directory_path) {
+    if (file.st_uid == geteuid()) return false;
+    struct stat directory {};
+    if (stat(directory_path, &directory) != 0) return false;
+    bool sticky_world_writable = (directory.st_mode & S_ISVTX) && (directory.st_mode & S_IWOTH);
+    return sticky_world_writable && file.st_uid != directory.st_uid;
+}
+
+// Where an open descriptor's file really lies (after any symbolic link).
+std::string directory_of(int fd, const char* path) {
+    char link[64];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[4096];
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return parent_of(path);
+    target[n] = 0;
+    return parent_of(target);
+}
+
+int open_without_planted_links(const char* path, int flags, unsigned mode) {
     int fd = open(path, flags | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0 || errno != ELOOP) return fd;
     // A symbolic link: followed unless another user may have planted it.
@@ -60,9 +85,38 @@ int zelk_open_protected(const char* path, int flags, unsigned mode) {
     return open(path, flags | O_CLOEXEC, mode);
 }
 
+}  // namespace
+
+int zelk_open_protected(const char* path, int flags, unsigned mode) {
+    if (!(flags & O_CREAT) || (flags & O_EXCL)) return open_without_planted_links(path, flags, mode);
+    int fd = open_without_planted_links(path, flags | O_EXCL, mode);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    // The file exists: look at whose it is before anything is truncated
+    // or written.
+    fd = open_without_planted_links(path, flags & ~(O_CREAT | O_TRUNC), mode);
+    if (fd < 0 && errno == ENOENT) fd = open_without_planted_links(path, flags, mode);  // removed meanwhile
+    if (fd < 0) return fd;
+    struct stat file {};
+    if (fstat(fd, &file) != 0 || belongs_to_another_user(file, directory_of(fd, path).c_str())) {
+        close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    if ((flags & O_TRUNC) && S_ISREG(file.st_mode) && ftruncate(fd, 0) != 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 const char* zelk_open_error_text(const char* path, int error) {
     if (error == EPERM && zelk_symlink_is_protected(path))
         return "a symbolic link of another user in a sticky world-writable directory";
+    struct stat file {};
+    if (error == EPERM && stat(path, &file) == 0 && belongs_to_another_user(file, parent_of(path).c_str()))
+        return "a file of another user in a sticky world-writable directory";
     return strerror(error);
 }
 

@@ -127,7 +127,8 @@ uint32_t zelk_resolve_host(const char* text);
 
 // Files. Opens like open(2), but follows a symbolic link in a sticky
 // world-writable directory only when it belongs to the directory's owner or
-// to us (fails with EPERM otherwise).
+// to us, and with O_CREAT opens an existing file there only under the same
+// rule, before truncating it (fails with EPERM otherwise).
 int zelk_open_protected(const char* path, int flags, unsigned mode);
 bool zelk_symlink_is_protected(const char* path);
 // The reason for a failed zelk_open_protected.

@@ -81,11 +81,16 @@ void decode_frame(decode_context& cx, link_decoder decoder, const frame_lengths*
     cx.ip_payload_cut = false;
     cx.pseudo = {};
     cx.tcp_stream_ip_header = nullptr;
+    cx.depth = 0;
     if (!decoder) return;
     cx.decoding = true;
     try {
         decoder(cx, lengths, frame, 0);
         cx.decoding = false;
+    } catch (const nested_too_deep&) {
+        cx.decoding = false;
+        mark_frame_cut(cx, true);
+        zelk_printf(cx.out, "\n  [malformed: nesting deeper than %u]\n", max_nesting);
     } catch (const truncated&) {
         cx.decoding = false;
         mark_frame_cut(cx, lengths->captured_length >= lengths->wire_length);

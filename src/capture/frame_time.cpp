@@ -46,7 +46,11 @@ void print_calendar(long seconds, unsigned microseconds, bool with_date) {
 void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size) {
     state.text = text;
     state.size = size;
-    int64_t now_us = static_cast<int64_t>(seconds) * 1000000 + microseconds;
+    // A damaged time stamp may lie far outside what microseconds in 64 bits
+    // hold: it is clamped rather than overflowed.
+    __int128 exact = static_cast<__int128>(seconds) * 1000000 + microseconds;
+    constexpr __int128 largest = INT64_MAX / 2, smallest = INT64_MIN / 2;
+    int64_t now_us = static_cast<int64_t>(exact > largest ? largest : exact < smallest ? smallest : exact);
     if (!state.have_first) {
         state.have_first = true;
         state.first_us = now_us;

@@ -5,8 +5,7 @@
 
 // Called once per frame, before anything decides whether the frame is
 // printed: it remembers the first and the previous frame for the relative
-// and delta formats. Returns the text for the frame, valid until the next
-// call. Without --time-format the text is the UTC time of day
+// and delta formats. Without --time-format the text is the UTC time of day
 // "HH:MM:SS.uuuuuu". Writes the text into text (at least 64 bytes).
 void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size);
 

@@ -23,11 +23,6 @@ constexpr size_t record_header_length = 40;
 // The record length counts the frame bytes and 32 bytes of the header.
 constexpr uint32_t record_length_base = 32;
 
-int decode_unsupported(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
-    zelk_printf(cx.out, "\n- Not support packet type -\n");
-    return 0;
-}
-
 // Interface types as numbered in the SNMP interfaces table.
 void choose_decoder(uint8_t interface_type, captured_frame& f) {
     switch (interface_type) {
@@ -49,7 +44,7 @@ void choose_decoder(uint8_t interface_type, captured_frame& f) {
             break;
         default:
             f.link_type = capture.link_type;
-            f.decoder = decode_unsupported;
+            f.decoder = decode_unsupported_trace_frame;
             break;
     }
     capture.link_type = f.link_type;
@@ -62,11 +57,11 @@ trace_outcome read_iptrace(int max_packets) {
     if (read_trace_bytes(version, sizeof version) < sizeof version) return trace_outcome::header_unreadable;
     // The eleventh character is not compared.
     if (memcmp(version, "iptrace 1.0", 10) == 0) {
-        zelk_printf("File type is iptrace version 1.0. Not supported @ the moment!\n");
+        trace_file_failure("File type is iptrace version 1.0. Not supported @ the moment!\n");
         return trace_outcome::unreadable;
     }
     if (memcmp(version, "iptrace 2.0", 10) != 0) {
-        zelk_printf("Unknown iptrace file format.\n");
+        trace_file_failure("Unknown iptrace file format.\n");
         return trace_outcome::unreadable;
     }
     zelk_printf("File type is iptrace version 2.0.\n");

@@ -21,11 +21,6 @@ namespace {
 constexpr size_t file_header_length = 16;
 constexpr size_t record_header_length = 24;
 
-int decode_unsupported(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
-    zelk_printf(cx.out, "\n- Not support packet type -\n");
-    return 0;
-}
-
 // Datalink types as numbered by the snoop format.
 void choose_decoder(uint32_t datalink_type, captured_frame& f) {
     switch (datalink_type) {
@@ -47,7 +42,7 @@ void choose_decoder(uint32_t datalink_type, captured_frame& f) {
             break;
         default:
             f.link_type = capture.link_type;
-            f.decoder = decode_unsupported;
+            f.decoder = decode_unsupported_trace_frame;
             break;
     }
     capture.link_type = f.link_type;
@@ -60,12 +55,12 @@ trace_outcome read_snoop(int max_packets) {
     if (read_trace_bytes(file_header, sizeof file_header) < sizeof file_header) return trace_outcome::header_unreadable;
     // "snoop" and a NUL; what follows in the eight bytes does not matter.
     if (strncmp(reinterpret_cast<const char*>(file_header), "snoop", 8) != 0) {
-        zelk_printf("Unknown snoop file format(wrong magic).\n");
+        trace_file_failure("Unknown snoop file format(wrong magic).\n");
         return trace_outcome::unreadable;
     }
     uint32_t version = trace_be32(file_header + 8);
     if (version < 2 || version > 5) {
-        zelk_printf("Unknown snoop version %u.\n", version);
+        trace_file_failure("Unknown snoop version %u.\n", version);
         return trace_outcome::unreadable;
     }
     uint32_t datalink_type = trace_be32(file_header + 12);
@@ -128,7 +123,7 @@ void read_snoop_file(int max_packets) {
     zelk_printf("Read packet(s) from file: %s.\n", path);
     if (!open_trace_file(path)) {
         // Unlike the iptrace reader, this one reports on the output stream.
-        zelk_printf("Error: Can't open snoop file %s.\n", path);
+        trace_file_failure("Error: Can't open snoop file %s.\n", path);
         exit(1);
     }
     begin_capture();

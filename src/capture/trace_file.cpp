@@ -5,9 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 
 #include "capture/frame.h"
+#include "decode/context.h"
 #include "driver/modules.h"
 #include "driver/run.h"
 #include "driver/server.h"
@@ -22,6 +25,7 @@ bool open_trace_file(const char* path) {
     gzbuffer(file, 1 << 17);
     capture.trace_file = file;
     capture.trace_file_path = path;
+    capture.reading_file = true;
     return true;
 }
 
@@ -109,4 +113,21 @@ void finish_trace_file(trace_outcome outcome, const char* header_message) {
     server_close();
     frame_loop_stop();
     exit(capture.exit_status);
+}
+
+void trace_file_failure(const char* format, ...) {
+    char text[256];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(text, sizeof text, format, ap);
+    va_end(ap);
+    if (zelk_output_enabled())
+        zelk_printf("%s", text);
+    else
+        zelk_fprintf(stderr, "%s%s", strncmp(text, "Error: ", 7) == 0 ? "" : "Error: ", text);
+}
+
+int decode_unsupported_trace_frame(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned) {
+    zelk_printf(cx.out, "\n- Not support packet type -\n");
+    return 0;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zelk.h"
+
 // How the reading of a trace file ended.
 enum class trace_outcome {
     finished,           // an orderly end: statistics, close, exit status 0
@@ -38,6 +40,14 @@ trace_outcome failed_read(bool record_header);
 // Ends the program as the outcome says; returns only for `stopped`.
 // `header_message` is the reader's own text for an unreadable file header.
 void finish_trace_file(trace_outcome outcome, const char* header_message);
+// The decoder of a record whose link type nodrix does not decode.
+struct decode_context;
+struct frame_lengths;
+int decode_unsupported_trace_frame(decode_context& cx, const frame_lengths*, const uint8_t*, unsigned);
+// Says why a trace file cannot be read, on standard output as always; when
+// that is not shown (JSON Lines, --quiet), on standard error instead, so
+// that no failure goes unexplained.
+void trace_file_failure(const char* format, ...) ZELK_PRINTF_FMT(1, 2);
 
 inline uint32_t trace_be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];

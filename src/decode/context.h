@@ -41,6 +41,8 @@ struct decode_context {
     // (an inner frame has its own).
     unsigned link_header_length = 0;
     unsigned long frame_number = 0;
+    // How deep the decoders that hand on to each other are nested.
+    unsigned depth = 0;
 
     // The innermost IP header's addresses, for transport checksums.
     ip_pseudo_header pseudo{};
@@ -59,6 +61,27 @@ struct decode_context {
     std::vector<tcp_stream_piece> stream_pieces;
     // Scratch for checksum copies.
     std::vector<uint8_t> scratch;
+};
+
+// Thrown when decoders that hand on to each other nest deeper than
+// max_nesting: a frame of tunnels in tunnels must not exhaust the stack.
+struct nested_too_deep {};
+constexpr unsigned max_nesting = 32;
+
+// Held by every decoder that hands on to another one by a number in its
+// header (IP protocol, next header, EtherType, an inner frame).
+class nesting_guard {
+public:
+    explicit nesting_guard(decode_context& cx) : cx_(cx) {
+        if (cx.depth >= max_nesting) throw nested_too_deep{};
+        ++cx.depth;
+    }
+    ~nesting_guard() { --cx_.depth; }
+    nesting_guard(const nesting_guard&) = delete;
+    nesting_guard& operator=(const nesting_guard&) = delete;
+
+private:
+    decode_context& cx_;
 };
 
 // An inner frame (a tunnel's payload, an 802.11 body) decoded with bounds

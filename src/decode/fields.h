@@ -90,7 +90,8 @@ void layer(decode_context& cx, const char* proto, const char* banner);
 template <std::integral T>
 inline void field(decode_context& cx, const char* key, field_format<std::type_identity_t<T>> format, T value) {
     if (settings.record_fields) {
-        add_entry(cx.record, entry_kind::number, key, static_cast<long long>(value));
+        add_entry(cx.record, std::is_signed_v<T> ? entry_kind::number : entry_kind::unsigned_number, key,
+                  static_cast<long long>(value));
         return;
     }
     const zelk_conversion& c = format.conversion;

@@ -1,9 +1,15 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <getopt.h>
 #include <pcap/pcap.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/run.h"
 #include "driver/settings.h"
 #include "zelk.h"
 
@@ -17,7 +23,7 @@ constexpr int default_server_port = 2777;
 constexpr int default_server_timeout = 10;
 constexpr uint64_t default_tcp_stream_limit = 64u << 20;
 
-enum class kind { flag, text, integer, help, version };
+enum class kind { flag, text, integer, help, help_all, version };
 
 struct option_row {
     const char* name;
@@ -26,71 +32,91 @@ struct option_row {
     int32_t command_line_options::*value;
     char* command_line_options::*text;
     int32_t command_line_options::*given;
+    // The line --help-all adds for an option the usage text does not show;
+    // null for the options the usage text already explains.
+    const char* more_help;
+    // Accepted range of an integer option.
+    int32_t minimum;
+    int32_t maximum;
 };
 
-#define FLAG(n, l, f) \
-    { n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given }
-#define INT(n, l, f) \
-    { n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given }
-#define TEXT(n, l, f) \
-    { n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given }
+#define FLAG(n, l, f, h) \
+    { n, l, kind::flag, &command_line_options::f, nullptr, &command_line_options::f##_given, h, 0, 0 }
+#define INT(n, l, f, h, lo, hi) \
+    { n, l, kind::integer, &command_line_options::f, nullptr, &command_line_options::f##_given, h, lo, hi }
+#define TEXT(n, l, f, h) \
+    { n, l, kind::text, nullptr, &command_line_options::f, &command_line_options::f##_given, h, 0, 0 }
 
+// The usage text explains some options; every other one has a line of its
+// own in --help-all.
 const option_row option_table[] = {
-    {"help", 'h', kind::help, nullptr, nullptr, &command_line_options::help_given},
-    {"version", 'V', kind::version, nullptr, nullptr, &command_line_options::version_given},
-    TEXT("device", 'd', device),
-    TEXT("pcap-file", 'P', pcap_file),
-    TEXT("iptrace-file", 'I', iptrace_file),
-    TEXT("snoop-file", 'S', snoop_file),
-    TEXT("filter", 'f', filter),
-    TEXT("filter-nopt", 'F', filter_nopt),
-    FLAG("promisc", 'p', promisc),
-    INT("snaplen", 's', snaplen),
-    FLAG("beep-on", 0, beep_on),
-    INT("max-packets", 0, max_packets),
-    FLAG("count", 'c', count),
-    FLAG("statistic", 0, statistic),
-    FLAG("verbose", 'v', verbose),
-    FLAG("expand-ethernet", 0, expand_ethernet),
-    FLAG("expand-llc", 0, expand_llc),
-    FLAG("expand-token", 0, expand_token),
-    FLAG("expand-fddi", 0, expand_fddi),
-    FLAG("expand-arp", 0, expand_arp),
-    FLAG("expand-pppoe", 0, expand_pppoe),
-    FLAG("expand-all", 0, expand_all),
-    FLAG("daemon", 'D', daemon),
-    TEXT("logfile", 'l', logfile),
-    TEXT("logfile-raw", 'r', logfile_raw),
-    FLAG("calc-checksums", 0, calc_checksums),
-    FLAG("print-raw-hex", 'R', print_raw_hex),
-    FLAG("print-ip-hex", 0, print_ip_hex),
-    FLAG("print-tcp-hex", 0, print_tcp_hex),
-    FLAG("print-udp-hex", 0, print_udp_hex),
-    FLAG("print-pppoe-hex", 0, print_pppoe_hex),
-    FLAG("print-tcp-text", 0, print_tcp_text),
-    FLAG("print-udp-text", 0, print_udp_text),
-    FLAG("print-tcp-stream", 0, print_tcp_stream),
-    TEXT("module", 0, module),
-    TEXT("modules", 0, modules),
-    FLAG("module-ignore", 0, module_ignore),
-    TEXT("server-addr", 0, server_addr),
-    INT("server-port", 0, server_port),
-    FLAG("quiet", 0, quiet),
-    FLAG("really-quiet", 0, really_quiet),
-    FLAG("use-zelklib", 0, use_zelklib),
-    INT("bt", 0, bt),
-    TEXT("tcl", 0, tcl),
-    TEXT("tcl-cbf", 0, tcl_cbf),
-    FLAG("json", 0, json),
-    FLAG("summary", 0, summary),
-    FLAG("list-interfaces", 0, list_interfaces),
-    FLAG("force-overwrite", 0, force_overwrite),
-    TEXT("time-format", 0, time_format),
-    FLAG("utc", 0, utc),
-    TEXT("user", 0, user),
-    INT("server-timeout", 0, server_timeout),
-    INT("tcp-stream-limit", 0, tcp_stream_limit),
-    INT("jobs", 0, jobs),
+    {"help", 'h', kind::help, nullptr, nullptr, &command_line_options::help_given, nullptr, 0, 0},
+    {"version", 'V', kind::version, nullptr, nullptr, &command_line_options::version_given, nullptr, 0, 0},
+    TEXT("device", 'd', device, nullptr),
+    TEXT("pcap-file", 'P', pcap_file,
+         " -P    --pcap-file <file>       Read a pcap or pcapng file (- for standard input)"),
+    TEXT("iptrace-file", 'I', iptrace_file, " -I    --iptrace-file <file>    Read an iptrace 2.0 file (plain or gzip)"),
+    TEXT("snoop-file", 'S', snoop_file, " -S    --snoop-file <file>      Read a snoop file (plain or gzip)"),
+    TEXT("filter", 'f', filter, nullptr),
+    TEXT("filter-nopt", 'F', filter_nopt, " -F    --filter-nopt \"rule\"     Set bpf filter rule, not optimized"),
+    FLAG("promisc", 'p', promisc, nullptr),
+    INT("snaplen", 's', snaplen, nullptr, 0, INT32_MAX),
+    FLAG("beep-on", 0, beep_on, "       --beep-on                Ring the terminal bell before each frame"),
+    INT("max-packets", 0, max_packets, nullptr, 0, INT32_MAX),
+    FLAG("count", 'c', count, nullptr),
+    FLAG("statistic", 0, statistic, nullptr),
+    FLAG("verbose", 'v', verbose, nullptr),
+    FLAG("expand-ethernet", 0, expand_ethernet, "       --expand-ethernet        Expand the Ethernet header"),
+    FLAG("expand-llc", 0, expand_llc, "       --expand-llc             Expand the LLC and SNAP headers"),
+    FLAG("expand-token", 0, expand_token, "       --expand-token           Expand the Token Ring header"),
+    FLAG("expand-fddi", 0, expand_fddi, "       --expand-fddi            Expand the FDDI header"),
+    FLAG("expand-arp", 0, expand_arp, "       --expand-arp             Expand the ARP header"),
+    FLAG("expand-pppoe", 0, expand_pppoe, "       --expand-pppoe           Expand the PPPoE header"),
+    FLAG("expand-all", 0, expand_all, "       --expand-all             Expand every header"),
+    FLAG("daemon", 'D', daemon, nullptr),
+    TEXT("logfile", 'l', logfile, nullptr),
+    TEXT("logfile-raw", 'r', logfile_raw, nullptr),
+    FLAG("calc-checksums", 0, calc_checksums, nullptr),
+    FLAG("print-raw-hex", 'R', print_raw_hex, nullptr),
+    FLAG("print-ip-hex", 0, print_ip_hex, "       --print-ip-hex           Print IP payload in hex"),
+    FLAG("print-tcp-hex", 0, print_tcp_hex, "       --print-tcp-hex          Print TCP payload in hex"),
+    FLAG("print-udp-hex", 0, print_udp_hex, "       --print-udp-hex          Print UDP payload in hex"),
+    FLAG("print-pppoe-hex", 0, print_pppoe_hex, "       --print-pppoe-hex        Print PPPoE payload in hex"),
+    FLAG("print-tcp-text", 0, print_tcp_text, "       --print-tcp-text         Print TCP payload as text"),
+    FLAG("print-udp-text", 0, print_udp_text, "       --print-udp-text         Print UDP payload as text"),
+    FLAG("print-tcp-stream", 0, print_tcp_stream,
+         "       --print-tcp-stream       Collect TCP payload, print it at the end"),
+    TEXT("module", 0, module, nullptr),
+    TEXT("modules", 0, modules, nullptr),
+    FLAG("module-ignore", 0, module_ignore, nullptr),
+    TEXT("server-addr", 0, server_addr, nullptr),
+    INT("server-port", 0, server_port, nullptr, 1, 65535),
+    FLAG("quiet", 0, quiet, "       --quiet                  Print only errors and the statistics report"),
+    FLAG("really-quiet", 0, really_quiet, "       --really-quiet           Print nothing at all"),
+    FLAG("use-zelklib", 0, use_zelklib,
+         "       --use-zelklib            Capture through the own raw socket (needs -d)"),
+    INT("bt", 0, bt, "       --bt <num>               Capture from Bluetooth HCI device <num>", 0, 65535),
+    TEXT("tcl", 0, tcl, "       --tcl <text>             Accepted, no effect"),
+    TEXT("tcl-cbf", 0, tcl_cbf, "       --tcl-cbf <text>         Accepted, no effect"),
+    FLAG("json", 0, json, "       --json                   One JSON object per frame (JSON Lines)"),
+    FLAG("summary", 0, summary, "       --summary                One summary line per frame"),
+    FLAG("list-interfaces", 0, list_interfaces,
+         "       --list-interfaces        List the capture devices, numbered, and exit"),
+    FLAG("force-overwrite", 0, force_overwrite,
+         "       --force-overwrite        Let -r overwrite an existing capture file"),
+    TEXT("time-format", 0, time_format, "       --time-format <format>   absolute, date, epoch, relative or delta"),
+    FLAG("utc", 0, utc, "       --utc                    absolute and date time stamps in UTC"),
+    TEXT("user", 0, user, "       --user <name>            Continue as <name> when started as root"),
+    INT("server-timeout", 0, server_timeout,
+        "       --server-timeout <sec>   Wait at most <sec> for the server, default 10", 1, INT32_MAX),
+    INT("tcp-stream-limit", 0, tcp_stream_limit,
+        "       --tcp-stream-limit <n>   Bytes of TCP stream kept, 0: no limit", 0, INT32_MAX),
+    TEXT("pid-file", 0, pid_file, "       --pid-file <file>        Daemon pid file, default /var/run/nodrix.pid"),
+    INT("jobs", 0, jobs, "       --jobs <n>               Decode a capture file on <n> threads, default one per core",
+        1, 256),
+    FLAG("immediate", 'U', immediate, "  -U, --immediate               Write each frame as soon as it is decoded"),
+    {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
+     "       --help-all               Display this list of every option on stdout", 0, 0},
 };
 
 #undef FLAG
@@ -98,10 +124,40 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 55);
+static_assert(option_count == 58);
 
-constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:R";
+constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
 constexpr int long_only_base = 256;
+
+// Integers are read as a leading decimal number; what follows it is
+// ignored, as always. Text with no number, a negative number or one out of
+// the option's range is refused rather than taken as 0 or wrapped.
+int32_t integer_argument(const option_row& row, const char* text) {
+    errno = 0;
+    char* end = nullptr;
+    long value = strtol(text, &end, 10);
+    bool number = end != text;
+    if (number && errno == 0 && value >= row.minimum && value <= row.maximum) return static_cast<int32_t>(value);
+    if (row.letter)
+        fprintf(stderr, "%s: `--%s' (`-%c') takes a number from %d to %d, not `%s'\n", "nodrix", row.name, row.letter,
+                row.minimum, row.maximum, text);
+    else
+        fprintf(stderr, "%s: `--%s' takes a number from %d to %d, not `%s'\n", "nodrix", row.name, row.minimum,
+                row.maximum, text);
+    exit(1);
+}
+
+// Letters that mean something else in tcpdump, met by people used to it.
+void hint_for_unknown_letter(int letter) {
+    const char* hint = nullptr;
+    switch (letter) {
+        case 'i': hint = "the capture device is named with -d (--device), e.g. -d eth0"; break;
+        case 'w': hint = "-r (--logfile-raw) writes the captured frames to a pcap file"; break;
+        case 'n': hint = "names are off unless -v (--verbose) is given; nothing to turn off"; break;
+        default: return;
+    }
+    fprintf(stderr, "%s: %s.\n", "nodrix", hint);
+}
 
 void free_options(command_line_options* record) {
     for (const auto& row : option_table)
@@ -132,7 +188,10 @@ int parse_command_line(int argc, char** argv, command_line_options* record) {
     for (;;) {
         int c = getopt_long(argc, argv, short_options, long_table, nullptr);
         if (c == -1) break;
-        if (c == '?' || c == ':') exit(1);
+        if (c == '?' || c == ':') {
+            if (optopt > 0 && !strchr(short_options, optopt)) hint_for_unknown_letter(optopt);
+            exit(1);
+        }
         const option_row* row = nullptr;
         for (int i = 0; i < option_count && !row; ++i)
             if ((option_table[i].letter && option_table[i].letter == c) || c == long_only_base + i)
@@ -148,9 +207,10 @@ int parse_command_line(int argc, char** argv, command_line_options* record) {
         record->*row->given = 1;
         switch (row->type) {
             case kind::help:
+            case kind::help_all:
             case kind::version: return 0;
             case kind::flag: record->*row->value = !(record->*row->value); break;
-            case kind::integer: record->*row->value = static_cast<int32_t>(strtol(optarg, nullptr, 10)); break;
+            case kind::integer: record->*row->value = integer_argument(*row, optarg); break;
             case kind::text: record->*row->text = strdup(optarg); break;
         }
     }
@@ -162,8 +222,9 @@ int parse_command_line(int argc, char** argv, command_line_options* record) {
     return 0;
 }
 
-void print_help(const char* program_path, const char* message) {
-    FILE* e = stderr;
+namespace {
+
+void print_usage(FILE* e, const char* program_path) {
     zelk_fprintf(e, "\n");
     zelk_fprintf(e, "NODRIX v%s\n", version);
     zelk_fprintf(e, "========================================\n");
@@ -191,6 +252,26 @@ void print_help(const char* program_path, const char* message) {
     zelk_fprintf(e, "       --server-port <port>\tConnect to <port>, default %u\n", default_server_port);
     zelk_fprintf(e, " -h    --help\t\t\tDisplay this help message\n");
     zelk_fprintf(e, " -V    --version\t\tDisplay the version\n");
+}
+
+// The usage text and then a line for every option it leaves out, on
+// standard output, where a pager or grep can take it.
+[[noreturn]] void print_every_option(const char* program_path) {
+    print_usage(stdout, program_path);
+    zelk_fprintf(stdout, "\nMore options:\n");
+    for (const auto& row : option_table)
+        if (row.more_help) zelk_fprintf(stdout, "%s\n", row.more_help);
+    // A reader that stopped early ("| head") is no failure.
+    if (fflush(stdout) == 0 || errno == EPIPE) exit(0);
+    fprintf(stderr, "Error: Can't write standard output: %s.\n", strerror(errno));
+    exit(1);
+}
+
+}  // namespace
+
+void print_help(const char* program_path, const char* message) {
+    FILE* e = stderr;
+    print_usage(e, program_path);
     if (!message || !*message) exit(0);
     zelk_fprintf(e, "\nError: %s\n", message);
     exit(1);
@@ -205,9 +286,30 @@ void print_version() {
     exit(0);
 }
 
+namespace {
+
+// A capture read from standard input or a FIFO: a writer such as
+// `tcpdump -U -w -` hands over frames as they come.
+bool reads_a_pipe(const run_settings& s) {
+    const char* path = s.pcap_file ? s.pcap_file : s.iptrace_file ? s.iptrace_file : s.snoop_file;
+    if (!path) return false;
+    if (strcmp(path, "-") == 0) return true;
+    struct stat st {};
+    return stat(path, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
+// Someone reads the output as it comes: a terminal or a pipe.
+bool watched_output() {
+    struct stat st {};
+    return isatty(STDOUT_FILENO) || (fstat(STDOUT_FILENO, &st) == 0 && S_ISFIFO(st.st_mode));
+}
+
+}  // namespace
+
 void apply_command_line(char** argv) {
     command_line_options& o = options;
     if (o.help_given) print_help(argv[0], "");
+    if (o.help_all_given) print_every_option(argv[0]);
     if (o.version_given) print_version();
     if (o.quiet_given) zelk_set_quiet();
     if (o.really_quiet_given) zelk_set_really_quiet();
@@ -281,10 +383,12 @@ void apply_command_line(char** argv) {
         if (!known) print_help(argv[0], "--time-format takes absolute, date, epoch, relative or delta.");
     }
     s.user = o.user_given ? o.user : nullptr;
+    s.pid_file = o.pid_file_given ? o.pid_file : pid_file_path;
     s.server_timeout = o.server_timeout_given ? o.server_timeout : default_server_timeout;
     s.tcp_stream_limit =
         o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
     s.jobs = o.jobs_given ? static_cast<unsigned>(o.jobs) : 0;
+    s.immediate = o.immediate_given || (reads_a_pipe(s) && watched_output());
 }
 
 void check_option_combinations(char** argv) {
@@ -300,13 +404,6 @@ void check_option_combinations(char** argv) {
         fprintf(stderr, "Error: --json and --summary cannot be used together; choose one output.\n");
         exit(1);
     }
-    if (o.server_timeout_given && o.server_timeout <= 0)
-        print_help(argv[0], "The server timeout must be at least 1 second.");
-    if (o.tcp_stream_limit_given && o.tcp_stream_limit < 0)
-        print_help(argv[0], "The TCP stream limit can't be negative.");
     if (o.user_given && !*o.user) print_help(argv[0], "Please name a user for --user.");
-    if (o.jobs_given && (o.jobs < 1 || o.jobs > 256)) {
-        fprintf(stderr, "Error: --jobs takes a number of decoding threads from 1 to 256.\n");
-        exit(1);
-    }
+    if (o.pid_file_given && !*o.pid_file) print_help(argv[0], "Please name a file for --pid-file.");
 }

@@ -98,7 +98,7 @@ void finish_run() {
 
 bool redirect_stream(FILE* stream, const char* path) {
     // Unlike freopen, a failed open leaves the stream as it was.
-    int fd = zelk_open_protected(path, O_WRONLY | O_APPEND | O_CREAT, 0644);
+    int fd = zelk_open_protected(path, O_WRONLY | O_APPEND | O_CREAT, 0600);
     if (fd < 0) return false;
     zelk_flush(stream);
     bool ok = dup2(fd, fileno(stream)) >= 0;
@@ -109,6 +109,13 @@ bool redirect_stream(FILE* stream, const char* path) {
 void report_output_failure(int error) {
     if (output_failed) return;
     output_failed = true;
+    if (error == EPIPE || capture.stop_signal == SIGPIPE) {
+        // The reader left ("nodrix ... | head"): an orderly end, without a word.
+        if (!capture.stop_signal) capture.stop_signal = SIGPIPE;
+        if (capture.handle) pcap_breakloop(capture.handle);
+        zelk_set_really_quiet();
+        return;
+    }
     if (settings.logfile)
         stop_with_error("Can't write logfile %s: %s", settings.logfile, strerror(error));
     else
@@ -237,7 +244,9 @@ namespace {
 // payload, so both stay on one thread.
 unsigned decoding_jobs() {
     bool file_input = settings.pcap_file || settings.iptrace_file || settings.snoop_file;
-    if (!file_input || modules_loaded()) return 1;
+    if (modules_loaded() || settings.immediate) return 1;
+    // A live capture decodes behind a queue only when asked to.
+    if (!file_input) return settings.jobs > 1 ? settings.jobs : 1;
     if (settings.jobs) return settings.jobs;
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     return cores > 1 ? static_cast<unsigned>(cores < 64 ? cores : 64) : 1;
@@ -255,6 +264,7 @@ int run(int argc, char** argv) {
     warn_about_positionals();
     refuse_overwriting_capture_file();
     check_option_combinations(argv);
+    resolve_device_number();
     // Module code runs only for a command line that was accepted.
     start_modules();
     if (settings.daemon) become_daemon();

@@ -112,11 +112,16 @@ struct command_line_options {
     char* user;
     int32_t server_timeout;
     int32_t tcp_stream_limit;
-    int32_t jobs;
     int32_t user_given;
     int32_t server_timeout_given;
     int32_t tcp_stream_limit_given;
+    int32_t help_all_given;
+    char* pid_file;
+    int32_t pid_file_given;
+    int32_t jobs;
     int32_t jobs_given;
+    int32_t immediate;
+    int32_t immediate_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -182,8 +187,13 @@ struct run_settings {
     int server_timeout;
     // Bytes --print-tcp-stream keeps at most; 0: no limit.
     uint64_t tcp_stream_limit;
-    // Decoding threads: 0 until the run knows its source (see frame_loop).
+    // The daemon's pid file (--pid-file, else the usual one).
+    const char* pid_file;
+    // Decoding threads for a capture file (--jobs); 0: one per core.
     unsigned jobs;
+    // Each frame is written as soon as it is decoded (--immediate, or a
+    // capture read from a pipe while someone watches the output).
+    bool immediate;
 };
 
 extern command_line_options options;

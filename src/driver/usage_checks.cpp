@@ -1,6 +1,7 @@
 #include "driver/usage_checks.h"
 
 #include <fcntl.h>
+#include <pcap/pcap.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -25,6 +26,18 @@ void warn_about_positionals() {
         ignored += argument;
     }
     if (ignored.empty()) return;
+    // tcpdump's "-c 5" stops after five packets; here -c counts bytes and
+    // the 5 is left over.
+    const char* first = ignored.c_str();
+    size_t digits = strspn(first, "0123456789");
+    if (options.count_given && digits > 0 && (first[digits] == ' ' || first[digits] == 0)) {
+        std::string number(first, digits);
+        zelk_fprintf(stderr,
+                     "Warning: ignored argument(s) \"%s\": -c (--count) takes no number; to stop after %s frames use "
+                     "--max-packets %s.\n",
+                     ignored.c_str(), number.c_str(), number.c_str());
+        return;
+    }
     zelk_fprintf(stderr, "Warning: ignored argument(s) \"%s\": a filter rule goes after -f (-f \"%s\").\n",
                  ignored.c_str(), ignored.c_str());
 }
@@ -52,14 +65,55 @@ bool looks_like_capture_file(const char* path) {
 void refuse_overwriting_capture_file() {
     const char* path = settings.logfile_raw;
     if (!path || settings.force_overwrite) return;
+    // "-r FILE" alone is tcpdump's way to read FILE: whoever types it, or a
+    // script, wants it read, never replaced by a capture of the default device.
+    bool source_named = settings.device || settings.pcap_file || settings.iptrace_file || settings.snoop_file ||
+                        settings.bt || settings.use_zelklib;
+    if (!source_named) {
+        if (!looks_like_capture_file(path)) return;
+        zelk_fprintf(stderr,
+                     "Error: %s is a capture file, and -r (--logfile-raw) would overwrite it with a raw log of this "
+                     "run. To read it use -P %s; to overwrite it name the capture source (-d DEVICE) or add "
+                     "--force-overwrite.\n",
+                     path, path);
+        exit(1);
+    }
     // Only the pcap source opens the raw log.
     bool pcap_source = !settings.bt && (options.filter_given ||
                                         (!settings.use_zelklib && !settings.iptrace_file && !settings.snoop_file));
-    // Scripts keep the old behaviour: only a person at a terminal is asked.
+    // With a source named, only a person at a terminal is asked.
     if (!pcap_source || !isatty(STDIN_FILENO) || !looks_like_capture_file(path)) return;
     zelk_fprintf(stderr,
                  "Error: %s is a capture file, and -r (--logfile-raw) would overwrite it with a raw log of this run. "
                  "To read it use -P (--pcap-file); to overwrite it add --force-overwrite.\n",
                  path);
     exit(1);
+}
+
+void resolve_device_number() {
+    const char* device = settings.device;
+    if (!device || !*device || strspn(device, "0123456789") != strlen(device)) return;
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    pcap_if_t* devices = nullptr;
+    if (pcap_findalldevs(&devices, errbuf) == -1) return;  // the open reports the problem
+    unsigned long wanted = strtoul(device, nullptr, 10);
+    unsigned long number = 0;
+    const char* found = nullptr;
+    for (const pcap_if_t* d = devices; d; d = d->next) {
+        // A device that is really called so keeps its name.
+        if (strcmp(d->name, device) == 0) {
+            pcap_freealldevs(devices);
+            return;
+        }
+        if (++number == wanted && !found) found = d->name;
+    }
+    if (!found) {
+        pcap_freealldevs(devices);
+        zelk_fprintf(stderr, "Error: No device number %s; --list-interfaces numbers %lu device(s).\n", device, number);
+        exit(1);
+    }
+    free(options.device);
+    options.device = strdup(found);
+    settings.device = options.device;
+    pcap_freealldevs(devices);
 }

@@ -82,34 +82,118 @@ bool is_array_entry(entry_kind k) {
     return k == entry_kind::item || k == entry_kind::list_number || k == entry_kind::list_text;
 }
 
-void write_members(const std::vector<record_entry>& entries, size_t begin, size_t end, bool first, int depth);
+// A few protocols state one key as a number in one message and as text in
+// another (an SNMP value is an INTEGER, a STRING or an OID). A loader wants
+// one type per key: the number keeps the key, the text gets its own.
+struct text_rename {
+    const char* proto;
+    const char* key;
+    const char* text_key;
+};
+constexpr text_rename text_renames[] = {
+    {"snmp", "value", "value_text"},
+    {"cdp", "version", "software_version"},
+};
 
-void write_scalar(const record_entry& e) {
+const char* text_key(const char* proto, const char* key) {
+    for (const text_rename& t : text_renames)
+        if (key[0] == t.key[0] && strcmp(key, t.key) == 0 && strcmp(proto, t.proto) == 0) return t.text_key;
+    return key;
+}
+
+// The keys written into one object so far, by 64-bit hash. A key a header
+// states twice keeps its first value, so that no object holds a key twice;
+// a mask of hash bits makes the usual, unrepeated key cost one test.
+struct written_keys {
+    uint64_t mask = 0;
+    uint64_t hashes[256];
+    size_t count = 0;
+
+    static uint64_t hash(const char* key, const char* suffix) {
+        uint64_t h = 1469598103934665603ULL;
+        for (const char* p = key; *p; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 1099511628211ULL;
+        for (const char* p = suffix; *p; ++p) h = (h ^ static_cast<unsigned char>(*p)) * 1099511628211ULL;
+        return h;
+    }
+    // True the first time a key is offered.
+    bool first(const char* key, const char* suffix = "") {
+        uint64_t h = hash(key, suffix);
+        uint64_t bit = 1ULL << (h >> 58);
+        if (mask & bit)
+            for (size_t i = 0; i < count; ++i)
+                if (hashes[i] == h) return false;
+        mask |= bit;
+        if (count < sizeof hashes / sizeof hashes[0]) hashes[count++] = h;
+        return true;
+    }
+};
+
+void put_unsigned(unsigned long long v) {
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+    out.append(digits, static_cast<size_t>(end - digits));
+}
+
+// A name that only says the code is not known tells a reader nothing the
+// code does not: it is left out.
+bool unknown_name(std::string_view name) { return name == "unknown" || name == "Unknown"; }
+
+void write_members(const std::vector<record_entry>& entries, size_t begin, size_t end, const char* proto, int depth);
+
+// Writes one scalar entry, with its comma, unless its key was written.
+void write_scalar(const record_entry& e, const char* proto, written_keys& keys, bool& first) {
+    auto comma = [&first] {
+        if (!first) out.push_back(',');
+        first = false;
+    };
     switch (e.kind) {
         case entry_kind::number:
+            if (!keys.first(e.key)) return;
+            comma();
             put_key(e.key);
             put_number(e.number);
             break;
-        case entry_kind::text:
+        case entry_kind::unsigned_number:
+            if (!keys.first(e.key)) return;
+            comma();
             put_key(e.key);
+            put_unsigned(static_cast<unsigned long long>(e.number));
+            break;
+        case entry_kind::text: {
+            const char* key = text_key(proto, e.key);
+            if (!keys.first(key)) return;
+            comma();
+            put_key(key);
             put_text(entry_text(*current, e));
             break;
+        }
         case entry_kind::boolean:
+            if (!keys.first(e.key)) return;
+            comma();
             put_key(e.key);
             out.append(e.number ? "true" : "false");
             break;
         case entry_kind::name:
+            if (unknown_name(entry_text(*current, e)) || !keys.first(e.key, "_name")) return;
+            comma();
             put_key(e.key, "_name");
             put_text(entry_text(*current, e));
             break;
         case entry_kind::verdict:
-            put_key(e.key, "_ok");
-            out.append(e.text_at ? "true" : "false");
-            out.push_back(',');
-            put_key(e.key, "_expected");
-            put_number(e.number);
+            if (keys.first(e.key, "_ok")) {
+                comma();
+                put_key(e.key, "_ok");
+                out.append(e.text_at ? "true" : "false");
+            }
+            if (keys.first(e.key, "_expected")) {
+                comma();
+                put_key(e.key, "_expected");
+                put_number(e.number);
+            }
             break;
         case entry_kind::offloaded:
+            if (!keys.first(e.key, "_offloaded")) return;
+            comma();
             put_key(e.key, "_offloaded");
             out.append("true");
             break;
@@ -117,59 +201,64 @@ void write_scalar(const record_entry& e) {
     }
 }
 
-// Writes the members of one object, entries [begin, end) at one level. An
-// array key gathers every entry of that key in the object, at the place of
-// its first one, so that no key appears twice.
-void write_members(const std::vector<record_entry>& entries, size_t begin, size_t end, bool first, int depth) {
-    // Array keys already written; objects rarely hold more than a few.
-    const char* arrays_done[64];
-    size_t done_count = 0;
+// The array <key> at entry i: every array entry of that key in the object,
+// at the place of the first. Its elements take the kind of the first one
+// (numbers, text or objects), so an array never mixes types.
+void write_array(const std::vector<record_entry>& entries, size_t i, size_t end, const char* proto, int depth) {
+    const record_entry& e = entries[i];
+    put_key(e.key);
+    out.push_back('[');
+    bool first_value = true;
+    for (size_t j = i; j < end; j = next_at_level(entries, j)) {
+        const record_entry& v = entries[j];
+        if (v.kind != e.kind || strcmp(v.key, e.key) != 0) continue;
+        if (!first_value) out.push_back(',');
+        first_value = false;
+        if (v.kind == entry_kind::list_number) {
+            put_number(v.number);
+        } else if (v.kind == entry_kind::list_text) {
+            put_text(entry_text(*current, v));
+        } else {
+            out.push_back('{');
+            if (depth < 32) write_members(entries, j + 1, item_close[j], proto, depth + 1);
+            out.push_back('}');
+        }
+    }
+    out.push_back(']');
+}
+
+// Writes the members of one object, entries [begin, end) at one level,
+// without the braces.
+void write_members(const std::vector<record_entry>& entries, size_t begin, size_t end, const char* proto, int depth) {
+    written_keys keys;
+    bool first = true;
     for (size_t i = begin; i < end; i = next_at_level(entries, i)) {
         const record_entry& e = entries[i];
         if (e.kind == entry_kind::note || e.kind == entry_kind::item_end || !e.key) continue;
+        if (!is_array_entry(e.kind)) {
+            write_scalar(e, proto, keys, first);
+            continue;
+        }
+        if (!keys.first(e.key)) continue;
         if (!first) out.push_back(',');
         first = false;
-        if (!is_array_entry(e.kind)) {
-            write_scalar(e);
-            continue;
-        }
-        bool done = false;
-        for (size_t k = 0; k < done_count && !done; ++k) done = strcmp(arrays_done[k], e.key) == 0;
-        if (done) {
-            out.pop_back();  // the comma written above
-            first = out.back() == '{';
-            continue;
-        }
-        if (done_count < 64) arrays_done[done_count++] = e.key;
-        put_key(e.key);
-        out.push_back('[');
-        bool first_value = true;
-        for (size_t j = i; j < end; j = next_at_level(entries, j)) {
-            const record_entry& v = entries[j];
-            if (!is_array_entry(v.kind) || strcmp(v.key, e.key) != 0) continue;
-            if (!first_value) out.push_back(',');
-            first_value = false;
-            if (v.kind == entry_kind::list_number) {
-                put_number(v.number);
-            } else if (v.kind == entry_kind::list_text) {
-                put_text(entry_text(*current, v));
-            } else {
-                out.push_back('{');
-                if (depth < 32) write_members(entries, j + 1, item_close[j], true, depth + 1);
-                out.push_back('}');
-            }
-        }
-        out.push_back(']');
+        write_array(entries, i, end, proto, depth);
     }
 }
 
-// "time":"YYYY-MM-DDTHH:MM:SS.uuuuuuZ","epoch":S.uuuuuu; the calendar part
-// is worked out once per second, not per frame.
+// "time":"YYYY-MM-DDTHH:MM:SS.uuuuuuZ","epoch_ns":N. The integer is exact
+// whatever the date, before 1970 too; the calendar part is worked out once
+// per second, not per frame.
 void put_time(long seconds, unsigned microseconds) {
-    thread_local long cached_second = -1;
-    thread_local char calendar[32];
+    // A damaged count of a million microseconds or more carries into the
+    // seconds, so that the text is a valid time and both say the same.
+    seconds += static_cast<long>(microseconds / 1000000);
+    microseconds %= 1000000;
+    thread_local long cached_second = 0;
+    thread_local bool cached = false;
+    thread_local char calendar[48];
     thread_local size_t calendar_length;
-    if (seconds != cached_second || cached_second == -1) {
+    if (!cached || seconds != cached_second) {
         time_t t = seconds;
         tm utc{};
         gmtime_r(&t, &utc);
@@ -177,56 +266,85 @@ void put_time(long seconds, unsigned microseconds) {
                          utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
         calendar_length = n > 0 ? static_cast<size_t>(n) : 0;
         cached_second = seconds;
+        cached = true;
     }
-    // Six digits, or more for a (damaged) count of a million or above, as
-    // %06u would give.
-    char micro[12];
-    int digits = 0;
-    for (unsigned us = microseconds; us || digits < 6; us /= 10) micro[digits++] = static_cast<char>('0' + us % 10);
-    for (int i = 0; i < digits / 2; ++i) std::swap(micro[i], micro[digits - 1 - i]);
+    char micro[6];
+    for (int i = 5, us = static_cast<int>(microseconds); i >= 0; --i, us /= 10)
+        micro[i] = static_cast<char>('0' + us % 10);
     out.append(",\"time\":\"");
     out.append(calendar, calendar_length);
-    out.append(micro, static_cast<size_t>(digits));
-    out.append("Z\",\"epoch\":");
-    put_number(seconds);
-    out.push_back('.');
-    out.append(micro, static_cast<size_t>(digits));
+    out.append(micro, sizeof micro);
+    out.append("Z\",\"epoch_ns\":");
+    put_number(static_cast<long long>(seconds) * 1000000000LL + static_cast<long long>(microseconds) * 1000LL);
 }
 
 void emit(zelk_text& dest) { write_record_line(dest, out.data(), out.size()); }
 
 }  // namespace
 
+// The layers of a frame: a protocol's first header is the object <proto>;
+// every further header of the same protocol in the frame (a tunnel's inner
+// IPv4, a second SNMP message) is an object of the array <proto>_inner, in
+// order. "stack" names every header, outermost first.
 void write_json_frame(const frame_record_data& r, zelk_text& dest) {
     current = &r;
     out.clear();
     out.append("{\"frame\":");
-    put_number(static_cast<long long>(r.number));
+    put_unsigned(r.number);
     put_time(r.seconds, r.microseconds);
     out.append(",\"captured_length\":");
-    put_number(r.captured_length);
+    put_unsigned(r.captured_length);
     out.append(",\"wire_length\":");
-    put_number(r.wire_length);
+    put_unsigned(r.wire_length);
     out.append(",\"link_type\":");
     put_number(r.link_type);
-    out.append(",\"layers\":[");
 
     match_items(r.entries);
-    bool any_layer = false;
-    size_t i = 0;
-    while (i < r.entries.size() && r.entries[i].kind != entry_kind::layer) ++i;  // nothing before a layer
-    while (i < r.entries.size()) {
-        size_t next = i + 1;
-        while (next < r.entries.size() && r.entries[next].kind != entry_kind::layer) ++next;
-        if (any_layer) out.push_back(',');
-        any_layer = true;
-        out.append("{\"proto\":");
-        put_text(r.entries[i].key);
-        write_members(r.entries, i + 1, next, false, 0);
-        out.push_back('}');
-        i = next;
+    // [begin, end) of every layer's entries, the layer entry first.
+    struct span {
+        size_t begin, end;
+    };
+    thread_local std::vector<span> layers;
+    layers.clear();
+    for (size_t i = 0; i < r.entries.size(); ++i) {
+        if (r.entries[i].kind != entry_kind::layer) continue;
+        if (!layers.empty()) layers.back().end = i;
+        layers.push_back({i, r.entries.size()});
+    }
+    out.append(",\"stack\":[");
+    for (size_t l = 0; l < layers.size(); ++l) {
+        if (l) out.push_back(',');
+        put_text(r.entries[layers[l].begin].key);
     }
     out.push_back(']');
+
+    auto proto_of = [&r](const span& s) { return r.entries[s.begin].key; };
+    auto write_layer = [&](const span& s) {
+        out.push_back('{');
+        write_members(r.entries, s.begin + 1, s.end, proto_of(s), 0);
+        out.push_back('}');
+    };
+    for (size_t l = 0; l < layers.size(); ++l) {
+        const char* proto = proto_of(layers[l]);
+        bool repeated = false;
+        for (size_t k = 0; k < l && !repeated; ++k) repeated = strcmp(proto_of(layers[k]), proto) == 0;
+        if (repeated) continue;  // written with the first header of its protocol
+        out.push_back(',');
+        put_key(proto);
+        write_layer(layers[l]);
+        bool any_inner = false;
+        for (size_t k = l + 1; k < layers.size(); ++k) {
+            if (strcmp(proto_of(layers[k]), proto) != 0) continue;
+            out.append(any_inner ? "," : ",\"");
+            if (!any_inner) {
+                out.append(proto);
+                out.append("_inner\":[");
+            }
+            any_inner = true;
+            write_layer(layers[k]);
+        }
+        if (any_inner) out.push_back(']');
+    }
     if (!r.raw_hex.empty()) {
         out.append(",\"raw_hex\":\"");
         out.append(r.raw_hex);
@@ -246,7 +364,7 @@ void write_json_statistics() {
     if (!first) out.push_back(','); \
     first = false;                  \
     put_key(#name);                 \
-    put_number(counters.name);
+    put_unsigned(counters.name);
     NODRIX_REPORT_COUNTERS(NODRIX_JSON_COUNTER)
     NODRIX_MORE_COUNTERS(NODRIX_JSON_COUNTER)
 #undef NODRIX_JSON_COUNTER

@@ -12,6 +12,7 @@
 enum class entry_kind : uint8_t {
     layer,        // key: the protocol name; the fields after it belong to it
     number,       // key: number
+    unsigned_number,  // key: number, the bits of an unsigned value
     text,         // key: text
     boolean,      // key: number != 0
     name,         // <key>_name: text

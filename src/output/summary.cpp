@@ -29,7 +29,9 @@ const record_entry* find(const layer_view& l, const char* key, entry_kind kind =
         const record_entry& e = entries[i];
         if (e.kind == entry_kind::item) ++depth;
         if (e.kind == entry_kind::item_end) --depth;
-        if (depth == 0 && e.kind == kind && e.key && e.key[0] == key[0] && strcmp(e.key, key) == 0) return &e;
+        // Numbers match whether the decoder held them signed or unsigned.
+        bool same_kind = e.kind == kind || (kind == entry_kind::number && e.kind == entry_kind::unsigned_number);
+        if (depth == 0 && same_kind && e.key && e.key[0] == key[0] && strcmp(e.key, key) == 0) return &e;
     }
     return nullptr;
 }

@@ -34,15 +34,27 @@ struct frame_slot {
     char time_text[64];
     bool have_utilization;
     double utilization;
+    // Which worker decodes the frame, and where its text and TCP stream
+    // pieces stand in that worker's part of the batch.
+    unsigned worker;
+    size_t text_begin, text_end;
+    size_t pieces_begin, pieces_end;
 };
 
-// Frames decoded together by one worker, written out together in order.
+// Consecutive frames read together. Each worker decodes its share (the
+// frames of its flows, in order) into its part; the reading thread writes
+// the frames out in frame order when every part is done.
+struct batch_part {
+    std::vector<size_t> frames;  // indices into batch::frames
+    std::string text;
+    std::vector<tcp_stream_piece> pieces;
+};
+
 struct batch {
     std::vector<frame_slot> frames;
     std::vector<uint8_t> bytes;
-    std::string text;
-    std::vector<tcp_stream_piece> pieces;
-    bool done = false;
+    std::vector<batch_part> parts;
+    unsigned parts_left = 0;
 };
 
 constexpr size_t batch_frames = 512;
@@ -51,6 +63,62 @@ constexpr size_t batch_bytes = 1 << 20;
 decode_context& main_context() {
     static decode_context cx(zelk_main_text());
     return cx;
+}
+
+// A hash of the outermost IP header's two addresses, the same in both
+// directions; 0 when the frame carries no IP header the reader can find
+// cheaply. Every fragment of a datagram and every segment of a connection
+// (also inside a tunnel) shares it, so their flow state stays in one
+// worker's context.
+uint64_t flow_of(const captured_frame& frame) {
+    const uint8_t* p = frame.bytes;
+    size_t n = frame.lengths.captured_length;
+    size_t at = frame.link_header_length;
+    uint16_t type = 0;
+    switch (frame.link_type) {
+        case 1:  // Ethernet, behind any number of VLAN tags
+            if (n < 14) return 0;
+            type = static_cast<uint16_t>(p[12] << 8 | p[13]);
+            at = 14;
+            for (int tags = 0; (type == 0x8100 || type == 0x88a8 || type == 0x9100) && tags < 8; ++tags) {
+                if (n < at + 4) return 0;
+                type = static_cast<uint16_t>(p[at + 2] << 8 | p[at + 3]);
+                at += 4;
+            }
+            break;
+        case 113:  // Linux cooked capture
+            if (n < 16) return 0;
+            type = static_cast<uint16_t>(p[14] << 8 | p[15]);
+            at = 16;
+            break;
+        case 0:  // loopback: a 4-byte family, then IP
+        case 12:
+        case 228:
+        case 229:  // raw IP
+            if (n <= at) return 0;
+            type = (p[at] >> 4) == 6 ? 0x86dd : (p[at] >> 4) == 4 ? 0x0800 : 0;
+            break;
+        default: return 0;
+    }
+    size_t address_at, address_length;
+    if (type == 0x0800) {
+        address_at = at + 12;
+        address_length = 4;
+    } else if (type == 0x86dd) {
+        address_at = at + 8;
+        address_length = 16;
+    } else {
+        return 0;
+    }
+    if (n < address_at + 2 * address_length) return 0;
+    auto hash = [&](const uint8_t* a) {
+        uint64_t h = 1469598103934665603ull;
+        for (size_t i = 0; i < address_length; ++i) h = (h ^ a[i]) * 1099511628211ull;
+        return h;
+    };
+    uint64_t a = hash(p + address_at), b = hash(p + address_at + address_length);
+    uint64_t flow = (a < b ? a * 31 + b : b * 31 + a) | 1;
+    return flow ^ (flow >> 29);
 }
 
 void fill_slot(frame_slot& slot, const captured_frame& frame) {
@@ -114,8 +182,10 @@ void decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* byte
     const captured_frame& f = slot.frame;
     cx.frame_number = slot.number;
     begin_frame(cx, f.seconds, f.microseconds, f.lengths.captured_length, f.lengths.wire_length);
-    cx.record.link_type = f.link_type;
-    snprintf(cx.record.time_text, sizeof cx.record.time_text, "%s", slot.time_text);
+    if (settings.record_fields) {
+        cx.record.link_type = f.link_type;
+        memcpy(cx.record.time_text, slot.time_text, sizeof cx.record.time_text);
+    }
     if (settings.beep_on) zelk_printf(cx.out, "%c", 7);
     print_frame_line(cx, slot);
     cx.link_header_length = f.link_header_length;
@@ -139,47 +209,64 @@ struct worker_pool {
     std::mutex lock;
     std::condition_variable work_ready;
     std::condition_variable work_done;
-    std::deque<batch*> queue;
+    // One queue a worker: a worker takes its parts in batch order, so the
+    // frames of a flow reach its context in frame order.
+    std::vector<std::deque<std::pair<batch*, unsigned>>> queues;
     bool stopping = false;
     // Batches handed out and not yet written, oldest first.
     std::deque<std::unique_ptr<batch>> in_flight;
     std::unique_ptr<batch> filling;
+    unsigned long batches = 0;
 };
 
 worker_pool* pool = nullptr;
 unsigned pool_jobs = 1;
 
-void decode_batch(decode_context& cx, batch& b) {
-    for (const frame_slot& slot : b.frames) decode_slot(cx, slot, b.bytes.data() + slot.bytes_at);
-    b.text.assign(cx.out.data, cx.out.length);
+void decode_part(decode_context& cx, batch& b, batch_part& part) {
+    for (size_t index : part.frames) {
+        frame_slot& slot = b.frames[index];
+        slot.text_begin = cx.out.length;
+        slot.pieces_begin = cx.stream_pieces.size();
+        decode_slot(cx, slot, b.bytes.data() + slot.bytes_at);
+        slot.text_end = cx.out.length;
+        slot.pieces_end = cx.stream_pieces.size();
+    }
+    part.text.assign(cx.out.data, cx.out.length);
     cx.out.length = 0;
-    b.pieces.swap(cx.stream_pieces);
+    part.pieces.swap(cx.stream_pieces);
     cx.stream_pieces.clear();
 }
 
-void worker_main(decode_context* cx) {
+void worker_main(unsigned worker) {
+    decode_context& cx = *pool->contexts[worker];
+    auto& queue = pool->queues[worker];
     for (;;) {
-        batch* b;
+        std::pair<batch*, unsigned> work;
         {
             std::unique_lock<std::mutex> hold(pool->lock);
-            pool->work_ready.wait(hold, [] { return pool->stopping || !pool->queue.empty(); });
-            if (pool->queue.empty()) return;
-            b = pool->queue.front();
-            pool->queue.pop_front();
+            pool->work_ready.wait(hold, [&] { return pool->stopping || !queue.empty(); });
+            if (queue.empty()) return;
+            work = queue.front();
+            queue.pop_front();
         }
-        decode_batch(*cx, *b);
+        decode_part(cx, *work.first, work.first->parts[work.second]);
+        bool last;
         {
             std::lock_guard<std::mutex> hold(pool->lock);
-            b->done = true;
+            last = --work.first->parts_left == 0;
         }
-        pool->work_done.notify_all();
+        if (last) pool->work_done.notify_all();
     }
 }
 
 void write_batch(batch& b) {
-    if (!b.text.empty()) zelk_write_unfiltered(b.text.data(), b.text.size());
-    for (const frame_slot& slot : b.frames) frame_side_work(slot, b.bytes.data() + slot.bytes_at);
-    for (tcp_stream_piece& piece : b.pieces) collect_tcp_stream_piece(piece);
+    for (const frame_slot& slot : b.frames) {
+        batch_part& part = b.parts[slot.worker];
+        if (slot.text_end > slot.text_begin)
+            zelk_write_unfiltered(part.text.data() + slot.text_begin, slot.text_end - slot.text_begin);
+        frame_side_work(slot, b.bytes.data() + slot.bytes_at);
+        for (size_t i = slot.pieces_begin; i < slot.pieces_end; ++i) collect_tcp_stream_piece(part.pieces[i]);
+    }
     check_frame_output();
 }
 
@@ -188,7 +275,7 @@ void write_oldest() {
     pool->in_flight.pop_front();
     {
         std::unique_lock<std::mutex> hold(pool->lock);
-        pool->work_done.wait(hold, [&] { return oldest->done; });
+        pool->work_done.wait(hold, [&] { return oldest->parts_left == 0; });
     }
     write_batch(*oldest);
 }
@@ -199,9 +286,14 @@ void submit_filling() {
     pool->in_flight.push_back(std::move(pool->filling));
     {
         std::lock_guard<std::mutex> hold(pool->lock);
-        pool->queue.push_back(b);
+        for (unsigned w = 0; w < pool_jobs; ++w) {
+            if (b->parts[w].frames.empty()) continue;
+            ++b->parts_left;
+            pool->queues[w].emplace_back(b, w);
+        }
     }
-    pool->work_ready.notify_one();
+    ++pool->batches;
+    pool->work_ready.notify_all();
     // Enough work queued keeps every worker busy; more only costs memory.
     while (pool->in_flight.size() > 2 * pool_jobs) write_oldest();
 }
@@ -217,7 +309,123 @@ void merge_counters(protocol_counters& from) {
 
 }  // namespace
 
-void frame_loop_start(unsigned jobs) { pool_jobs = jobs; }
+namespace {
+
+// --- live capture behind a queue ---
+
+// A live frame waiting for the decoding thread.
+struct live_frame {
+    frame_slot slot;
+    std::vector<uint8_t> bytes;
+};
+
+// The capture thread only receives and queues; one thread decodes, writes
+// and does the side work, in order. A full queue holds the capture thread
+// back, so the kernel's buffer takes the excess and its drops are counted
+// as usual.
+struct live_stage {
+    std::thread thread;
+    std::mutex lock;
+    std::condition_variable ready;
+    std::condition_variable changed;
+    std::deque<std::unique_ptr<live_frame>> queue;
+    size_t queued_bytes = 0;
+    bool busy = false;
+    bool stopping = false;
+    // Threads waiting on `changed` (a full queue, or a drain): the decoding
+    // thread wakes them only then, not for every frame.
+    unsigned waiting = 0;
+    zelk_text text;
+    decode_context cx{text};
+};
+
+constexpr size_t live_queue_frames = 1 << 16;
+constexpr size_t live_queue_bytes = 64u << 20;
+
+live_stage* live = nullptr;
+bool live_wanted = false;
+
+void live_main() {
+    decode_context& cx = live->cx;
+    for (;;) {
+        std::unique_ptr<live_frame> f;
+        {
+            std::unique_lock<std::mutex> hold(live->lock);
+            live->ready.wait(hold, [] { return live->stopping || !live->queue.empty(); });
+            if (live->queue.empty()) return;
+            f = std::move(live->queue.front());
+            live->queue.pop_front();
+            live->queued_bytes -= f->bytes.size();
+            live->busy = true;
+            if (live->waiting) live->changed.notify_all();
+        }
+        decode_slot(cx, f->slot, f->bytes.data());
+        frame_side_work(f->slot, f->bytes.data());
+        for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
+        cx.stream_pieces.clear();
+        bool idle;
+        {
+            std::lock_guard<std::mutex> hold(live->lock);
+            idle = live->queue.empty();
+        }
+        // Every frame is shown as soon as no other one waits; a flood is
+        // written in large pieces instead of a system call per frame.
+        if (idle) {
+            zelk_drain(cx.out);
+            if (fflush(cx.out.sink) != 0) report_output_failure(errno);
+            check_raw_log();
+        }
+        {
+            std::lock_guard<std::mutex> hold(live->lock);
+            live->busy = false;
+            if (live->waiting) live->changed.notify_all();
+        }
+    }
+}
+
+void live_enqueue(const captured_frame& frame) {
+    if (!live) {
+        live = new live_stage;
+        live->text.sink = zelk_output();
+        live->text.suppressed = zelk_main_text().suppressed;
+        live->thread = std::thread(live_main);
+    }
+    auto f = std::make_unique<live_frame>();
+    fill_slot(f->slot, frame);
+    f->bytes.assign(frame.bytes, frame.bytes + frame.lengths.captured_length);
+    bool was_empty;
+    {
+        std::unique_lock<std::mutex> hold(live->lock);
+        ++live->waiting;
+        live->changed.wait(hold, [] {
+            return live->queue.size() < live_queue_frames && live->queued_bytes < live_queue_bytes;
+        });
+        --live->waiting;
+        was_empty = live->queue.empty();
+        live->queued_bytes += f->bytes.size();
+        live->queue.push_back(std::move(f));
+    }
+    // A decoding thread with work in its queue is awake already.
+    if (was_empty) live->ready.notify_one();
+}
+
+void live_drain() {
+    if (!live) return;
+    std::unique_lock<std::mutex> hold(live->lock);
+    ++live->waiting;
+    live->changed.wait(hold, [] { return live->queue.empty() && !live->busy; });
+    --live->waiting;
+}
+
+}  // namespace
+
+void frame_loop_start(unsigned jobs) {
+    // A live capture decodes on one thread of its own behind the capture
+    // thread; files spread over `jobs` workers.
+    live_wanted = jobs > 1 && !capture.reading_file && !settings.pcap_file && !settings.iptrace_file &&
+                  !settings.snoop_file;
+    pool_jobs = live_wanted ? 1 : jobs;
+}
 
 namespace {
 
@@ -227,12 +435,13 @@ namespace {
 void start_workers() {
     unsigned jobs = pool_jobs;
     pool = new worker_pool;
+    pool->queues.resize(jobs);
     for (unsigned i = 0; i < jobs; ++i) {
         pool->texts.push_back(std::make_unique<zelk_text>());
         pool->contexts.push_back(std::make_unique<decode_context>(*pool->texts.back()));
         pool->contexts.back()->out.suppressed = zelk_main_text().suppressed;
     }
-    for (unsigned i = 0; i < jobs; ++i) pool->threads.emplace_back(worker_main, pool->contexts[i].get());
+    for (unsigned i = 0; i < jobs; ++i) pool->threads.emplace_back(worker_main, i);
 }
 
 }  // namespace
@@ -243,6 +452,10 @@ void frame_loop_handle(const captured_frame& frame) {
     ++capture.frame_counter;
     capture.byte_total += frame.lengths.wire_length;
     capture.captured_bytes += frame.lengths.captured_length;
+    if (live_wanted) {
+        live_enqueue(frame);
+        return;
+    }
     if (!pool && pool_jobs > 1) start_workers();
     if (!pool) {
         frame_slot slot;
@@ -254,21 +467,33 @@ void frame_loop_handle(const captured_frame& frame) {
         cx.stream_pieces.clear();
         // A live capture shows every frame at once; a file is written out as
         // the buffer fills, which saves a system call per frame.
-        if (!capture.reading_file && zelk_flush(stdout) != 0) report_output_failure(errno);
+        if ((!capture.reading_file || settings.immediate) && zelk_flush(stdout) != 0) report_output_failure(errno);
         check_frame_output();
         return;
     }
-    if (!pool->filling) pool->filling = std::make_unique<batch>();
+    if (!pool->filling) {
+        pool->filling = std::make_unique<batch>();
+        pool->filling->parts.resize(pool_jobs);
+    }
     batch& b = *pool->filling;
     b.frames.emplace_back();
     frame_slot& slot = b.frames.back();
     fill_slot(slot, frame);
+    // Frames between the same two hosts share a worker; frames without an
+    // IP header carry no flow state and go with the batch's turn.
+    uint64_t flow = flow_of(frame);
+    slot.worker = static_cast<unsigned>((flow ? flow : pool->batches) % pool_jobs);
+    b.parts[slot.worker].frames.push_back(b.frames.size() - 1);
     slot.bytes_at = b.bytes.size();
     b.bytes.insert(b.bytes.end(), frame.bytes, frame.bytes + frame.lengths.captured_length);
     if (b.frames.size() >= batch_frames || b.bytes.size() >= batch_bytes) submit_filling();
 }
 
 void frame_loop_drain() {
+    if (live) {
+        live_drain();
+        merge_counters(live->cx.counters);
+    }
     if (pool) {
         submit_filling();
         while (!pool->in_flight.empty()) write_oldest();
@@ -279,6 +504,16 @@ void frame_loop_drain() {
 
 void frame_loop_stop() {
     frame_loop_drain();
+    if (live) {
+        {
+            std::lock_guard<std::mutex> hold(live->lock);
+            live->stopping = true;
+        }
+        live->ready.notify_all();
+        live->thread.join();
+        delete live;
+        live = nullptr;
+    }
     if (!pool) return;
     {
         std::lock_guard<std::mutex> hold(pool->lock);

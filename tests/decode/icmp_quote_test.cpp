@@ -90,13 +90,13 @@ TEST(IcmpQuote, RecordsAndSummary) {
         const char* summary;
     } parts[] = {
         {0,
-         "{\"proto\":\"icmp_quote\",\"version\":4,\"src\":\"10.0.0.200\",\"dst\":\"192.0.2.1\",\"protocol\":17,"
+         "\"icmp_quote\":{\"version\":4,\"src\":\"10.0.0.200\",\"dst\":\"192.0.2.1\",\"protocol\":17,"
          "\"ttl\":1,\"length\":40,\"id\":4660,\"src_port\":40001,\"dst_port\":33434,\"udp_length\":20}",
          "Destination unreachable, quoting UDP 10.0.0.200.40001 > 192.0.2.1.33434"},
         {2, "\"icmp_type\":8,\"icmp_code\":0,\"icmp_identifier\":6699,\"icmp_seq\":5}",
          "Time exceeded, quoting ICMP 10.0.0.200 > 192.0.2.1"},
         {6,
-         "{\"proto\":\"icmp_quote\",\"version\":6,\"src\":\"2001:db8::2\",\"dst\":\"2001:db8::9\",\"next_header\":17,"
+         "\"icmp_quote\":{\"version\":6,\"src\":\"2001:db8::2\",\"dst\":\"2001:db8::9\",\"next_header\":17,"
          "\"hop_limit\":1,\"payload_length\":16,\"src_port\":40001,\"dst_port\":33434,\"udp_length\":16}",
          "quoting UDP 2001:db8::2.40001 > 2001:db8::9.33434"},
     };

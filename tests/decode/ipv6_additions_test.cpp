@@ -173,7 +173,7 @@ TEST(Ipv6Additions, CountersJsonSummaryAndPrefixes) {
     } cases[] = {
         {"fragment",
          later_fragment(),
-         {"{\"proto\":\"ipv6_fragment\",\"next_header\":17,\"next_header_name\":\"UDP\",\"offset\":272,"
+         {"\"ipv6_fragment\":{\"next_header\":17,\"next_header_name\":\"UDP\",\"offset\":272,"
           "\"more_fragments\":0,\"id\":74565}"},
          "IPv6-Fragment frag id 0x00012345 offset 272"},
         {"destination options",
@@ -189,7 +189,7 @@ TEST(Ipv6Additions, CountersJsonSummaryAndPrefixes) {
          "Binding Update"},
         {"solicitation",
          solicitation(),
-         {"{\"proto\":\"icmpv6_nd\",\"target\":\"fe80::2\",\"options\":[{\"type\":1,"
+         {"\"icmpv6_nd\":{\"target\":\"fe80::2\",\"options\":[{\"type\":1,"
           "\"type_name\":\"Source link-layer address\",\"length\":8,\"link_address\":\"02:00:00:00:00:01\"}]}"},
          "neighbor solicitation who-has fe80::2"},
         {"router advertisement",
@@ -201,7 +201,7 @@ TEST(Ipv6Additions, CountersJsonSummaryAndPrefixes) {
         {"redirect", redirect(), {"\"destination\":\"2001:db8::9\""}, "redirect 2001:db8::9 via fe80::4"},
         {"MLDv2",
          mldv2_report(),
-         {"{\"proto\":\"mldv2\",\"record_count\":2", "\"address\":\"ff05::2\",\"sources\":1",
+         {"\"mldv2\":{\"record_count\":2", "\"address\":\"ff05::2\",\"sources\":1",
           "\"source_addresses\":[\"2001:db8::1\"]"},
          "report, 2 records"},
     };

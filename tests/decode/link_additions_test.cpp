@@ -208,7 +208,7 @@ TEST(LinkAdditions, CountersJsonSummaryAndPrefixes) {
          lldp_at,
          ethernet("88cc", lldp_tlvs),
          &protocol_counters::lldp,
-         {"{\"proto\":\"lldp\",\"chassis_id\":\"02:00:00:00:00:01\",\"chassis_id_subtype\":4", "\"port_id\":\"eth0\"",
+         {"\"lldp\":{\"chassis_id\":\"02:00:00:00:00:01\",\"chassis_id_subtype\":4", "\"port_id\":\"eth0\"",
           "\"ttl\":120", "\"system_name\":\"sw1\"", "\"management_addresses\":[{\"address\":\"192.0.2.1\",\"family\":1",
           "{\"oui\":32962,\"oui_name\":\"IEEE 802.1\",\"subtype\":1,\"subtype_name\":\"Port VLAN ID\",\"length\":6,"
           "\"port_vlan_id\":100}",
@@ -234,7 +234,7 @@ TEST(LinkAdditions, CountersJsonSummaryAndPrefixes) {
          decode_ethernet,
          ieee8023_llc(config_bpdu),
          &protocol_counters::stp,
-         {"{\"proto\":\"stp\",\"protocol\":0,\"version\":0",
+         {"\"stp\":{\"protocol\":0,\"version\":0",
           "\"root_priority\":32768,\"root_system_id\":0,"
           "\"root_mac\":\"00:00:00:00:00:01\",\"root_path_cost\":4",
           "\"port_id\":32769", "\"max_age\":20"},

@@ -67,7 +67,7 @@ TEST(LinkIpv6Live, KernelStpAndNeighbourDiscoveryAgreeWithTshark) {
     auto stp_rows = test::tshark_fields(dir.file("stp.pcap"), {"stp.root.prio", "stp.root.ext", "stp.root.hw"}, "stp");
     std::vector<std::string> stp_lines;
     for (const auto& line : json_lines(dir.file("stp.pcap")))
-        if (line.find("{\"proto\":\"stp\"") != std::string::npos) stp_lines.push_back(line);
+        if (line.find("\"stp\":{") != std::string::npos) stp_lines.push_back(line);
     ASSERT_GE(stp_lines.size(), 2u);
     ASSERT_EQ(stp_lines.size(), stp_rows.size());
     for (size_t i = 0; i < stp_lines.size(); ++i) {
@@ -85,8 +85,8 @@ TEST(LinkIpv6Live, KernelStpAndNeighbourDiscoveryAgreeWithTshark) {
         "icmpv6.type == 133 || icmpv6.type == 134 || icmpv6.type == 135 || icmpv6.type == 136 || icmpv6.type == 143");
     std::vector<std::string> nd_lines;
     for (const auto& line : json_lines(dir.file("nd.pcap")))
-        if (line.find("\"proto\":\"icmpv6_nd\"") != std::string::npos ||
-            line.find("\"proto\":\"mldv2\"") != std::string::npos)
+        if (line.find("\"icmpv6_nd\":{") != std::string::npos ||
+            line.find("\"mldv2\":{") != std::string::npos)
             nd_lines.push_back(line);
     ASSERT_EQ(nd_lines.size(), nd_rows.size());
     int solicitations = 0, advertisements = 0;

@@ -42,7 +42,7 @@ std::vector<json_case> cases() {
          decode_ethernet,
          ethernet("0806", arp_request),
          14,
-         {"{\"proto\":\"arp\",\"hardware_type\":1,\"hardware_type_name\":\"Ethernet 10 Mbit/FDDI\",\"protocol_type\":"
+         {"\"arp\":{\"hardware_type\":1,\"hardware_type_name\":\"Ethernet 10 Mbit/FDDI\",\"protocol_type\":"
           "2048,\"protocol_type_name\":\"IPv4\",\"hardware_length\":6,\"protocol_length\":4,\"opcode\":1,"
           "\"opcode_name\":\"ARP request\",\"sender_hardware\":\"02:00:00:00:00:01\"",
           "\"sender_protocol\":\"10.0.0.1\",\"target_hardware\":\"00:00:00:00:00:00\",\"target_vendor\":\"Nothing "
@@ -51,31 +51,31 @@ std::vector<json_case> cases() {
          decode_ethernet,
          hex("01000ccccccc 020000000001 0016 aaaa03 00000c 2000 02b4 0000 0001 0006 5231 0003 0006 6530"),
          14,
-         {"{\"proto\":\"llc\",\"dsap\":170,\"dsap_name\":\"SNAP\",\"ig_bit\":0,\"ig_bit_name\":\"Individual\"",
+         {"\"llc\":{\"dsap\":170,\"dsap_name\":\"SNAP\",\"ig_bit\":0,\"ig_bit_name\":\"Individual\"",
           "\"control\":3,\"control_name\":\"Unnumbered frame\",\"oui\":12,\"oui_name\":\"Cisco protocols\",\"type\":"
           "8192,\"type_name\":\"CDP\"}",
-          "{\"proto\":\"cdp\",\"version\":2,\"ttl\":180,\"checksum\":0,\"tlvs\":[{\"type\":1,\"type_name\":\"Device "
+          "\"cdp\":{\"version\":2,\"ttl\":180,\"checksum\":0,\"tlvs\":[{\"type\":1,\"type_name\":\"Device "
           "ID\",\"device_id\":\"R1\",\"length\":6},{\"type\":3,\"type_name\":\"Port ID\",\"port_id\":\"e0\","
           "\"length\":6}]}"}},
         {"Token Ring",
          decode_token_ring,
          hex("10 40 ffffffffffff 020000000001 aaaa03 000000 0806" + arp_request),
          14,
-         {"{\"proto\":\"token_ring\",\"access_control\":16,\"priority\":0,\"token\":true,\"monitor\":false,"
+         {"\"token_ring\":{\"access_control\":16,\"priority\":0,\"token\":true,\"monitor\":false,"
           "\"reservation\":0,\"frame_control\":64,\"type\":1,\"type_name\":\"LLC\",\"pcf\":0,\"pcf_name\":\"Normal "
           "buffer\",\"dst\":\"ff:ff:ff:ff:ff:ff\"",
-          "\"source_routed\":false}", "{\"proto\":\"arp\""}},
+          "\"source_routed\":false}", "\"arp\":{"}},
         {"FDDI",
          decode_fddi,
          hex("41 ffffffffffff 020000000001"),
          21,
-         {"{\"proto\":\"fddi\",\"frame_control\":65,\"frame_control_name\":\"SMT info\",\"dst\":\"ff:ff:ff:ff:ff:ff\","
+         {"\"fddi\":{\"frame_control\":65,\"frame_control_name\":\"SMT info\",\"dst\":\"ff:ff:ff:ff:ff:ff\","
           "\"dst_vendor\":\"Broadcast\",\"src\":\"02:00:00:00:00:01\""}},
         {"802.11 beacon",
          decode_ieee80211,
          hex("8000 0000 ffffffffffff 020000000001 020000000001 1000 0807060504030201 6400 0104"),
          0,
-         {"{\"proto\":\"ieee80211\",\"version\":0,\"type\":0,\"type_name\":\"Management\",\"subtype\":8,"
+         {"\"ieee80211\":{\"version\":0,\"type\":0,\"type_name\":\"Management\",\"subtype\":8,"
           "\"subtype_name\":\"Beacon\",\"duration\":0,\"da\":\"ff:ff:ff:ff:ff:ff\",\"sa\":\"02:00:00:00:00:01\","
           "\"bssid\":\"02:00:00:00:00:01\",\"fragment\":0,\"sequence\":1,\"timestamp\":72623859790382856,"
           "\"interval\":100,\"capabilities\":1025}"}},
@@ -87,12 +87,12 @@ std::vector<json_case> cases() {
           "\"power_management\":false,\"more_data\":false,\"wep\":false,\"order\":false,\"bssid\":\"02:00:00:00:00:"
           "03\","
           "\"sa\":\"02:00:00:00:00:01\",\"da\":\"02:00:00:00:00:02\",\"fragment\":0,\"sequence\":2}",
-          "{\"proto\":\"llc\"", "{\"proto\":\"arp\""}},
+          "\"llc\":{", "\"arp\":{"}},
         {"802.11 acknowledgement behind radiotap",
          decode_radiotap,
          hex("00 00 0e00 0e000000 02 6c 6c09 a000 d400 0000 020000000001 01020304"),
          0,
-         {"{\"proto\":\"radiotap\",\"version\":0,\"length\":14,\"present\":[14],\"flags\":2,\"flags_name\":[\"Short "
+         {"\"radiotap\":{\"version\":0,\"length\":14,\"present\":[14],\"flags\":2,\"flags_name\":[\"Short "
           "preamble\"],\"rate_kbps\":54000,\"channel_frequency\":2412,\"channel_flags\":160,\"channel_flags_name\":["
           "\"CCK\",\"2 GHz\"]}",
           "\"subtype\":13,\"subtype_name\":\"Acknowledgement\",\"duration\":0,\"ra\":\"02:00:00:00:00:01\",\"fcs\":"
@@ -101,10 +101,10 @@ std::vector<json_case> cases() {
          decode_ethernet,
          ethernet("8864", "11 00 1234 000a c021 0901 0008 01020304"),
          14,
-         {"{\"proto\":\"pppoe\",\"version\":1,\"type\":1,\"code\":0,\"code_name\":\"Session stage\",\"session_id\":"
+         {"\"pppoe\":{\"version\":1,\"type\":1,\"code\":0,\"code_name\":\"Session stage\",\"session_id\":"
           "4660,\"length\":10}",
-          "{\"proto\":\"ppp\",\"protocol\":49185,\"protocol_name\":\"LCP\"}",
-          "{\"proto\":\"lcp\",\"code\":9,\"code_name\":\"Echo-Request\",\"identifier\":1,\"length\":8,"
+          "\"ppp\":{\"protocol\":49185,\"protocol_name\":\"LCP\"}",
+          "\"lcp\":{\"code\":9,\"code_name\":\"Echo-Request\",\"identifier\":1,\"length\":8,"
           "\"magic_number\":16909060}"}},
         {"PPPoE discovery tags",
          decode_ethernet,
@@ -117,44 +117,44 @@ std::vector<json_case> cases() {
          decode_ppp_link,
          hex("ff03 8021 0101 000a 0306 0a000001"),
          4,
-         {"{\"proto\":\"ipcp\",\"code\":1,\"code_name\":\"Configuration-Request\",\"identifier\":1,\"length\":10,"
+         {"\"ipcp\":{\"code\":1,\"code_name\":\"Configuration-Request\",\"identifier\":1,\"length\":10,"
           "\"option_type\":3,\"option_type_name\":\"IP Address\",\"option_length\":6,\"ip_address\":\"10.0.0.1\"}"}},
         {"Cisco HDLC with IPv4",
          decode_cisco_hdlc,
          hex("0f00 0800" + ipv4_udp),
          4,
-         {"{\"proto\":\"cisco_hdlc\",\"address\":15,\"address_name\":\"Unicast\",\"type\":2048,\"type_name\":"
+         {"\"cisco_hdlc\":{\"address\":15,\"address_name\":\"Unicast\",\"type\":2048,\"type_name\":"
           "\"IPv4\"}",
-          "{\"proto\":\"ipv4\""}},
+          "\"ipv4\":{"}},
         {"BOFL",
          decode_ethernet,
          ethernet("8102", "deadbeef 80000001"),
          14,
-         {"{\"proto\":\"bofl\",\"pdu\":3735928559,\"sequence\":2147483649}"}},
+         {"\"bofl\":{\"pdu\":3735928559,\"sequence\":2147483649}"}},
         {"MOP request program",
          decode_ethernet,
          ethernet("6001", "08 05 01 02"),
          14,
-         {"{\"proto\":\"mop\",\"code\":8,\"code_name\":\"Request Program\",\"device_type\":5,\"format_version\":1,"
+         {"\"mop\":{\"code\":8,\"code_name\":\"Request Program\",\"device_type\":5,\"format_version\":1,"
           "\"program_type\":2,\"program_type_name\":\"Operation System\"}"}},
         {"ATM classical IP with LLC",
          decode_atm_clip,
          hex("aaaa03 000000 0800" + ipv4_udp),
          0,
-         {"{\"proto\":\"atm_clip\",\"dsap\":170,\"ssap\":170,\"control\":3,\"oui\":0,\"type\":2048,\"type_name\":"
+         {"\"atm_clip\":{\"dsap\":170,\"ssap\":170,\"control\":3,\"oui\":0,\"type\":2048,\"type_name\":"
           "\"IPv4\"}"}},
         {"Linux cooked",
          decode_linux_cooked,
          hex("0000 0001 0006 020000000001 0000 0806" + arp_request),
          0,
-         {"{\"proto\":\"linux_cooked\",\"protocol\":2054,\"packet_type\":0,\"packet_type_name\":\"To us\","
+         {"\"linux_cooked\":{\"protocol\":2054,\"packet_type\":0,\"packet_type_name\":\"To us\","
           "\"hardware_type\":1,\"address_length\":6,\"address\":\"02:00:00:00:00:01\"}",
-          "{\"proto\":\"arp\""}},
+          "\"arp\":{"}},
         {"SLIP with an unknown IP version",
          decode_slip,
          hex("c0 75 000000000000000000 00c0"),
          0,
-         {"{\"proto\":\"slip\",\"ip_version\":7,\"error\":\"unknown IP version\"}"}},
+         {"\"slip\":{\"ip_version\":7,\"error\":\"unknown IP version\"}"}},
     };
 }
 

@@ -91,7 +91,7 @@ TEST(RadiotapFcs, TheLastFourBytesAreNotFrameBody) {
     test::reset({"json"});
     std::string line = test::decode_record(decode_radiotap, hex(radiotap("10") + null_frame + fcs));
     EXPECT_NE(line.find("\"fcs\":2712847316"), std::string::npos) << line;
-    EXPECT_EQ(line.find("\"proto\":\"llc\""), std::string::npos) << line;
+    EXPECT_EQ(line.find("\"llc\":{"), std::string::npos) << line;
 }
 
 TEST(PppProtocolCompression, OddFirstByteIsAOneByteProtocol) {
@@ -126,7 +126,7 @@ TEST(PppProtocolCompression, OddFirstByteIsAOneByteProtocol) {
     }
     test::reset({"json"});
     std::string line = test::decode_record(decode_ppp_link, hex("21" + ipv4), 4);
-    EXPECT_NE(line.find("{\"proto\":\"ppp\",\"protocol\":33,\"protocol_name\":\"IPv4\",\"protocol_compressed\":true}"),
+    EXPECT_NE(line.find("\"ppp\":{\"protocol\":33,\"protocol_name\":\"IPv4\",\"protocol_compressed\":true}"),
               std::string::npos)
         << line;
 }

@@ -61,10 +61,10 @@ TEST(LinuxCooked, RecordsTheHeaderFields) {
         std::string layer;
     } cases[] = {
         {"version 1", decode_linux_cooked, cooked1("0806", arp_request),
-         "{\"proto\":\"linux_cooked\",\"protocol\":2054,\"packet_type\":4,\"packet_type_name\":\"Sent by us\","
+         "\"linux_cooked\":{\"protocol\":2054,\"packet_type\":4,\"packet_type_name\":\"Sent by us\","
          "\"hardware_type\":1,\"address_length\":6,\"address\":\"02:00:00:00:00:01\"}"},
         {"version 2", decode_linux_cooked2, cooked2("0806", arp_request),
-         "{\"proto\":\"linux_cooked\",\"version\":2,\"protocol\":2054,\"interface_index\":3,\"packet_type\":4,"
+         "\"linux_cooked\":{\"version\":2,\"protocol\":2054,\"interface_index\":3,\"packet_type\":4,"
          "\"packet_type_name\":\"Sent by us\",\"hardware_type\":1,\"address_length\":6,"
          "\"address\":\"02:00:00:00:00:01\"}"},
         // An address length beyond the field shows the 8 bytes there are.

@@ -81,19 +81,6 @@ void write_gzip(const std::string& path, const bytes& data) {
     ASSERT_EQ(gzclose(gz), Z_OK);
 }
 
-// Runs a shell command line; returns its exit status and standard output.
-test::run_result shell(const std::string& command) {
-    test::run_result r{-1, "", ""};
-    FILE* p = popen(command.c_str(), "r");
-    if (!p) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return r;
-}
-
 std::string shell_quoted(const std::string& s) { return "'" + s + "'"; }
 
 // Output without the first line, which names the file read.
@@ -136,7 +123,7 @@ TEST(CaptureFiles, PcapPcapngAndGzipDecodeAlike) {
     }
     // Standard input, plain and compressed.
     for (const char* name : {"a.pcap", "a.pcapng.gz"}) {
-        auto r = shell(std::string(NODRIX_BINARY) + " -P - --expand-all -v < " + shell_quoted(dir.file(name)));
+        auto r = test::shell(std::string(NODRIX_BINARY) + " -P - --expand-all -v < " + shell_quoted(dir.file(name)));
         EXPECT_EQ(r.status, 0) << name;
         EXPECT_EQ(r.out, "Read packet(s) from file: -.\n" + decoded) << name;
     }
@@ -244,8 +231,8 @@ TEST(Documentation, CompletionAndManPageCoverEveryOption) {
     auto without_argument = completion_words(script, "without_argument");
     std::set<std::string> all(with_argument.begin(), with_argument.end());
     all.insert(without_argument.begin(), without_argument.end());
-    EXPECT_EQ(all.size(), 49u);
-    EXPECT_EQ(with_argument.size() + without_argument.size(), 49u);
+    EXPECT_EQ(all.size(), 58u);
+    EXPECT_EQ(with_argument.size() + without_argument.size(), 58u);
     for (const std::string& option : all) {
         // The page escapes every dash.
         std::string escaped;
@@ -261,21 +248,22 @@ TEST(Documentation, CompletionAndManPageCoverEveryOption) {
             args.push_back("-h");
             auto r = test::run_nodrix(args);
             EXPECT_EQ(r.status, 0) << option << ": " << r.err;
-            bool help = r.err.find("Usage: nodrix [Options]") != std::string::npos;
+            // --help-all writes its text to standard output.
+            bool help = (r.err + r.out).find("Usage: nodrix [Options]") != std::string::npos;
             EXPECT_TRUE(help || option == "--version") << option << ": " << r.err;
         }
     }
 }
 
 TEST(Documentation, BashCompletesLongOptionsAndFiles) {
-    if (shell("command -v bash >/dev/null").status != 0) GTEST_SKIP() << "bash is not installed";
+    if (test::shell("command -v bash >/dev/null").status != 0) GTEST_SKIP() << "bash is not installed";
     test::temp_dir dir;
     test::write_file(dir.file("capture.pcap"), {});
     auto complete = [&](const std::string& words) {
-        return shell("cd " + shell_quoted(dir.path) + " && bash -c 'source " + completion_path + "; COMP_WORDS=(" +
-                     words +
-                     "); COMP_CWORD=$((${#COMP_WORDS[@]}-1)); _nodrix;"
-                     " printf \"%s\\n\" \"${COMPREPLY[@]}\"'")
+        return test::shell("cd " + shell_quoted(dir.path) + " && bash -c 'source " + completion_path +
+                           "; COMP_WORDS=(" + words +
+                           "); COMP_CWORD=$((${#COMP_WORDS[@]}-1)); _nodrix;"
+                           " printf \"%s\\n\" \"${COMPREPLY[@]}\"'")
             .out;
     };
     EXPECT_EQ(complete("nodrix --expand-al"), "--expand-all\n");
@@ -288,7 +276,7 @@ TEST(Installation, InstallsAWorkingProgramAndItsManPage) {
     std::string build = NODRIX_BUILD_DIR;
     if (!std::filesystem::exists(build + "/cmake_install.cmake")) GTEST_SKIP() << "no install script in " << build;
     test::temp_dir prefix;
-    auto r = shell("cmake --install " + shell_quoted(build) + " --prefix " + shell_quoted(prefix.path) + " 2>&1");
+    auto r = test::shell("cmake --install " + shell_quoted(build) + " --prefix " + shell_quoted(prefix.path) + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.out;
 
     std::vector<std::string> files = {"bin/nodrix",
@@ -305,19 +293,19 @@ TEST(Installation, InstallsAWorkingProgramAndItsManPage) {
 
     // The installed program runs and decodes, with an installed module.
     test::write_file(prefix.file("a.pcap"), test::pcap_file({{ethernet_frame()}}));
-    r = shell(shell_quoted(prefix.file("bin/nodrix")) + " -P " + shell_quoted(prefix.file("a.pcap")) + " --modules " +
-              shell_quoted(prefix.file("lib/nodrix/modules")) + " 2>&1");
+    r = test::shell(shell_quoted(prefix.file("bin/nodrix")) + " -P " + shell_quoted(prefix.file("a.pcap")) +
+                    " --modules " + shell_quoted(prefix.file("lib/nodrix/modules")) + " 2>&1");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("- UDP Header -"), std::string::npos) << r.out;
 
-    if (shell("command -v groff >/dev/null").status != 0) GTEST_SKIP() << "groff is not installed";
+    if (test::shell("command -v groff >/dev/null").status != 0) GTEST_SKIP() << "groff is not installed";
     // Warnings go to standard error, merged behind the page.
     const std::string page = "zcat " + shell_quoted(prefix.file("share/man/man1/nodrix.1.gz")) + " | ";
-    r = shell(page + "groff -man -Tutf8 -ww 2>&1 >/dev/null");
+    r = test::shell(page + "groff -man -Tutf8 -ww 2>&1 >/dev/null");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "") << "groff warnings";
     // Plain text, without overstriking.
-    r = shell(page + "groff -man -Tascii -P-cbou");
+    r = test::shell(page + "groff -man -Tascii -P-cbou");
     for (const char* section : {"NAME", "SYNOPSIS", "OPTIONS", "EXAMPLES", "EXIT STATUS", "FILES"})
         EXPECT_NE(r.out.find(std::string("\n") + section + "\n"), std::string::npos) << section;
 }
@@ -326,10 +314,10 @@ TEST(Installation, DebianPackagePassesLintian) {
     std::string build = NODRIX_BUILD_DIR;
     if (!std::filesystem::exists(build + "/CPackConfig.cmake")) GTEST_SKIP() << "no CPack configuration in " << build;
     for (const char* tool : {"cpack", "lintian", "dpkg-deb"})
-        if (shell(std::string("command -v ") + tool + " >/dev/null").status != 0)
+        if (test::shell(std::string("command -v ") + tool + " >/dev/null").status != 0)
             GTEST_SKIP() << tool << " is not installed (scripts/deps.sh installs it)";
     test::temp_dir out;
-    auto r = shell("cd " + shell_quoted(build) + " && cpack -G DEB -B " + shell_quoted(out.path) + " 2>&1");
+    auto r = test::shell("cd " + shell_quoted(build) + " && cpack -G DEB -B " + shell_quoted(out.path) + " 2>&1");
     ASSERT_EQ(r.status, 0) << r.out;
     std::string deb;
     for (const auto& entry : std::filesystem::directory_iterator(out.path))
@@ -337,21 +325,21 @@ TEST(Installation, DebianPackagePassesLintian) {
     ASSERT_FALSE(deb.empty()) << r.out;
 
     // Errors and warnings both fail; informational tags do not.
-    r = shell("lintian --tag-display-limit 0 " + shell_quoted(deb) + " 2>&1 | grep -E '^(E|W): ' || true");
+    r = test::shell("lintian --tag-display-limit 0 " + shell_quoted(deb) + " 2>&1 | grep -E '^(E|W): ' || true");
     EXPECT_EQ(r.out, "");
 
     // The modules lie where the documentation says, and the program still
     // loads them once stripped.
-    r = shell("dpkg-deb -c " + shell_quoted(deb));
+    r = test::shell("dpkg-deb -c " + shell_quoted(deb));
     EXPECT_NE(r.out.find("./usr/lib/nodrix/modules/http_request.so"), std::string::npos) << r.out;
-    r = shell("dpkg-deb -f " + shell_quoted(deb) + " Depends Maintainer");
+    r = test::shell("dpkg-deb -f " + shell_quoted(deb) + " Depends Maintainer");
     EXPECT_NE(r.out.find("libpcap0.8"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Maintainer: nodrix developers <"), std::string::npos) << r.out;
     test::temp_dir root;
-    ASSERT_EQ(shell("dpkg-deb -x " + shell_quoted(deb) + " " + shell_quoted(root.path)).status, 0);
+    ASSERT_EQ(test::shell("dpkg-deb -x " + shell_quoted(deb) + " " + shell_quoted(root.path)).status, 0);
     test::write_file(root.file("a.pcap"), test::pcap_file({{ethernet_frame()}}));
-    r = shell(shell_quoted(root.file("usr/bin/nodrix")) + " -P " + shell_quoted(root.file("a.pcap")) + " --modules " +
-              shell_quoted(root.file("usr/lib/nodrix/modules")) + " 2>&1");
+    r = test::shell(shell_quoted(root.file("usr/bin/nodrix")) + " -P " + shell_quoted(root.file("a.pcap")) +
+                    " --modules " + shell_quoted(root.file("usr/lib/nodrix/modules")) + " 2>&1");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("- UDP Header -"), std::string::npos) << r.out;
 }

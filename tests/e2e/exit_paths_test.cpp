@@ -2,7 +2,9 @@
 // orderly with a complete raw log, fatal signals never end it with success,
 // and a daemon leaves no pid file behind.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -152,6 +154,57 @@ TEST(ExitPaths, FullRunsReleaseWhatTheyOpened) {
         setenv("ASAN_OPTIONS", previous.c_str(), 1);
     else
         unsetenv("ASAN_OPTIONS");
+}
+
+}  // namespace
+
+namespace {
+
+// A file that cannot be read says so on standard error when standard output
+// shows nothing of it (JSON Lines, --quiet).
+TEST(ExitPaths, UnreadableTraceFilesAreExplainedInEveryMode) {
+    test::temp_dir dir;
+    test::write_file(dir.file("bad.snoop"), test::bytes{'n', 'o', 't', 's', 'n', 'o', 'o', 'p', 0, 0, 0, 2, 0, 0, 0, 4});
+    test::write_file(dir.file("bad.iptrace"), test::bytes{'i', 'p', 't', 'r', 'a', 'c', 'e', ' ', '9', '.', '0'});
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-S", dir.file("bad.snoop"), "--json"}, "Error: Unknown snoop file format(wrong magic).\n"},
+        {{"-S", dir.file("bad.snoop"), "--quiet"}, "Error: Unknown snoop file format(wrong magic).\n"},
+        {{"-I", dir.file("bad.iptrace"), "--json"}, "Error: Unknown iptrace file format.\n"},
+        {{"-S", dir.file("missing"), "--quiet"}, "Error: Can't open snoop file " + dir.file("missing") + ".\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[2]);
+        test::run_result r = test::run_nodrix(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A capture read from a pipe whose writer is still running shows each frame
+// at once, as `tcpdump -U -w - | nodrix -P -` needs.
+TEST(Pipes, FramesFromAPipeAreShownAtOnce) {
+    test::temp_dir dir;
+    std::string fifo = dir.file("in.pcap");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    test::running_nodrix child = test::start_nodrix({"-P", fifo});
+    int writer = open(fifo.c_str(), O_WRONLY);
+    ASSERT_GE(writer, 0);
+    // libpcap reads the pipe in blocks of 8 KiB: 200 frames fill two.
+    std::vector<test::pcap_record> records(
+        200, test::pcap_record{test::concat({test::hex("020000000002 020000000001 88b5"), test::bytes(46, 0)})});
+    test::bytes file = test::pcap_file(records);
+    ASSERT_EQ(write(writer, file.data(), file.size()), static_cast<ssize_t>(file.size()));
+    // The writer stays open: the frames must not wait for its end.
+    EXPECT_TRUE(test::wait_for_output(child, "Received frame 100(", 2));
+    close(writer);
+    EXPECT_EQ(test::finish_nodrix(child).status, 0);
 }
 
 }  // namespace

@@ -26,12 +26,12 @@ TEST(Record, JsonLineHoldsEveryLayerWithTypedValues) {
     ASSERT_TRUE(test::valid_json(line)) << line;
     ASSERT_EQ(line.back(), '\n');
     for (const char* part : {
-             "{\"frame\":1,\"time\":\"1970-01-01T12:34:56.000000Z\",\"epoch\":45296.000000,",
-             "\"layers\":[{\"proto\":\"ethernet\",\"dst\":\"02:00:00:00:00:aa\"",
-             "{\"proto\":\"ipv4\",\"version\":4,\"header_length\":5,\"total_length\":48,\"ttl\":64",
+             "{\"frame\":1,\"time\":\"1970-01-01T12:34:56.000000Z\",\"epoch_ns\":45296000000000,",
+             "\"stack\":[\"ethernet\",\"ipv4\",\"tcp\"],\"ethernet\":{\"dst\":\"02:00:00:00:00:aa\"",
+             "\"ipv4\":{\"version\":4,\"header_length\":5,\"total_length\":48,\"ttl\":64",
              "\"src\":\"192.0.2.1\",\"dst\":\"198.51.100.7\",\"protocol\":6,\"protocol_name\":\"TCP\"",
              "\"checksum_ok\":true",
-             "{\"proto\":\"tcp\",\"src_port\":40000",
+             "\"tcp\":{\"src_port\":40000",
              "\"seq\":1000,\"ack\":0,\"data_offset\":28,\"flags\":2,\"flags_name\":[\"syn\"],\"window\":64240",
              "\"options\":[2,1,1,4],\"mss\":1460",
          })
@@ -88,4 +88,7 @@ TEST(Record, JsonEscapesEveryByteThatIsNotPrintableAscii) {
     EXPECT_TRUE(test::valid_json("{\"a\":[1,-2.5,\"x\\u00ff\"],\"b\":{}}"));
     EXPECT_FALSE(test::valid_json("{\"a\":1,}"));
     EXPECT_FALSE(test::valid_json("{\"a\":\"\x01\"}"));
+    // A key twice in one object is refused; the same key in two objects is not.
+    EXPECT_FALSE(test::valid_json("{\"a\":1,\"b\":{},\"a\":2}"));
+    EXPECT_TRUE(test::valid_json("{\"a\":{\"a\":1},\"b\":[{\"a\":1},{\"a\":2}]}"));
 }

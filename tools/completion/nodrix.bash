@@ -9,18 +9,22 @@ _nodrix() {
     # Options that take an argument, then options that take none.
     local with_argument="--device --pcap-file --iptrace-file --snoop-file --filter --filter-nopt
         --snaplen --max-packets --logfile --logfile-raw --module --modules --server-addr --server-port
-        --bt --tcl --tcl-cbf --time-format"
+        --bt --tcl --tcl-cbf --time-format --user --server-timeout --tcp-stream-limit --pid-file --jobs"
     local without_argument="--help --version --promisc --beep-on --count --statistic --verbose
         --expand-ethernet --expand-llc --expand-token --expand-fddi --expand-arp --expand-pppoe --expand-all
         --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
         --print-pppoe-hex --print-tcp-text --print-udp-text --print-tcp-stream --module-ignore
-        --quiet --really-quiet --use-zelklib --list-interfaces --force-overwrite --utc"
+        --quiet --really-quiet --use-zelklib --list-interfaces --force-overwrite --utc --json --summary
+        --help-all --immediate"
 
     case $prev in
         -d|--device)
             COMPREPLY=($(compgen -W "$(ls /sys/class/net 2>/dev/null) any" -- "$cur"))
             return ;;
-        -P|--pcap-file|-I|--iptrace-file|-S|--snoop-file|-l|--logfile|-r|--logfile-raw|--module)
+        --user)
+            COMPREPLY=($(compgen -u -- "$cur"))
+            return ;;
+        -P|--pcap-file|-I|--iptrace-file|-S|--snoop-file|-l|--logfile|-r|--logfile-raw|--module|--pid-file)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         --modules)
@@ -29,7 +33,8 @@ _nodrix() {
         --time-format)
             COMPREPLY=($(compgen -W "absolute date epoch relative delta" -- "$cur"))
             return ;;
-        -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf)
+        -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf|\
+        --server-timeout|--tcp-stream-limit)
             return ;;
     esac
 

@@ -72,12 +72,14 @@ const attribute_type* find_attribute(uint8_t type) {
     return nullptr;
 }
 
+// One JSON key per type of value: text and addresses under "value", numbers
+// under "number", anything else as hex under "data".
 void print_value(decode_context& cx, const message& m, size_t at, size_t n, const attribute_type* t) {
     kind k = t ? t->value : kind::bytes;
     if (k == kind::address && n == 4) {
         field(cx, "value", ", Value: %s", ipv4_text(cx, m.at(at, 4)));
     } else if (k == kind::number && n == 4) {
-        field(cx, "value", ", Value: %u", m.be32(at));
+        field(cx, "number", ", Value: %u", m.be32(at));
     } else if (k == kind::text) {
         field(cx, "value", ", Value: %s", printable_text(cx, m.at(at, n), n));
     } else {

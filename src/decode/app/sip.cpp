@@ -8,21 +8,22 @@
 namespace {
 
 // The headers shown by default, with their compact forms; the JSON key
-// is the same for both forms.
+// is the same for both forms. Via (a list, one per hop) and Content-Length
+// (a number) are recorded their own way and have no text key here.
 struct sip_header {
     const char* name;
     char compact;
     const char* key;
 };
 constexpr sip_header main_headers[] = {
-    {"Via", 'v', "via"},
+    {"Via", 'v', nullptr},
     {"From", 'f', "from"},
     {"To", 't', "to"},
     {"Call-ID", 'i', "call_id"},
     {"CSeq", 0, "cseq"},
     {"Contact", 'm', "contact"},
     {"Content-Type", 'c', "content_type"},
-    {"Content-Length", 'l', "content_length"},
+    {"Content-Length", 'l', nullptr},
 };
 
 const sip_header* find_header(const std::string& name) {
@@ -61,7 +62,7 @@ void decode_sdp(decode_context& cx, const uint8_t* p, const uint8_t* end, std::s
                 std::string port = take_word(rest);
                 std::string transport = take_word(rest);
                 item(cx, "media");
-                field(cx, "media", "    Media: %s", media);
+                field(cx, "type", "    Media: %s", media);
                 if (!port.empty() && port.size() <= 5 && port.find_first_not_of("0123456789") == std::string::npos)
                     field(cx, "port", ", Port: %u", static_cast<unsigned>(std::stoul(port)));
                 if (!transport.empty()) field(cx, "transport", ", Transport: %s", transport);
@@ -148,17 +149,18 @@ int decode_sip(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
     unsigned others = 0;
     const uint8_t* body = for_each_header(cx, first.next, end, [&](const std::string& name, const std::string& value) {
         const sip_header* h = find_header(name);
-        if (h && !strcmp(h->key, "content_type") && starts_with_nocase(value, "application/sdp")) sdp = true;
+        if (h && h->compact == 'c' && starts_with_nocase(value, "application/sdp")) sdp = true;
         if (h) {
             zelk_printf(cx.out, "  %s: %s\n", h->name, value.c_str());
-            // Via may repeat, one per hop.
-            if (!strcmp(h->key, "via"))
+            bool digits = !value.empty() && value.size() <= 9 && value.find_first_not_of("0123456789") == std::string::npos;
+            if (h->key)
+                record_text(cx, h->key, value);
+            else if (h->compact == 'v')  // Via may repeat, one per hop.
                 list_text(cx, "via", value.c_str());
-            else if (!strcmp(h->key, "content_length") && !value.empty() && value.size() <= 9 &&
-                     value.find_first_not_of("0123456789") == std::string::npos)
+            else if (digits)
                 record_number(cx, "content_length", std::stol(value));
             else
-                record_text(cx, h->key, value);
+                record_text(cx, "content_length_text", value);
             return;
         }
         ++others;

@@ -157,7 +157,13 @@ void print_value(decode_context& cx, const message& m, const tlv& t, unsigned de
             }
             return;
         case 0x05: zelk_printf(cx.out, "NULL"); return;
-        case 0x06: field(cx, "value", "OID: %s", oid_text(m, t).c_str()); return;
+        case 0x06: {
+            // Named first: oid_text may throw, and a thrown-through temporary
+            // in an argument list upsets the stack-scope checker.
+            std::string oid = oid_text(m, t);
+            field(cx, "value", "OID: %s", oid.c_str());
+            return;
+        }
         case 0x40:
             if (t.length == 4) {
                 field(cx, "value", "IpAddress: %s", ipv4_text(cx, m.at(t.value, 4)));

@@ -41,6 +41,7 @@ int decode_ip_version(decode_context& cx, const frame_lengths* lengths, const ui
 
 int decode_ip_payload(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
                       uint16_t protocol) {
+    nesting_guard nested(cx);
     switch (protocol) {
         case 0: return decode_ipv4(cx, lengths, frame, offset);
         case 1: return decode_icmpv4(cx, lengths, frame, offset);

@@ -97,6 +97,7 @@ short_text ipv4_text(const decode_context& cx, const uint8_t* a) {
 }
 
 int decode_ipv4(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    nesting_guard nested(cx);
     const uint8_t* h = header_at(cx, frame, offset);
     layer(cx, "ipv4", "\n- IPv4 Header -");
     need(cx, h, 20);

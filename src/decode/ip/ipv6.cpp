@@ -54,6 +54,7 @@ void print_ipv6_next_header_name(decode_context& cx, uint8_t next_header) {
 
 int decode_ipv6_next_header(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
                             uint8_t next_header) {
+    nesting_guard nested(cx);
     switch (next_header) {
         case 0: return decode_ipv6_hop_by_hop(cx, lengths, frame, offset);
         case 1: return decode_icmpv4(cx, lengths, frame, offset);
@@ -130,6 +131,7 @@ static void print_address_note(decode_context& cx, const char* key, const uint8_
 }
 
 int decode_ipv6(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
+    nesting_guard nested(cx);
     const uint8_t* h = header_at(cx, frame, offset);
     layer(cx, "ipv6", "\n- IPv6 Header -");
     need(cx, h, 40);

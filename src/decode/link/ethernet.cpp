@@ -97,6 +97,7 @@ frame_lengths lengths_from(decode_context& cx, const uint8_t* frame) {
 }
 
 void decode_inner_ethernet(decode_context& cx, const uint8_t* inner) {
+    nesting_guard nested(cx);
     frame_lengths lengths = lengths_from(cx, inner);
     inner_frame_view ethernet(cx, nullptr, 14);
     decode_ethernet(cx, &lengths, inner, 0);

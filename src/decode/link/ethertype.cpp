@@ -15,6 +15,7 @@
 
 int decode_ethertype(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
                      uint16_t type) {
+    nesting_guard nested(cx);
     switch (type) {
         case 0x0800: decode_ipv4(cx, lengths, frame, offset); break;
         case 0x86dd: decode_ipv6(cx, lengths, frame, offset); break;

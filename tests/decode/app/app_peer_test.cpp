@@ -96,11 +96,28 @@ std::string hex_address(const std::string& v) {
 // The first value of key anywhere in the layer (records and options
 // included), as text; the first element of a list.
 std::string nested_field(const std::string& line, const std::string& proto, const std::string& key) {
-    size_t start = line.find("{\"proto\":\"" + proto + "\"");
+    size_t start = line.find("\"" + proto + "\":{");
     if (start == std::string::npos) return "";
-    size_t at = line.find("\"" + key + "\":", start);
-    size_t next_layer = line.find("{\"proto\":", start + 1);
-    if (at == std::string::npos || at > next_layer) return "";
+    // The layer object ends where the next top-level member starts.
+    int depth = 0;
+    size_t end = start + proto.size() + 3;
+    for (bool text = false; end < line.size(); ++end) {
+        char c = line[end];
+        if (text) {
+            if (c == '\\')
+                ++end;
+            else if (c == '"')
+                text = false;
+        } else if (c == '"') {
+            text = true;
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if ((c == '}' || c == ']') && --depth < 0) {
+            break;
+        }
+    }
+    size_t at = line.find("\"" + key + "\":", start + 1);
+    if (at == std::string::npos || at > end) return "";
     at += key.size() + 3;
     if (line[at] == '[') ++at;
     if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);

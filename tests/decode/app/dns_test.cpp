@@ -203,7 +203,7 @@ TEST(Dns, RecordAndSummary) {
     std::string line = appf::json(appf::udp4(response(), 53, 40000));
     ASSERT_TRUE(test::valid_json(line)) << line;
     for (const char* part : {
-             "{\"proto\":\"dns\",\"id\":4660,\"response\":true,\"opcode\":0,\"opcode_name\":\"Query\",\"rcode\":0",
+             "\"dns\":{\"id\":4660,\"response\":true,\"opcode\":0,\"opcode_name\":\"Query\",\"rcode\":0",
              "\"flags_name\":[\"QR\",\"RD\",\"RA\"],\"question_count\":1,\"answer_count\":4",
              "\"questions\":[{\"name\":\"example.org\",\"type\":1,\"type_name\":\"A\",\"class\":1",
              "\"ttl\":300,\"length\":4,\"address\":\"192.0.2.1\"}",

@@ -23,33 +23,16 @@ std::string normal(const std::string& value) {
     return *end == '\0' ? std::to_string(n) : value;
 }
 
-// The first value of key inside the n-th layer of proto, also when the key
-// opens an item of an array (json_field looks for it behind a comma only).
+// The first value of key inside the n-th layer of proto; "records/group"
+// is the key inside the first item of the array "records".
 std::string value_in_layer(const std::string& line, const std::string& proto, const std::string& key, int n) {
-    std::string marker = "{\"proto\":\"" + proto + "\"";
-    size_t at = std::string::npos;
-    for (int i = 0; i <= n; ++i) {
-        at = line.find(marker, at == std::string::npos ? 0 : at + 1);
-        if (at == std::string::npos) return "";
-    }
-    size_t end = line.find("{\"proto\":", at + 1);
-    std::string layer = line.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    // "records/group": the key inside the first item of the array "records".
     size_t slash = key.find('/');
-    if (slash != std::string::npos) {
-        size_t array = layer.find("\"" + key.substr(0, slash) + "\":[");
-        if (array == std::string::npos) return "";
-        return value_in_layer("{\"proto\":\"x\"," + layer.substr(array + slash + 4), "x", key.substr(slash + 1), 0);
-    }
-    for (const char* before : {",", "{"}) {
-        size_t k = layer.find(before + ("\"" + key + "\":"));
-        if (k == std::string::npos) continue;
-        // Hand the one pair to json_field as a layer of its own.
-        size_t v = k + key.size() + 4;
-        size_t stop = layer[v] == '"' ? layer.find('"', v + 1) + 1 : layer.find_first_of(",}]", v);
-        return test::json_field("{\"proto\":\"x\",\"" + key + "\":" + layer.substr(v, stop - v) + "}", "x", key);
-    }
-    return "";
+    if (slash == std::string::npos) return test::json_field(line, proto, key, n);
+    std::string layer = test::json_layer(line, proto, n);
+    size_t array = layer.find("\"" + key.substr(0, slash) + "\":[{");
+    if (array == std::string::npos) return "";
+    // The array's first item handed to json_field as a layer of its own.
+    return test::json_field("{\"x\":" + layer.substr(array + slash + 4) + "}", "x", key.substr(slash + 1));
 }
 
 // A TCP segment of its own connection (a new source port each), so that

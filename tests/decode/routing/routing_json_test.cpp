@@ -50,12 +50,12 @@ std::vector<json_case> cases() {
     return {
         {short_form<decode_bgp>,
          "ffffffffffffffffffffffffffffffff 0013 04",
-         {"{\"proto\":\"bgp\",\"marker\":\"ffffffffffffffffffffffffffffffff\",\"length\":19,\"type\":4,"
+         {"\"bgp\":{\"marker\":\"ffffffffffffffffffffffffffffffff\",\"length\":19,\"type\":4,"
           "\"type_name\":\"Keep-alive\"}"},
          "BGP Keep-alive"},
         {short_form<decode_ospf>,
          "0201 002c c0a80001 00000000 0000 0000 0000000000000000",
-         {"{\"proto\":\"ospf\",\"version\":2,\"type\":1,\"type_name\":\"Hello\",\"length\":44,"
+         {"\"ospf\":{\"version\":2,\"type\":1,\"type_name\":\"Hello\",\"length\":44,"
           "\"router_id\":\"192.168.0.1\",\"area_id\":\"0.0.0.0\",\"checksum\":0,\"auth_type\":0,"
           "\"auth_type_name\":\"None\"}"},
          "OSPF Hello"},
@@ -67,7 +67,7 @@ std::vector<json_case> cases() {
          "OSPF Hello"},
         {short_form<decode_rip>,
          "0202 0000 0002 0007 0a010000 ffffff00 0a0000fe 00000001",
-         {"{\"proto\":\"rip\",\"type\":2,\"type_name\":\"Response\",\"version\":2,\"routing_domain\":0,"
+         {"\"rip\":{\"type\":2,\"type_name\":\"Response\",\"version\":2,\"routing_domain\":0,"
           "\"address_family\":2,\"address_family_name\":\"IP\",\"route_tag\":7,\"address\":\"10.1.0.0\","
           "\"mask\":\"255.255.255.0\",\"next_hop\":\"10.0.0.254\",\"metric\":1}"},
          "RIP Response"},
@@ -79,18 +79,18 @@ std::vector<json_case> cases() {
          "0202 0000 ffff 0002 7365637265740000 0000000000000000",
          {"\"unused\":0,\"auth_type\":2,\"auth_type_name\":\"simple\",\"password\":\"secret\\u0000"},
          "RIP Response"},
-        {short_form<decode_rip>, "0200", {"{\"proto\":\"rip\",\"version\":0}"}, "RIP"},
+        {short_form<decode_rip>, "0200", {"\"rip\":{\"version\":0}"}, "RIP"},
         {short_form<decode_ripng>,
          "0201",
-         {"{\"proto\":\"ripng\",\"type\":2,\"type_name\":\"Response\",\"version\":1}"},
+         {"\"ripng\":{\"type\":2,\"type_name\":\"Response\",\"version\":1}"},
          "RIPng Response"},
         {short_form<decode_ipx_rip>,
          "0002 00001234 0001 0002",
-         {"{\"proto\":\"ipx_rip\",\"type\":2,\"type_name\":\"Response\",\"network\":4660,\"hops\":1,\"ticks\":2}"},
+         {"\"ipx_rip\":{\"type\":2,\"type_name\":\"Response\",\"network\":4660,\"hops\":1,\"ticks\":2}"},
          "IPX-RIP Response"},
         {short_form<decode_vrrp>,
          "21 07 64 02 01 00 1234 c0a80101 c0a80102 7061737300000000",
-         {"{\"proto\":\"vrrp\",\"version\":2,\"type\":1,\"type_name\":\"Advertisement\",\"virtual_router_id\":7,"
+         {"\"vrrp\":{\"version\":2,\"type\":1,\"type_name\":\"Advertisement\",\"virtual_router_id\":7,"
           "\"priority\":100,\"address_count\":2,\"auth_type\":1,\"auth_type_name\":\"Simple text password\","
           "\"checksum\":4660,\"addresses\":[\"192.168.1.1\",\"192.168.1.2\"],\"password\":\"pass\\u0000"},
          "VRRP Advertisement"},
@@ -101,7 +101,7 @@ std::vector<json_case> cases() {
          "EIGRP Hello"},
         {full_form<decode_igrp>,
          "1105 0064 0001 0002 0003 0000",
-         {"{\"proto\":\"igrp\",\"version\":1,\"type\":1,\"type_name\":\"Update\",\"edition\":5,"
+         {"\"igrp\":{\"version\":1,\"type\":1,\"type_name\":\"Update\",\"edition\":5,"
           "\"autonomous_system\":100,\"interior_routes\":1,\"system_routes\":2,\"exterior_routes\":3"},
          "IGRP Update"},
         {full_form<decode_egp>,
@@ -116,30 +116,30 @@ std::vector<json_case> cases() {
          "EGP Poll"},
         {short_form<decode_ggp>,
          "0800 0102",
-         {"{\"proto\":\"ggp\",\"type\":8,\"type_name\":\"Echo request\",\"unused\":0,"
+         {"\"ggp\":{\"type\":8,\"type_name\":\"Echo request\",\"unused\":0,"
           "\"seq\":258}"},
          "GGP Echo request"},
         {short_form<decode_msdp>,
          "04 0003",
-         {"{\"proto\":\"msdp\",\"type\":4,\"type_name\":\"Keepalive\",\"length\":3}"},
+         {"\"msdp\":{\"type\":4,\"type_name\":\"Keepalive\",\"length\":3}"},
          "MSDP Keepalive"},
         {short_form<decode_gsmp>,
          "03 10 03 07",
-         {"{\"proto\":\"gsmp\",\"version\":3,\"type\":16,\"result\":3,\"result_name\":\"Success\",\"code\":7}"},
+         {"\"gsmp\":{\"version\":3,\"type\":16,\"result\":3,\"result_name\":\"Success\",\"code\":7}"},
          "GSMP type 16"},
         {full_form<decode_cbt>,
          "12 04 1000",
-         {"{\"proto\":\"cbt\",\"version\":1,\"type\":2,\"type_name\":\"Join ack\",\"address_length\":4,"
+         {"\"cbt\":{\"version\":1,\"type\":2,\"type_name\":\"Join ack\",\"address_length\":4,"
           "\"checksum\":4096}"},
          "CBT Join ack"},
         {full_form<decode_irtp>,
          "02 05 03e8 000c 1234 deadbeef",
-         {"{\"proto\":\"irtp\",\"type\":2,\"type_name\":\"Data\",\"port\":5,\"seq\":1000,\"length\":12,"
+         {"\"irtp\":{\"type\":2,\"type_name\":\"Data\",\"port\":5,\"seq\":1000,\"length\":12,"
           "\"checksum\":4660}"},
          "IRTP Data"},
         {full_form<decode_rsvp>,
          "10 01 1a2b 3f 00 0014",
-         {"{\"proto\":\"rsvp\",\"version\":1,\"flags\":0,\"type\":1,\"type_name\":\"Path\",\"checksum\":6699,"
+         {"\"rsvp\":{\"version\":1,\"flags\":0,\"type\":1,\"type_name\":\"Path\",\"checksum\":6699,"
           "\"send_ttl\":63,\"reserved\":0,\"length\":20}"},
          "RSVP Path"},
         {short_form<decode_narp>,
@@ -150,8 +150,8 @@ std::vector<json_case> cases() {
          "NARP Reply, Negative non-authoritative reply"},
         {short_form<decode_mtp>,
          "0001 0002 001c 4d2e 01 03 00 05 01020304 a0b0c0d0",
-         {"{\"proto\":\"mtp_bridge\",\"dst_port\":1,\"src_port\":2,\"length\":28,\"checksum\":19758}",
-          "{\"proto\":\"mtp\",\"version\":1,\"type\":3,\"type_name\":\"Join\",\"type_modifier\":0,"
+         {"\"mtp_bridge\":{\"dst_port\":1,\"src_port\":2,\"length\":28,\"checksum\":19758}",
+          "\"mtp\":{\"version\":1,\"type\":3,\"type_name\":\"Join\",\"type_modifier\":0,"
           "\"subchannel\":5,"
           "\"src_connection_id\":16909060,\"dst_connection_id\":2695938256}"},
          "MTP Join"},
@@ -167,18 +167,18 @@ std::vector<json_case> cases() {
          "IFMP Redirect"},
         {short_form<decode_pim>,
          "3400 0000",
-         {"{\"proto\":\"pim\",\"version\":3,\"type\":4,\"reserved\":0,"
+         {"\"pim\":{\"version\":3,\"type\":4,\"reserved\":0,"
           "\"checksum\":0}"},
          "PIM type 4"},
         {short_form<decode_pgm>,
          "1d4c 1d4d 00 00 abcd 0102030405fe 0064",
-         {"{\"proto\":\"pgm\",\"src_port\":7500,\"dst_port\":7501,\"type\":0,\"type_name\":\"SPM\",\"options\":"
+         {"\"pgm\":{\"src_port\":7500,\"dst_port\":7501,\"type\":0,\"type_name\":\"SPM\",\"options\":"
           "0,"
           "\"checksum\":43981,\"global_source_id\":\"0102030405fe\",\"tsdu_length\":100}"},
          "PGM SPM"},
         {short_form<decode_mpls>,
          "00003140",
-         {"{\"proto\":\"mpls\",\"labels\":[{\"label\":3,\"label_name\":\"Implicit NULL\",\"traffic_class\":0,"
+         {"\"mpls\":{\"labels\":[{\"label\":3,\"label_name\":\"Implicit NULL\",\"traffic_class\":0,"
           "\"bottom_of_stack\":1,\"ttl\":64}]}"},
          "MPLS labels 3"},
     };
