@@ -1,3 +1,8 @@
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -309,6 +314,37 @@ void zelk_write(const char* text, size_t length) { zelk_write(zelk_main_text(), 
 void zelk_write_unfiltered(const char* text, size_t length) {
     if (really_quiet_flag) return;
     put(zelk_main_text(), text, length);
+}
+
+int zelk_write_gathered(const struct iovec* pieces, int count) {
+    if (really_quiet_flag || count <= 0) return 0;
+    FILE* sink = zelk_output();
+    if (zelk_flush(sink) != 0) return errno ? errno : EIO;
+    int fd = fileno(sink);
+    struct iovec rest[IOV_MAX];
+    while (count > 0) {
+        int n = count < IOV_MAX ? count : IOV_MAX;
+        memcpy(rest, pieces, n * sizeof *rest);
+        int first = 0;
+        while (first < n) {
+            ssize_t written = writev(fd, rest + first, n - first);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            if (written == 0) return EIO;
+            // A short write: skip what went out and write the rest.
+            auto left = static_cast<size_t>(written);
+            while (first < n && left >= rest[first].iov_len) left -= rest[first++].iov_len;
+            if (first < n) {
+                rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+                rest[first].iov_len -= left;
+            }
+        }
+        pieces += n;
+        count -= n;
+    }
+    return 0;
 }
 
 namespace {

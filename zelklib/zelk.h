@@ -15,7 +15,7 @@
 // reports) go through the main one, which a single-threaded run also
 // decodes into, so the order of the bytes is the order of the printing.
 struct zelk_format_shape;
-struct zelk_text {
+struct alignas(64) zelk_text {
     zelk_text();
     ~zelk_text();
     zelk_text(const zelk_text&) = delete;
@@ -62,6 +62,10 @@ void zelk_write(zelk_text& out, const char* text, size_t length);
 // Appends text another buffer gathered (it obeyed the quiet modes when it
 // was printed) to the main buffer.
 void zelk_write_unfiltered(const char* text, size_t length);
+// Writes count pieces of gathered text straight to the output stream's
+// file, after what the main buffer and the stream hold: the bytes are not
+// copied on the way. Returns 0, or the errno of a failed write.
+int zelk_write_gathered(const struct iovec* pieces, int count);
 // True when zelk_printf would print anything at all.
 bool zelk_output_enabled();
 // While on, zelk_printf prints nothing into the main buffer (a structured

@@ -28,17 +28,33 @@ void print_interval(int64_t us) {
              static_cast<unsigned>(magnitude % 1000000));
 }
 
+// The calendar text of the last whole second: frames come many a second,
+// and the conversion through the time zone is the costly part.
+struct calendar_cache {
+    bool valid;
+    long seconds;
+    bool with_date;
+    bool ok;
+    char whole[40];
+};
+calendar_cache calendar;
+
 void print_calendar(long seconds, unsigned microseconds, bool with_date) {
-    time_t t = seconds;
-    tm parts{};
-    bool ok = settings.utc ? gmtime_r(&t, &parts) != nullptr : localtime_r(&t, &parts) != nullptr;
-    if (!ok) {
+    if (!calendar.valid || calendar.seconds != seconds || calendar.with_date != with_date) {
+        time_t t = seconds;
+        tm parts{};
+        calendar.ok = settings.utc ? gmtime_r(&t, &parts) != nullptr : localtime_r(&t, &parts) != nullptr;
+        if (calendar.ok)
+            strftime(calendar.whole, sizeof calendar.whole, with_date ? "%Y-%m-%d %H:%M:%S" : "%H:%M:%S", &parts);
+        calendar.valid = true;
+        calendar.seconds = seconds;
+        calendar.with_date = with_date;
+    }
+    if (!calendar.ok) {
         snprintf(state.text, state.size, "%ld.%06u", seconds, microseconds);
         return;
     }
-    char whole[40];
-    strftime(whole, sizeof whole, with_date ? "%Y-%m-%d %H:%M:%S" : "%H:%M:%S", &parts);
-    snprintf(state.text, state.size, "%s.%06u", whole, microseconds);
+    snprintf(state.text, state.size, "%s.%06u", calendar.whole, microseconds);
 }
 
 }  // namespace
@@ -98,4 +114,7 @@ void frame_time_text(long seconds, unsigned microseconds, char* text, size_t siz
 
 bool frame_time_is_time_of_day() { return settings.time_format == frame_time_format::time_of_day; }
 
-void frame_time_reset() { state = frame_time_state{}; }
+void frame_time_reset() {
+    state = frame_time_state{};
+    calendar = calendar_cache{};
+}

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -46,6 +48,16 @@ FILE* gz_stream(int fd, char* errbuf) {
     return stream;
 }
 
+// The stream's buffer must outlive it, and the handle closes the stream
+// when it likes; a file is opened a few times a run at most, so each
+// buffer is simply kept.
+constexpr size_t read_buffer_size = 1 << 20;
+char* read_buffer() {
+    static std::vector<std::unique_ptr<char[]>> buffers;
+    buffers.push_back(std::make_unique<char[]>(read_buffer_size));
+    return buffers.back().get();
+}
+
 }  // namespace
 
 pcap_t* open_pcap_file(const char* path, char* errbuf) {
@@ -59,8 +71,17 @@ pcap_t* open_pcap_file(const char* path, char* errbuf) {
         struct stat st {};
         bool pipe = fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
         if (!pipe && !starts_with_gzip_magic(fd)) {
-            close(fd);
-            return pcap_open_offline(path, errbuf);
+            // A plain file is read through a large buffer: the default one
+            // of a block costs a system call for every few frames.
+            FILE* stream = fdopen(fd, "rb");
+            if (!stream) {
+                close(fd);
+                return pcap_open_offline(path, errbuf);
+            }
+            setvbuf(stream, read_buffer(), _IOFBF, read_buffer_size);
+            pcap_t* handle = pcap_fopen_offline(stream, errbuf);
+            if (!handle) fclose(stream);
+            return handle;
         }
     }
     // Compressed files, and pipes, which cannot be rewound after a look at

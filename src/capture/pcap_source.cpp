@@ -12,6 +12,7 @@
 
 #include "capture/frame.h"
 #include "capture/frame_time.h"
+#include "capture/mapped_pcap.h"
 #include "capture/pcap_open.h"
 #include "capture/raw_log.h"
 #include "decode/decoder.h"
@@ -42,6 +43,9 @@ char* default_device(char* errbuf) {
 pcap_stat stop_statistics;
 bool have_stop_statistics = false;
 unsigned long drain_target = 0;
+
+// Set while frames come from a mapped file, whose bytes stay put.
+bool frames_stay = false;
 
 // Hands over every frame the kernel had counted as received and not
 // dropped when the stop came; frames that came later are left.
@@ -121,8 +125,9 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
         zelk_printf("%s\n", inet_ntoa(a));
     }
 
+    // Kept for the frames read straight from a mapped file.
+    static bpf_program program{};
     if (filter_rule) {
-        bpf_program program{};
         if (pcap_compile(handle, &program, filter_rule, optimize, mask) == -1) {
             zelk_fprintf(stderr, "Error: Can't compile(pcap_compile) filter rule, because: %s\n", pcap_geterr(handle));
             exit(1);
@@ -131,7 +136,6 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
             zelk_fprintf(stderr, "Error: Can't set(pcap_setfilter) filter rule, because: %s\n", pcap_geterr(handle));
             exit(1);
         }
-        pcap_freecode(&program);
         zelk_printf("Filter rule: %s\n", filter_rule);
     }
 
@@ -157,7 +161,23 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     // start-up lines now.
     if (!capture.reading_file) zelk_flush(stdout);
     unsigned long frames_before = capture.frame_counter;
-    int rc = pcap_loop(handle, max_packets, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
+    auto* user = reinterpret_cast<u_char*>(capture.raw_log_dumper);
+    int rc = 0;
+    bool stopped = false;
+    long handed = 0;
+    if (capture.reading_file) {
+        frames_stay = true;
+        handed = read_mapped_pcap(handle, filter_rule ? &program : nullptr, max_packets, pcap_frame_handler, user,
+                                  &stopped);
+        frames_stay = false;
+    }
+    // libpcap reads what the map left: the end, or a record it must judge.
+    if (stopped)
+        rc = PCAP_ERROR_BREAK;
+    else if (max_packets <= 0 || handed < max_packets)
+        rc = pcap_loop(handle, max_packets > 0 ? static_cast<int>(max_packets - handed) : max_packets,
+                       pcap_frame_handler, user);
+    if (filter_rule) pcap_freecode(&program);
     frame_loop_drain();
     if (rc == PCAP_ERROR) {
         // A cut file or a vanished interface: say why, then the reports.
@@ -172,6 +192,7 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     captured_frame f{};
     f.bytes = frame;
     f.lengths = frame_lengths{packet_header->caplen, packet_header->len};
+    f.bytes_stay = frames_stay;
     f.seconds = packet_header->ts.tv_sec;
     f.microseconds = static_cast<unsigned>(packet_header->ts.tv_usec);
     f.line = frame_line_kind::received;

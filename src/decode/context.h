@@ -22,7 +22,7 @@ struct tcp_stream_piece {
     std::string payload;
 };
 
-struct decode_context {
+struct alignas(64) decode_context {
     explicit decode_context(zelk_text& text) : out(text) {}
     decode_context(const decode_context&) = delete;
     decode_context& operator=(const decode_context&) = delete;

@@ -1,8 +1,11 @@
 #include "pipeline/frame_loop.h"
 
+#include <sys/uio.h>
+
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -10,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "capture/frame_time.h"
@@ -29,24 +33,50 @@ namespace {
 // a worker: its number, its time text and the utilization so far.
 struct frame_slot {
     captured_frame frame;
-    size_t bytes_at;  // in the batch's bytes
+    // The frame's bytes: where they stay (a mapped file), or an offset
+    // into the batch's copy.
+    const uint8_t* stay_bytes;
+    size_t bytes_at;
     unsigned long number;
     char time_text[64];
     bool have_utilization;
     double utilization;
-    // Which worker decodes the frame, and where its text and TCP stream
-    // pieces stand in that worker's part of the batch.
+    // Which worker decodes the frame, and its place in that worker's part.
     unsigned worker;
-    size_t text_begin, text_end;
-    size_t pieces_begin, pieces_end;
+    unsigned place;
+};
+
+// Where a frame's text and TCP stream pieces end in its worker's part; they
+// begin where the previous frame's end. Workers write only into their own
+// part, never into the slots the reading thread filled.
+struct frame_output {
+    size_t text_end;
+    size_t pieces_end;
 };
 
 // Consecutive frames read together. Each worker decodes its share (the
 // frames of its flows, in order) into its part; the reading thread writes
 // the frames out in frame order when every part is done.
-struct batch_part {
+// A worker's text for its part; it trades buffers with the worker's text
+// buffer instead of copying.
+struct text_block {
+    text_block() = default;
+    text_block(const text_block&) = delete;
+    text_block& operator=(const text_block&) = delete;
+    text_block(text_block&& from) noexcept : data(from.data), length(from.length), capacity(from.capacity) {
+        from.data = nullptr;
+        from.length = from.capacity = 0;
+    }
+    ~text_block() { free(data); }
+    char* data = nullptr;
+    size_t length = 0;
+    size_t capacity = 0;
+};
+
+struct alignas(64) batch_part {
     std::vector<size_t> frames;  // indices into batch::frames
-    std::string text;
+    std::vector<frame_output> outputs;
+    text_block text;
     std::vector<tcp_stream_piece> pieces;
 };
 
@@ -55,7 +85,12 @@ struct batch {
     std::vector<uint8_t> bytes;
     std::vector<batch_part> parts;
     unsigned parts_left = 0;
+    size_t stay_length = 0;  // bytes of the frames not copied
 };
+
+const uint8_t* slot_bytes(const batch& b, const frame_slot& slot) {
+    return slot.stay_bytes ? slot.stay_bytes : b.bytes.data() + slot.bytes_at;
+}
 
 constexpr size_t batch_frames = 512;
 constexpr size_t batch_bytes = 1 << 20;
@@ -117,8 +152,16 @@ uint64_t flow_of(const captured_frame& frame) {
         return h;
     };
     uint64_t a = hash(p + address_at), b = hash(p + address_at + address_length);
-    uint64_t flow = (a < b ? a * 31 + b : b * 31 + a) | 1;
-    return flow ^ (flow >> 29);
+    // FNV leaves the high bits of nearby addresses alike; a finishing mix
+    // spreads every input bit over the whole word, so the flows of one
+    // subnet split evenly between any number of workers.
+    uint64_t flow = a < b ? a * 31 + b : b * 31 + a;
+    flow ^= flow >> 33;
+    flow *= 0xff51afd7ed558ccdull;
+    flow ^= flow >> 33;
+    flow *= 0xc4ceb9fe1a85ec53ull;
+    flow ^= flow >> 33;
+    return flow ? flow : 1;
 }
 
 void fill_slot(frame_slot& slot, const captured_frame& frame) {
@@ -216,6 +259,10 @@ struct worker_pool {
     // Batches handed out and not yet written, oldest first.
     std::deque<std::unique_ptr<batch>> in_flight;
     std::unique_ptr<batch> filling;
+    // Written batches kept for reuse: their buffers are already grown and
+    // touched, which spares the allocator and the page faults.
+    std::vector<std::unique_ptr<batch>> spare;
+    std::vector<iovec> pieces;
     unsigned long batches = 0;
 };
 
@@ -223,15 +270,19 @@ worker_pool* pool = nullptr;
 unsigned pool_jobs = 1;
 
 void decode_part(decode_context& cx, batch& b, batch_part& part) {
+    part.outputs.clear();
     for (size_t index : part.frames) {
-        frame_slot& slot = b.frames[index];
-        slot.text_begin = cx.out.length;
-        slot.pieces_begin = cx.stream_pieces.size();
-        decode_slot(cx, slot, b.bytes.data() + slot.bytes_at);
-        slot.text_end = cx.out.length;
-        slot.pieces_end = cx.stream_pieces.size();
+        const frame_slot& slot = b.frames[index];
+        decode_slot(cx, slot, slot_bytes(b, slot));
+        part.outputs.push_back({cx.out.length, cx.stream_pieces.size()});
     }
-    part.text.assign(cx.out.data, cx.out.length);
+    if (!part.text.data) {
+        part.text.capacity = 1 << 16;
+        part.text.data = static_cast<char*>(zelk_xmalloc(part.text.capacity));
+    }
+    std::swap(part.text.data, cx.out.data);
+    std::swap(part.text.capacity, cx.out.capacity);
+    part.text.length = cx.out.length;
     cx.out.length = 0;
     part.pieces.swap(cx.stream_pieces);
     cx.stream_pieces.clear();
@@ -259,13 +310,29 @@ void worker_main(unsigned worker) {
     }
 }
 
+// The batch's text goes out in frame order in one gathered write, straight
+// from the workers' buffers: the reading thread never touches it.
 void write_batch(batch& b) {
+    std::vector<iovec>& pieces = pool->pieces;
+    pieces.clear();
     for (const frame_slot& slot : b.frames) {
+        const batch_part& part = b.parts[slot.worker];
+        size_t begin = slot.place ? part.outputs[slot.place - 1].text_end : 0;
+        size_t length = part.outputs[slot.place].text_end - begin;
+        if (length == 0) continue;
+        char* text = part.text.data + begin;
+        if (!pieces.empty() && static_cast<char*>(pieces.back().iov_base) + pieces.back().iov_len == text)
+            pieces.back().iov_len += length;
+        else
+            pieces.push_back({text, length});
+    }
+    if (int error = zelk_write_gathered(pieces.data(), static_cast<int>(pieces.size())))
+        report_output_failure(error);
+    for (const frame_slot& slot : b.frames) {
+        frame_side_work(slot, slot_bytes(b, slot));
         batch_part& part = b.parts[slot.worker];
-        if (slot.text_end > slot.text_begin)
-            zelk_write_unfiltered(part.text.data() + slot.text_begin, slot.text_end - slot.text_begin);
-        frame_side_work(slot, b.bytes.data() + slot.bytes_at);
-        for (size_t i = slot.pieces_begin; i < slot.pieces_end; ++i) collect_tcp_stream_piece(part.pieces[i]);
+        size_t begin = slot.place ? part.outputs[slot.place - 1].pieces_end : 0;
+        for (size_t i = begin; i < part.outputs[slot.place].pieces_end; ++i) collect_tcp_stream_piece(part.pieces[i]);
     }
     check_frame_output();
 }
@@ -278,6 +345,15 @@ void write_oldest() {
         pool->work_done.wait(hold, [&] { return oldest->parts_left == 0; });
     }
     write_batch(*oldest);
+    oldest->frames.clear();
+    oldest->bytes.clear();
+    oldest->stay_length = 0;
+    for (batch_part& part : oldest->parts) {
+        part.frames.clear();
+        part.pieces.clear();
+        part.text.length = 0;
+    }
+    pool->spare.push_back(std::move(oldest));
 }
 
 void submit_filling() {
@@ -472,8 +548,13 @@ void frame_loop_handle(const captured_frame& frame) {
         return;
     }
     if (!pool->filling) {
-        pool->filling = std::make_unique<batch>();
-        pool->filling->parts.resize(pool_jobs);
+        if (pool->spare.empty()) {
+            pool->filling = std::make_unique<batch>();
+            pool->filling->parts.resize(pool_jobs);
+        } else {
+            pool->filling = std::move(pool->spare.back());
+            pool->spare.pop_back();
+        }
     }
     batch& b = *pool->filling;
     b.frames.emplace_back();
@@ -483,10 +564,17 @@ void frame_loop_handle(const captured_frame& frame) {
     // IP header carry no flow state and go with the batch's turn.
     uint64_t flow = flow_of(frame);
     slot.worker = static_cast<unsigned>((flow ? flow : pool->batches) % pool_jobs);
+    slot.place = static_cast<unsigned>(b.parts[slot.worker].frames.size());
     b.parts[slot.worker].frames.push_back(b.frames.size() - 1);
-    slot.bytes_at = b.bytes.size();
-    b.bytes.insert(b.bytes.end(), frame.bytes, frame.bytes + frame.lengths.captured_length);
-    if (b.frames.size() >= batch_frames || b.bytes.size() >= batch_bytes) submit_filling();
+    if (frame.bytes_stay) {
+        slot.stay_bytes = frame.bytes;
+        b.stay_length += frame.lengths.captured_length;
+    } else {
+        slot.stay_bytes = nullptr;
+        slot.bytes_at = b.bytes.size();
+        b.bytes.insert(b.bytes.end(), frame.bytes, frame.bytes + frame.lengths.captured_length);
+    }
+    if (b.frames.size() >= batch_frames || b.bytes.size() + b.stay_length >= batch_bytes) submit_filling();
 }
 
 void frame_loop_drain() {

@@ -35,6 +35,9 @@ struct captured_frame {
     // frames to the collecting server.
     bool skip_raw_hex;
     bool skip_server;
+    // The bytes stay where they are until frame_loop_drain returns (a
+    // mapped file), so the loop need not copy them.
+    bool bytes_stay;
     // Whether the frame goes to the raw log, and its record header there.
     bool raw_log;
     pcap_pkthdr raw_log_header;

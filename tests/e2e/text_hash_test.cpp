@@ -64,4 +64,50 @@ TEST(Jobs, AnyNumberOfJobsGivesTheSameOutput) {
     EXPECT_EQ(test::run_nodrix({"-P", mix, "--jobs", "0"}).status, 1);
 }
 
+// A plain file is read from a memory map, standard input through libpcap: damaged
+// records, counts, filters and threads give the same text, message and
+// status either way.
+TEST(MappedFile, ReadsWhatThePipeReads) {
+    std::string gen = std::string(NODRIX_SOURCE_DIR) + "/bench/gen_mix.py";
+    test::temp_dir dir;
+    std::string mix = dir.file("mix.pcap");
+    ASSERT_EQ(system(("python3 " + gen + " " + mix + " 400 >/dev/null").c_str()), 0);
+    test::bytes whole = test::read_file(mix);
+    // The offset of record n.
+    auto record_at = [&](unsigned n) {
+        size_t at = 24;
+        for (unsigned i = 0; i < n; ++i)
+            at += 16 + (whole[at + 8] | whole[at + 9] << 8 | whole[at + 10] << 16 | static_cast<size_t>(whole[at + 11]) << 24);
+        return at;
+    };
+    auto with_caplen = [&](unsigned n, uint32_t caplen) {
+        test::bytes b = whole;
+        for (int i = 0; i < 4; ++i) b[record_at(n) + 8 + i] = static_cast<uint8_t>(caplen >> (8 * i));
+        return b;
+    };
+    const std::vector<std::pair<std::string, test::bytes>> files = {
+        {"whole", whole},
+        {"cut in a record", test::bytes(whole.begin(), whole.begin() + static_cast<long>(record_at(300) + 40))},
+        {"cut in a header", test::bytes(whole.begin(), whole.begin() + static_cast<long>(record_at(200) + 7))},
+        {"huge record", with_caplen(150, 300000)},
+        {"record past the end", with_caplen(399, 70000)},
+        {"header only", test::bytes(whole.begin(), whole.begin() + 24)},
+    };
+    const std::vector<std::string> modes = {"",         "--max-packets 5",      "--max-packets 250 -f tcp",
+                                            "--jobs 2", "--jobs 3 --summary",   "--json -f udp"};
+    for (const auto& [name, bytes] : files) {
+        std::string file = dir.file("damaged.pcap");
+        test::write_file(file, bytes);
+        for (const std::string& mode : modes) {
+            SCOPED_TRACE(name + " [" + mode + "]");
+            // The line naming the file differs; the rest must agree.
+            std::string tail = " 2>&1 | grep -v \"^Read packet\"; echo status ${PIPESTATUS[0]}";
+            test::run_result mapped = test::shell("bash -c '" NODRIX_BINARY " -P " + file + " " + mode + tail + "'");
+            test::run_result piped =
+                test::shell("bash -c '" NODRIX_BINARY " -P - " + mode + " <" + file + tail + "'");
+            EXPECT_TRUE(mapped.out == piped.out) << mapped.out.substr(0, 300) << "\n---\n" << piped.out.substr(0, 300);
+        }
+    }
+}
+
 }  // namespace
