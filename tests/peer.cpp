@@ -135,6 +135,11 @@ std::pair<size_t, size_t> layer_object(const std::string& line, const std::strin
 
 }  // namespace
 
+std::string json_layer(const std::string& line, const std::string& proto, int n) {
+    auto [at, end] = layer_object(line, proto, n);
+    return at == std::string::npos ? std::string() : line.substr(at, end - at);
+}
+
 int json_layers(const std::string& line, const std::string& proto) {
     int n = 0;
     while (layer_object(line, proto, n).first != std::string::npos) ++n;

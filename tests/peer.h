@@ -19,6 +19,8 @@ std::vector<std::string> nodrix_json_lines(const std::string& pcap, const std::v
 // the object <proto>; then the elements of <proto>_inner), as text: strings
 // without their quotes, numbers and arrays as written; "" when absent.
 std::string json_field(const std::string& line, const std::string& proto, const std::string& key, int n = 0);
+// The text of the n-th header of `proto` (as for json_field); "" when absent.
+std::string json_layer(const std::string& line, const std::string& proto, int n = 0);
 // How many headers of `proto` the line holds.
 int json_layers(const std::string& line, const std::string& proto);
 // Runs a python3 script (e.g. one that builds frames with scapy and writes a

@@ -187,6 +187,7 @@ class SourceFile:
         self.run_time = False
         self.run_time_calls = []
         self.table_keys = set()  # literals from key tables of run-time calls
+        self.constant_protos = set()  # layers named by a struct constant of this file
         self.find_functions()
 
     def find_functions(self):
@@ -342,6 +343,8 @@ def scan(root):
                     if arg in params and fname in helpers:
                         continue  # a helper's own parameter: found at its callers
                     found = resolve(sf, arg, position)
+                    if not found and kind == "layer":
+                        found = resolve_layer_constants(files, arg)
                     if not found:
                         sf.run_time = True
                         sf.run_time_calls.append("%s(%s, ...)" % (call, arg))
@@ -380,6 +383,49 @@ def targets(sf, call, args, helpers):
             # A format the helper was handed comes from this call.
             inner_args = [args[params.index(a)] if a in params and params.index(a) < len(args) else a for a in inner_args]
             found.append((args[i] if i < len(args) else "", c, k, inner_args))
+    return found
+
+
+def top_level_split(text, separator):
+    """Pieces of text split at separator outside parentheses and braces."""
+    pieces, depth, start = [], 0, 0
+    for i, c in enumerate(text):
+        depth += {"(": 1, "{": 1, ")": -1, "}": -1}.get(c, 0)
+        if c == separator and depth == 0:
+            pieces.append(text[start:i].strip())
+            start = i + 1
+    pieces.append(text[start:].strip())
+    return [p for p in pieces if p]
+
+
+def resolve_layer_constants(files, arg):
+    """A layer named by a member of a struct that an engine is handed
+    (`layer(protocol.proto, ...)`, as the line-protocol engine does): the
+    names come from the constants of that struct in every file, e.g.
+    `exchange_protocol ftp{"ftp", ...}`, and each of those files gets its
+    name as a protocol, so the keys it records count for it."""
+    member = re.fullmatch(r"\w+\s*(?:\.|->)\s*(\w+)", arg)
+    if not member:
+        return set()
+    found = set()
+    for definer in files:
+        for struct in re.finditer(r"\bstruct\s+(\w+)\s*\{([^}]*)\}", definer.text):
+            names = []
+            for declaration in top_level_split(struct.group(2), ";"):
+                # `bool (*line)(...)`: a function pointer's name is in its first parentheses.
+                m = re.search(r"\(\s*\*\s*(\w+)\s*\)", declaration) or re.search(r"(\w+)\s*$", declaration)
+                names.append(m.group(1) if m else "")
+            if member.group(1) not in names:
+                continue
+            at = names.index(member.group(1))
+            constant = re.compile(r"\b" + struct.group(1) + r"\s+\w+\s*=?\s*\{")
+            for sf in files:
+                for m in constant.finditer(sf.text):
+                    args, _ = call_arguments(sf.text, m.end() - 1)
+                    name = literal_of(args[at]) if args and at < len(args) else None
+                    if name and KEY_RE.match(name):
+                        found.add(name)
+                        sf.constant_protos.add(name)
     return found
 
 
@@ -430,16 +476,22 @@ def model(files):
     result = []
     for sf in files:
         protos, general, per_proto = [], {}, {}
-        current = None
-        for _, what, value, kind in sf.events:
+        current, layer_position = [], None
+        for position, what, value, kind in sf.events:
             if what == "layer":
-                current = value
+                # One call that names one of several layers starts them all.
+                if position != layer_position:
+                    current, layer_position = [], position
+                current.append(value)
                 if value not in protos:
                     protos.append(value)
                 per_proto.setdefault(value, {})
             else:
-                target = per_proto[current] if current else general
-                target.setdefault(value, set()).add(kind)
+                for target in [per_proto[c] for c in current] or [general]:
+                    target.setdefault(value, set()).add(kind)
+        # Layers the file names through a constant handed to an engine: its
+        # keys before any layer call of its own are theirs.
+        protos += sorted(p for p in sf.constant_protos if p not in protos)
         if not protos and not general and not sf.run_time:
             continue
         result.append(
@@ -531,9 +583,21 @@ def json_type(kinds):
     return types.pop() if len(types) == 1 and None not in types else None
 
 
+def type_faults(protos):
+    """`proto.key` for every key whose calls record different JSON types
+    (or one the generator cannot type): a loader needs one type per key
+    path, so a decoder gives each type its own key."""
+    return ["%s.%s (%s)" % (proto, key, kinds_text(kinds))
+            for proto in sorted(protos) for key, kinds in sorted(protos[proto].items()) if json_type(kinds) is None]
+
+
 def schema(root, files):
     entries = model(files)
     protos = proto_keys(entries, text_renames(root))
+    faults = type_faults(protos)
+    if faults:
+        sys.stderr.write("keys with more than one JSON type:\n  " + "\n  ".join(faults) + "\n")
+        sys.exit(1)
     report, more = counters(root)
     defs = {}
     frame_properties = {

@@ -20,20 +20,21 @@ capture_state_record capture;
 // Indexed by link_decoder_index; decoders not built in stay empty and a
 // frame of their link type is announced but not decoded.
 const link_decoder link_decoders[link_decoder_count] = {
-    decode_ethernet,      // 0 Ethernet
-    decode_ppp_link,      // 1 PPP
-    decode_pppoe,         // 2 PPPoE
-    decode_linux_cooked,  // 3 Linux cooked capture
-    decode_ieee80211,     // 4 IEEE 802.11
-    decode_prism,         // 5 Prism monitor header
-    decode_ip_version,    // 6 IP version dispatch
-    decode_slip,          // 7 SLIP
-    decode_token_ring,    // 8 Token Ring
-    decode_fddi,          // 9 FDDI
-    decode_atm_rfc1483,   // 10 ATM RFC 1483
-    decode_atm_clip,      // 11 Classical IP over ATM
-    decode_cisco_hdlc,    // 12 Cisco HDLC
-    decode_radiotap,      // 13 802.11 behind a radiotap header
+    decode_ethernet,       // 0 Ethernet
+    decode_ppp_link,       // 1 PPP
+    decode_pppoe,          // 2 PPPoE
+    decode_linux_cooked,   // 3 Linux cooked capture
+    decode_ieee80211,      // 4 IEEE 802.11
+    decode_prism,          // 5 Prism monitor header
+    decode_ip_version,     // 6 IP version dispatch
+    decode_slip,           // 7 SLIP
+    decode_token_ring,     // 8 Token Ring
+    decode_fddi,           // 9 FDDI
+    decode_atm_rfc1483,    // 10 ATM RFC 1483
+    decode_atm_clip,       // 11 Classical IP over ATM
+    decode_cisco_hdlc,     // 12 Cisco HDLC
+    decode_radiotap,       // 13 802.11 behind a radiotap header
+    decode_linux_cooked2,  // 14 Linux cooked capture, version 2
 };
 
 bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_index) {
@@ -60,6 +61,7 @@ bool link_type_lookup(int link_type, unsigned* header_length, uint16_t* decoder_
         {127, 0, 13},   // DLT_IEEE802_11_RADIO
         {228, 0, 6},    // DLT_IPV4
         {229, 0, 6},    // DLT_IPV6
+        {276, 0, 14},   // DLT_LINUX_SLL2
     };
     for (const auto& row : table) {
         if (row.type == link_type) {

@@ -40,7 +40,7 @@ struct capture_state_record {
 };
 extern capture_state_record capture;
 
-constexpr int link_decoder_count = 14;
+constexpr int link_decoder_count = 15;
 extern const link_decoder link_decoders[link_decoder_count];
 
 // Sets the frame bounds, runs the link decoder and turns a header that runs

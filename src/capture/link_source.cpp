@@ -45,7 +45,7 @@ int run_link_layer_capture(const char* program_path, int promisc, int snaplen, i
     zelk_printf("Receive packet(s) on device: %s\n", device);
     capture.link_type = handle->link_type;
     if (!link_type_lookup(handle->link_type, &capture.link_header_length, &capture.link_decoder_index)) {
-        zelk_fprintf(stderr, "Error: Unknown device/datalink type");
+        zelk_fprintf(stderr, "Error: Unknown device/datalink type %d\n", handle->link_type);
         zelk_printf(".\n\n");
         exit(1);
     }

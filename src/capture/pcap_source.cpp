@@ -157,7 +157,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     int link_type = pcap_datalink(handle);
     capture.link_type = link_type;
     if (!link_type_lookup(link_type, &capture.link_header_length, &capture.link_decoder_index)) {
-        zelk_fprintf(stderr, "Error: Unknown device/datalink type");
+        zelk_fprintf(stderr, "Error: Unknown device/datalink type %d\n", link_type);
         zelk_printf(".\n\n");
         exit(1);
     }

@@ -26,12 +26,14 @@
 
 // Protocols decoded beyond the classic set; the report shows them in a
 // block of their own after the classic rows.
-#define NODRIX_MORE_COUNTERS(X)                                                                                  \
-    X(dns)                                                                                                       \
-    X(mdns) X(llmnr) X(dhcp) X(dhcpv6) X(ntp) X(http) X(tls) X(quic) X(ssh) X(syslog) X(snmp) X(vxlan) X(geneve) \
+#define NODRIX_MORE_COUNTERS(X)                                                                                     \
+    X(dns)                                                                                                          \
+    X(mdns) X(llmnr) X(dhcp) X(dhcpv6) X(ntp) X(http) X(tls) X(quic) X(ssh) X(syslog) X(snmp) X(vxlan) X(geneve)    \
         X(lldp) X(stp) X(lacp) X(qinq) X(ipv6_fragment) X(ipv6_destination) X(ipv6_mobility) X(icmpv6_bad) X(slarp) \
-        X(ip_reassembled) X(ip_fragments_incomplete) X(ip_fragment_overlaps) X(ip_fragments_dropped)          \
-        X(reassembly_evicted) X(tcp_messages_reassembled) X(tcp_messages_incomplete)
+        X(ip_reassembled) X(ip_fragments_incomplete) X(ip_fragment_overlaps) X(ip_fragments_dropped)             \
+        X(reassembly_evicted) X(tcp_messages_reassembled) X(tcp_messages_incomplete)                               \
+        X(linux_cooked_v2) X(igmpv3) X(icmp_quote) X(ftp) X(smtp) X(pop3) X(imap) X(sip) X(redis) X(mqtt)           \
+            X(radius) X(tftp) X(bfd)
 
 #define NODRIX_COUNTER_FIELD(name) uint32_t name;
 struct protocol_counters {

@@ -46,6 +46,19 @@ void more_protocols_report() {
         {"Reasm. evicted", &protocol_counters::reassembly_evicted},
         {"TCP reassembled", &protocol_counters::tcp_messages_reassembled},
         {"TCP incomplete", &protocol_counters::tcp_messages_incomplete},
+        {"Cooked v2", &protocol_counters::linux_cooked_v2},
+        {"IGMPv3", &protocol_counters::igmpv3},
+        {"ICMP quotes", &protocol_counters::icmp_quote},
+        {"FTP", &protocol_counters::ftp},
+        {"SMTP", &protocol_counters::smtp},
+        {"POP3", &protocol_counters::pop3},
+        {"IMAP", &protocol_counters::imap},
+        {"SIP", &protocol_counters::sip},
+        {"Redis", &protocol_counters::redis},
+        {"MQTT", &protocol_counters::mqtt},
+        {"RADIUS", &protocol_counters::radius},
+        {"TFTP", &protocol_counters::tftp},
+        {"BFD", &protocol_counters::bfd},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;

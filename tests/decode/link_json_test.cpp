@@ -147,7 +147,9 @@ std::vector<json_case> cases() {
          decode_linux_cooked,
          hex("0000 0001 0006 020000000001 0000 0806" + arp_request),
          0,
-         {"\"linux_cooked\":{\"protocol\":2054}", "\"arp\":{"}},
+         {"\"linux_cooked\":{\"protocol\":2054,\"packet_type\":0,\"packet_type_name\":\"To us\","
+          "\"hardware_type\":1,\"address_length\":6,\"address\":\"02:00:00:00:00:01\"}",
+          "\"arp\":{"}},
         {"SLIP with an unknown IP version",
          decode_slip,
          hex("c0 75 000000000000000000 00c0"),

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <vector>
 
 #include "support.h"
 
@@ -96,9 +98,61 @@ TEST(JsonDoc, CommittedSchemaIsCurrent) {
     ASSERT_EQ(system(command.c_str()), 0) << command;
     std::string generated = as_text(test::read_file(out));
     EXPECT_NE(generated.find("\"tcp\": {"), std::string::npos);
+    // Layers the line-protocol engine names at run time are there too.
+    for (const char* proto : {"ftp", "smtp", "pop3", "imap"})
+        EXPECT_NE(generated.find("\"" + std::string(proto) + "\": {"), std::string::npos) << proto;
     EXPECT_TRUE(generated == as_text(test::read_file(std::string(NODRIX_SOURCE_DIR) + "/docs/nodrix.schema.json")))
         << "docs/nodrix.schema.json is not current: run `python3 tools/gen_json_doc.py --schema > "
            "docs/nodrix.schema.json`";
+}
+
+// The generator on small source trees of its own: a layer an engine names
+// from a constant it is handed, and a key recorded with two JSON types.
+TEST(JsonDoc, GeneratorFollowsEngineLayersAndRefusesMixedTypes) {
+    const char* const engine_h =
+        "struct engine_protocol {\n    const char* banner;\n    const char* proto;\n"
+        "    bool (*line)(decode_context& cx, int n);\n};\n";
+    const char* const engine_cpp =
+        "void run(decode_context& cx, const engine_protocol& protocol) {\n"
+        "    layer(cx, protocol.proto, protocol.banner);\n    field(cx, \"line_count\", \" %u\", 1u);\n}\n";
+    const char* const alpha_cpp =
+        "bool alpha_line(decode_context& cx, int n) { field(cx, \"alpha_key\", \" %s\", \"a\"); return n; }\n"
+        "void decode_alpha(decode_context& cx) {\n"
+        "    static constexpr engine_protocol alpha{\"- A -\", \"alpha\", alpha_line};\n    run(cx, alpha);\n}\n";
+    const char* const mixed_cpp =
+        "void decode_mixed(decode_context& cx, unsigned n) {\n    layer(cx, \"mixed\", \"- M -\");\n"
+        "    if (n) field(cx, \"value\", \" %u\", n);\n    else field(cx, \"value\", \" %s\", \"none\");\n}\n";
+    const struct {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> files;
+        bool succeeds;
+        std::vector<std::string> parts;  // of standard output, or of the error
+    } cases[] = {
+        {"engine layer",
+         {{"engine.h", engine_h}, {"engine.cpp", engine_cpp}, {"alpha.cpp", alpha_cpp}},
+         true,
+         {"\"alpha\": {", "\"alpha_key\": {", "\"line_count\": {"}},
+        {"key of two types", {{"mixed.cpp", mixed_cpp}}, false, {"mixed.value (number or text)"}},
+    };
+    std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    for (const auto& c : cases) {
+        test::temp_dir dir;
+        ASSERT_EQ(system(("mkdir -p " + dir.file("src/decode/app") + " " + dir.file("src/output") + " " +
+                          dir.file("src/stats"))
+                             .c_str()),
+                  0);
+        test::write_file(dir.file("src/output/json.cpp"), {});
+        test::write_file(dir.file("src/stats/counters.h"), {});
+        for (const auto& [name, text] : c.files)
+            test::write_file(dir.file(std::string("src/decode/app/") + name),
+                             test::bytes(text, text + strlen(text)));
+        std::string command = python + " " + NODRIX_SOURCE_DIR + "/tools/gen_json_doc.py --schema --root " +
+                              dir.path + " > " + dir.file("out") + " 2> " + dir.file("err");
+        int status = system(command.c_str());
+        EXPECT_EQ(status == 0, c.succeeds) << c.name;
+        std::string text = as_text(test::read_file(dir.file(c.succeeds ? "out" : "err")));
+        for (const auto& part : c.parts) EXPECT_NE(text.find(part), std::string::npos) << c.name << "\n" << text;
+    }
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST(PcapFile, FailuresAndLinkTypes) {
         test::write_file(dir.file("l.pcap"), test::pcap_file({{plain_frame()}}, link_type));
         auto r = run_nodrix({"-P", dir.file("l.pcap")});
         EXPECT_EQ(r.status, 1) << link_type;
-        EXPECT_EQ(r.err, "Error: Unknown device/datalink type");
+        EXPECT_EQ(r.err, "Error: Unknown device/datalink type " + std::to_string(link_type) + "\n");
         EXPECT_EQ(r.out, "Read packet(s) from file: " + dir.file("l.pcap") + ".\n.\n\n");
     }
 

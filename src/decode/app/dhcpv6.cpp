@@ -1,5 +1,6 @@
 #include "decode/app/dhcpv6.h"
 
+#include <ctime>
 #include <string>
 
 #include "decode/app/message.h"
@@ -55,7 +56,7 @@ struct dhcpv6_decoder {
         for (unsigned i = 0; i < depth; ++i) zelk_printf(cx.out, "  ");
     }
 
-    void print_duid(size_t value, size_t length) const {
+    void print_duid(size_t value, size_t length, unsigned depth) const {
         if (length < 2) throw malformed_message{"DUID too short"};
         uint16_t type = m.be16(value);
         field(cx, "duid_type", ", DUID type: %u", type);
@@ -63,6 +64,70 @@ struct dhcpv6_decoder {
         zelk_printf(cx.out, ", DUID:");
         for (size_t i = 2; i < length; ++i) zelk_printf(cx.out, " %02x", m.u8(value + i));
         record_hex(cx, "duid", m.at(value + 2, length - 2), length - 2);
+        zelk_printf(cx.out, "\n");
+        // The DUID's parts: one more line, under --expand-all.
+        if (expanded(false)) print_duid_parts(type, value + 2, length - 2, depth);
+    }
+
+    std::string colon_hex(size_t at, size_t n) const {
+        static constexpr char digits[] = "0123456789abcdef";
+        std::string text;
+        for (size_t i = 0; i < n; ++i) {
+            uint8_t b = m.u8(at + i);
+            if (i) text += ':';
+            text += digits[b >> 4];
+            text += digits[b & 15];
+        }
+        return text;
+    }
+
+    void print_hardware_address(size_t at, size_t n) const {
+        field(cx, "duid_hardware_type", "  Hardware type: %u", m.be16(at));
+        std::string address = colon_hex(at + 2, n - 2);
+        field(cx, "duid_link_address", ", Link-layer address: %s", address);
+    }
+
+    void print_duid_parts(uint16_t type, size_t at, size_t n, unsigned depth) const {
+        // A DUID of the wrong size for its type stays the bytes above.
+        bool fits = (type == 1 && n >= 6) || (type == 2 && n >= 4) || (type == 3 && n >= 2) || (type == 4 && n == 16);
+        if (!fits) return;
+        print_indent(depth + 1);
+        switch (type) {
+            case 1: {
+                // Hardware type, seconds since midnight UTC, 1 January 2000,
+                // then the address.
+                field(cx, "duid_hardware_type", "  Hardware type: %u", m.be16(at));
+                uint32_t seconds = m.be32(at + 2);
+                field(cx, "duid_time", ", Time: %u", seconds);
+                time_t t = static_cast<time_t>(seconds) + 946684800;
+                struct tm utc;
+                char text[32] = "";
+                if (gmtime_r(&t, &utc)) strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &utc);
+                zelk_printf(cx.out, " (%s)", text);
+                record_text(cx, "duid_time_utc", text);
+                field(cx, "duid_link_address", ", Link-layer address: %s", colon_hex(at + 6, n - 6));
+                break;
+            }
+            case 2:
+                field(cx, "duid_enterprise", "  Enterprise: %u", m.be32(at));
+                zelk_printf(cx.out, ", Identifier: %s", colon_hex(at + 4, n - 4).c_str());
+                record_hex(cx, "duid_identifier", m.at(at + 4, n - 4), n - 4);
+                break;
+            case 3: print_hardware_address(at, n); break;
+            case 4: {
+                std::string uuid;
+                static constexpr char digits[] = "0123456789abcdef";
+                for (size_t i = 0; i < 16; ++i) {
+                    if (i == 4 || i == 6 || i == 8 || i == 10) uuid += '-';
+                    uint8_t b = m.u8(at + i);
+                    uuid += digits[b >> 4];
+                    uuid += digits[b & 15];
+                }
+                field(cx, "duid_uuid", "  UUID: %s", uuid);
+                break;
+            }
+        }
+        zelk_printf(cx.out, "\n");
     }
 
     void print_domain_list(size_t value, size_t end) const {
@@ -94,10 +159,7 @@ struct dhcpv6_decoder {
         size_t end = value + length;
         switch (code) {
             case 1:
-            case 2:
-                print_duid(value, length);
-                zelk_printf(cx.out, "\n");
-                return;
+            case 2: print_duid(value, length, depth); return;
             case 3:
             case 25:
                 if (length < 12) break;

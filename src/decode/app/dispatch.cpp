@@ -1,15 +1,25 @@
 #include "decode/app/dispatch.h"
 
+#include "decode/app/bfd.h"
 #include "decode/app/dhcp.h"
 #include "decode/app/dhcpv6.h"
 #include "decode/app/dns.h"
+#include "decode/app/ftp.h"
 #include "decode/app/geneve.h"
 #include "decode/app/http.h"
+#include "decode/app/imap.h"
+#include "decode/app/mqtt.h"
 #include "decode/app/ntp.h"
+#include "decode/app/pop3.h"
 #include "decode/app/quic.h"
+#include "decode/app/radius.h"
+#include "decode/app/redis.h"
+#include "decode/app/sip.h"
+#include "decode/app/smtp.h"
 #include "decode/app/snmp.h"
 #include "decode/app/ssh.h"
 #include "decode/app/syslog.h"
+#include "decode/app/tftp.h"
 #include "decode/app/tls.h"
 #include "decode/app/vxlan.h"
 #include "decode/decoder.h"
@@ -23,14 +33,15 @@ struct port_row {
 
 // Well-known ports; the first row whose port is either port wins.
 constexpr port_row udp_ports[] = {
-    {53, decode_dns},     {67, decode_dhcp},   {68, decode_dhcp},    {123, decode_ntp},     {161, decode_snmp},
-    {162, decode_snmp},   {443, decode_quic},  {514, decode_syslog}, {546, decode_dhcpv6},  {547, decode_dhcpv6},
-    {4789, decode_vxlan}, {5353, decode_mdns}, {5355, decode_llmnr}, {6081, decode_geneve},
+    {53, decode_dns},     {67, decode_dhcp},     {68, decode_dhcp},     {123, decode_ntp},     {161, decode_snmp},
+    {162, decode_snmp},   {443, decode_quic},    {514, decode_syslog},  {546, decode_dhcpv6},  {547, decode_dhcpv6},
+    {4789, decode_vxlan}, {5353, decode_mdns},   {5355, decode_llmnr},  {6081, decode_geneve}, {5060, decode_sip},
+    {69, decode_tftp},    {1812, decode_radius}, {1813, decode_radius}, {3784, decode_bfd},    {4784, decode_bfd},
 };
 
 constexpr port_row tcp_ports[] = {
-    {22, decode_ssh},
-    {53, decode_dns_tcp},
+    {22, decode_ssh},   {53, decode_dns_tcp}, {21, decode_ftp},   {25, decode_smtp},    {587, decode_smtp},
+    {110, decode_pop3}, {143, decode_imap},   {5060, decode_sip}, {6379, decode_redis}, {1883, decode_mqtt},
 };
 
 // Content tests for payloads on any port, cheapest first: each looks at a

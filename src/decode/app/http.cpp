@@ -4,34 +4,13 @@
 #include <string>
 
 #include "decode/app/app_text.h"
+#include "decode/app/text_lines.h"
 #include "decode/decoder.h"
 
 namespace {
 
 constexpr const char* methods[] = {"GET ",     "POST ",  "HEAD ",    "PUT ",  "DELETE ",
                                    "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
-
-// The first line's length without its end of line; `next` is where the
-// following line starts, or null when the segment ends inside the line.
-struct line_view {
-    const uint8_t* start;
-    size_t length;
-    const uint8_t* next;
-};
-
-line_view next_line(decode_context& cx, const uint8_t* p, const uint8_t* end) {
-    size_t have = captured_from(cx, p, static_cast<size_t>(end - p));
-    const uint8_t* lf = static_cast<const uint8_t*>(memchr(p, '\n', have));
-    if (!lf) return {p, have, nullptr};
-    size_t length = static_cast<size_t>(lf - p);
-    if (length && lf[-1] == '\r') --length;
-    return {p, length, lf + 1};
-}
-
-bool starts_with(const uint8_t* p, size_t n, const char* prefix) {
-    size_t k = strlen(prefix);
-    return n >= k && !memcmp(p, prefix, k);
-}
 
 // Text of [p, p+n) split at the first blank: the word and what follows.
 std::string word(decode_context& cx, const uint8_t*& p, const uint8_t* end) {
@@ -50,7 +29,7 @@ bool looks_like_http(decode_context& cx, const uint8_t* payload, size_t length) 
     for (const char* m : methods) {
         if (!starts_with(payload, length, m)) continue;
         // The request line ends in the version.
-        line_view first = next_line(cx, payload, payload + length);
+        text_line first = next_line(cx, payload, payload + length);
         const char* version = " HTTP/1.";
         size_t k = strlen(version);
         return first.length >= k + 2 && !memcmp(first.start + first.length - k - 1, version, k);
@@ -64,7 +43,7 @@ int decode_http(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
     bool response = starts_with(p, static_cast<size_t>(end - p), "HTTP/");
     layer(cx, "http", response ? "- HTTP Response -" : "- HTTP Request -");
     bump(cx.counters.http);
-    line_view line = next_line(cx, p, end);
+    text_line line = next_line(cx, p, end);
     const uint8_t* at = line.start;
     const uint8_t* line_end = line.start + line.length;
     if (response) {

@@ -1,6 +1,7 @@
 #include "decode/ip/icmp.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/icmp_quote.h"
 #include "decode/ip/ipv4.h"
 
 static const char* type_name(uint8_t type) {
@@ -134,6 +135,10 @@ int decode_icmpv4(decode_context& cx, const frame_lengths*, const uint8_t* frame
     }
     zelk_printf(cx.out, "\n");
     print_type_fields(cx, h, type);
+    // Error messages quote the datagram that caused them; its text shows
+    // when expanded and is always recorded.
+    bool error = type == 3 || type == 4 || type == 5 || type == 11 || type == 12;
+    if (error && expanded(false)) decode_icmp_quote(cx, h + 8, type_name(type));
     bump(cx.counters.icmpv4);
     return 0;
 }

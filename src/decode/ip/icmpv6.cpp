@@ -1,6 +1,7 @@
 #include "decode/ip/icmpv6.h"
 
 #include "decode/decoder.h"
+#include "decode/ip/icmp_quote.h"
 #include "decode/ip/icmpv6_nd.h"
 #include "decode/ip/pseudo_header.h"
 
@@ -90,6 +91,8 @@ int decode_icmpv6(decode_context& cx, const uint8_t* frame, unsigned offset) {
         default: break;
     }
     if ((type >= 133 && type <= 137) || type == 143) decode_icmpv6_nd(cx, frame, offset, type);
+    // Error messages (types 1 to 4) quote the packet that caused them.
+    if (type >= 1 && type <= 4 && expanded(false)) decode_icmp_quote(cx, h + 8, find_name(type_names, type, "unknown"));
     bump(cx.counters.icmpv6);
     return 0;
 }

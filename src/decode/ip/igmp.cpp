@@ -29,6 +29,96 @@ constexpr code_name type_names[] = {
     {38, "Multicast Router Termination"},
 };
 
+constexpr code_name record_types[] = {
+    {1, "MODE_IS_INCLUDE"},        {2, "MODE_IS_EXCLUDE"},   {3, "CHANGE_TO_INCLUDE_MODE"},
+    {4, "CHANGE_TO_EXCLUDE_MODE"}, {5, "ALLOW_NEW_SOURCES"}, {6, "BLOCK_OLD_SOURCES"},
+};
+
+constexpr uint8_t membership_query = 0x11;
+constexpr uint8_t v3_report = 0x22;
+// Far more than fit in a jumbo frame; only a bound on the steps.
+constexpr unsigned max_records = 4096;
+constexpr unsigned max_sources = 65535;
+
+// Version 3 codes of 128 and more are a 3-bit exponent and 4-bit mantissa.
+unsigned v3_time(uint8_t code) {
+    if (code < 128) return code;
+    return (0x10u | (code & 0x0fu)) << (((code >> 4) & 7u) + 3);
+}
+
+// In tenths of a second.
+void response_time(decode_context& cx, unsigned tenths) {
+    record_number(cx, "max_response_tenths", tenths);
+    zelk_printf(cx.out, ", Max Resp Time: %u.%u s", tenths / 10, tenths % 10);
+}
+
+void source_list(decode_context& cx, const uint8_t* p, unsigned count, const char* indent) {
+    for (unsigned i = 0; i < count && i < max_sources; ++i, p += 4) {
+        need(cx, p, 4);
+        zelk_printf(cx.out, "%sSource: %s\n", indent, ipv4_text(cx, p).c_str());
+        list_text(cx, "source_addresses", ipv4_text(cx, p).c_str());
+    }
+}
+
+// A query's version follows from its length: 8 bytes are version 1 (no
+// response time) or 2, 12 and more version 3; other lengths are invalid.
+void query_details(decode_context& cx, const uint8_t* h, const uint8_t* end) {
+    long length = end - h;
+    uint8_t code = get_u8(cx, h + 1);
+    if (length == 8) {
+        unsigned version = code ? 2 : 1;
+        field(cx, "query_version", "  Query version: %u", version);
+        if (version == 2) response_time(cx, code);
+        zelk_printf(cx.out, "\n");
+        summary_note(cx, "v%u query %s", version, ipv4_text(cx, h + 4).c_str());
+        return;
+    }
+    if (length < 12) {
+        zelk_printf(cx.out, "  Query version: unknown (%ld bytes)\n", length);
+        record_text(cx, "error", "query length neither 8 nor 12 or more bytes");
+        return;
+    }
+    bump(cx.counters.igmpv3);
+    need(cx, h, 12);
+    unsigned sources = get_be16(cx, h + 10);
+    field(cx, "query_version", "  Query version: %u", 3u);
+    response_time(cx, v3_time(code));
+    field(cx, "suppress", "\n  S: %u", (h[8] >> 3) & 1u);
+    field(cx, "qrv", ", QRV: %u", h[8] & 7u);
+    field(cx, "qqic", ", QQIC: %u s", v3_time(h[9]));
+    field(cx, "source_count", ", Sources: %u\n", sources);
+    summary_note(cx, "v3 query %s, %u sources", ipv4_text(cx, h + 4).c_str(), sources);
+    source_list(cx, h + 12, sources, "    ");
+}
+
+void v3_report_records(decode_context& cx, const uint8_t* h, const uint8_t* end) {
+    bump(cx.counters.igmpv3);
+    unsigned count = get_be16(cx, h + 6);
+    field(cx, "record_count", "  Group Records: %u\n", count);
+    summary_note(cx, "v3 report, %u records", count);
+    const uint8_t* p = h + 8;
+    for (unsigned i = 0; i < count && i < max_records; ++i) {
+        if (p + 8 > end) {
+            zelk_printf(cx.out, "  [malformed: %u group records announced, %u present]\n", count, i);
+            record_text(cx, "error", "group records run past the message");
+            return;
+        }
+        need(cx, p, 8);
+        uint8_t type = p[0];
+        unsigned aux_words = p[1], sources = get_be16(cx, p + 2);
+        item(cx, "records");
+        field(cx, "type", "  Record: %u", type);
+        print_name(cx, "type", find_name(record_types, type, "unknown"));
+        field(cx, "group", ", Group: %s", ipv4_text(cx, p + 4));
+        field(cx, "sources", ", Sources: %u", sources);
+        if (aux_words) field(cx, "aux_length", ", Aux Data: %u words", aux_words);
+        zelk_printf(cx.out, "\n");
+        source_list(cx, p + 8, sources, "    ");
+        item_end(cx);
+        p += 8 + sources * 4u + aux_words * 4u;
+    }
+}
+
 // The message type decides which header layout is assumed.
 struct layout {
     const char* banner;
@@ -83,5 +173,14 @@ int decode_igmp(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
         print_checksum_verdict(cx, checksum, expected_checksum(cx, h, ip_message_length(cx, h), 2), *l->bad_counter);
     field(cx, "group", "\n  Group Addr: %s\n", ipv4_text(cx, h + 4));
     bump(*l->counter);
+    // Queries and version 3 reports carry more than the fixed 8 bytes; the
+    // plain text keeps its fixed lines and shows the rest when expanded.
+    if ((type == membership_query || type == v3_report) && expanded(false)) {
+        const uint8_t* end = ip_payload_end(cx);
+        if (type == membership_query)
+            query_details(cx, h, end);
+        else
+            v3_report_records(cx, h, end);
+    }
     return 0;
 }

@@ -1,4 +1,5 @@
-// The Linux cooked capture header ("any" device): dispatch only.
+// The Linux cooked capture headers ("any" device), versions 1 and 2: no
+// text of their own, dispatch by the protocol field.
 #pragma once
 
 #include <cstdint>
@@ -6,3 +7,4 @@
 #include "capture/frame.h"
 
 int decode_linux_cooked(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);
+int decode_linux_cooked2(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset);

@@ -55,6 +55,42 @@ void reassembly_note_time(decode_context& cx, long seconds, unsigned microsecond
     cx.reassembly.now_us = static_cast<int64_t>(seconds) * 1000000 + microseconds;
 }
 
+void reassembly_keep_answers(decode_context& cx) {
+    reassembly_replay& r = cx.reassembly.replay;
+    r.fragments.clear();
+    r.tcp.clear();
+    r.counts.clear();
+    r.next_fragment = r.next_tcp = r.next_count = 0;
+    r.state = reassembly_replay::mode::keep;
+}
+
+void reassembly_replay_answers(decode_context& cx) { cx.reassembly.replay.state = reassembly_replay::mode::replay; }
+
+void reassembly_answers_done(decode_context& cx) { cx.reassembly.replay.state = reassembly_replay::mode::off; }
+
+namespace {
+
+// The counts an answer of the tables made: kept while keeping, added again
+// while replaying (the first decoding's counts are given back).
+protocol_counters& answer_counts(decode_context& cx) {
+    reassembly_replay& r = cx.reassembly.replay;
+    if (r.state != reassembly_replay::mode::keep) return cx.counters;
+    r.counts.emplace_back();
+    return r.counts.back();
+}
+
+void replay_counts(decode_context& cx) {
+    reassembly_replay& r = cx.reassembly.replay;
+    if (r.next_count >= r.counts.size()) return;
+    protocol_counters& from = r.counts[r.next_count++];
+#define NODRIX_ADD_COUNTER(name) cx.counters.name += from.name;
+    NODRIX_REPORT_COUNTERS(NODRIX_ADD_COUNTER)
+    NODRIX_MORE_COUNTERS(NODRIX_ADD_COUNTER)
+#undef NODRIX_ADD_COUNTER
+}
+
+}  // namespace
+
 void reassembly_finish(decode_context& cx) {
     cx.reassembly.fragments.finish(cx.counters);
     cx.reassembly.tcp.finish(cx.counters);
@@ -73,9 +109,16 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
     tcp_limits limits;
     limits.memory = table_share();
     limits.per_flow = std::min(limits.per_flow, limits.memory);
-    std::vector<tcp_message> done =
-        cx.reassembly.tcp.add(key, get_be32(cx, tcp_header + 4), get_u8(cx, tcp_header + 13), payload, length,
-                              cx.frame_number, cx.reassembly.now_us, limits, cx.counters);
+    reassembly_replay& replay = cx.reassembly.replay;
+    std::vector<tcp_message> done;
+    if (replay.state == reassembly_replay::mode::replay) {
+        if (replay.next_tcp < replay.tcp.size()) done = replay.tcp[replay.next_tcp++];
+        replay_counts(cx);
+    } else {
+        done = cx.reassembly.tcp.add(key, get_be32(cx, tcp_header + 4), get_u8(cx, tcp_header + 13), payload, length,
+                                     cx.frame_number, cx.reassembly.now_us, limits, answer_counts(cx));
+        if (replay.state == reassembly_replay::mode::keep) replay.tcp.push_back(done);
+    }
     for (const tcp_message& m : done) {
         zelk_printf(cx.out, "  [reassembled from frame%s ", m.frames.size() == 1 ? "" : "s");
         for (size_t i = 0; i < m.frames.size(); ++i) zelk_printf(cx.out, i ? ", %lu" : "%lu", m.frames[i]);
@@ -91,8 +134,18 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
 
 fragment_result offer_fragment(decode_context& cx, const fragment_key& key, uint32_t offset, const uint8_t* bytes,
                                uint32_t length, bool more, uint32_t limit) {
-    return cx.reassembly.fragments.add(key, offset, bytes, length, more, limit, cx.frame_number, cx.reassembly.now_us,
-                                       limits_from_settings(), cx.counters);
+    reassembly_replay& replay = cx.reassembly.replay;
+    if (replay.state == reassembly_replay::mode::replay) {
+        fragment_result result;
+        if (replay.next_fragment < replay.fragments.size()) result = replay.fragments[replay.next_fragment++];
+        replay_counts(cx);
+        return result;
+    }
+    fragment_result result =
+        cx.reassembly.fragments.add(key, offset, bytes, length, more, limit, cx.frame_number, cx.reassembly.now_us,
+                                    limits_from_settings(), answer_counts(cx));
+    if (replay.state == reassembly_replay::mode::keep) replay.fragments.push_back(result);
+    return result;
 }
 
 void show_fragment_result(decode_context& cx, const fragment_result& result, bool before_banner) {

@@ -6,14 +6,27 @@
 #include <vector>
 
 #include "capture/frame.h"
+#include "stats/counters.h"
 #include "decode/reassembly/ip_fragments.h"
 #include "decode/reassembly/tcp_streams.h"
 
 struct decode_context;
 
+// What the tables answered while a frame was decoded, kept so that a second
+// decoding of the same frame (--where judges a frame before its text is
+// made) gets the same answers without feeding the tables twice.
+struct reassembly_replay {
+    enum class mode : uint8_t { off, keep, replay } state = mode::off;
+    std::vector<fragment_result> fragments;
+    std::vector<std::vector<tcp_message>> tcp;
+    std::vector<protocol_counters> counts;  // what each answer counted
+    size_t next_fragment = 0, next_tcp = 0, next_count = 0;
+};
+
 struct reassembly_tables {
     fragment_table fragments;
     tcp_stream_table tcp;
+    reassembly_replay replay;
     // Capture time of the frame being decoded: timeouts follow it.
     int64_t now_us = 0;
     // Reassembled datagrams being decoded inside one another.
@@ -27,6 +40,11 @@ bool reassembly_on();
 void reassembly_set_contexts(unsigned contexts);
 // The frame loop's start of a frame: notes its capture time.
 void reassembly_note_time(decode_context& cx, long seconds, unsigned microseconds);
+// A frame is about to be decoded twice: the first decoding keeps the
+// tables' answers, the second gets them again; then back to normal.
+void reassembly_keep_answers(decode_context& cx);
+void reassembly_replay_answers(decode_context& cx);
+void reassembly_answers_done(decode_context& cx);
 // End of the run: counts the fragment sets still waiting as incomplete.
 // The frame loop calls it for each context before it merges the counters.
 void reassembly_finish(decode_context& cx);
