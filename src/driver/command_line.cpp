@@ -115,6 +115,7 @@ const option_row option_table[] = {
     INT("jobs", 0, jobs, "       --jobs <n>               Decode a capture file on <n> threads, default one per core",
         1, 256),
     FLAG("immediate", 'U', immediate, "  -U, --immediate               Write each frame as soon as it is decoded"),
+    TEXT("where", 0, where, "       --where <expr>           Show only the frames <expr> is true for (docs/filter.md)"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -124,7 +125,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 58);
+static_assert(option_count == 59);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
 constexpr int long_only_base = 256;
@@ -389,6 +390,7 @@ void apply_command_line(char** argv) {
         o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
     s.jobs = o.jobs_given ? static_cast<unsigned>(o.jobs) : 0;
     s.immediate = o.immediate_given || (reads_a_pipe(s) && watched_output());
+    s.where = o.where_given ? o.where : nullptr;
 }
 
 void check_option_combinations(char** argv) {

@@ -21,6 +21,7 @@
 #include "capture/raw_log.h"
 #include "capture/snoop.h"
 #include "capture/trace_file.h"
+#include "filter/where.h"
 #include "driver/modules.h"
 #include "driver/server.h"
 #include "driver/settings.h"
@@ -264,6 +265,7 @@ int run(int argc, char** argv) {
     warn_about_positionals();
     refuse_overwriting_capture_file();
     check_option_combinations(argv);
+    start_where_filter();
     resolve_device_number();
     // Module code runs only for a command line that was accepted.
     start_modules();

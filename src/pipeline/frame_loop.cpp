@@ -19,6 +19,7 @@
 #include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
+#include "filter/where.h"
 #include "output/record.h"
 #include "output/tcp_stream.h"
 #include "stats/counters.h"
@@ -39,6 +40,8 @@ struct frame_slot {
     unsigned worker;
     size_t text_begin, text_end;
     size_t pieces_begin, pieces_end;
+    // --where accepted the frame (always true without --where).
+    bool shown;
 };
 
 // Consecutive frames read together. Each worker decodes its share (the
@@ -177,21 +180,73 @@ void print_frame_line(decode_context& cx, const frame_slot& slot) {
     zelk_printf(cx.out, "\n");
 }
 
-// Everything that turns one frame into text or a record.
-void decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
+// What a frame --where rejects must leave behind: no counts and no TCP
+// stream pieces. Taken before the frame is decoded, given back after.
+class frame_undo {
+   public:
+    frame_undo(decode_context& cx, bool needed) : cx_(cx), pieces_(cx.stream_pieces.size()), counts_(needed && settings.statistic) {
+        if (counts_) counters_ = cx.counters;
+    }
+    void undo() {
+        if (counts_) cx_.counters = counters_;
+        cx_.stream_pieces.erase(cx_.stream_pieces.begin() + static_cast<std::ptrdiff_t>(pieces_),
+                                cx_.stream_pieces.end());
+    }
+
+   private:
+    decode_context& cx_;
+    size_t pieces_;
+    bool counts_;
+    protocol_counters counters_{};
+};
+
+void begin_slot(decode_context& cx, const frame_slot& slot) {
     const captured_frame& f = slot.frame;
     cx.frame_number = slot.number;
     begin_frame(cx, f.seconds, f.microseconds, f.lengths.captured_length, f.lengths.wire_length);
-    if (settings.record_fields) {
+    if (recording()) {
         cx.record.link_type = f.link_type;
         memcpy(cx.record.time_text, slot.time_text, sizeof cx.record.time_text);
     }
+}
+
+// The text output's first look at a frame under --where: the frame is
+// decoded into its record only, and judged, before any text is made for
+// it. What the look counted or collected is given back either way; the
+// frame is decoded again for its text when it is shown.
+bool judge_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
+    frame_undo undo(cx, true);
+    bool suppressed = cx.out.suppressed;
+    struct pass_scope {
+        pass_scope() { record_pass = true; }
+        ~pass_scope() { record_pass = false; }
+    } pass;
+    begin_slot(cx, slot);
+    cx.link_header_length = slot.frame.link_header_length;
+    decode_frame(cx, slot.frame.decoder, &slot.frame.lengths, bytes);
+    bool shown = end_frame(cx);
+    cx.out.suppressed = suppressed;
+    undo.undo();
+    return shown;
+}
+
+// Everything that turns one frame into text or a record; false when
+// --where rejects the frame, which then leaves no text, counts or stream
+// pieces behind.
+bool decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
+    if (where_filter && !settings.record_fields && !judge_slot(cx, slot, bytes)) return false;
+    // A structured output judges the frame in this one decoding.
+    frame_undo undo(cx, where_filter != nullptr);
+    const captured_frame& f = slot.frame;
+    begin_slot(cx, slot);
     if (settings.beep_on) zelk_printf(cx.out, "%c", 7);
     print_frame_line(cx, slot);
     cx.link_header_length = f.link_header_length;
     decode_frame(cx, f.decoder, &f.lengths, bytes);
     if (!f.skip_raw_hex) print_raw_hex(cx, bytes, f.lengths.captured_length);
-    end_frame(cx);
+    if (end_frame(cx)) return true;
+    undo.undo();
+    return false;
 }
 
 // The side work every frame gets in frame order.
@@ -227,7 +282,7 @@ void decode_part(decode_context& cx, batch& b, batch_part& part) {
         frame_slot& slot = b.frames[index];
         slot.text_begin = cx.out.length;
         slot.pieces_begin = cx.stream_pieces.size();
-        decode_slot(cx, slot, b.bytes.data() + slot.bytes_at);
+        slot.shown = decode_slot(cx, slot, b.bytes.data() + slot.bytes_at);
         slot.text_end = cx.out.length;
         slot.pieces_end = cx.stream_pieces.size();
     }
@@ -261,6 +316,7 @@ void worker_main(unsigned worker) {
 
 void write_batch(batch& b) {
     for (const frame_slot& slot : b.frames) {
+        if (!slot.shown) continue;
         batch_part& part = b.parts[slot.worker];
         if (slot.text_end > slot.text_begin)
             zelk_write_unfiltered(part.text.data() + slot.text_begin, slot.text_end - slot.text_begin);
@@ -359,8 +415,7 @@ void live_main() {
             live->busy = true;
             if (live->waiting) live->changed.notify_all();
         }
-        decode_slot(cx, f->slot, f->bytes.data());
-        frame_side_work(f->slot, f->bytes.data());
+        if (decode_slot(cx, f->slot, f->bytes.data())) frame_side_work(f->slot, f->bytes.data());
         for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
         cx.stream_pieces.clear();
         bool idle;
@@ -461,8 +516,7 @@ void frame_loop_handle(const captured_frame& frame) {
         frame_slot slot;
         fill_slot(slot, frame);
         decode_context& cx = main_context();
-        decode_slot(cx, slot, frame.bytes);
-        frame_side_work(slot, frame.bytes);
+        if (decode_slot(cx, slot, frame.bytes)) frame_side_work(slot, frame.bytes);
         for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
         cx.stream_pieces.clear();
         // A live capture shows every frame at once; a file is written out as
