@@ -26,7 +26,9 @@ inline bool verbose() { return settings.verbose || recording(); }
 
 // Names looked up in the system's tables (services, vendors): the summary
 // line never shows them, so it skips the lookups.
-inline bool lookup_names() { return settings.verbose || settings.json || settings.where_lookups; }
+// Under --where they are made for the record it judges when the expression
+// names such a key, never for the text.
+inline bool lookup_names() { return settings.verbose || settings.json || (settings.where_lookups && recording()); }
 
 // Not constexpr on purpose: reaching it while a format is checked at
 // compile time stops the build with this function's name in the message.

@@ -254,6 +254,8 @@ constexpr const char* aliases[][2] = {
     {"tls.sni", "tls.server_name"},
     {"http.host", "http.headers.value (with http.headers.name == \"Host\")"},
     {"dns.qry.name", "dns.questions.name"},
+    {"frame.len", "frame.wire_length"},
+    {"frame.cap_len", "frame.captured_length"},
 };
 
 struct parse_error {
@@ -464,7 +466,10 @@ class parser {
                 }
             std::vector<std::string> names;
             for (const frame_key_row& f : frame_keys) names.push_back(std::string("frame.") + f.key);
-            unknown("unknown key " + path, begin, closest(path, names));
+            std::string best = closest(path, names);
+            for (const auto& alias : aliases)
+                if (path == alias[0]) best = alias[1];
+            unknown("unknown key " + path, begin, best);
         }
         bool inner = false;
         if (!is_proto(proto) && proto.size() > 6 && proto.compare(proto.size() - 6, 6, "_inner") == 0 &&
@@ -525,7 +530,7 @@ class parser {
         if (proto == "cdp" && key == "software_version") t.sources.push_back({"version", source_kind::plain});
         size_t n = key.size();
         if ((t.proto == "tcp" || t.proto == "udp") && n > 5 && key.compare(n - 5, 5, "_name") == 0) e_.lookups = true;
-        if (key.find("vendor") != std::string::npos || t.proto == "ethernet") e_.lookups = true;
+        if (key.find("vendor") != std::string::npos) e_.lookups = true;
     }
 
     [[noreturn]] void unknown(const std::string& message, size_t begin, const std::string& best) {
@@ -706,7 +711,7 @@ class parser {
             return v;
         }
         // A bare word: number, range, address, true or false.
-        while (!at_end() && !strchr(" \t\r\n(){},\"", s_[at_]) && !(s_[at_] == '=' || s_[at_] == '!')) ++at_;
+        while (!at_end() && !strchr(" \t\r\n(){},\"=!<>&|~", s_[at_])) ++at_;
         std::string word(s_.substr(begin, at_ - begin));
         if (word.empty()) fail(std::string("expected a value after ") + op_text(t.o), begin);
         if (word == "true" || word == "false") {
