@@ -100,14 +100,21 @@ struct address {
     unsigned prefix = 0;  // bits that must match
 };
 
+// The value of a hex digit, or -1.
+int hex_digit(char c) {
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
 bool parse_mac(std::string_view s, uint8_t out[6]) {
     if (s.size() != 17) return false;
     for (int i = 0; i < 6; ++i) {
         if (i > 0 && s[3 * i - 1] != ':' && s[3 * i - 1] != '-') return false;
         unsigned v = 0;
         for (int j = 0; j < 2; ++j) {
-            char c = s[3 * i + j];
-            int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            int d = hex_digit(s[3 * i + j]);
             if (d < 0) return false;
             v = v * 16 + static_cast<unsigned>(d);
         }
@@ -169,11 +176,11 @@ struct source {
 
 struct test {
     frame_key frame = frame_key::none;
-    std::string proto;  // empty for a frame key
-    bool inner_only = false;  // <proto>_inner: every header of the protocol but the first
+    std::string proto;               // empty for a frame key
+    bool inner_only = false;         // <proto>_inner: every header of the protocol but the first
     std::vector<std::string> items;  // the arrays of objects walked into
-    std::vector<source> sources;  // empty: the protocol's presence
-    bool objects = false;  // the key is an array of objects: presence only
+    std::vector<source> sources;     // empty: the protocol's presence
+    bool objects = false;            // the key is an array of objects: presence only
     where_type type = where_type::any;
     op o = op::present;
     std::vector<literal> values;
@@ -578,8 +585,7 @@ class parser {
     // order, an array of objects only its presence.
     void check_operator(const test& t, const std::string& path, size_t begin, size_t op_at) {
         where_type y = t.type;
-        if (t.objects)
-            fail(path + " is an array of objects; compare a key inside it, such as " + path + ".KEY", begin);
+        if (t.objects) fail(path + " is an array of objects; compare a key inside it, such as " + path + ".KEY", begin);
         bool number = y == where_type::integer || y == where_type::integer_list || y == where_type::any;
         bool text = y == where_type::text || y == where_type::text_list || y == where_type::address ||
                     y == where_type::address_list || y == where_type::any;
@@ -593,8 +599,7 @@ class parser {
                 break;
             case op::contains:
             case op::matches:
-                if (!text)
-                    fail(std::string(op_text(t.o)) + " needs text, but " + path + " is " + type_text(y), op_at);
+                if (!text) fail(std::string(op_text(t.o)) + " needs text, but " + path + " is " + type_text(y), op_at);
                 break;
             default: break;
         }
@@ -612,12 +617,10 @@ class parser {
         }
         uint64_t v = 0;
         for (char c : w) {
-            int d = c >= '0' && c <= '9'                ? c - '0'
-                    : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                    : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                         : -1;
+            int d = base == 16 ? hex_digit(c) : c >= '0' && c <= '9' ? c - '0' : -1;
             if (d < 0) return false;
-            if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base)) throw std::overflow_error("");
+            if (v > (UINT64_MAX - static_cast<uint64_t>(d)) / static_cast<uint64_t>(base))
+                throw std::overflow_error("");
             v = v * static_cast<uint64_t>(base) + static_cast<uint64_t>(d);
         }
         if (negative && v > (1ULL << 63)) throw std::overflow_error("");
@@ -669,14 +672,8 @@ class parser {
                 case 'r': out.push_back('\r'); break;
                 case '0': out.push_back('\0'); break;
                 case 'x': {
-                    auto hex = [](char h) {
-                        return h >= '0' && h <= '9'   ? h - '0'
-                               : h >= 'a' && h <= 'f' ? h - 'a' + 10
-                               : h >= 'A' && h <= 'F' ? h - 'A' + 10
-                                                      : -1;
-                    };
-                    int hi = at_ < s_.size() ? hex(s_[at_]) : -1;
-                    int lo = at_ + 1 < s_.size() ? hex(s_[at_ + 1]) : -1;
+                    int hi = at_ < s_.size() ? hex_digit(s_[at_]) : -1;
+                    int lo = at_ + 1 < s_.size() ? hex_digit(s_[at_ + 1]) : -1;
                     if (hi < 0 || lo < 0) fail("\\x needs two hex digits", escape_at);
                     out.push_back(static_cast<char>(hi * 16 + lo));
                     at_ += 2;
@@ -727,14 +724,16 @@ class parser {
                 if (!parse_number(std::string_view(word).substr(0, dots), v.low) ||
                     !parse_number(std::string_view(word).substr(dots + 2), v.high))
                     fail("bad range " + word, begin);
-                if (!number_key && y != where_type::any) fail(path + " is " + type_text(y) + "; " + word + " is a range of numbers", begin);
+                if (!number_key && y != where_type::any)
+                    fail(path + " is " + type_text(y) + "; " + word + " is a range of numbers", begin);
                 v.kind = literal::range;
                 return v;
             }
             if (parse_number(word, v.low)) {
                 v.kind = literal::number;
                 if (y == where_type::boolean) {
-                    if (v.low.negative || v.low.magnitude > 1) fail(path + " is true or false; " + word + " is neither", begin);
+                    if (v.low.negative || v.low.magnitude > 1)
+                        fail(path + " is true or false; " + word + " is neither", begin);
                     v.kind = literal::boolean;
                     v.truth = v.low.magnitude == 1;
                     return v;
@@ -747,7 +746,8 @@ class parser {
             fail("number " + word + " is out of range", begin);
         }
         if (parse_address_literal(word, v.where, begin)) {
-            if (number_key || y == where_type::boolean) fail(path + " is " + type_text(y) + "; " + word + " is an address", begin);
+            if (number_key || y == where_type::boolean)
+                fail(path + " is " + type_text(y) + "; " + word + " is an address", begin);
             if (t.o == op::contains || t.o == op::matches) {
                 v.kind = literal::text;
                 v.string = word;
@@ -756,8 +756,8 @@ class parser {
             v.kind = literal::addr;
             return v;
         }
-        fail("expected a value after " + std::string(op_text(t.o)) + ", not " + word +
-                 " (text goes in double quotes)", begin);
+        fail("expected a value after " + std::string(op_text(t.o)) + ", not " + word + " (text goes in double quotes)",
+             begin);
     }
 
     void compile_pattern(test& t, size_t op_at) {
@@ -780,8 +780,10 @@ class parser {
 size_t after_item(const std::vector<record_entry>& entries, size_t i, size_t end) {
     int depth = 0;
     for (size_t j = i; j < end; ++j) {
-        if (entries[j].kind == entry_kind::item) ++depth;
-        else if (entries[j].kind == entry_kind::item_end && --depth == 0) return j + 1;
+        if (entries[j].kind == entry_kind::item)
+            ++depth;
+        else if (entries[j].kind == entry_kind::item_end && --depth == 0)
+            return j + 1;
     }
     return end;
 }

@@ -184,7 +184,8 @@ void print_frame_line(decode_context& cx, const frame_slot& slot) {
 // stream pieces. Taken before the frame is decoded, given back after.
 class frame_undo {
    public:
-    frame_undo(decode_context& cx, bool needed) : cx_(cx), pieces_(cx.stream_pieces.size()), counts_(needed && settings.statistic) {
+    frame_undo(decode_context& cx, bool needed)
+        : cx_(cx), pieces_(cx.stream_pieces.size()), counts_(needed && settings.statistic) {
         if (counts_) counters_ = cx.counters;
     }
     void undo() {

@@ -214,7 +214,8 @@ TEST_F(Where, TextOfKeptFramesIsUnchanged) {
         for (std::sregex_iterator m(all.out.begin(), all.out.end(), frame_line), end; m != end; ++m)
             starts[std::stoul((*m)[1])] = static_cast<size_t>(m->position());
         auto block = [&](int n) { return all.out.substr(starts[n], starts[n + 1] - starts[n]); };
-        std::string expected = all.out.substr(0, starts[1]) + block(4) + block(6) + block(22) + all.out.substr(starts[23]);
+        std::string expected =
+            all.out.substr(0, starts[1]) + block(4) + block(6) + block(22) + all.out.substr(starts[23]);
         EXPECT_EQ(some.out, expected);
     }
 }
@@ -228,7 +229,8 @@ TEST_F(Where, EveryOutputAndJobCountAgree) {
         std::string one;
         for (const char* jobs : {"1", "2", "4"}) {
             std::string log = dir->file(std::string("kept") + jobs + ".pcap");
-            std::vector<std::string> args = {"-P", capture, "--jobs", jobs, "--where", expr, "-r", log, "--force-overwrite"};
+            std::vector<std::string> args = {"-P", capture, "--jobs",           jobs, "--where", expr,
+                                             "-r", log,     "--force-overwrite"};
             if (*mode) args.push_back(mode);
             test::run_result r = test::run_nodrix(args);
             ASSERT_EQ(r.status, 0) << r.err;
