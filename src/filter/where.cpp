@@ -413,7 +413,7 @@ class parser {
             t.o = op::gt;
         } else if (keyword("contains")) {
             t.o = op::contains;
-        } else if (keyword("matches") || symbol("~")) {
+        } else if (keyword("matches")) {
             t.o = op::matches;
         } else if (keyword("in")) {
             t.o = op::in;
