@@ -776,6 +776,12 @@ class parser {
 
 // --- evaluation ---
 
+// A record's key (a literal) against a name of the expression; the first
+// letter settles most of them.
+bool same_key(const char* key, const std::string& name) {
+    return key && key[0] == name[0] && strcmp(key, name.c_str()) == 0;
+}
+
 // The index after the item that opens at i (its item_end, or the layer's end).
 size_t after_item(const std::vector<record_entry>& entries, size_t i, size_t end) {
     int depth = 0;
@@ -850,7 +856,7 @@ enum class verdict : uint8_t { not_a_value, no, yes };
 
 verdict judge_entry(const test& t, const frame_record_data& r, const record_entry& e) {
     for (const source& s : t.sources) {
-        if (!e.key || s.key != e.key) continue;
+        if (!same_key(e.key, s.key)) continue;
         bool numeric = false, boolean = false;
         wide n;
         std::string_view text;
@@ -916,7 +922,7 @@ bool walk(const test& t, const frame_record_data& r, size_t begin, size_t end, s
             // A key is found at any depth below the arrays the path names.
             size_t next = after_item(entries, i, end);
             if (depth == t.items.size() && judge_entry(t, r, e) == verdict::yes) return true;
-            bool named = depth < t.items.size() && e.key && t.items[depth] == e.key;
+            bool named = depth < t.items.size() && same_key(e.key, t.items[depth]);
             if (walk(t, r, i + 1, next, named ? depth + 1 : depth, found)) return true;
             i = next;
             continue;
@@ -957,7 +963,7 @@ bool test_frame(const test& t, const frame_record_data& r) {
     bool found = false, seen_first = false;
     for (size_t i = 0; i < entries.size(); ++i) {
         const record_entry& e = entries[i];
-        if (e.kind != entry_kind::layer || t.proto != e.key) continue;
+        if (e.kind != entry_kind::layer || !same_key(e.key, t.proto)) continue;
         if (t.inner_only && !seen_first) {
             seen_first = true;
             continue;
