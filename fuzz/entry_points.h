@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "capture/frame.h"
@@ -19,6 +21,7 @@
 #include "capture/snoop.h"
 #include "decode/context.h"
 #include "driver/settings.h"
+#include "filter/where.h"
 #include "json_check.h"
 #include "output/record.h"
 #include "pipeline/frame_loop.h"
@@ -240,6 +243,39 @@ inline void trace_file_input(const uint8_t* data, size_t size) {
         read_iptrace(max_packets);
     close_trace_file();
     if (settings.statistic) statistics_report();
+    zelk_set_output(nullptr);
+}
+
+// A --where expression, then a newline and an Ethernet frame. The
+// expression compiles or gives one line of error; when it compiles, it is
+// judged on the frame's record.
+inline void where_expression_input(const uint8_t* data, size_t size) {
+    const auto* newline = static_cast<const uint8_t*>(memchr(data, '\n', size));
+    std::string expr(reinterpret_cast<const char*>(data), newline ? static_cast<size_t>(newline - data) : size);
+    std::string error;
+    where_program program = where_compile(expr.c_str(), error);
+    if (!program) {
+        if (error.empty() || error.find('\n') != std::string::npos) abort();
+        return;
+    }
+    if (!newline || !select_link_type(1)) return;
+    apply_switches(0);
+    settings.json = true;
+    settings.record_fields = true;
+    discard_output();
+    const uint8_t* frame = newline + 1;
+    auto captured = static_cast<uint32_t>(size - static_cast<size_t>(frame - data));
+    frame_lengths lengths{captured, captured};
+    decode_context& cx = frame_loop_main_context();
+    cx.frame_number = ++capture.frame_counter;
+    begin_frame(cx, 45296, 0, captured, captured);
+    cx.link_header_length = capture.link_header_length;
+    decode_frame(cx, link_decoders[capture.link_decoder_index], &lengths, frame);
+    where_matches(*program, cx.record);
+    cx.record.in_frame = false;
+    cx.stream_pieces.clear();
+    frame_loop_drain();
+    zelk_set_text_suppressed(false);
     zelk_set_output(nullptr);
 }
 

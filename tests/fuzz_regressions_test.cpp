@@ -24,6 +24,7 @@ const target targets[] = {
     {"pcap_file", fuzz::pcap_file_input},
     {"trace_file", fuzz::trace_file_input},
     {"structured_output", fuzz::structured_frame_input},
+    {"where_expression", fuzz::where_expression_input},
 };
 
 TEST(FuzzRegressions, CorporaReplayCleanly) {

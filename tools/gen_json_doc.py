@@ -3,6 +3,7 @@
 
     python3 tools/gen_json_doc.py [--examples BUILD_DIR] > docs/json.md
     python3 tools/gen_json_doc.py --schema > docs/nodrix.schema.json
+    python3 tools/gen_json_doc.py --where-keys > src/filter/where_keys.inc
 
 Standard library only.
 
@@ -25,6 +26,7 @@ import tempfile
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 REGENERATE = "python3 tools/gen_json_doc.py --examples build > docs/json.md"
 REGENERATE_SCHEMA = "python3 tools/gen_json_doc.py --schema > docs/nodrix.schema.json"
+REGENERATE_WHERE = "python3 tools/gen_json_doc.py --where-keys > src/filter/where_keys.inc"
 
 FAMILIES = [
     ("src/decode/link/", "Link layer"),
@@ -66,6 +68,33 @@ KIND_TEXT = {
     "list_number": "array (numbers)",
     "list_text": "array (text)",
 }
+
+# A text value made by one of these is an address (--where compares it as one).
+ADDRESS_CALL_RE = re.compile(r"\b(ipv4_text|ipv6_text|zelk_mac_to_text|address_text)\s*\(")
+
+
+def holds_address(args, text):
+    """True when a value argument is an address text, made in the call or
+    held in a variable set from one earlier in the text."""
+    for arg in args:
+        if ADDRESS_CALL_RE.search(arg):
+            return True
+        name = re.fullmatch(r"(\w+)(?:\.c_str\(\))?", arg.strip())
+        if name and not literal_of(arg):
+            # The last write before the call decides: an assignment from an
+            # address call, or the variable handed to a call that fills it.
+            window, last = text[-6000:], None
+            for m in re.finditer(r"\b" + re.escape(name.group(1)) + r"\b", window):
+                after, before = window[m.end():], window[: m.start()]
+                assigned = re.match(r"\s*(?:=(?!=)|\(|\{)([^;]*)", after)
+                if assigned:
+                    last = assigned.group(1)
+                elif re.search(r"[(,]\s*$", before) and re.match(r"\s*[,)]", after):
+                    last = ""
+            if last and ADDRESS_CALL_RE.search(last):
+                return True
+    return False
+
 
 KEY_RE = re.compile(r"^[a-z][a-z0-9_]*$")
 STRING_RE = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
@@ -357,6 +386,9 @@ def scan(root):
                     else:
                         for k, kd in recorded(kind, inner_call, list(inner_args), key, sf.text[:position]):
                             sf.events.append((position, "key", k, kd))
+                        value_args = list(inner_args)[2:] if inner_call == "field" else list(inner_args)[1:]
+                        if kind in ("field", "text", "list") and holds_address(value_args, sf.text[:position]):
+                            sf.events.append((position, "address", key, None))
         sf.events.sort(key=lambda e: e[0])
     return files
 
@@ -476,9 +508,13 @@ def model(files):
     result = []
     for sf in files:
         protos, general, per_proto = [], {}, {}
+        addresses = {}  # proto (None: any of the file) -> keys holding an address
         current, layer_position = [], None
         for position, what, value, kind in sf.events:
-            if what == "layer":
+            if what == "address":
+                for proto in current or [None]:
+                    addresses.setdefault(proto, set()).add(value)
+            elif what == "layer":
                 # One call that names one of several layers starts them all.
                 if position != layer_position:
                     current, layer_position = [], position
@@ -503,6 +539,7 @@ def model(files):
                 "per_proto": per_proto,
                 "run_time": sf.run_time,
                 "table_keys": sorted(sf.table_keys),
+                "addresses": addresses,
             }
         )
     return result
@@ -653,6 +690,52 @@ def schema(root, files):
         "oneOf": [{"$ref": "#/$defs/frame"}, {"$ref": "#/$defs/statistics"}],
         "$defs": defs,
     }
+
+
+WHERE_TYPE = {
+    "integer": "integer",
+    "string": "text",
+    "boolean": "boolean",
+    "array of objects": "objects",
+    "array of integers": "integer_list",
+    "array of strings": "text_list",
+}
+
+
+# Address keys whose text the scan above cannot trace to an address call
+# (made by inet_ntop into a buffer, or by a helper of the decoder's own).
+MORE_ADDRESS_KEYS = {
+    ("ipv6", "src"), ("ipv6", "dst"), ("arp", "sender_hardware"), ("arp", "target_hardware"),
+    ("dns", "addresses"), ("mdns", "addresses"), ("llmnr", "addresses"),
+}
+
+
+def where_keys(root, files):
+    """The key table --where checks expressions against: every proto's keys
+    with the type their values take, addresses told apart from other text."""
+    entries = model(files)
+    protos = proto_keys(entries, text_renames(root))
+    addresses = {}
+    for e in entries:
+        for proto in e["protos"]:
+            for source in (e["addresses"].get(None, set()), e["addresses"].get(proto, set())):
+                addresses.setdefault(proto, set()).update(source)
+    lines = [
+        "// Generated from the field-API calls by `%s`;" % REGENERATE_WHERE,
+        "// do not edit. Every key --where knows: protocol, key, type of its values.",
+    ]
+    for proto in sorted(protos):
+        if not protos[proto]:
+            lines.append('{"%s", "", where_type::any},' % proto)  # a header with no keys of its own
+        for key in sorted(protos[proto]):
+            kinds = protos[proto][key]
+            t = json_type(kinds)
+            kind = WHERE_TYPE.get(t, "any")
+            address = key in addresses.get(proto, set()) or (proto, key) in MORE_ADDRESS_KEYS
+            if address and kind in ("text", "text_list") and kinds <= TEXT_KINDS | {"list_text"}:
+                kind = "address" if kind == "text" else "address_list"
+            lines.append('{"%s", "%s", where_type::%s},' % (proto, key, kind))
+    return "\n".join(lines) + "\n"
 
 
 def kinds_text(kinds):
@@ -929,8 +1012,12 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--examples", metavar="BUILD_DIR", help="run BUILD_DIR/nodrix for example lines")
     parser.add_argument("--schema", action="store_true", help="write the JSON Schema instead")
+    parser.add_argument("--where-keys", action="store_true", help="write the key table of --where instead")
     parser.add_argument("--root", default=ROOT, help=argparse.SUPPRESS)
     options = parser.parse_args()
+    if options.where_keys:
+        sys.stdout.write(where_keys(options.root, scan(options.root)))
+        return
     if options.schema:
         sys.stdout.write(json.dumps(schema(options.root, scan(options.root)), indent=1) + "\n")
         return

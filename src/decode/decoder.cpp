@@ -23,7 +23,7 @@ uint16_t expected_checksum(decode_context& cx, const uint8_t* p, size_t length, 
 
 void print_checksum_verdict(decode_context& cx, const char* key, uint16_t transmitted, uint16_t expected,
                             uint32_t& bad_counter, const char* tail) {
-    if (settings.record_fields) {
+    if (recording()) {
         cx.record.entries.push_back(record_entry{entry_kind::verdict, key, expected, transmitted == expected, 0});
         if (transmitted != expected) bump(bad_counter);
         return;
@@ -37,14 +37,14 @@ void print_checksum_verdict(decode_context& cx, const char* key, uint16_t transm
 }
 
 void print_checksum_offloaded(decode_context& cx, const char* key, const char* tail) {
-    if (settings.record_fields)
+    if (recording())
         cx.record.entries.push_back(record_entry{entry_kind::offloaded, key, 0, 0, 0});
     else
         zelk_printf(cx.out, " (checksum offloaded)%s", tail);
 }
 
 static bool record_dump(decode_context& cx, const uint8_t* start, unsigned count) {
-    if (!settings.record_fields) return false;
+    if (!recording()) return false;
     if (cx.decoding) {
         record_hex(cx, "data_hex", start, count);
     } else {

@@ -105,7 +105,7 @@ void print_checksum_offloaded(decode_context& cx, const char* key, const char* t
 
 // Expanded view: the protocol's own switch or --expand-all.
 // A structured record always holds the expanded view.
-inline bool expanded(bool protocol_switch) { return protocol_switch || settings.expand_all || settings.record_fields; }
+inline bool expanded(bool protocol_switch) { return protocol_switch || settings.expand_all || recording(); }
 
 // A short text (an address) handed back by value, so that no buffer is
 // shared between calls or threads. Pass .c_str() to printf-like calls.

@@ -16,16 +16,19 @@
 #include "output/record.h"
 #include "zelk.h"
 
-// True while fields are recorded rather than printed.
-inline bool recording() { return settings.record_fields; }
+// True while fields are recorded rather than printed: under --json and
+// --summary, and in the first look --where takes at a frame.
+inline bool recording() { return settings.record_fields || record_pass; }
 
 // Under --verbose, and always when recording: a structured record carries
 // everything the most detailed text would show.
-inline bool verbose() { return settings.verbose || settings.record_fields; }
+inline bool verbose() { return settings.verbose || recording(); }
 
 // Names looked up in the system's tables (services, vendors): the summary
 // line never shows them, so it skips the lookups.
-inline bool lookup_names() { return settings.verbose || settings.json; }
+// Under --where they are made for the record it judges when the expression
+// names such a key, never for the text.
+inline bool lookup_names() { return settings.verbose || settings.json || (settings.where_lookups && recording()); }
 
 // Not constexpr on purpose: reaching it while a format is checked at
 // compile time stops the build with this function's name in the message.
@@ -89,7 +92,7 @@ void layer(decode_context& cx, const char* proto, const char* banner);
 // A number field.
 template <std::integral T>
 inline void field(decode_context& cx, const char* key, field_format<std::type_identity_t<T>> format, T value) {
-    if (settings.record_fields) {
+    if (recording()) {
         add_entry(cx.record, std::is_signed_v<T> ? entry_kind::number : entry_kind::unsigned_number, key,
                   static_cast<long long>(value));
         return;
@@ -110,7 +113,7 @@ inline void field(decode_context& cx, const char* key, field_format<std::type_id
 
 // A text field (addresses, names that are the value itself).
 inline void field(decode_context& cx, const char* key, field_format<const char*> format, const char* text) {
-    if (settings.record_fields) {
+    if (recording()) {
         add_text_entry(cx.record, entry_kind::text, key, text, __builtin_strlen(text));
         return;
     }
@@ -124,13 +127,13 @@ inline void field(decode_context& cx, const char* key, field_format<const char*>
 // A field whose text is printed only under --verbose (always recorded).
 template <typename T>
 inline void verbose_field(decode_context& cx, const char* key, field_format<std::type_identity_t<T>> format, T value) {
-    if (settings.verbose || settings.record_fields) field(cx, key, format, value);
+    if (settings.verbose || recording()) field(cx, key, format, value);
 }
 
 // Under --verbose: " (name)" behind the value just printed; recorded as
 // <key>_name.
 inline void print_name(decode_context& cx, const char* key, const char* name) {
-    if (settings.record_fields)
+    if (recording())
         add_text_entry(cx.record, entry_kind::name, key, name, __builtin_strlen(name));
     else if (settings.verbose)
         zelk_print_field_text(cx.out, " (", 2, name, ")", 1);
@@ -138,41 +141,41 @@ inline void print_name(decode_context& cx, const char* key, const char* name) {
 
 // Recorded only; for values whose text the decoder prints its own way.
 inline void record_number(decode_context& cx, const char* key, long long value) {
-    if (settings.record_fields) add_entry(cx.record, entry_kind::number, key, value);
+    if (recording()) add_entry(cx.record, entry_kind::number, key, value);
 }
 inline void record_text(decode_context& cx, const char* key, const char* text) {
-    if (settings.record_fields) add_text_entry(cx.record, entry_kind::text, key, text, __builtin_strlen(text));
+    if (recording()) add_text_entry(cx.record, entry_kind::text, key, text, __builtin_strlen(text));
 }
 inline void record_text(decode_context& cx, const char* key, const char* text, size_t length) {
-    if (settings.record_fields) add_text_entry(cx.record, entry_kind::text, key, text, length);
+    if (recording()) add_text_entry(cx.record, entry_kind::text, key, text, length);
 }
 inline void record_text(decode_context& cx, const char* key, const std::string& text) {
     record_text(cx, key, text.c_str(), text.size());
 }
 inline void record_flag(decode_context& cx, const char* key, bool on) {
-    if (settings.record_fields) add_entry(cx.record, entry_kind::boolean, key, on);
+    if (recording()) add_entry(cx.record, entry_kind::boolean, key, on);
 }
 inline void record_name(decode_context& cx, const char* key, const char* name) {
-    if (settings.record_fields) add_text_entry(cx.record, entry_kind::name, key, name, __builtin_strlen(name));
+    if (recording()) add_text_entry(cx.record, entry_kind::name, key, name, __builtin_strlen(name));
 }
 inline void record_hex(decode_context& cx, const char* key, const uint8_t* bytes, size_t length) {
-    if (settings.record_fields) add_hex_entry(cx.record, key, bytes, length);
+    if (recording()) add_hex_entry(cx.record, key, bytes, length);
 }
 
 // Repeated parts (options, records, TLVs): each opens an object appended to
 // the array <key> of the current layer, closed by item_end().
 inline void item(decode_context& cx, const char* key) {
-    if (settings.record_fields) add_entry(cx.record, entry_kind::item, key, 0);
+    if (recording()) add_entry(cx.record, entry_kind::item, key, 0);
 }
 inline void item_end(decode_context& cx) {
-    if (settings.record_fields) add_entry(cx.record, entry_kind::item_end, nullptr, 0);
+    if (recording()) add_entry(cx.record, entry_kind::item_end, nullptr, 0);
 }
 // A value appended to the array <key>.
 inline void list_number(decode_context& cx, const char* key, long long value) {
-    if (settings.record_fields) add_entry(cx.record, entry_kind::list_number, key, value);
+    if (recording()) add_entry(cx.record, entry_kind::list_number, key, value);
 }
 inline void list_text(decode_context& cx, const char* key, const char* text) {
-    if (settings.record_fields) add_text_entry(cx.record, entry_kind::list_text, key, text, __builtin_strlen(text));
+    if (recording()) add_text_entry(cx.record, entry_kind::list_text, key, text, __builtin_strlen(text));
 }
 
 // The summary line's facts for this layer, when the decoder words them

@@ -124,6 +124,7 @@ const option_row option_table[] = {
     TEXT("first-frame", 0, first_frame, "       --first-frame <n>        Number of the first frame of a range slice"),
     TEXT("previous-time", 0, previous_time,
          "       --previous-time <s.us>   Time stamp of the frame before a range slice"),
+    TEXT("where", 0, where, "       --where <expr>           Show only the frames <expr> is true for (docs/filter.md)"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -133,7 +134,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 64);
+static_assert(option_count == 65);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
 constexpr int long_only_base = 256;
@@ -400,6 +401,7 @@ void apply_command_line(char** argv) {
     s.no_reassembly = o.no_reassembly_given;
     s.reassembly_memory = o.reassembly_memory_given ? static_cast<uint64_t>(o.reassembly_memory) << 20 : 0;
     s.immediate = o.immediate_given || (reads_a_pipe(s) && watched_output());
+    s.where = o.where_given ? o.where : nullptr;
 }
 
 void check_option_combinations(char** argv) {

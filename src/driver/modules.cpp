@@ -208,6 +208,9 @@ void start_modules() {
 
 void offer_payload(const decode_context& cx, const uint8_t* payload, int32_t network, uint8_t protocol_a_value,
                    uint8_t protocol_b_value, uint16_t source_port, uint16_t destination_port) {
+    // The look --where takes before a frame is shown: the module sees the
+    // frame once, when it is decoded for the output.
+    if (record_pass) return;
     for (module_record* m = module_list; m; m = m->next) {
         if (m->network != network) continue;
         if (m->protocol_a != protocol_a_value && m->protocol_b != protocol_b_value) continue;

@@ -26,6 +26,7 @@
 #include "driver/server.h"
 #include "driver/settings.h"
 #include "driver/usage_checks.h"
+#include "filter/where.h"
 #include "output/tcp_stream.h"
 #include "pipeline/frame_loop.h"
 #include "stats/counters.h"
@@ -273,6 +274,7 @@ int run(int argc, char** argv) {
     check_option_combinations(argv);
     check_slice_options(argv);
     if (slice_index_wanted()) exit(print_slice_index());
+    start_where_filter();
     resolve_device_number();
     // Module code runs only for a command line that was accepted.
     start_modules();

@@ -49,6 +49,7 @@ struct command_line_options {
     char* tcl_cbf;
     int32_t json;
     int32_t summary;
+    char* where;
 
     int32_t help_given;
     int32_t version_given;
@@ -134,6 +135,7 @@ struct command_line_options {
     int32_t first_frame_given;
     char* previous_time;
     int32_t previous_time_given;
+    int32_t where_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -210,6 +212,11 @@ struct run_settings {
     // Each frame is written as soon as it is decoded (--immediate, or a
     // capture read from a pipe while someone watches the output).
     bool immediate;
+    // The --where expression (checked before the first frame), or null.
+    const char* where;
+    // The expression names a key that only a name lookup in the system's
+    // tables fills (a port's service name, a vendor).
+    bool where_lookups;
 };
 
 extern command_line_options options;

@@ -10,13 +10,16 @@
 #include "decode/context.h"
 #include "decode/fields.h"
 #include "driver/settings.h"
+#include "filter/where.h"
+
+constinit thread_local bool record_pass = false;
 
 void field_format_has_an_error() {}
 
 void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32_t captured_length,
                  uint32_t wire_length) {
     reassembly_note_time(cx, seconds, microseconds);
-    if (!settings.record_fields) return;
+    if (!recording()) return;
     frame_record_data& r = cx.record;
     r.number = cx.frame_number;
     r.seconds = seconds;
@@ -33,9 +36,14 @@ void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32
     cx.out.suppressed = true;
 }
 
-void end_frame(decode_context& cx) {
-    if (!settings.record_fields || !cx.record.in_frame) return;
+bool end_frame(decode_context& cx) {
+    if (!recording() || !cx.record.in_frame) return true;
     cx.record.in_frame = false;
+    bool shown = !where_filter || where_matches(*where_filter, cx.record);
+    if (record_pass || !shown) {
+        if (settings.summary) cx.out.suppressed = false;
+        return shown;
+    }
     if (settings.json) {
         write_json_frame(cx.record, cx.out);
     } else {
@@ -44,6 +52,7 @@ void end_frame(decode_context& cx) {
         // closing lines.
         cx.out.suppressed = false;
     }
+    return true;
 }
 
 void mark_frame_cut(decode_context& cx, bool malformed) {
@@ -76,7 +85,7 @@ void add_hex_entry(frame_record_data& r, const char* key, const uint8_t* bytes, 
 }
 
 void layer(decode_context& cx, const char* proto, const char* banner) {
-    if (settings.record_fields)
+    if (recording())
         add_entry(cx.record, entry_kind::layer, proto, 0);
     else
         zelk_print_field_text(cx.out, "", 0, banner, "", 0);

@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+// True on this thread while a frame is decoded into its record only, to be
+// judged by --where before any text is made for it.
+extern constinit thread_local bool record_pass;
+
 enum class entry_kind : uint8_t {
     layer,        // key: the protocol name; the fields after it belong to it
     number,       // key: number
@@ -55,7 +59,9 @@ struct decode_context;
 struct zelk_text;
 void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32_t captured_length,
                  uint32_t wire_length);
-void end_frame(decode_context& cx);
+// Hands the record to the JSON or summary writer; false (and nothing
+// written) when --where rejects the frame.
+bool end_frame(decode_context& cx);
 // The frame was cut: how the marker line would have said it.
 void mark_frame_cut(decode_context& cx, bool malformed);
 

@@ -23,6 +23,7 @@
 #include "driver/run.h"
 #include "driver/server.h"
 #include "driver/settings.h"
+#include "filter/where.h"
 #include "output/record.h"
 #include "output/tcp_stream.h"
 #include "stats/counters.h"
@@ -52,6 +53,8 @@ struct frame_slot {
 struct frame_output {
     size_t text_end;
     size_t pieces_end;
+    // --where accepted the frame (always true without --where).
+    bool shown;
 };
 
 // Consecutive frames read together. Each worker decodes its share (the
@@ -220,21 +223,87 @@ void print_frame_line(decode_context& cx, const frame_slot& slot) {
     zelk_printf(cx.out, "\n");
 }
 
-// Everything that turns one frame into text or a record.
-void decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
+// What a frame --where rejects must leave behind: no counts and no TCP
+// stream pieces. Taken before the frame is decoded, given back after.
+class frame_undo {
+   public:
+    frame_undo(decode_context& cx, bool needed)
+        : cx_(cx), pieces_(cx.stream_pieces.size()), counts_(needed && settings.statistic) {
+        if (counts_) counters_ = cx.counters;
+    }
+    void undo() {
+        if (counts_) cx_.counters = counters_;
+        cx_.stream_pieces.erase(cx_.stream_pieces.begin() + static_cast<std::ptrdiff_t>(pieces_),
+                                cx_.stream_pieces.end());
+    }
+
+   private:
+    decode_context& cx_;
+    size_t pieces_;
+    bool counts_;
+    protocol_counters counters_{};
+};
+
+void begin_slot(decode_context& cx, const frame_slot& slot) {
     const captured_frame& f = slot.frame;
     cx.frame_number = slot.number;
     begin_frame(cx, f.seconds, f.microseconds, f.lengths.captured_length, f.lengths.wire_length);
-    if (settings.record_fields) {
+    if (recording()) {
         cx.record.link_type = f.link_type;
         memcpy(cx.record.time_text, slot.time_text, sizeof cx.record.time_text);
     }
+}
+
+// The text output's first look at a frame under --where: the frame is
+// decoded into its record only, and judged, before any text is made for
+// it. What the look counted or collected is given back either way; the
+// frame is decoded again for its text when it is shown.
+bool judge_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
+    frame_undo undo(cx, true);
+    bool suppressed = cx.out.suppressed;
+    struct pass_scope {
+        pass_scope() { record_pass = true; }
+        ~pass_scope() { record_pass = false; }
+    } pass;
+    begin_slot(cx, slot);
+    cx.link_header_length = slot.frame.link_header_length;
+    decode_frame(cx, slot.frame.decoder, &slot.frame.lengths, bytes);
+    bool shown = end_frame(cx);
+    cx.out.suppressed = suppressed;
+    undo.undo();
+    return shown;
+}
+
+// Everything that turns one frame into text or a record; false when
+// --where rejects the frame, which then leaves no text, counts or stream
+// pieces behind.
+bool decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
+    // Reassembly sees every frame once: the judging decoding feeds it, the
+    // text decoding gets the same answers again.
+    struct answers_scope {
+        decode_context& cx;
+        bool on;
+        ~answers_scope() {
+            if (on) reassembly_answers_done(cx);
+        }
+    } answers{cx, where_filter && !settings.record_fields};
+    if (answers.on) {
+        reassembly_keep_answers(cx);
+        if (!judge_slot(cx, slot, bytes)) return false;
+        reassembly_replay_answers(cx);
+    }
+    // A structured output judges the frame in this one decoding.
+    frame_undo undo(cx, where_filter != nullptr);
+    const captured_frame& f = slot.frame;
+    begin_slot(cx, slot);
     if (settings.beep_on) zelk_printf(cx.out, "%c", 7);
     print_frame_line(cx, slot);
     cx.link_header_length = f.link_header_length;
     decode_frame(cx, f.decoder, &f.lengths, bytes);
     if (!f.skip_raw_hex) print_raw_hex(cx, bytes, f.lengths.captured_length);
-    end_frame(cx);
+    if (end_frame(cx)) return true;
+    undo.undo();
+    return false;
 }
 
 // The side work every frame gets in frame order.
@@ -273,8 +342,11 @@ void decode_part(decode_context& cx, batch& b, batch_part& part) {
     part.outputs.clear();
     for (size_t index : part.frames) {
         const frame_slot& slot = b.frames[index];
-        decode_slot(cx, slot, slot_bytes(b, slot));
-        part.outputs.push_back({cx.out.length, cx.stream_pieces.size()});
+        size_t text_start = cx.out.length;
+        bool shown = decode_slot(cx, slot, slot_bytes(b, slot));
+        // A frame --where rejects leaves no text.
+        if (!shown) cx.out.length = text_start;
+        part.outputs.push_back({cx.out.length, cx.stream_pieces.size(), shown});
     }
     if (!part.text.data) {
         part.text.capacity = 1 << 16;
@@ -329,6 +401,7 @@ void write_batch(batch& b) {
     if (int error = zelk_write_gathered(pieces.data(), static_cast<int>(pieces.size())))
         report_output_failure(error);
     for (const frame_slot& slot : b.frames) {
+        if (!b.parts[slot.worker].outputs[slot.place].shown) continue;
         frame_side_work(slot, slot_bytes(b, slot));
         batch_part& part = b.parts[slot.worker];
         size_t begin = slot.place ? part.outputs[slot.place - 1].pieces_end : 0;
@@ -435,8 +508,7 @@ void live_main() {
             live->busy = true;
             if (live->waiting) live->changed.notify_all();
         }
-        decode_slot(cx, f->slot, f->bytes.data());
-        frame_side_work(f->slot, f->bytes.data());
+        if (decode_slot(cx, f->slot, f->bytes.data())) frame_side_work(f->slot, f->bytes.data());
         for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
         cx.stream_pieces.clear();
         bool idle;
@@ -538,8 +610,7 @@ void frame_loop_handle(const captured_frame& frame) {
         frame_slot slot;
         fill_slot(slot, frame);
         decode_context& cx = main_context();
-        decode_slot(cx, slot, frame.bytes);
-        frame_side_work(slot, frame.bytes);
+        if (decode_slot(cx, slot, frame.bytes)) frame_side_work(slot, frame.bytes);
         for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
         cx.stream_pieces.clear();
         // A live capture shows every frame at once; a file is written out as

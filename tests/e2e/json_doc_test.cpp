@@ -155,4 +155,20 @@ TEST(JsonDoc, GeneratorFollowsEngineLayersAndRefusesMixedTypes) {
     }
 }
 
+// --where checks key paths against a table generated from the same calls;
+// the committed table must be what the generator writes today.
+TEST(JsonDoc, CommittedWhereKeyTableIsCurrent) {
+    test::temp_dir dir;
+    std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+    std::string out = dir.file("where_keys.inc");
+    std::string command = python + " " + NODRIX_SOURCE_DIR + "/tools/gen_json_doc.py --where-keys > " + out;
+    ASSERT_EQ(system(command.c_str()), 0) << command;
+    std::string generated = as_text(test::read_file(out));
+    EXPECT_NE(generated.find("{\"tcp\", \"dst_port\", where_type::integer},"), std::string::npos);
+    EXPECT_NE(generated.find("{\"ipv4\", \"src\", where_type::address},"), std::string::npos);
+    EXPECT_TRUE(generated == as_text(test::read_file(std::string(NODRIX_SOURCE_DIR) + "/src/filter/where_keys.inc")))
+        << "src/filter/where_keys.inc is not current: run `python3 tools/gen_json_doc.py --where-keys > "
+           "src/filter/where_keys.inc`";
+}
+
 }  // namespace

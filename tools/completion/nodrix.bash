@@ -10,7 +10,7 @@ _nodrix() {
     local with_argument="--device --pcap-file --iptrace-file --snoop-file --filter --filter-nopt
         --snaplen --max-packets --logfile --logfile-raw --module --modules --server-addr --server-port
         --bt --tcl --tcl-cbf --time-format --user --server-timeout --tcp-stream-limit --pid-file --jobs
-        --reassembly-memory --range --index --first-frame --previous-time"
+        --reassembly-memory --range --index --first-frame --previous-time --where"
     local without_argument="--help --version --promisc --beep-on --count --statistic --verbose
         --expand-ethernet --expand-llc --expand-token --expand-fddi --expand-arp --expand-pppoe --expand-all
         --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
@@ -36,6 +36,10 @@ _nodrix() {
             return ;;
         -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf|\
         --server-timeout|--tcp-stream-limit|--range|--index|--first-frame|--previous-time)
+            return ;;
+        --where)
+            # Protocol names to start an expression with.
+            COMPREPLY=($(compgen -W "arp dns ethernet frame http icmp icmpv6 ipv4 ipv6 tcp tls udp vlan" -- "$cur"))
             return ;;
     esac
 
