@@ -576,7 +576,7 @@ def schema(root, files):
         "properties": {
             "statistics": {
                 "type": "object",
-                "properties": {name: {"type": "integer", "minimum": 0} for name in report + more},
+                "properties": {name: {"type": "integer", "minimum": 0} for name in report + more + CAPTURE_COUNTS},
                 "additionalProperties": False,
             }
         },
@@ -589,6 +589,10 @@ def schema(root, files):
         "oneOf": [{"$ref": "#/$defs/frame"}, {"$ref": "#/$defs/statistics"}],
         "$defs": defs,
     }
+
+
+# Keys of the statistics object after a live capture (src/output/json.cpp).
+CAPTURE_COUNTS = ["received", "dropped_kernel", "dropped_interface"]
 
 
 def kinds_text(kinds):
@@ -796,6 +800,9 @@ def render(root, files, build_dir):
     out.append("Protocols decoded beyond the classic report:")
     out.append("")
     out.append(", ".join("`%s`" % n for n in more) + ".")
+    out.append("")
+    out.append("After a live capture, what the kernel counted follows: `received`, `dropped_kernel`")
+    out.append("and `dropped_interface` (libpcap's received, dropped and interface-dropped counts).")
     out.append("")
 
     run_time = [e for e in entries if e["run_time"]]

@@ -115,6 +115,10 @@ const option_row option_table[] = {
     INT("jobs", 0, jobs, "       --jobs <n>               Decode a capture file on <n> threads, default one per core",
         1, 256),
     FLAG("immediate", 'U', immediate, "  -U, --immediate               Write each frame as soon as it is decoded"),
+    FLAG("absolute-seq", 0, absolute_seq,
+         "       --absolute-seq           --summary shows absolute TCP sequence numbers"),
+    INT("buffer-size", 'B', buffer_size,
+        "  -B, --buffer-size <MiB>       Kernel capture buffer for a live capture, 1 to 4096", 1, 4096),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -124,9 +128,9 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 58);
+static_assert(option_count == 60);
 
-constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
+constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RUB:";
 constexpr int long_only_base = 256;
 
 // Integers are read as a leading decimal number; what follows it is
@@ -389,6 +393,8 @@ void apply_command_line(char** argv) {
         o.tcp_stream_limit_given ? static_cast<uint64_t>(o.tcp_stream_limit) : default_tcp_stream_limit;
     s.jobs = o.jobs_given ? static_cast<unsigned>(o.jobs) : 0;
     s.immediate = o.immediate_given || (reads_a_pipe(s) && watched_output());
+    s.absolute_seq = o.absolute_seq_given;
+    s.buffer_size = o.buffer_size_given ? static_cast<unsigned>(o.buffer_size) : 0;
 }
 
 void check_option_combinations(char** argv) {

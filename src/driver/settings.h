@@ -122,6 +122,10 @@ struct command_line_options {
     int32_t jobs_given;
     int32_t immediate;
     int32_t immediate_given;
+    int32_t absolute_seq;
+    int32_t absolute_seq_given;
+    int32_t buffer_size;
+    int32_t buffer_size_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -194,6 +198,11 @@ struct run_settings {
     // Each frame is written as soon as it is decoded (--immediate, or a
     // capture read from a pipe while someone watches the output).
     bool immediate;
+    // The summary shows TCP sequence numbers as they are, not relative to
+    // the first one of each direction (--absolute-seq).
+    bool absolute_seq;
+    // The kernel's capture buffer in MiB (--buffer-size); 0: libpcap's own.
+    unsigned buffer_size;
 };
 
 extern command_line_options options;
