@@ -116,7 +116,7 @@ const option_row option_table[] = {
         1, 256),
     FLAG("immediate", 'U', immediate, "  -U, --immediate               Write each frame as soon as it is decoded"),
     FLAG("absolute-seq", 0, absolute_seq,
-         "       --absolute-seq           --summary shows absolute TCP sequence numbers"),
+         "       --absolute-seq           Summary lines show absolute TCP sequence numbers"),
     INT("buffer-size", 'B', buffer_size,
         "  -B, --buffer-size <MiB>       Kernel capture buffer for a live capture, 1 to 4096", 1, 4096),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
