@@ -23,6 +23,7 @@
 #include "driver/settings.h"
 #include "json_check.h"
 #include "output/record.h"
+#include "output/summary.h"
 #include "output/tcp_stream.h"
 #include "pipeline/frame_loop.h"
 #include "stats/counters.h"
@@ -85,12 +86,15 @@ void reset(std::initializer_list<const char*> flags) {
     zelk_clear_quiet();
     zelk_clear_really_quiet();
     zelk_set_text_suppressed(false);
+    summary_forget_tcp_directions();
     for (const char* f : flags) {
         std::string n = f;
         if (n == "json")
             settings.json = settings.record_fields = true;
         else if (n == "summary")
             settings.summary = settings.record_fields = true;
+        else if (n == "absolute-seq")
+            settings.absolute_seq = true;
         else if (n == "verbose")
             settings.verbose = true;
         else if (n == "statistic")

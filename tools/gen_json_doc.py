@@ -677,7 +677,7 @@ def schema(root, files):
         "properties": {
             "statistics": {
                 "type": "object",
-                "properties": {name: {"type": "integer", "minimum": 0} for name in report + more},
+                "properties": {name: {"type": "integer", "minimum": 0} for name in report + more + CAPTURE_COUNTS},
                 "additionalProperties": False,
             }
         },
@@ -736,6 +736,10 @@ def where_keys(root, files):
                 kind = "address" if kind == "text" else "address_list"
             lines.append('{"%s", "%s", where_type::%s},' % (proto, key, kind))
     return "\n".join(lines) + "\n"
+
+
+# Keys of the statistics object after a live capture (src/output/json.cpp).
+CAPTURE_COUNTS = ["received", "dropped_kernel", "dropped_interface"]
 
 
 def kinds_text(kinds):
@@ -943,6 +947,9 @@ def render(root, files, build_dir):
     out.append("Protocols decoded beyond the classic report:")
     out.append("")
     out.append(", ".join("`%s`" % n for n in more) + ".")
+    out.append("")
+    out.append("After a live capture, what the kernel counted follows: `received`, `dropped_kernel`")
+    out.append("and `dropped_interface` (libpcap's received, dropped and interface-dropped counts).")
     out.append("")
 
     run_time = [e for e in entries if e["run_time"]]

@@ -5,6 +5,7 @@
 
 #include "capture/frame.h"
 #include "capture/frame_time.h"
+#include "capture/status_lines.h"
 #include "capture/pcap_source.h"
 #include "decode/decoder.h"
 #include "decode/ip/ip.h"
@@ -64,13 +65,17 @@ trace_outcome read_iptrace(int max_packets) {
         trace_file_failure("Unknown iptrace file format.\n");
         return trace_outcome::unreadable;
     }
-    zelk_printf("File type is iptrace version 2.0.\n");
+    {
+        status_lines startup;
+        zelk_printf("File type is iptrace version 2.0.\n");
+    }
 
     unsigned long records = 0;
     for (;;) {
         if (capture.stop_signal) return trace_outcome::stopped;
         if (trace_at_end()) {
             frame_loop_drain();
+            status_lines closing;
             print_read_totals();
             zelk_printf("\nRead iptrace dump file completed.\n");
             return trace_outcome::finished;
@@ -106,6 +111,7 @@ trace_outcome read_iptrace(int max_packets) {
         }
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
             frame_loop_drain();
+            status_lines closing;
             print_read_totals();
             zelk_printf("\nRead iptrace dump file completed.\n");
             return trace_outcome::finished;
@@ -115,7 +121,10 @@ trace_outcome read_iptrace(int max_packets) {
 
 void read_iptrace_file(int max_packets) {
     const char* path = settings.iptrace_file;
-    zelk_printf("Read packet(s) from file: %s.\n", path);
+    {
+        status_lines startup;
+        zelk_printf("Read packet(s) from file: %s.\n", path);
+    }
     if (!open_trace_file(path)) {
         zelk_fprintf(stderr, "Error: Can't open iptrace file %s.\n", path);
         exit(1);

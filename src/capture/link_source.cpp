@@ -9,6 +9,7 @@
 
 #include "capture/frame.h"
 #include "capture/frame_time.h"
+#include "capture/status_lines.h"
 #include "capture/pcap_source.h"
 #include "capture/raw_log.h"
 #include "driver/run.h"
@@ -42,7 +43,10 @@ int run_link_layer_capture(const char* program_path, int promisc, int snaplen, i
     }
     zelk_link_layer* handle = zelk_open_link_layer(device);
     if (!handle) exit(1);
-    zelk_printf("Receive packet(s) on device: %s\n", device);
+    {
+        status_lines startup;
+        zelk_printf("Receive packet(s) on device: %s\n", device);
+    }
     capture.link_type = handle->link_type;
     if (!link_type_lookup(handle->link_type, &capture.link_header_length, &capture.link_decoder_index)) {
         zelk_fprintf(stderr, "Error: Unknown device/datalink type %d\n", handle->link_type);
@@ -96,6 +100,7 @@ void link_capture_summary() {
     // counted later were never read.
     unsigned long received = link_handle->received, dropped = link_handle->dropped;
     if (!capture.stop_signal) zelk_link_layer_statistics(link_handle, &received, &dropped);
+    live_counts = {true, received, dropped, 0};
     zelk_printf("\nReceived %lu packets", received);
     if (settings.count) zelk_printf("(%lu bytes)", static_cast<unsigned long>(capture.byte_total));
     zelk_printf(", %lu dropped by kernel.\n", dropped);

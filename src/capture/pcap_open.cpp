@@ -6,6 +6,8 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -98,7 +100,7 @@ pcap_t* open_pcap_file(const char* path, char* errbuf) {
     return handle;
 }
 
-pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf) {
+pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf, unsigned buffer_mib) {
     pcap_t* handle = pcap_create(device, errbuf);
     if (!handle) return nullptr;
     pcap_set_snaplen(handle, snaplen);
@@ -107,6 +109,13 @@ pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* err
     // Each frame as it arrives, not a buffer block up to the timeout later:
     // the per-frame flush then shows it at once.
     pcap_set_immediate_mode(handle, 1);
+    // A larger buffer rides out bursts that the decoding falls behind on.
+    // libpcap takes the size as an int: 2048 MiB and more become the
+    // largest size it can be given, not a wrapped (negative or zero) one.
+    if (buffer_mib) {
+        uint64_t bytes = static_cast<uint64_t>(buffer_mib) << 20;
+        pcap_set_buffer_size(handle, bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes));
+    }
     int status = pcap_activate(handle);
     if (status >= 0) return handle;
     // The texts pcap_open_live gives for the same failures.

@@ -9,5 +9,6 @@
 pcap_t* open_pcap_file(const char* path, char* errbuf);
 
 // Opens a live device in immediate mode; null with the reason in errbuf,
-// worded as pcap_open_live words it.
-pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf);
+// worded as pcap_open_live words it. buffer_mib sizes the kernel's capture
+// buffer; 0 leaves libpcap's default.
+pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf, unsigned buffer_mib = 0);

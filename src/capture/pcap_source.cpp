@@ -12,6 +12,7 @@
 
 #include "capture/frame.h"
 #include "capture/frame_time.h"
+#include "capture/status_lines.h"
 #include "capture/mapped_pcap.h"
 #include "capture/pcap_open.h"
 #include "capture/raw_log.h"
@@ -74,6 +75,8 @@ void drain_live_capture(pcap_t* handle, unsigned long frames_before, int max_pac
 
 }  // namespace
 
+live_capture_counts live_counts;
+
 void print_raw_hex(decode_context& cx, const uint8_t* frame, uint32_t captured) {
     if (!settings.print_raw_hex) return;
     if (settings.print_ip_hex || settings.print_pppoe_hex || settings.print_tcp_text || settings.print_udp_text ||
@@ -98,6 +101,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     }
 
     pcap_t* handle;
+    status_lines startup;
     if (settings.pcap_file) {
         handle = open_pcap_file(settings.pcap_file, errbuf);
         if (!handle) {
@@ -114,7 +118,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     } else {
         zelk_check_capture_privilege(promisc != 0);
         zelk_printf("Receive packet(s) on device: %s\n", device);
-        handle = open_live_device(device, snaplen, promisc, errbuf);
+        handle = open_live_device(device, snaplen, promisc, errbuf, settings.buffer_size);
         if (!handle) {
             zelk_fprintf(stderr, "Error: Can't open device %s, because: %s\n\n", device, errbuf);
             exit(1);
@@ -163,6 +167,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     }
     free(found_device);
 
+    startup.end();
     if (capture.stop_signal) return 0;
     begin_capture();
     // A live capture may run for long before its first frame: show the
@@ -235,7 +240,12 @@ void capture_summary() {
         stop_with_error("Can't read the kernel statistics: %s", pcap_geterr(capture.handle));
         return;
     }
+    live_counts = {true, stats.ps_recv, stats.ps_drop, stats.ps_ifdrop};
     zelk_printf("\nReceived %d packets", static_cast<int>(stats.ps_recv));
     if (settings.count) zelk_printf("(%lu bytes)", static_cast<unsigned long>(capture.byte_total));
-    zelk_printf(", %d dropped by kernel.\n", static_cast<int>(stats.ps_drop));
+    zelk_printf(", %d dropped by kernel", static_cast<int>(stats.ps_drop));
+    // Beside summary lines or JSON Lines (the line is on standard error
+    // then) the interface's own drops are told too.
+    if (settings.record_fields) zelk_printf(", %d dropped by interface", static_cast<int>(stats.ps_ifdrop));
+    zelk_printf(".\n");
 }

@@ -9,6 +9,15 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
                      int max_packets);
 void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_char* frame);
 void capture_summary();
+// The kernel's counts at the end of a live capture, once the closing line
+// has told them.
+struct live_capture_counts {
+    bool known;
+    unsigned long received;
+    unsigned long dropped_kernel;
+    unsigned long dropped_interface;
+};
+extern live_capture_counts live_counts;
 // The raw hex dump of --print-raw-hex unless a payload dump was asked for.
 struct decode_context;
 void print_raw_hex(decode_context& cx, const uint8_t* frame, uint32_t captured);

@@ -5,6 +5,7 @@
 
 #include "capture/frame.h"
 #include "capture/frame_time.h"
+#include "capture/status_lines.h"
 #include "capture/pcap_source.h"
 #include "decode/decoder.h"
 #include "decode/link/ethernet.h"
@@ -70,6 +71,7 @@ trace_outcome read_snoop(int max_packets) {
         if (capture.stop_signal) return trace_outcome::stopped;
         if (trace_at_end()) {
             frame_loop_drain();
+            status_lines closing;
             print_read_totals();
             zelk_printf("\nRead snoop dump file completed.\n");
             return trace_outcome::finished;
@@ -111,6 +113,7 @@ trace_outcome read_snoop(int max_packets) {
         if (got < data_length) return trace_outcome::truncated;
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
             frame_loop_drain();
+            status_lines closing;
             print_read_totals();
             zelk_printf("\nRead snoop dump file completed.\n");
             return trace_outcome::finished;
@@ -120,7 +123,10 @@ trace_outcome read_snoop(int max_packets) {
 
 void read_snoop_file(int max_packets) {
     const char* path = settings.snoop_file;
-    zelk_printf("Read packet(s) from file: %s.\n", path);
+    {
+        status_lines startup;
+        zelk_printf("Read packet(s) from file: %s.\n", path);
+    }
     if (!open_trace_file(path)) {
         // Unlike the iptrace reader, this one reports on the output stream.
         trace_file_failure("Error: Can't open snoop file %s.\n", path);

@@ -125,6 +125,10 @@ const option_row option_table[] = {
     TEXT("previous-time", 0, previous_time,
          "       --previous-time <s.us>   Time stamp of the frame before a range slice"),
     TEXT("where", 0, where, "       --where <expr>           Show only the frames <expr> is true for (docs/filter.md)"),
+    FLAG("absolute-seq", 0, absolute_seq,
+         "       --absolute-seq           Summary lines show absolute TCP sequence numbers"),
+    INT("buffer-size", 'B', buffer_size,
+        "  -B, --buffer-size <MiB>       Kernel capture buffer for a live capture, 1 to 4096", 1, 4096),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -134,9 +138,9 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 65);
+static_assert(option_count == 67);
 
-constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RU";
+constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RUB:";
 constexpr int long_only_base = 256;
 
 // Integers are read as a leading decimal number; what follows it is
@@ -402,6 +406,8 @@ void apply_command_line(char** argv) {
     s.reassembly_memory = o.reassembly_memory_given ? static_cast<uint64_t>(o.reassembly_memory) << 20 : 0;
     s.immediate = o.immediate_given || (reads_a_pipe(s) && watched_output());
     s.where = o.where_given ? o.where : nullptr;
+    s.absolute_seq = o.absolute_seq_given;
+    s.buffer_size = o.buffer_size_given ? static_cast<unsigned>(o.buffer_size) : 0;
 }
 
 void check_option_combinations(char** argv) {

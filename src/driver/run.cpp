@@ -18,6 +18,7 @@
 #include "capture/iptrace.h"
 #include "capture/link_source.h"
 #include "capture/pcap_source.h"
+#include "capture/status_lines.h"
 #include "capture/raw_log.h"
 #include "capture/slice.h"
 #include "capture/snoop.h"
@@ -54,17 +55,25 @@ void finish_run() {
     // Every frame read is written out before the reports.
     frame_loop_stop();
     if (settings.print_tcp_stream) print_collected_payload();
-    if (settings.statistic) statistics_report();
-    if (!settings.use_zelklib) {
-        if (!settings.pcap_file) {
-            capture_summary();
-        } else if (capture.exit_status == 0 && slice_prints_closing()) {
-            print_read_totals();
-            zelk_printf("\nRead pcap dump file completed.\n");
+    {
+        // Beside summary lines or JSON Lines the closing lines go to
+        // standard error.
+        status_lines closing;
+        if (settings.statistic && !settings.json) statistics_report();
+        if (!settings.use_zelklib) {
+            if (!settings.pcap_file) {
+                capture_summary();
+            } else if (capture.exit_status == 0 && slice_prints_closing()) {
+                print_read_totals();
+                zelk_printf("\nRead pcap dump file completed.\n");
+            }
+        } else {
+            link_capture_summary();
         }
-    } else {
-        link_capture_summary();
     }
+    // The statistics object ends the JSON Lines, with the capture's counts.
+    if (settings.statistic && settings.json) statistics_report();
+    status_lines closing;
     close_raw_log();
     server_report();
     bool exit_printed = false;
@@ -77,6 +86,7 @@ void finish_run() {
             zelk_printf(".\n");
         }
         exit_printed = true;
+        closing.end();
         check_output_stream();
         if (fclose(stdout) != 0 && !output_failed)
             zelk_fprintf(stderr, "Error: Can't close logfile %s.\n", settings.logfile);
@@ -98,6 +108,7 @@ void finish_run() {
             zelk_printf("\nExit");
             zelk_printf(".\n");
         }
+        closing.end();
         check_output_stream();
     }
 }

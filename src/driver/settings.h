@@ -136,6 +136,10 @@ struct command_line_options {
     char* previous_time;
     int32_t previous_time_given;
     int32_t where_given;
+    int32_t absolute_seq;
+    int32_t absolute_seq_given;
+    int32_t buffer_size;
+    int32_t buffer_size_given;
 };
 
 // How the frame lines show their time stamp (--time-format).
@@ -217,6 +221,11 @@ struct run_settings {
     // The expression names a key that only a name lookup in the system's
     // tables fills (a port's service name, a vendor).
     bool where_lookups;
+    // The summary shows TCP sequence numbers as they are, not relative to
+    // the first one of each direction (--absolute-seq).
+    bool absolute_seq;
+    // The kernel's capture buffer in MiB (--buffer-size); 0: libpcap's own.
+    unsigned buffer_size;
 };
 
 extern command_line_options options;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/pcap_source.h"
 #include "output/record.h"
 #include "stats/counters.h"
 #include "zelk.h"
@@ -368,6 +369,18 @@ void write_json_statistics() {
     NODRIX_REPORT_COUNTERS(NODRIX_JSON_COUNTER)
     NODRIX_MORE_COUNTERS(NODRIX_JSON_COUNTER)
 #undef NODRIX_JSON_COUNTER
+    // A live capture: what the kernel counted.
+    if (live_counts.known) {
+        out.push_back(',');
+        put_key("received");
+        put_unsigned(live_counts.received);
+        out.push_back(',');
+        put_key("dropped_kernel");
+        put_unsigned(live_counts.dropped_kernel);
+        out.push_back(',');
+        put_key("dropped_interface");
+        put_unsigned(live_counts.dropped_interface);
+    }
     out.append("}}\n");
     emit(zelk_main_text());
 }

@@ -4,9 +4,12 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "capture/frame_time.h"
+#include "driver/settings.h"
 #include "output/record.h"
+#include "output/summary.h"
 #include "zelk.h"
 
 namespace {
@@ -121,6 +124,58 @@ void append_endpoint(const layer_view& ip, const layer_view* transport, const ch
     }
 }
 
+// The first sequence number seen in each direction of a TCP connection, so
+// that later segments show numbers relative to it. Frames of one connection
+// always reach the same decoding thread in frame order, so a table per
+// thread gives the same numbers for any number of threads. The table holds
+// at most max_directions directions; when it is full it starts afresh (the
+// next segment of every direction then shows absolute numbers again).
+constexpr size_t max_directions = 65536;
+thread_local std::unordered_map<std::string, uint32_t> first_seq;
+// The current segment's direction and the reverse one, as table keys.
+thread_local std::string direction_key, reverse_key;
+
+// What the summary shows of the current segment's numbers, when tracked.
+thread_local long long seq_shown, ack_shown;
+thread_local bool tracked;
+
+// Looks up (and learns) the segment's direction; every TCP segment counts,
+// whether or not the summary line ends up showing its numbers.
+void track_tcp(const layer_view& ip, const layer_view& tcp) {
+    const record_entry* seq = find(tcp, "seq");
+    const record_entry* ack = find(tcp, "ack");
+    seq_shown = seq ? seq->number : 0;
+    ack_shown = ack ? ack->number : 0;
+    tracked = true;
+    const record_entry* src = find(ip, "src", entry_kind::text);
+    const record_entry* dst = find(ip, "dst", entry_kind::text);
+    const record_entry* src_port = find(tcp, "src_port");
+    const record_entry* dst_port = find(tcp, "dst_port");
+    if (settings.absolute_seq || !seq || !src || !dst || !src_port || !dst_port) return;
+    // Keys: source address and port, then destination address and port.
+    auto key = [](std::string& k, std::string_view a, long long a_port, std::string_view b, long long b_port) {
+        k.clear();
+        k.append(a);
+        k.push_back(' ');
+        k.append(std::to_string(a_port));
+        k.push_back(' ');
+        k.append(b);
+        k.push_back(' ');
+        k.append(std::to_string(b_port));
+    };
+    key(direction_key, entry_text(*current, *src), src_port->number, entry_text(*current, *dst), dst_port->number);
+    auto own = first_seq.find(direction_key);
+    if (own == first_seq.end()) {
+        if (first_seq.size() >= max_directions) first_seq.clear();
+        first_seq.emplace(direction_key, static_cast<uint32_t>(seq->number));
+        return;
+    }
+    seq_shown = static_cast<uint32_t>(seq->number - own->second);
+    key(reverse_key, entry_text(*current, *dst), dst_port->number, entry_text(*current, *src), src_port->number);
+    auto reverse = first_seq.find(reverse_key);
+    if (ack && reverse != first_seq.end()) ack_shown = static_cast<uint32_t>(ack->number - reverse->second);
+}
+
 void append_tcp_facts(const layer_view& l) {
     if (const record_entry* flags = find(l, "flags")) {
         static const char letters[] = "FSRPAUEW";
@@ -129,15 +184,52 @@ void append_tcp_facts(const layer_view& l) {
             if (flags->number & (1 << bit)) line.push_back(letters[bit]);
         line.push_back(']');
     }
+    const record_entry* seq = find(l, "seq");
+    const record_entry* ack = find(l, "ack");
+    if (seq) {
+        line.append(" seq ");
+        append_number(tracked ? seq_shown : seq->number);
+    }
+    if (ack) {
+        line.append(" ack ");
+        append_number(tracked ? ack_shown : ack->number);
+    }
     static const struct {
         const char* key;
         const char* label;
-    } facts[] = {{"seq", " seq "}, {"ack", " ack "}, {"window", " win "}, {"payload_length", " len "}};
+    } facts[] = {{"window", " win "}, {"payload_length", " len "}};
     for (const auto& f : facts)
         if (const record_entry* e = find(l, f.key)) {
             line.append(f.label);
             append_number(e->number);
         }
+}
+
+// Echo and the other ICMP messages that carry them: " id N seq N".
+void append_identifier(const layer_view& l) {
+    const record_entry* id = find(l, "identifier");
+    const record_entry* seq = find(l, "seq");
+    if (!id || !seq) return;
+    line.append(" id ");
+    append_number(id->number);
+    line.append(" seq ");
+    append_number(seq->number);
+}
+
+// Every 802.1Q and 802.1ad tag of the frame, outermost first: " vlan N".
+void append_vlan_ids(const layer_view* layers, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const char* proto = layers[i].proto;
+        if (strcmp(proto, "ethernet") != 0 && strcmp(proto, "vlan") != 0 && strcmp(proto, "qinq") != 0) continue;
+        for (size_t j = layers[i].begin + 1; j < layers[i].end; ++j) {
+            const record_entry& e = current->entries[j];
+            if ((e.kind == entry_kind::number || e.kind == entry_kind::unsigned_number) && e.key &&
+                strcmp(e.key, "vlan_id") == 0) {
+                line.append(" vlan ");
+                append_number(e.number);
+            }
+        }
+    }
 }
 
 // The facts of the innermost layer: the decoder's own words when it gave
@@ -173,9 +265,12 @@ void append_facts(const layer_view& l) {
         line.append(", ");
         append_text(entry_text(*current, *code_name));
     }
+    if (!strcmp(l.proto, "icmp") || !strcmp(l.proto, "icmpv6")) append_identifier(l);
 }
 
 }  // namespace
+
+void summary_forget_tcp_directions() { first_seq.clear(); }
 
 void write_summary_line(const frame_record_data& r, zelk_text& out) {
     current = &r;
@@ -202,6 +297,7 @@ void write_summary_line(const frame_record_data& r, zelk_text& out) {
     }
 
     bool any_network = false;
+    tracked = false;
     for (size_t i = 0; i < count; ++i) {
         if (!is_network(layers[i].proto)) continue;
         if (any_network) {
@@ -221,6 +317,7 @@ void write_summary_line(const frame_record_data& r, zelk_text& out) {
         append_endpoint(layers[i], transport, "src", "src_port");
         line.append(" > ");
         append_endpoint(layers[i], transport, "dst", "dst_port");
+        if (transport && !strcmp(transport->proto, "tcp")) track_tcp(layers[i], *transport);
     }
     if (!any_network && count) {
         // No IP: the link-layer addresses, where the link has them.
@@ -236,6 +333,8 @@ void write_summary_line(const frame_record_data& r, zelk_text& out) {
             }
         }
     }
+    // The tags after the addresses, before the protocol they carry.
+    append_vlan_ids(layers, count);
     if (count) {
         const layer_view& inner = layers[count - 1];
         line.push_back(' ');
@@ -247,6 +346,7 @@ void write_summary_line(const frame_record_data& r, zelk_text& out) {
     line.append(" (");
     append_number(r.captured_length);
     line.append(" bytes)");
+    if (r.captured_length < r.wire_length) line.append(" [cut]");
     if (r.truncated) line.append(" [truncated]");
     if (r.malformed) line.append(" [malformed]");
     line.push_back('\n');

@@ -10,13 +10,13 @@ _nodrix() {
     local with_argument="--device --pcap-file --iptrace-file --snoop-file --filter --filter-nopt
         --snaplen --max-packets --logfile --logfile-raw --module --modules --server-addr --server-port
         --bt --tcl --tcl-cbf --time-format --user --server-timeout --tcp-stream-limit --pid-file --jobs
-        --reassembly-memory --range --index --first-frame --previous-time --where"
+        --reassembly-memory --range --index --first-frame --previous-time --where --buffer-size"
     local without_argument="--help --version --promisc --beep-on --count --statistic --verbose
         --expand-ethernet --expand-llc --expand-token --expand-fddi --expand-arp --expand-pppoe --expand-all
         --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
         --print-pppoe-hex --print-tcp-text --print-udp-text --print-tcp-stream --module-ignore
         --quiet --really-quiet --use-zelklib --list-interfaces --force-overwrite --utc --json --summary
-        --help-all --immediate --no-reassembly"
+        --help-all --immediate --no-reassembly --absolute-seq"
 
     case $prev in
         -d|--device)
@@ -35,7 +35,7 @@ _nodrix() {
             COMPREPLY=($(compgen -W "absolute date epoch relative delta" -- "$cur"))
             return ;;
         -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf|\
-        --server-timeout|--tcp-stream-limit|--range|--index|--first-frame|--previous-time)
+        --server-timeout|--tcp-stream-limit|-B|--buffer-size|--range|--index|--first-frame|--previous-time)
             return ;;
         --where)
             # Protocol names to start an expression with.

@@ -86,7 +86,7 @@ int decode_gre(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
     uint16_t protocol = get_be16(cx, h + 2);
     field(cx, "protocol", "  Protocol: 0x%04x", protocol);
     if (verbose()) {
-        const char* name = ethertype_name(protocol);
+        const char* name = settings.record_fields ? ethertype_record_name(protocol) : ethertype_name(protocol);
         print_name(cx, "protocol", name ? name : "unknown type");
     }
     zelk_printf(cx.out, "\n");

@@ -12,6 +12,8 @@ int decode_ethertype(decode_context& cx, const frame_lengths* lengths, const uin
 
 // The table name of an EtherType, or nullptr.
 const char* ethertype_name(uint16_t type);
+// The same, with the names beyond the printed list (for the record).
+const char* ethertype_record_name(uint16_t type);
 void print_ethertype_name(decode_context& cx, uint16_t type);
 void print_mac_vendor(decode_context& cx, const uint8_t* mac, const char* key = "vendor");
 

@@ -324,7 +324,17 @@ const char* ethertype_name(uint16_t type) {
     return it != end && it->code == type ? it->name : nullptr;
 }
 
+// The printed names are a fixed list; the recorded ones (JSON, the
+// summary) also name the EtherTypes that list lacks.
+const char* ethertype_record_name(uint16_t type) {
+    if (const char* name = ethertype_name(type)) return name;
+    switch (type) {
+        case 0x88a8: return "802.1ad";
+        default: return nullptr;
+    }
+}
+
 void print_ethertype_name(decode_context& cx, uint16_t type) {
-    const char* name = ethertype_name(type);
+    const char* name = settings.record_fields ? ethertype_record_name(type) : ethertype_name(type);
     print_name(cx, "type", name ? name : "unknown type");
 }
