@@ -14,7 +14,9 @@ class status_lines {
 public:
     status_lines() : active_(settings.record_fields) {
         if (!active_) return;
-        zelk_drain_output();
+        // What the output stream holds goes first, so that the two streams
+        // read in order when they meet (2>&1).
+        zelk_flush(zelk_output());
         previous_ = zelk_output();
         suppressed_ = zelk_main_text().suppressed;
         zelk_set_output(stderr);

@@ -61,6 +61,14 @@ TEST(Jobs, AnyNumberOfJobsGivesTheSameOutput) {
             }
         }
     }
+    // Both streams together read in the same order too: the closing lines
+    // on standard error come after the last frame.
+    for (const char* mode : {"--summary", "--json"}) {
+        auto merged = [&](const char* jobs) {
+            return test::shell(std::string(NODRIX_BINARY " -P ") + mix + " " + mode + " --jobs " + jobs + " 2>&1").out;
+        };
+        EXPECT_TRUE(merged("1") == merged("3")) << mode;
+    }
     EXPECT_EQ(test::run_nodrix({"-P", mix, "--jobs", "0"}).status, 1);
 }
 
