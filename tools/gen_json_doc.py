@@ -641,8 +641,8 @@ def schema(root, files):
         "frame": {"type": "integer", "minimum": 1, "description": "frame number, from 1"},
         "time": {
             "type": "string",
-            "pattern": r"^-?[0-9]{4,}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{6}Z$",
-            "description": "capture time, RFC 3339 in UTC with microseconds",
+            "pattern": r"^-?[0-9]{4,}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.([0-9]{6}|[0-9]{9})Z$",
+            "description": "capture time, RFC 3339 in UTC with microseconds, or nanoseconds when the stamp has them",
         },
         "epoch_ns": {"type": "integer", "description": "the same time in nanoseconds since 1970-01-01T00:00:00Z"},
         "captured_length": {"type": "integer", "minimum": 0},
@@ -872,7 +872,7 @@ same generator writes the JSON Schema `docs/nodrix.schema.json`
 | key | value |
 | --- | --- |
 | `frame` | frame number, from 1 |
-| `time` | capture time, RFC 3339 in UTC with microseconds (`2026-12-07T10:00:00.120000Z`) |
+| `time` | capture time, RFC 3339 in UTC with microseconds (`2026-12-07T10:00:00.120000Z`); nine decimals when the stamp has nanoseconds (a nanosecond pcap file, or a pcapng stamp with a part below the microsecond) |
 | `epoch_ns` | the same time as an integer count of nanoseconds since 1970 (exact, negative before 1970) |
 | `captured_length` | bytes captured |
 | `wire_length` | bytes on the wire |

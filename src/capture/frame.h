@@ -37,6 +37,11 @@ struct capture_state_record {
     int exit_status;
     // A stop request that is no signal: a write failed or the input broke.
     bool failed;
+    // The frames' time stamps are read in nanoseconds (a nanosecond pcap
+    // file, pcapng, or a live device asked for them); the file is a
+    // nanosecond pcap file.
+    bool nanosecond_times;
+    bool nanosecond_file;
 };
 extern capture_state_record capture;
 

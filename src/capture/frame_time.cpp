@@ -15,18 +15,32 @@ struct frame_time_state {
     bool have_previous;
     int64_t first_us;
     int64_t previous_us;
+    // The nanoseconds past the microsecond (0-999) of the same frames.
+    unsigned first_rest;
+    unsigned previous_rest;
     char* text;
     size_t size;
 };
 frame_time_state state;
 
-// Seconds with six decimals; the sign belongs to the whole value, so that
-// a frame stamped before its predecessor shows -0.250000, not 0.-250000.
-void print_interval(int64_t us) {
-    const char* sign = us < 0 ? "-" : "";
-    uint64_t magnitude = us < 0 ? 0 - static_cast<uint64_t>(us) : static_cast<uint64_t>(us);
-    snprintf(state.text, state.size, "%s%" PRIu64 ".%06u", sign, magnitude / 1000000,
-             static_cast<unsigned>(magnitude % 1000000));
+// Seconds with six decimals (nine with nanoseconds); the sign belongs to the
+// whole value, so that a frame stamped before its predecessor shows
+// -0.250000, not 0.-250000.
+void print_interval(int64_t us, int rest) {
+    __int128 value = settings.time_nanoseconds ? static_cast<__int128>(us) * 1000 + rest : us;
+    const char* sign = value < 0 ? "-" : "";
+    unsigned __int128 magnitude = value < 0 ? -static_cast<unsigned __int128>(value) : value;
+    unsigned __int128 unit = settings.time_nanoseconds ? 1000000000 : 1000000;
+    snprintf(state.text, state.size, settings.time_nanoseconds ? "%s%" PRIu64 ".%09u" : "%s%" PRIu64 ".%06u", sign,
+             static_cast<uint64_t>(magnitude / unit), static_cast<unsigned>(magnitude % unit));
+}
+
+// The decimals of a time stamp: microseconds, or nanoseconds with -ns.
+void print_fraction(char* text, size_t size, unsigned microseconds, unsigned rest) {
+    if (settings.time_nanoseconds)
+        snprintf(text, size, "%06u%03u", microseconds, rest);
+    else
+        snprintf(text, size, "%06u", microseconds);
 }
 
 // The calendar text of the last whole second: frames come many a second,
@@ -40,7 +54,7 @@ struct calendar_cache {
 };
 calendar_cache calendar;
 
-void print_calendar(long seconds, unsigned microseconds, bool with_date) {
+void print_calendar(long seconds, unsigned microseconds, unsigned rest, bool with_date) {
     if (!calendar.valid || calendar.seconds != seconds || calendar.with_date != with_date) {
         time_t t = seconds;
         tm parts{};
@@ -51,11 +65,13 @@ void print_calendar(long seconds, unsigned microseconds, bool with_date) {
         calendar.seconds = seconds;
         calendar.with_date = with_date;
     }
+    char fraction[24];
+    print_fraction(fraction, sizeof fraction, microseconds, rest);
     if (!calendar.ok) {
-        snprintf(state.text, state.size, "%ld.%06u", seconds, microseconds);
+        snprintf(state.text, state.size, "%ld.%s", seconds, fraction);
         return;
     }
-    snprintf(state.text, state.size, "%s.%06u", calendar.whole, microseconds);
+    snprintf(state.text, state.size, "%s.%s", calendar.whole, fraction);
 }
 
 // A damaged time stamp may lie far outside what microseconds in 64 bits
@@ -68,27 +84,31 @@ int64_t microseconds_of(long seconds, unsigned microseconds) {
 
 }  // namespace
 
-void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size) {
+void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size, unsigned nano_rest) {
     state.text = text;
     state.size = size;
     int64_t now_us = microseconds_of(seconds, microseconds);
     if (!state.have_first) {
         state.have_first = true;
         state.first_us = now_us;
+        state.first_rest = nano_rest;
     }
     if (!state.have_previous) {
         state.have_previous = true;
         state.previous_us = now_us;
+        state.previous_rest = nano_rest;
     }
     int64_t previous_us = state.previous_us;
+    unsigned previous_rest = state.previous_rest;
     state.previous_us = now_us;
+    state.previous_rest = nano_rest;
 
     switch (settings.time_format) {
         case frame_time_format::time_of_day: {
             long day = seconds % 86400;
             if (day < 0) day += 86400;
             // Printed for every frame: no format parser.
-            if (microseconds < 1000000) {
+            if (microseconds < 1000000 && !settings.time_nanoseconds) {
                 auto two = [](char* out, long v) {
                     out[0] = static_cast<char>('0' + v / 10);
                     out[1] = static_cast<char>('0' + v % 10);
@@ -107,16 +127,27 @@ void frame_time_text(long seconds, unsigned microseconds, char* text, size_t siz
                 }
                 t[15] = 0;
             } else {
-                snprintf(state.text, state.size, "%02d:%02d:%02d.%06u", static_cast<int>(day / 3600),
-                         static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60), microseconds);
+                char fraction[24];
+                print_fraction(fraction, sizeof fraction, microseconds, nano_rest);
+                snprintf(state.text, state.size, "%02d:%02d:%02d.%s", static_cast<int>(day / 3600),
+                         static_cast<int>(day % 3600 / 60), static_cast<int>(day % 60), fraction);
             }
             break;
         }
-        case frame_time_format::absolute: print_calendar(seconds, microseconds, false); break;
-        case frame_time_format::date: print_calendar(seconds, microseconds, true); break;
-        case frame_time_format::epoch: snprintf(state.text, state.size, "%ld.%06u", seconds, microseconds); break;
-        case frame_time_format::relative: print_interval(now_us - state.first_us); break;
-        case frame_time_format::delta: print_interval(now_us - previous_us); break;
+        case frame_time_format::absolute: print_calendar(seconds, microseconds, nano_rest, false); break;
+        case frame_time_format::date: print_calendar(seconds, microseconds, nano_rest, true); break;
+        case frame_time_format::epoch: {
+            char fraction[24];
+            print_fraction(fraction, sizeof fraction, microseconds, nano_rest);
+            snprintf(state.text, state.size, "%ld.%s", seconds, fraction);
+            break;
+        }
+        case frame_time_format::relative:
+            print_interval(now_us - state.first_us, static_cast<int>(nano_rest) - static_cast<int>(state.first_rest));
+            break;
+        case frame_time_format::delta:
+            print_interval(now_us - previous_us, static_cast<int>(nano_rest) - static_cast<int>(previous_rest));
+            break;
     }
 }
 
@@ -127,12 +158,14 @@ void frame_time_reset() {
     calendar = calendar_cache{};
 }
 
-void frame_time_set_first(long seconds, unsigned microseconds) {
+void frame_time_set_first(long seconds, unsigned microseconds, unsigned nano_rest) {
     state.have_first = true;
     state.first_us = microseconds_of(seconds, microseconds);
+    state.first_rest = nano_rest;
 }
 
-void frame_time_set_previous(long seconds, unsigned microseconds) {
+void frame_time_set_previous(long seconds, unsigned microseconds, unsigned nano_rest) {
     state.have_previous = true;
     state.previous_us = microseconds_of(seconds, microseconds);
+    state.previous_rest = nano_rest;
 }

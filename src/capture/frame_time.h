@@ -7,7 +7,9 @@
 // printed: it remembers the first and the previous frame for the relative
 // and delta formats. Without --time-format the text is the UTC time of day
 // "HH:MM:SS.uuuuuu". Writes the text into text (at least 64 bytes).
-void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size);
+// nano_rest is what a nanosecond time stamp holds past the microsecond
+// (0-999); the "-ns" formats show it.
+void frame_time_text(long seconds, unsigned microseconds, char* text, size_t size, unsigned nano_rest = 0);
 
 // True while the frame lines carry the plain time of day (no --time-format):
 // the iptrace and snoop lines then keep their whole-second form.
@@ -18,5 +20,5 @@ void frame_time_reset();
 
 // A slice of a file continues the whole file's times: the first frame of
 // the file (relative format) and the frame before the slice (delta format).
-void frame_time_set_first(long seconds, unsigned microseconds);
-void frame_time_set_previous(long seconds, unsigned microseconds);
+void frame_time_set_first(long seconds, unsigned microseconds, unsigned nano_rest = 0);
+void frame_time_set_previous(long seconds, unsigned microseconds, unsigned nano_rest = 0);

@@ -5,6 +5,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "driver/settings.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -21,6 +23,22 @@ bool starts_with_gzip_magic(int fd) {
     return pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
 }
 
+// The time stamp precision to ask libpcap for, from the file's first four
+// bytes: nanoseconds for a nanosecond pcap file and for pcapng (whose
+// interfaces name their own resolution, which libpcap scales to what is
+// asked), microseconds otherwise, as the file holds them.
+struct file_precision {
+    int precision;
+    bool nanosecond_pcap;
+};
+file_precision precision_of(const unsigned char magic[4]) {
+    uint32_t m = static_cast<uint32_t>(magic[0]) << 24 | static_cast<uint32_t>(magic[1]) << 16 |
+                 static_cast<uint32_t>(magic[2]) << 8 | magic[3];
+    if (m == 0xa1b23c4d || m == 0x4d3cb2a1) return {PCAP_TSTAMP_PRECISION_NANO, true};
+    if (m == 0x0a0d0d0a) return {PCAP_TSTAMP_PRECISION_NANO, false};
+    return {PCAP_TSTAMP_PRECISION_MICRO, false};
+}
+
 ssize_t gz_cookie_read(void* cookie, char* buffer, size_t size) {
     // gzread takes an unsigned count; libpcap asks for small blocks.
     unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
@@ -32,13 +50,18 @@ int gz_cookie_close(void* cookie) { return gzclose(static_cast<gzFile>(cookie)) 
 // A stdio stream that reads through zlib, so that libpcap can read a
 // compressed file as it reads a plain one. zlib passes data without a
 // gzip header through unchanged.
-FILE* gz_stream(int fd, char* errbuf) {
+// The first four bytes are read ahead (and pushed back) for their magic.
+FILE* gz_stream(int fd, char* errbuf, file_precision* precision) {
     gzFile gz = gzdopen(fd, "rb");
     if (!gz) {
         snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", strerror(errno ? errno : ENOMEM));
         close(fd);
         return nullptr;
     }
+    unsigned char magic[4] = {};
+    int got = gzread(gz, magic, sizeof magic);
+    for (int i = got - 1; i >= 0; --i) gzungetc(magic[i], gz);
+    if (got == static_cast<int>(sizeof magic)) *precision = precision_of(magic);
     cookie_io_functions_t functions{};
     functions.read = gz_cookie_read;
     functions.close = gz_cookie_close;
@@ -62,7 +85,12 @@ char* read_buffer() {
 
 }  // namespace
 
-pcap_t* open_pcap_file(const char* path, char* errbuf) {
+pcap_t* open_pcap_file(const char* path, char* errbuf, bool* nanosecond_pcap) {
+    file_precision precision{PCAP_TSTAMP_PRECISION_MICRO, false};
+    auto open_stream = [&](FILE* stream) {
+        if (nanosecond_pcap) *nanosecond_pcap = precision.nanosecond_pcap;
+        return pcap_fopen_offline_with_tstamp_precision(stream, static_cast<u_int>(precision.precision), errbuf);
+    };
     int fd;
     if (strcmp(path, "-") == 0) {
         fd = dup(STDIN_FILENO);
@@ -81,7 +109,10 @@ pcap_t* open_pcap_file(const char* path, char* errbuf) {
                 return pcap_open_offline(path, errbuf);
             }
             setvbuf(stream, read_buffer(), _IOFBF, read_buffer_size);
-            pcap_t* handle = pcap_fopen_offline(stream, errbuf);
+            unsigned char magic[4];
+            if (pread(fd, magic, sizeof magic, 0) == static_cast<ssize_t>(sizeof magic))
+                precision = precision_of(magic);
+            pcap_t* handle = open_stream(stream);
             if (!handle) fclose(stream);
             return handle;
         }
@@ -92,9 +123,9 @@ pcap_t* open_pcap_file(const char* path, char* errbuf) {
         snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, strerror(errno));
         return nullptr;
     }
-    FILE* stream = gz_stream(fd, errbuf);
+    FILE* stream = gz_stream(fd, errbuf, &precision);
     if (!stream) return nullptr;
-    pcap_t* handle = pcap_fopen_offline(stream, errbuf);
+    pcap_t* handle = open_stream(stream);
     // On success the handle owns the stream and closes it with itself.
     if (!handle) fclose(stream);
     return handle;
@@ -116,6 +147,9 @@ pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* err
         uint64_t bytes = static_cast<uint64_t>(buffer_mib) << 20;
         pcap_set_buffer_size(handle, bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes));
     }
+    // Nanosecond stamps where the --time-format asks for them; a device that
+    // cannot give them keeps microseconds.
+    if (settings.time_nanoseconds) pcap_set_tstamp_precision(handle, PCAP_TSTAMP_PRECISION_NANO);
     int status = pcap_activate(handle);
     if (status >= 0) return handle;
     // The texts pcap_open_live gives for the same failures.

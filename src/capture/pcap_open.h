@@ -5,8 +5,11 @@
 #include <pcap/pcap.h>
 
 // Returns the open handle, or null with the reason in errbuf
-// (PCAP_ERRBUF_SIZE bytes).
-pcap_t* open_pcap_file(const char* path, char* errbuf);
+// (PCAP_ERRBUF_SIZE bytes). A nanosecond pcap file and pcapng are read
+// with nanosecond time stamps (pcap_get_tstamp_precision tells), the
+// others with microseconds; nanosecond_pcap, when given, says whether the
+// file is a nanosecond pcap file.
+pcap_t* open_pcap_file(const char* path, char* errbuf, bool* nanosecond_pcap = nullptr);
 
 // Opens a live device in immediate mode; null with the reason in errbuf,
 // worded as pcap_open_live words it. buffer_mib sizes the kernel's capture

@@ -103,11 +103,12 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     pcap_t* handle;
     status_lines startup;
     if (settings.pcap_file) {
-        handle = open_pcap_file(settings.pcap_file, errbuf);
+        handle = open_pcap_file(settings.pcap_file, errbuf, &capture.nanosecond_file);
         if (!handle) {
             zelk_fprintf(stderr, "Error: Can't open pcap file %s, because: %s\n\n", settings.pcap_file, errbuf);
             exit(1);
         }
+        capture.nanosecond_times = pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_NANO;
         capture.reading_file = true;
         // A --range slice starts at its first record; one with none reads nothing.
         if (!slice_begin(handle)) {
@@ -123,6 +124,7 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
             zelk_fprintf(stderr, "Error: Can't open device %s, because: %s\n\n", device, errbuf);
             exit(1);
         }
+        capture.nanosecond_times = pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_NANO;
     }
     capture.handle = handle;
 
@@ -152,7 +154,15 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     }
 
     if (settings.logfile_raw) {
-        if (!open_raw_log(handle, settings.logfile_raw, errbuf)) {
+        // The raw log is a nanosecond file only after one; it stays the
+        // microsecond file it always was for pcapng and live capture.
+        pcap_t* log_template = handle;
+        if (capture.nanosecond_times && !capture.nanosecond_file)
+            log_template = pcap_open_dead_with_tstamp_precision(pcap_datalink(handle), pcap_snapshot(handle),
+                                                                PCAP_TSTAMP_PRECISION_MICRO);
+        bool opened = log_template && open_raw_log(log_template, settings.logfile_raw, errbuf);
+        if (log_template && log_template != handle) pcap_close(log_template);
+        if (!opened) {
             zelk_fprintf(stderr, "Error: Can't open(pcap_dump_open) logfile, because: %s\n", errbuf);
             exit(1);
         }
@@ -208,20 +218,32 @@ void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_
     f.bytes = frame;
     f.lengths = frame_lengths{packet_header->caplen, packet_header->len};
     f.bytes_stay = frames_stay;
-    f.seconds = packet_header->ts.tv_sec;
-    f.microseconds = static_cast<unsigned>(packet_header->ts.tv_usec);
+    frame_stamp stamp = stamp_of(packet_header);
+    f.seconds = stamp.seconds;
+    f.microseconds = stamp.microseconds;
+    f.nano_rest = stamp.nano_rest;
     f.line = frame_line_kind::received;
     f.decoder = link_decoders[capture.link_decoder_index];
     f.link_header_length = capture.link_header_length;
     f.link_type = capture.link_type;
     f.raw_log = user != nullptr;
     f.raw_log_header = *packet_header;
+    if (capture.nanosecond_times && !capture.nanosecond_file) f.raw_log_header.ts.tv_usec = stamp.microseconds;
     frame_loop_handle(f);
     if (slice_done_after_record(capture.handle)) {
         reading_ended = true;
         pcap_breakloop(capture.handle);
     }
     if (drain_target && capture.frame_counter >= drain_target && capture.handle) pcap_breakloop(capture.handle);
+}
+
+frame_stamp stamp_of(const pcap_pkthdr* header) {
+    if (!capture.nanosecond_times)
+        return {header->ts.tv_sec, static_cast<unsigned>(header->ts.tv_usec), 0};
+    // The file's 32 bits as they stand, a damaged count of a billion or more
+    // included.
+    auto nanoseconds = static_cast<uint32_t>(header->ts.tv_usec);
+    return {header->ts.tv_sec, nanoseconds / 1000, nanoseconds % 1000};
 }
 
 void print_read_totals() {

@@ -8,6 +8,14 @@
 int run_pcap_capture(const char* program_path, int promisc, int snaplen, const char* filter_rule, int optimize,
                      int max_packets);
 void pcap_frame_handler(u_char* user, const pcap_pkthdr* packet_header, const u_char* frame);
+// A record's time stamp as seconds, microseconds and the nanoseconds past
+// the microsecond, whichever precision the open handle reads.
+struct frame_stamp {
+    long seconds;
+    unsigned microseconds;
+    unsigned nano_rest;
+};
+frame_stamp stamp_of(const pcap_pkthdr* header);
 void capture_summary();
 // The kernel's counts at the end of a live capture, once the closing line
 // has told them.

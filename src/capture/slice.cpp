@@ -12,6 +12,8 @@
 
 #include "capture/frame.h"
 #include "capture/mapped_pcap.h"
+#include "capture/pcap_open.h"
+#include "capture/pcap_source.h"
 #include "capture/frame_time.h"
 #include "driver/run.h"
 #include "driver/settings.h"
@@ -27,6 +29,7 @@ struct slice_record {
     bool have_previous_time;
     long previous_seconds;
     unsigned previous_microseconds;
+    unsigned previous_rest;
     uint64_t file_size;
     // The slice holds the file's first record: it prints the opening line.
     bool at_file_start;
@@ -70,19 +73,20 @@ bool parse_range(const char* text) {
     return parse_number(colon + 1, strlen(colon + 1), &slice.end) && slice.start <= slice.end;
 }
 
-// "SECONDS.USEC" as --index prints it; fewer decimals are allowed.
-bool parse_time(const char* text, long* seconds, unsigned* microseconds) {
+// "SECONDS.FRACTION" as --index prints it: up to nine decimals.
+bool parse_time(const char* text, long* seconds, unsigned* microseconds, unsigned* rest) {
     const char* dot = strchr(text, '.');
     size_t whole = dot ? static_cast<size_t>(dot - text) : strlen(text);
-    uint64_t s = 0, us = 0;
+    uint64_t s = 0, ns = 0;
     if (!parse_number(text, whole, &s) || s > static_cast<uint64_t>(INT32_MAX) * 4) return false;
     if (dot) {
         size_t digits = strlen(dot + 1);
-        if (digits > 6 || !parse_number(dot + 1, digits, &us)) return false;
-        for (size_t i = digits; i < 6; ++i) us *= 10;
+        if (digits > 9 || !parse_number(dot + 1, digits, &ns)) return false;
+        for (size_t i = digits; i < 9; ++i) ns *= 10;
     }
     *seconds = static_cast<long>(s);
-    *microseconds = static_cast<unsigned>(us);
+    *microseconds = static_cast<unsigned>(ns / 1000);
+    *rest = static_cast<unsigned>(ns % 1000);
     return true;
 }
 
@@ -200,8 +204,17 @@ bool next_record_boundary(const file_layout& file, uint64_t from, uint64_t* boun
     return from + search_limit >= file.size;
 }
 
-void time_text(const timeval& t, char* text, size_t size) {
-    snprintf(text, size, "%ld.%06ld", static_cast<long>(t.tv_sec), static_cast<long>(t.tv_usec));
+// Six decimals, or nine when the stamp has nanoseconds.
+void time_text(const timeval& t, bool nano_handle, bool nanosecond_pcap, char* text, size_t size) {
+    if (!nano_handle) {
+        snprintf(text, size, "%ld.%06ld", static_cast<long>(t.tv_sec), static_cast<long>(t.tv_usec));
+        return;
+    }
+    auto ns = static_cast<uint32_t>(t.tv_usec);
+    if (nanosecond_pcap || ns % 1000)
+        snprintf(text, size, "%ld.%09u", static_cast<long>(t.tv_sec), ns);
+    else
+        snprintf(text, size, "%ld.%06u", static_cast<long>(t.tv_sec), ns / 1000);
 }
 
 }  // namespace
@@ -241,8 +254,8 @@ void check_slice_options(char** argv) {
         slice.first_frame = n;
     }
     if (o.previous_time_given) {
-        if (!parse_time(o.previous_time, &slice.previous_seconds, &slice.previous_microseconds))
-            refuse("--previous-time takes SECONDS.USEC, not `%s'", o.previous_time);
+        if (!parse_time(o.previous_time, &slice.previous_seconds, &slice.previous_microseconds, &slice.previous_rest))
+            refuse("--previous-time takes SECONDS.FRACTION (nine decimals at most), not `%s'", o.previous_time);
         slice.have_previous_time = true;
     }
     if ((o.first_frame_given || o.previous_time_given) && !o.range_given)
@@ -255,7 +268,9 @@ bool slice_index_wanted() { return options.index_given; }
 
 int print_slice_index() {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
-    pcap_t* handle = pcap_open_offline(settings.pcap_file, errbuf);
+    bool nanosecond_pcap = false;
+    pcap_t* handle = open_pcap_file(settings.pcap_file, errbuf, &nanosecond_pcap);
+    bool nano_handle = handle && pcap_get_tstamp_precision(handle) == PCAP_TSTAMP_PRECISION_NANO;
     if (!handle) {
         fprintf(stderr, "Error: Can't open pcap file %s, because: %s\n\n", settings.pcap_file, errbuf);
         return 1;
@@ -281,7 +296,7 @@ int print_slice_index() {
             break;
         }
         if (number++ % every == 0) printf("frame %lu %ld %s\n", number, at, previous);
-        time_text(header->ts, previous, sizeof previous);
+        time_text(header->ts, nano_handle, nanosecond_pcap, previous, sizeof previous);
     }
     pcap_close(handle);
     if (fflush(stdout) != 0 && errno != EPIPE) {
@@ -300,7 +315,7 @@ bool slice_begin(pcap_t* handle) {
     if (slice.start <= first_record) {
         slice.at_file_start = first_record < slice.end || first_record >= slice.file_size;
         if (slice.have_first_frame) capture.frame_counter = slice.first_frame - 1;
-        if (slice.have_previous_time) frame_time_set_previous(slice.previous_seconds, slice.previous_microseconds);
+        if (slice.have_previous_time) frame_time_set_previous(slice.previous_seconds, slice.previous_microseconds, slice.previous_rest);
         return first_record < slice.end;
     }
     pcap_pkthdr* header;
@@ -316,14 +331,17 @@ bool slice_begin(pcap_t* handle) {
                 return at < slice.end && at < slice.file_size;
             }
             if (pcap_next_ex(handle, &header, &data) != 1) return false;
-            if (records++ == 0) frame_time_set_first(header->ts.tv_sec, static_cast<unsigned>(header->ts.tv_usec));
-            frame_time_set_previous(header->ts.tv_sec, static_cast<unsigned>(header->ts.tv_usec));
+            frame_stamp stamp = stamp_of(header);
+            if (records++ == 0) frame_time_set_first(stamp.seconds, stamp.microseconds, stamp.nano_rest);
+            frame_time_set_previous(stamp.seconds, stamp.microseconds, stamp.nano_rest);
         }
     }
     // A frame number given: trust START, or find the next boundary after
     // it; the relative times still count from the file's first frame.
-    if (pcap_next_ex(handle, &header, &data) == 1)
-        frame_time_set_first(header->ts.tv_sec, static_cast<unsigned>(header->ts.tv_usec));
+    if (pcap_next_ex(handle, &header, &data) == 1) {
+        frame_stamp stamp = stamp_of(header);
+        frame_time_set_first(stamp.seconds, stamp.microseconds, stamp.nano_rest);
+    }
     file_layout layout{};
     uint64_t boundary = 0;
     if (!read_layout(fileno(file), slice.file_size, &layout) || !next_record_boundary(layout, slice.start, &boundary)) {
@@ -335,7 +353,7 @@ bool slice_begin(pcap_t* handle) {
     if (boundary >= slice.end || boundary >= slice.file_size) return false;
     if (fseeko(file, static_cast<off_t>(boundary), SEEK_SET) != 0) return false;
     capture.frame_counter = slice.first_frame - 1;
-    if (slice.have_previous_time) frame_time_set_previous(slice.previous_seconds, slice.previous_microseconds);
+    if (slice.have_previous_time) frame_time_set_previous(slice.previous_seconds, slice.previous_microseconds, slice.previous_rest);
     return true;
 }
 

@@ -103,7 +103,7 @@ const option_row option_table[] = {
          "       --list-interfaces        List the capture devices, numbered, and exit"),
     FLAG("force-overwrite", 0, force_overwrite,
          "       --force-overwrite        Let -r overwrite an existing capture file"),
-    TEXT("time-format", 0, time_format, "       --time-format <format>   absolute, date, epoch, relative or delta"),
+    TEXT("time-format", 0, time_format, "       --time-format <format>   absolute, date, epoch, relative or delta (-ns: nanoseconds)"),
     FLAG("utc", 0, utc, "       --utc                    absolute and date time stamps in UTC"),
     TEXT("user", 0, user, "       --user <name>            Continue as <name> when started as root"),
     INT("server-timeout", 0, server_timeout,
@@ -387,14 +387,19 @@ void apply_command_line(char** argv) {
             {"epoch", frame_time_format::epoch},       {"relative", frame_time_format::relative},
             {"delta", frame_time_format::delta},
         };
+        // Each format has a nanosecond form: the name with "-ns".
+        size_t length = strlen(o.time_format);
+        s.time_nanoseconds = length > 3 && strcmp(o.time_format + length - 3, "-ns") == 0;
+        if (s.time_nanoseconds) length -= 3;
         bool known = false;
         for (const auto& f : formats) {
-            if (strcmp(o.time_format, f.name) == 0) {
+            if (strlen(f.name) == length && strncmp(o.time_format, f.name, length) == 0) {
                 s.time_format = f.format;
                 known = true;
             }
         }
-        if (!known) print_help(argv[0], "--time-format takes absolute, date, epoch, relative or delta.");
+        if (!known)
+            print_help(argv[0], "--time-format takes absolute, date, epoch, relative or delta, each also with -ns.");
     }
     s.user = o.user_given ? o.user : nullptr;
     s.pid_file = o.pid_file_given ? o.pid_file : pid_file_path;

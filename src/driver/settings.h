@@ -198,6 +198,8 @@ struct run_settings {
     bool list_interfaces;
     bool force_overwrite;
     frame_time_format time_format;
+    // The "-ns" forms of --time-format: nine decimals instead of six.
+    bool time_nanoseconds;
     bool utc;
     // Who a run started as root continues as, once everything is open.
     const char* user;

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "capture/frame.h"
 #include "capture/pcap_source.h"
 #include "output/record.h"
 #include "stats/counters.h"
@@ -247,10 +248,11 @@ void write_members(const std::vector<record_entry>& entries, size_t begin, size_
     }
 }
 
-// "time":"YYYY-MM-DDTHH:MM:SS.uuuuuuZ","epoch_ns":N. The integer is exact
-// whatever the date, before 1970 too; the calendar part is worked out once
-// per second, not per frame.
-void put_time(long seconds, unsigned microseconds) {
+// "time":"YYYY-MM-DDTHH:MM:SS.uuuuuuZ","epoch_ns":N, with nine decimals
+// when the stamp has nanoseconds (a nanosecond pcap file, or a part below
+// the microsecond). The integer is exact whatever the date, before 1970
+// too; the calendar part is worked out once per second, not per frame.
+void put_time(long seconds, unsigned microseconds, unsigned nano_rest) {
     // A damaged count of a million microseconds or more carries into the
     // seconds, so that the text is a valid time and both say the same.
     seconds += static_cast<long>(microseconds / 1000000);
@@ -269,14 +271,18 @@ void put_time(long seconds, unsigned microseconds) {
         cached_second = seconds;
         cached = true;
     }
-    char micro[6];
-    for (int i = 5, us = static_cast<int>(microseconds); i >= 0; --i, us /= 10)
-        micro[i] = static_cast<char>('0' + us % 10);
+    bool nano = nano_rest != 0 || capture.nanosecond_file;
+    char fraction[9];
+    unsigned digits = nano ? 9 : 6;
+    unsigned value = nano ? microseconds * 1000 + nano_rest : microseconds;
+    for (int i = static_cast<int>(digits) - 1; i >= 0; --i, value /= 10)
+        fraction[i] = static_cast<char>('0' + value % 10);
     out.append(",\"time\":\"");
     out.append(calendar, calendar_length);
-    out.append(micro, sizeof micro);
+    out.append(fraction, digits);
     out.append("Z\",\"epoch_ns\":");
-    put_number(static_cast<long long>(seconds) * 1000000000LL + static_cast<long long>(microseconds) * 1000LL);
+    put_number(static_cast<long long>(seconds) * 1000000000LL + static_cast<long long>(microseconds) * 1000LL +
+               nano_rest);
 }
 
 void emit(zelk_text& dest) { write_record_line(dest, out.data(), out.size()); }
@@ -292,7 +298,7 @@ void write_json_frame(const frame_record_data& r, zelk_text& dest) {
     out.clear();
     out.append("{\"frame\":");
     put_unsigned(r.number);
-    put_time(r.seconds, r.microseconds);
+    put_time(r.seconds, r.microseconds, r.nano_rest % 1000);
     out.append(",\"captured_length\":");
     put_unsigned(r.captured_length);
     out.append(",\"wire_length\":");

@@ -24,6 +24,7 @@ void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32
     r.number = cx.frame_number;
     r.seconds = seconds;
     r.microseconds = microseconds;
+    r.nano_rest = 0;
     r.captured_length = captured_length;
     r.wire_length = wire_length;
     r.link_type = capture.link_type;

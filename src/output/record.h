@@ -41,6 +41,7 @@ struct frame_record_data {
     unsigned long number;
     long seconds;
     unsigned microseconds;
+    unsigned nano_rest;  // nanoseconds past the microsecond (0-999)
     uint32_t captured_length;
     uint32_t wire_length;
     int link_type;

@@ -4,7 +4,8 @@
 #include <ctime>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <algorithm>
+#include <memory>
 
 #include "capture/frame_time.h"
 #include "driver/settings.h"
@@ -130,10 +131,70 @@ void append_endpoint(const layer_view& ip, const layer_view* transport, const ch
 // thread gives the same numbers for any number of threads. The table holds
 // at most max_directions directions; when it is full it starts afresh (the
 // next segment of every direction then shows absolute numbers again).
+//
+// A direction is known by two independent 64-bit hashes of its addresses
+// and ports; the table is flat and open-addressed, emptied by a new
+// generation number, so that a segment costs no allocation.
 constexpr size_t max_directions = 65536;
-thread_local std::unordered_map<std::string, uint32_t> first_seq;
-// The current segment's direction and the reverse one, as table keys.
-thread_local std::string direction_key, reverse_key;
+constexpr size_t table_slots = 2 * max_directions;
+
+struct direction_id {
+    uint64_t a, b;
+};
+struct direction_slot {
+    direction_id id;
+    uint32_t first_seq;
+    uint32_t generation;  // the slot is empty unless this is the table's
+};
+struct direction_table {
+    std::unique_ptr<direction_slot[]> slots;
+    uint32_t generation = 1;
+    size_t used = 0;
+
+    direction_slot* find(const direction_id& id, bool* found) {
+        if (!slots) slots = std::make_unique<direction_slot[]>(table_slots);
+        for (size_t i = id.a & (table_slots - 1);; i = (i + 1) & (table_slots - 1)) {
+            direction_slot& slot = slots[i];
+            *found = slot.generation == generation;
+            if (!*found || (slot.id.a == id.a && slot.id.b == id.b)) return &slot;
+        }
+    }
+    void clear() {
+        used = 0;
+        if (++generation == 0) {
+            std::fill_n(slots.get(), table_slots, direction_slot{});
+            generation = 1;
+        }
+    }
+};
+thread_local direction_table first_seq;
+
+// Mixes bytes into a 64-bit hash; two seeds give two independent hashes.
+uint64_t mix(uint64_t h, uint64_t v) {
+    h ^= v * 0xff51afd7ed558ccdull;
+    return (h << 31 | h >> 33) * 0xc4ceb9fe1a85ec53ull;
+}
+uint64_t mix_text(uint64_t h, std::string_view text) {
+    size_t i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        uint64_t w;
+        memcpy(&w, text.data() + i, 8);
+        h = mix(h, w);
+    }
+    uint64_t tail = text.size();
+    for (; i < text.size(); ++i) tail = tail << 8 | static_cast<uint8_t>(text[i]);
+    return mix(h, tail);
+}
+direction_id id_of(std::string_view from, long long from_port, std::string_view to, long long to_port) {
+    direction_id id{0x9e3779b97f4a7c15ull, 0x2545f4914f6cdd1dull};
+    for (uint64_t* h : {&id.a, &id.b}) {
+        *h = mix_text(*h, from);
+        *h = mix(*h, static_cast<uint64_t>(from_port) << 32 | static_cast<uint64_t>(to_port & 0xffff));
+        *h = mix_text(*h, to);
+        *h ^= *h >> 29;
+    }
+    return id;
+}
 
 // What the summary shows of the current segment's numbers, when tracked.
 thread_local long long seq_shown, ack_shown;
@@ -152,28 +213,22 @@ void track_tcp(const layer_view& ip, const layer_view& tcp) {
     const record_entry* src_port = find(tcp, "src_port");
     const record_entry* dst_port = find(tcp, "dst_port");
     if (settings.absolute_seq || !seq || !src || !dst || !src_port || !dst_port) return;
-    // Keys: source address and port, then destination address and port.
-    auto key = [](std::string& k, std::string_view a, long long a_port, std::string_view b, long long b_port) {
-        k.clear();
-        k.append(a);
-        k.push_back(' ');
-        k.append(std::to_string(a_port));
-        k.push_back(' ');
-        k.append(b);
-        k.push_back(' ');
-        k.append(std::to_string(b_port));
-    };
-    key(direction_key, entry_text(*current, *src), src_port->number, entry_text(*current, *dst), dst_port->number);
-    auto own = first_seq.find(direction_key);
-    if (own == first_seq.end()) {
-        if (first_seq.size() >= max_directions) first_seq.clear();
-        first_seq.emplace(direction_key, static_cast<uint32_t>(seq->number));
+    std::string_view source = entry_text(*current, *src), destination = entry_text(*current, *dst);
+    bool found;
+    direction_id id = id_of(source, src_port->number, destination, dst_port->number);
+    direction_slot* own = first_seq.find(id, &found);
+    if (!found) {
+        if (first_seq.used >= max_directions) {
+            first_seq.clear();
+            own = first_seq.find(id, &found);
+        }
+        *own = {id, static_cast<uint32_t>(seq->number), first_seq.generation};
+        ++first_seq.used;
         return;
     }
-    seq_shown = static_cast<uint32_t>(seq->number - own->second);
-    key(reverse_key, entry_text(*current, *dst), dst_port->number, entry_text(*current, *src), src_port->number);
-    auto reverse = first_seq.find(reverse_key);
-    if (ack && reverse != first_seq.end()) ack_shown = static_cast<uint32_t>(ack->number - reverse->second);
+    seq_shown = static_cast<uint32_t>(seq->number - own->first_seq);
+    direction_slot* reverse = first_seq.find(id_of(destination, dst_port->number, source, src_port->number), &found);
+    if (ack && found) ack_shown = static_cast<uint32_t>(ack->number - reverse->first_seq);
 }
 
 void append_tcp_facts(const layer_view& l) {
@@ -270,7 +325,9 @@ void append_facts(const layer_view& l) {
 
 }  // namespace
 
-void summary_forget_tcp_directions() { first_seq.clear(); }
+void summary_forget_tcp_directions() {
+    if (first_seq.slots) first_seq.clear();
+}
 
 void write_summary_line(const frame_record_data& r, zelk_text& out) {
     current = &r;

@@ -172,7 +172,7 @@ void fill_slot(frame_slot& slot, const captured_frame& frame) {
     slot.number = capture.frame_counter;
     bool read_kind = frame.line == frame_line_kind::read_length || frame.line == frame_line_kind::read_lengths;
     frame_time_text(frame.seconds, read_kind ? frame.microseconds % 1000000 : frame.microseconds, slot.time_text,
-                    sizeof slot.time_text);
+                    sizeof slot.time_text, frame.nano_rest);
     slot.have_utilization = false;
     slot.utilization = 0;
     if (settings.statistic && !read_kind) {
@@ -250,6 +250,7 @@ void begin_slot(decode_context& cx, const frame_slot& slot) {
     begin_frame(cx, f.seconds, f.microseconds, f.lengths.captured_length, f.lengths.wire_length);
     if (recording()) {
         cx.record.link_type = f.link_type;
+        cx.record.nano_rest = f.nano_rest;
         memcpy(cx.record.time_text, slot.time_text, sizeof cx.record.time_text);
     }
 }

@@ -25,6 +25,8 @@ struct captured_frame {
     frame_lengths lengths;
     long seconds;
     unsigned microseconds;
+    // The nanoseconds past the microsecond (0-999) of a nanosecond stamp.
+    unsigned nano_rest;
     // The length the frame line names for the read kinds.
     uint32_t line_length;
     frame_line_kind line;

@@ -147,7 +147,93 @@ TEST(TimeFormats, EveryFormatAcrossMidnightAndDays) {
 
     r = test::run_nodrix({"-P", dir.file("t.pcap"), "--time-format", "iso"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_TRUE(r.err.ends_with("\nError: --time-format takes absolute, date, epoch, relative or delta.\n")) << r.err;
+    EXPECT_TRUE(r.err.ends_with("\nError: --time-format takes absolute, date, epoch, relative or delta, each also with -ns.\n")) << r.err;
+}
+
+// Nanosecond pcap and pcapng keep their nanoseconds: the "-ns" formats,
+// the JSON time and a raw log written from them; the specified frame line
+// keeps its microseconds, and a microsecond file shows zeros.
+TEST(TimeFormats, NanosecondStampsKept) {
+    test::temp_dir dir;
+    auto nano = test::pcap_file({{plain_frame(), before_midnight, 750000001}, {plain_frame(), before_midnight + 1, 5}});
+    const uint8_t nano_magic[4] = {0x4d, 0x3c, 0xb2, 0xa1};
+    std::copy(nano_magic, nano_magic + 4, nano.begin());
+    test::write_file(dir.file("n.pcap"), nano);
+    test::write_file(dir.file("u.pcap"), test::pcap_file({{plain_frame(), before_midnight, 750000}}));
+    // The same stamps in a pcapng file whose interface counts nanoseconds.
+    auto block = [](uint32_t type, test::bytes body) {
+        while (body.size() % 4) body.push_back(0);
+        test::bytes b;
+        auto put32 = [&b](uint32_t v) { for (int i = 0; i < 32; i += 8) b.push_back(static_cast<uint8_t>(v >> i)); };
+        put32(type);
+        put32(static_cast<uint32_t>(body.size() + 12));
+        b.insert(b.end(), body.begin(), body.end());
+        put32(static_cast<uint32_t>(body.size() + 12));
+        return b;
+    };
+    auto epb = [&](uint64_t ns) {
+        test::bytes body = test::hex("00000000");
+        for (uint32_t part : {static_cast<uint32_t>(ns >> 32), static_cast<uint32_t>(ns), 18u, 18u})
+            for (int i = 0; i < 32; i += 8) body.push_back(static_cast<uint8_t>(part >> i));
+        auto frame = plain_frame();
+        body.insert(body.end(), frame.begin(), frame.end());
+        return block(6, body);
+    };
+    test::bytes ng = block(0x0a0d0d0a, test::hex("4d3c2b1a 0100 0000 ffffffffffffffff"));
+    for (const auto& b : {block(1, test::hex("0100 0000 ffff0000 0900 0100 09000000 0000 0000")),
+                          epb(uint64_t{before_midnight} * 1000000000 + 750000001),
+                          epb(uint64_t{before_midnight + 1} * 1000000000 + 5)})
+        ng.insert(ng.end(), b.begin(), b.end());
+    test::write_file(dir.file("n.pcapng"), ng);
+
+    struct {
+        const char* file;
+        std::vector<std::string> options;
+        const char* times;
+    } rows[] = {
+        {"n.pcap", {}, "23:59:59.750000|00:00:00.000000|"},
+        {"n.pcap", {"--time-format", "epoch-ns"}, "1798761599.750000001|1798761600.000000005|"},
+        {"n.pcap", {"--time-format", "delta-ns"}, "0.000000000|0.250000004|"},
+        {"n.pcap", {"--time-format", "date-ns", "--utc"}, "2026-12-31 23:59:59.750000001|2027-01-01 00:00:00.000000005|"},
+        {"n.pcapng", {"--time-format", "relative-ns"}, "0.000000000|0.250000004|"},
+        {"n.pcapng", {"--time-format", "absolute-ns", "--utc"}, "23:59:59.750000001|00:00:00.000000005|"},
+        {"u.pcap", {"--time-format", "epoch-ns"}, "1798761599.750000000|"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args{"-P", dir.file(row.file)};
+        args.insert(args.end(), row.options.begin(), row.options.end());
+        auto r = test::run_nodrix(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(frame_times(r.out), row.times) << row.file << testing::PrintToString(row.options);
+    }
+
+    for (const char* file : {"n.pcap", "n.pcapng"}) {
+        auto r = test::run_nodrix({"-P", dir.file(file), "--json"});
+        EXPECT_NE(r.out.find("\"time\":\"2026-12-31T23:59:59.750000001Z\",\"epoch_ns\":1798761599750000001,"),
+                  std::string::npos) << file << r.out;
+        EXPECT_NE(r.out.find("\"epoch_ns\":1798761600000000005,"), std::string::npos) << file;
+    }
+    auto r = test::run_nodrix({"-P", dir.file("u.pcap"), "--json"});
+    EXPECT_NE(r.out.find("\"time\":\"2026-12-31T23:59:59.750000Z\",\"epoch_ns\":1798761599750000000,"),
+              std::string::npos) << r.out;
+
+    // A raw log keeps a nanosecond file's stamps; after pcapng it is the
+    // microsecond file it always was.
+    struct {
+        const char* file;
+        const char* magic;
+        uint32_t fraction;
+    } logs[] = {{"n.pcap", "4d3cb2a1", 750000001}, {"n.pcapng", "d4c3b2a1", 750000}};
+    for (const auto& log : logs) {
+        std::string out = dir.file(std::string(log.file) + ".log");
+        auto w = test::run_nodrix({"-P", dir.file(log.file), "-r", out, "--quiet"});
+        ASSERT_EQ(w.status, 0) << w.err;
+        auto bytes = test::read_file(out);
+        ASSERT_GE(bytes.size(), 24u + 16u);
+        EXPECT_EQ(test::bytes(bytes.begin(), bytes.begin() + 4), test::hex(log.magic)) << log.file;
+        uint32_t fraction = bytes[28] | bytes[29] << 8 | bytes[30] << 16 | static_cast<uint32_t>(bytes[31]) << 24;
+        EXPECT_EQ(fraction, log.fraction) << log.file;
+    }
 }
 
 TEST(Habits, RawLogRefusesToOverwriteACaptureFileAtATerminal) {

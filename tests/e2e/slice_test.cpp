@@ -176,7 +176,7 @@ TEST(Slices, RefusesWhatASliceCannotDo) {
         {{"-P", mix, "--range", "200:100"}, "--range takes START:END"},
         {{"-P", mix, "--range", "-1:100"}, "--range takes START:END"},
         {{"-P", mix, "--range", "0:100", "--first-frame", "0"}, "--first-frame takes a frame number from 1"},
-        {{"-P", mix, "--range", "0:100", "--previous-time", "1.1234567"}, "--previous-time takes SECONDS.USEC"},
+        {{"-P", mix, "--range", "0:100", "--previous-time", "1.1234567891"}, "--previous-time takes SECONDS.FRACTION"},
         {{"-P", mix, "--index", "0"}, "takes a number from 1"},
     };
     for (const auto& c : cases) {
