@@ -6,6 +6,7 @@
 #include <string_view>
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "capture/frame_time.h"
 #include "driver/settings.h"
@@ -127,16 +128,19 @@ void append_endpoint(const layer_view& ip, const layer_view* transport, const ch
 
 // The first sequence number seen in each direction of a TCP connection, so
 // that later segments show numbers relative to it. Frames of one connection
-// always reach the same decoding thread in frame order, so a table per
-// thread gives the same numbers for any number of threads. The table holds
-// at most max_directions directions; when it is full it starts afresh (the
-// next segment of every direction then shows absolute numbers again).
+// always reach the same decoding thread in frame order, and whether a
+// direction is remembered depends only on its own frames: it is forgotten
+// after idle_seconds of capture time without a segment (its next segment
+// then shows absolute numbers and starts afresh). So a table per thread
+// gives the same numbers for any number of threads. The table grows with
+// the directions in use; past max_directions live ones in one thread it
+// starts afresh, the one case where the numbers may depend on --jobs.
 //
 // A direction is known by two independent 64-bit hashes of its addresses
-// and ports; the table is flat and open-addressed, emptied by a new
-// generation number, so that a segment costs no allocation.
-constexpr size_t max_directions = 65536;
-constexpr size_t table_slots = 2 * max_directions;
+// and ports; the table is flat and open-addressed, so that a segment costs
+// no allocation.
+constexpr long idle_seconds = 300;
+constexpr size_t max_directions = size_t{1} << 20;
 
 struct direction_id {
     uint64_t a, b;
@@ -144,27 +148,45 @@ struct direction_id {
 struct direction_slot {
     direction_id id;
     uint32_t first_seq;
-    uint32_t generation;  // the slot is empty unless this is the table's
+    bool used;
+    long last_seen;
 };
 struct direction_table {
-    std::unique_ptr<direction_slot[]> slots;
-    uint32_t generation = 1;
+    std::vector<direction_slot> slots;
     size_t used = 0;
 
-    direction_slot* find(const direction_id& id, bool* found) {
-        if (!slots) slots = std::make_unique<direction_slot[]>(table_slots);
-        for (size_t i = id.a & (table_slots - 1);; i = (i + 1) & (table_slots - 1)) {
+    // The direction's slot, or the empty slot where it would go.
+    direction_slot* find(const direction_id& id) {
+        if (slots.empty()) slots.resize(4096);
+        size_t mask = slots.size() - 1;
+        for (size_t i = id.a & mask;; i = (i + 1) & mask) {
             direction_slot& slot = slots[i];
-            *found = slot.generation == generation;
-            if (!*found || (slot.id.a == id.a && slot.id.b == id.b)) return &slot;
+            if (!slot.used || (slot.id.a == id.a && slot.id.b == id.b)) return &slot;
+        }
+    }
+    static bool live(const direction_slot& slot, long now) { return slot.used && now - slot.last_seen <= idle_seconds; }
+    // Makes room for one more: drops the idle, then grows (or, at the
+    // limit, starts afresh).
+    void make_room(long now) {
+        if ((used + 1) * 2 <= slots.size()) return;
+        std::vector<direction_slot> old;
+        old.swap(slots);
+        size_t live_count = 0;
+        for (const auto& slot : old) live_count += live(slot, now);
+        size_t size = old.size();
+        while ((live_count + 1) * 4 > size && size < 2 * max_directions) size *= 2;
+        slots.assign(size, direction_slot{});
+        used = 0;
+        if ((live_count + 1) * 2 > size) return;
+        for (const auto& slot : old) {
+            if (!live(slot, now)) continue;
+            *find(slot.id) = slot;
+            ++used;
         }
     }
     void clear() {
+        slots.clear();
         used = 0;
-        if (++generation == 0) {
-            std::fill_n(slots.get(), table_slots, direction_slot{});
-            generation = 1;
-        }
     }
 };
 thread_local direction_table first_seq;
@@ -214,21 +236,22 @@ void track_tcp(const layer_view& ip, const layer_view& tcp) {
     const record_entry* dst_port = find(tcp, "dst_port");
     if (settings.absolute_seq || !seq || !src || !dst || !src_port || !dst_port) return;
     std::string_view source = entry_text(*current, *src), destination = entry_text(*current, *dst);
-    bool found;
+    long now = current->seconds;
     direction_id id = id_of(source, src_port->number, destination, dst_port->number);
-    direction_slot* own = first_seq.find(id, &found);
-    if (!found) {
-        if (first_seq.used >= max_directions) {
-            first_seq.clear();
-            own = first_seq.find(id, &found);
+    direction_slot* own = first_seq.find(id);
+    if (!direction_table::live(*own, now)) {
+        if (!own->used) {
+            first_seq.make_room(now);
+            own = first_seq.find(id);
+            ++first_seq.used;
         }
-        *own = {id, static_cast<uint32_t>(seq->number), first_seq.generation};
-        ++first_seq.used;
+        *own = {id, static_cast<uint32_t>(seq->number), true, now};
         return;
     }
+    own->last_seen = now;
     seq_shown = static_cast<uint32_t>(seq->number - own->first_seq);
-    direction_slot* reverse = first_seq.find(id_of(destination, dst_port->number, source, src_port->number), &found);
-    if (ack && found) ack_shown = static_cast<uint32_t>(ack->number - reverse->first_seq);
+    const direction_slot* reverse = first_seq.find(id_of(destination, dst_port->number, source, src_port->number));
+    if (ack && direction_table::live(*reverse, now)) ack_shown = static_cast<uint32_t>(ack->number - reverse->first_seq);
 }
 
 void append_tcp_facts(const layer_view& l) {
@@ -325,9 +348,7 @@ void append_facts(const layer_view& l) {
 
 }  // namespace
 
-void summary_forget_tcp_directions() {
-    if (first_seq.slots) first_seq.clear();
-}
+void summary_forget_tcp_directions() { first_seq.clear(); }
 
 void write_summary_line(const frame_record_data& r, zelk_text& out) {
     current = &r;

@@ -57,23 +57,28 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-// Many connections between many hosts, interleaved: the decoding threads
-// each keep their own directions, and any number of them gives the same
-// relative numbers.
+// Many connections between many hosts, interleaved (enough for the tables
+// to grow): the decoding threads each keep their own directions, and any
+// number of them gives the same relative numbers. A direction idle for
+// over 300 s of capture time starts afresh.
 TEST(SummaryLine, RelativeNumbersAreTheSameForAnyJobs) {
     std::vector<test::pcap_record> records;
-    for (int round = 0; round < 4; ++round)
-        for (uint32_t host = 1; host <= 150; ++host)
+    for (int round = 0; round < 5; ++round)
+        for (uint32_t host = 1; host <= (round < 4 ? 1500u : 10u); ++host)
             for (bool back : {false, true}) {
                 uint32_t seq = (back ? 0x80000000u : 1000u) + host * 7919 + static_cast<uint32_t>(round) * 100;
                 uint32_t ack = (back ? 1000u : 0x80000000u) + host * 7919 + static_cast<uint32_t>(round) * 100;
                 bytes frame = tcp_frame(back, static_cast<uint16_t>(30000 + host), seq, ack, 0x10);
-                // 10.<host>.0.1 talks to 10.0.<host>.2.
-                bytes client = {10, static_cast<uint8_t>(host), 0, 1}, server = {10, 0, static_cast<uint8_t>(host), 2};
+                // 10.<host>.1 talks to 11.<host>.2.
+                auto h = [host](uint8_t net, uint8_t last) {
+                    return bytes{net, static_cast<uint8_t>(host >> 8), static_cast<uint8_t>(host), last};
+                };
+                bytes client = h(10, 1), server = h(11, 2);
                 std::copy(client.begin(), client.end(), frame.begin() + (back ? 30 : 26));
                 std::copy(server.begin(), server.end(), frame.begin() + (back ? 26 : 30));
                 test::pcap_record r;
                 r.data = frame;
+                r.seconds += round == 4 ? 400 : 0;
                 records.push_back(r);
             }
     test::temp_dir dir;
@@ -83,9 +88,11 @@ TEST(SummaryLine, RelativeNumbersAreTheSameForAnyJobs) {
     ASSERT_EQ(one.status, 0);
     std::vector<std::string> lines = lines_of(one.out);
     ASSERT_EQ(lines.size(), records.size());
-    // The fourth round of host 9, both ways.
-    EXPECT_NE(one.out.find(" 10.9.0.1.30009 > 10.0.9.2.80 TCP [A] seq 300 ack 300 "), std::string::npos);
-    EXPECT_NE(one.out.find(" 10.0.9.2.80 > 10.9.0.1.30009 TCP [A] seq 300 ack 300 "), std::string::npos);
+    // The fourth round of host 9, both ways; after 400 s idle, absolute.
+    EXPECT_NE(one.out.find(" 10.0.9.1.30009 > 11.0.9.2.80 TCP [A] seq 300 ack 300 "), std::string::npos);
+    EXPECT_NE(one.out.find(" 11.0.9.2.80 > 10.0.9.1.30009 TCP [A] seq 300 ack 300 "), std::string::npos);
+    EXPECT_NE(one.out.find(" 10.0.9.1.30009 > 11.0.9.2.80 TCP [A] seq 72671 ack 2147555319 "), std::string::npos);
+    EXPECT_NE(one.out.find(" 11.0.9.2.80 > 10.0.9.1.30009 TCP [A] seq 2147555319 ack 0 "), std::string::npos);
     for (const char* jobs : {"2", "3"}) {
         test::run_result many = test::run_nodrix({"-P", file, "--summary", "--jobs", jobs});
         EXPECT_TRUE(many.out == one.out) << jobs;
