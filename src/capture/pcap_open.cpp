@@ -10,8 +10,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <memory>
 #include <vector>
+
+#include "zelk_net.h"
 
 namespace {
 
@@ -21,31 +24,161 @@ bool starts_with_gzip_magic(int fd) {
     return pread(fd, magic, 2, 0) == 2 && magic[0] == 0x1f && magic[1] == 0x8b;
 }
 
+// zlib's reason for the last damaged compressed input, or empty.
+char compressed_reason[200];
+
+// Reads gzip members one after the other (as "gzip -c a b" writes them), or
+// passes data that does not start with the gzip magic through unchanged.
+// Unlike gzread, which drops what it inflated in the call that met the
+// damage, every byte inflated before a damaged block or a wrong check value
+// is handed on first; the next read then fails with zlib's reason.
+struct gz_reader {
+    int fd;
+    z_stream z{};
+    bool looked = false;    // the first bytes were judged
+    bool inflating = false; // gzip data, not plain
+    bool in_member = false; // inside a gzip member
+    bool at_end = false;    // the file gave all it has
+    bool failed = false;    // damage found; reported by the next read
+    int read_error = 0;     // errno of a failed read of the file
+    std::unique_ptr<unsigned char[]> in = std::make_unique<unsigned char[]>(in_size);
+    static constexpr size_t in_size = 1 << 17;
+
+    explicit gz_reader(int descriptor) : fd(descriptor) {}
+    ~gz_reader() {
+        if (inflating) inflateEnd(&z);
+        close(fd);
+    }
+
+    // Reads more input behind what is left; false on a read error.
+    bool fill() {
+        if (at_end) return true;
+        if (z.avail_in > 0 && z.next_in != in.get()) memmove(in.get(), z.next_in, z.avail_in);
+        z.next_in = in.get();
+        for (;;) {
+            ssize_t n = ::read(fd, in.get() + z.avail_in, in_size - z.avail_in);
+            if (n < 0 && errno == EINTR && !zelk_stop_requested()) continue;
+            if (n < 0) {
+                read_error = errno;
+                return false;
+            }
+            if (n == 0) at_end = true;
+            z.avail_in += static_cast<unsigned>(n);
+            return true;
+        }
+    }
+
+    void fail(const char* why) {
+        failed = true;
+        snprintf(compressed_reason, sizeof compressed_reason, "gzip data: %s", why);
+    }
+
+    // Starts the member at the input, or ends the data there (gzread, too,
+    // ignores what follows the last member).
+    bool start_member() {
+        while (z.avail_in < 2 && !at_end)
+            if (!fill()) return false;
+        if (z.avail_in >= 2 && z.next_in[0] == 0x1f && z.next_in[1] == 0x8b) {
+            if (inflateReset(&z) != Z_OK) fail("can't start a member");
+            in_member = !failed;
+        } else {
+            z.avail_in = 0;
+            at_end = true;
+        }
+        return true;
+    }
+
+    ssize_t read(char* buffer, size_t size) {
+        if (failed) {
+            errno = EIO;
+            return -1;
+        }
+        if (!looked) {
+            z.next_in = in.get();
+            while (z.avail_in < 2 && !at_end)
+                if (!fill()) return produced_or_error(0);
+            looked = true;
+            inflating = z.avail_in >= 2 && z.next_in[0] == 0x1f && z.next_in[1] == 0x8b;
+            if (inflating) {
+                if (inflateInit2(&z, 15 + 16) != Z_OK) {
+                    inflating = false;
+                    fail("out of memory");
+                    errno = ENOMEM;
+                    return -1;
+                }
+                in_member = true;
+            }
+        }
+        if (!inflating) {
+            if (z.avail_in == 0 && !at_end && !fill()) return produced_or_error(0);
+            size_t n = std::min<size_t>(size, z.avail_in);
+            memcpy(buffer, z.next_in, n);
+            z.next_in += n;
+            z.avail_in -= static_cast<unsigned>(n);
+            return static_cast<ssize_t>(n);
+        }
+        z.next_out = reinterpret_cast<unsigned char*>(buffer);
+        z.avail_out = static_cast<unsigned>(std::min<size_t>(size, 1u << 30));
+        unsigned wanted = z.avail_out;
+        while (z.avail_out == wanted && !failed) {
+            if (!in_member) {
+                if (at_end && z.avail_in == 0) break;
+                if (!start_member()) return produced_or_error(wanted);
+                continue;
+            }
+            if (z.avail_in == 0) {
+                // A member cut short ends the data; the reader of the
+                // records says that the file is truncated.
+                if (at_end) break;
+                if (!fill()) return produced_or_error(wanted);
+                continue;
+            }
+            int rc = inflate(&z, Z_NO_FLUSH);
+            if (rc == Z_STREAM_END) {
+                in_member = false;
+            } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
+                fail(z.msg ? z.msg : zError(rc));
+            }
+        }
+        return produced_or_error(wanted);
+    }
+
+    ssize_t produced_or_error(unsigned wanted) {
+        size_t produced = wanted - z.avail_out;
+        if (produced > 0) return static_cast<ssize_t>(produced);
+        if (failed) {
+            errno = EIO;
+            return -1;
+        }
+        if (read_error) {
+            errno = read_error;
+            read_error = 0;
+            return -1;
+        }
+        return 0;
+    }
+};
+
 ssize_t gz_cookie_read(void* cookie, char* buffer, size_t size) {
-    // gzread takes an unsigned count; libpcap asks for small blocks.
-    unsigned chunk = size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
-    return gzread(static_cast<gzFile>(cookie), buffer, chunk);
+    return static_cast<gz_reader*>(cookie)->read(buffer, size);
 }
 
-int gz_cookie_close(void* cookie) { return gzclose(static_cast<gzFile>(cookie)) == Z_OK ? 0 : EOF; }
+int gz_cookie_close(void* cookie) {
+    delete static_cast<gz_reader*>(cookie);
+    return 0;
+}
 
 // A stdio stream that reads through zlib, so that libpcap can read a
-// compressed file as it reads a plain one. zlib passes data without a
-// gzip header through unchanged.
+// compressed file as it reads a plain one.
 FILE* gz_stream(int fd, char* errbuf) {
-    gzFile gz = gzdopen(fd, "rb");
-    if (!gz) {
-        snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", strerror(errno ? errno : ENOMEM));
-        close(fd);
-        return nullptr;
-    }
+    auto* reader = new gz_reader(fd);
     cookie_io_functions_t functions{};
     functions.read = gz_cookie_read;
     functions.close = gz_cookie_close;
-    FILE* stream = fopencookie(gz, "r", functions);
+    FILE* stream = fopencookie(reader, "r", functions);
     if (!stream) {
         snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s", strerror(errno));
-        gzclose(gz);
+        delete reader;
     }
     return stream;
 }
@@ -92,13 +225,20 @@ pcap_t* open_pcap_file(const char* path, char* errbuf) {
         snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, strerror(errno));
         return nullptr;
     }
+    compressed_reason[0] = 0;
     FILE* stream = gz_stream(fd, errbuf);
     if (!stream) return nullptr;
+    setvbuf(stream, read_buffer(), _IOFBF, read_buffer_size);
     pcap_t* handle = pcap_fopen_offline(stream, errbuf);
     // On success the handle owns the stream and closes it with itself.
-    if (!handle) fclose(stream);
+    if (!handle) {
+        fclose(stream);
+        if (compressed_reason[0]) snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, compressed_reason);
+    }
     return handle;
 }
+
+const char* compressed_read_error() { return compressed_reason[0] ? compressed_reason : nullptr; }
 
 pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf, unsigned buffer_mib) {
     pcap_t* handle = pcap_create(device, errbuf);

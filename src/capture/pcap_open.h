@@ -8,6 +8,10 @@
 // (PCAP_ERRBUF_SIZE bytes).
 pcap_t* open_pcap_file(const char* path, char* errbuf);
 
+// zlib's reason when the compressed file being read turned out damaged
+// (the frames before the damage were all handed on), or null.
+const char* compressed_read_error();
+
 // Opens a live device in immediate mode; null with the reason in errbuf,
 // worded as pcap_open_live words it. buffer_mib sizes the kernel's capture
 // buffer; 0 leaves libpcap's default.
