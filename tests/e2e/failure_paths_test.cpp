@@ -11,12 +11,16 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <thread>
 
+#include "decode/link/ethernet.h"
 #include "json_check.h"
 #include "support.h"
+#include "vendor_table.h"
+#include "zelk.h"
 
 namespace {
 
@@ -140,7 +144,6 @@ TEST(FailurePaths, EveryFailureSaysWhyInEveryOutputMode) {
         {"-P", "/nonexistent/in.pcap"},
         {"-P", cut},
         {"-P", good, "-r", "/nonexistent/raw.pcap"},
-        {"-P", good, "-l", "/nonexistent/text.log"},
         {"-P", good, "--where", "ipv4.ttl =="},
     };
     const std::vector<std::string> modes[] = {{}, {"--json"}, {"--summary"}, {"--quiet"}, {"--json", "--quiet"}};
@@ -215,6 +218,28 @@ TEST(FailurePaths, DamagedGzipKeepsEveryFrameBeforeTheDamageAndSaysWhy) {
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("not permitted"), std::string::npos) << r.err;
     }
+}
+
+// Vendor names with letters beyond ASCII come out in JSON as the same
+// UTF-8 text, not as one escape per byte.
+TEST(FailurePaths, VendorNamesKeepTheirLettersInJson) {
+    const uint8_t* oui = nullptr;
+    std::string name;
+    for (size_t i = 0; i < vendor_table_size && !oui; ++i) {
+        std::string text = zelk_vendor_name(vendor_table[i].oui);
+        if (std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+            oui = vendor_table[i].oui;
+            name = text.substr(0, text.find_last_not_of(' ') + 1);
+        }
+    }
+    if (!oui) GTEST_SKIP() << "the vendor table holds no name beyond ASCII";
+    test::bytes frame = test::concat({test::hex("020000000002"), test::bytes(oui, oui + 3), test::hex("000001 88b5")});
+    frame.resize(60, 0);
+    test::reset({"json"});
+    std::string line = test::decode_record(decode_ethernet, frame, 14);
+    test::reset();
+    EXPECT_TRUE(test::valid_json(line)) << line;
+    EXPECT_NE(line.find("\"src_vendor\":\"" + name + "\""), std::string::npos) << line;
 }
 
 // A fault ends the run at once: the frames decoded before it still reach
