@@ -8,10 +8,10 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -337,7 +337,8 @@ inline unsigned ip_protocol_of(nested_kind k, uint8_t fallback) {
 }
 
 inline nested_piece ipv4_around(const std::vector<uint8_t>& payload, unsigned protocol, uint8_t skew) {
-    std::vector<uint8_t> h = {0x45, 0, 0, 0, 0, 1, 0, 0, 64, static_cast<uint8_t>(protocol), 0, 0, 10, 0, 0, 1, 10, 0, 0, 2};
+    std::vector<uint8_t> h = {0x45, 0, 0,  0, 0, 1, 0,  0, 64, static_cast<uint8_t>(protocol),
+                              0,    0, 10, 0, 0, 1, 10, 0, 0,  2};
     put_be16(h, 2, skewed(20 + static_cast<unsigned>(payload.size()), skew));
     return {join(h, payload), nested_kind::ipv4};
 }
@@ -424,8 +425,8 @@ inline nested_piece wrap_once(const nested_piece& inner, recipe_reader& r) {
                                    ? inner
                                    : ethernet_around(inner, 0);
             unsigned option_words = a & 0x3f;
-            std::vector<uint8_t> g = {static_cast<uint8_t>(option_words), static_cast<uint8_t>(a & 0xc0), 0, 0,
-                                      0, 0, 1, 0};
+            std::vector<uint8_t> g = {
+                static_cast<uint8_t>(option_words), static_cast<uint8_t>(a & 0xc0), 0, 0, 0, 0, 1, 0};
             put_be16(g, 2, ethertype_of(eth.kind, a));
             for (unsigned i = 0; i < option_words; ++i) g.insert(g.end(), {0x01, 0x02, 0x03, 0x00});
             return ethernet_around(ipv4_around(udp_around(join(g, eth.bytes), 6081, skew), 17, 0), a >> 6);
@@ -440,7 +441,8 @@ inline nested_piece wrap_once(const nested_piece& inner, recipe_reader& r) {
             std::vector<uint8_t> stack;
             for (unsigned i = 0; i < labels; ++i) {
                 bool bottom = i + 1 == labels && !(skew & 0x40);
-                stack.insert(stack.end(), {0, static_cast<uint8_t>(i), static_cast<uint8_t>(0x10 | (bottom ? 1 : 0)), 64});
+                stack.insert(stack.end(),
+                             {0, static_cast<uint8_t>(i), static_cast<uint8_t>(0x10 | (bottom ? 1 : 0)), 64});
             }
             if (inner.kind != nested_kind::ipv4 && inner.kind != nested_kind::ipv6)
                 stack.insert(stack.end(), {0, 0, 0, static_cast<uint8_t>(skew & 0x3f)});

@@ -5,12 +5,12 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -35,12 +35,12 @@ char compressed_reason[200];
 struct gz_reader {
     int fd;
     z_stream z{};
-    bool looked = false;    // the first bytes were judged
-    bool inflating = false; // gzip data, not plain
-    bool in_member = false; // inside a gzip member
-    bool at_end = false;    // the file gave all it has
-    bool failed = false;    // damage found; reported by the next read
-    int read_error = 0;     // errno of a failed read of the file
+    bool looked = false;     // the first bytes were judged
+    bool inflating = false;  // gzip data, not plain
+    bool in_member = false;  // inside a gzip member
+    bool at_end = false;     // the file gave all it has
+    bool failed = false;     // damage found; reported by the next read
+    int read_error = 0;      // errno of a failed read of the file
     std::unique_ptr<unsigned char[]> in = std::make_unique<unsigned char[]>(in_size);
     static constexpr size_t in_size = 1 << 17;
 

@@ -2,8 +2,8 @@
 // takes nothing, a FIFO raw log whose reader leaves, failures under every
 // output mode, damaged gzip input, and fatal signals, which must not lose
 // the frames already decoded.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -48,7 +48,8 @@ int wait_within(pid_t pid, std::chrono::milliseconds limit) {
     auto deadline = clock_type::now() + limit;
     int status = 0;
     while (clock_type::now() < deadline) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
         std::this_thread::sleep_for(20ms);
     }
     kill(pid, SIGKILL);
@@ -199,9 +200,9 @@ TEST(FailurePaths, DamagedGzipKeepsEveryFrameBeforeTheDamageAndSaysWhy) {
     test::bytes packed = gzip(capture_of(frames));
     const struct {
         const char* name;
-        size_t at;            // the byte flipped, from the end
-        unsigned least;       // frames that must come out
-        const char* reason;   // zlib's words
+        size_t at;           // the byte flipped, from the end
+        unsigned least;      // frames that must come out
+        const char* reason;  // zlib's words
     } cases[] = {
         {"the check value", 8, frames, "incorrect data check"},
         {"the length in the trailer", 2, frames, "incorrect length check"},
