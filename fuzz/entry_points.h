@@ -8,10 +8,12 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -277,6 +279,248 @@ inline void where_expression_input(const uint8_t* data, size_t size) {
     frame_loop_drain();
     zelk_set_text_suppressed(false);
     zelk_set_output(nullptr);
+}
+
+// --- frames nested from a recipe ---
+
+// What a built piece starts with, so that the layer around it names it.
+enum class nested_kind { ethernet, ipv4, ipv6, other };
+
+struct nested_piece {
+    std::vector<uint8_t> bytes;
+    nested_kind kind;
+};
+
+// Reads the recipe's bytes one at a time; zeros once it is used up.
+struct recipe_reader {
+    const uint8_t* data;
+    size_t size;
+    size_t at = 0;
+    uint8_t next() { return at < size ? data[at++] : 0; }
+};
+
+inline void put_be16(std::vector<uint8_t>& v, size_t at, unsigned value) {
+    v[at] = static_cast<uint8_t>(value >> 8);
+    v[at + 1] = static_cast<uint8_t>(value);
+}
+
+inline std::vector<uint8_t> join(std::vector<uint8_t> head, const std::vector<uint8_t>& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+// A length field as built, or, when the recipe's skew byte says so, off
+// by a few bytes either way (the decoders must cope with lying lengths).
+inline unsigned skewed(unsigned length, uint8_t skew) {
+    if (!(skew & 0x80)) return length > 0xffff ? 0xffff : length;
+    int off = static_cast<int>(skew & 0x3f) - 32;
+    long value = static_cast<long>(length) + off;
+    return static_cast<unsigned>(value < 0 ? 0 : value > 0xffff ? 0xffff : value);
+}
+
+inline unsigned ethertype_of(nested_kind k, uint8_t fallback) {
+    switch (k) {
+        case nested_kind::ethernet: return 0x6558;
+        case nested_kind::ipv4: return 0x0800;
+        case nested_kind::ipv6: return 0x86dd;
+        default: return 0x0800 + fallback;
+    }
+}
+
+inline unsigned ip_protocol_of(nested_kind k, uint8_t fallback) {
+    switch (k) {
+        case nested_kind::ethernet: return 97;
+        case nested_kind::ipv4: return 4;
+        case nested_kind::ipv6: return 41;
+        default: return fallback;
+    }
+}
+
+inline nested_piece ipv4_around(const std::vector<uint8_t>& payload, unsigned protocol, uint8_t skew) {
+    std::vector<uint8_t> h = {0x45, 0, 0,  0, 0, 1, 0,  0, 64, static_cast<uint8_t>(protocol),
+                              0,    0, 10, 0, 0, 1, 10, 0, 0,  2};
+    put_be16(h, 2, skewed(20 + static_cast<unsigned>(payload.size()), skew));
+    return {join(h, payload), nested_kind::ipv4};
+}
+
+inline nested_piece ipv6_around(const std::vector<uint8_t>& payload, unsigned next_header, uint8_t skew) {
+    std::vector<uint8_t> h(40, 0);
+    h[0] = 0x60;
+    put_be16(h, 4, skewed(static_cast<unsigned>(payload.size()), skew));
+    h[6] = static_cast<uint8_t>(next_header);
+    h[7] = 64;
+    h[23] = 1;
+    h[39] = 2;
+    return {join(h, payload), nested_kind::ipv6};
+}
+
+inline std::vector<uint8_t> ethernet_header(unsigned ethertype, uint8_t vlan_tags) {
+    std::vector<uint8_t> h = {2, 0, 0, 0, 0, 2, 2, 0, 0, 0, 0, 1};
+    for (unsigned i = 0; i < vlan_tags % 4; ++i) h.insert(h.end(), {0x81, 0x00, 0x00, static_cast<uint8_t>(i + 1)});
+    h.push_back(static_cast<uint8_t>(ethertype >> 8));
+    h.push_back(static_cast<uint8_t>(ethertype));
+    return h;
+}
+
+inline nested_piece ethernet_around(const nested_piece& inner, uint8_t vlan_tags) {
+    return {join(ethernet_header(ethertype_of(inner.kind, 0), vlan_tags), inner.bytes), nested_kind::ethernet};
+}
+
+inline std::vector<uint8_t> udp_around(const std::vector<uint8_t>& payload, unsigned port, uint8_t skew) {
+    std::vector<uint8_t> h = {0x9c, 0x40, 0, 0, 0, 0, 0, 0};
+    put_be16(h, 2, port);
+    put_be16(h, 4, skewed(8 + static_cast<unsigned>(payload.size()), skew));
+    return join(h, payload);
+}
+
+// One layer around the piece, of the kind and with the fields the recipe
+// names next.
+inline nested_piece wrap_once(const nested_piece& inner, recipe_reader& r) {
+    uint8_t kind = r.next();
+    uint8_t a = r.next();
+    uint8_t skew = r.next();
+    switch (kind % 11) {
+        case 0: {  // GRE, with the checksum, key and sequence fields the flags name
+            std::vector<uint8_t> g = {static_cast<uint8_t>(a & 0xb0), static_cast<uint8_t>(a & 0x07), 0, 0};
+            put_be16(g, 2, ethertype_of(inner.kind, a));
+            size_t optional = ((a & 0x80) ? 4 : 0) + ((a & 0x20) ? 4 : 0) + ((a & 0x10) ? 4 : 0);
+            g.resize(g.size() + optional, a);
+            return ipv4_around(join(g, inner.bytes), 47, skew);
+        }
+        case 1: return ipv4_around(inner.bytes, ip_protocol_of(inner.kind, a), skew);
+        case 2: return ipv6_around(inner.bytes, ip_protocol_of(inner.kind, a), skew);
+        case 3: {  // a chain of authentication headers
+            unsigned count = a % 16 + 1;
+            std::vector<uint8_t> chain;
+            for (unsigned i = 0; i < count; ++i) {
+                bool last = i + 1 == count;
+                uint8_t next = last ? static_cast<uint8_t>(ip_protocol_of(inner.kind, a)) : 51;
+                // Payload length in 4-byte words minus 2; a lying one now and then.
+                uint8_t words = (skew & 0x40) && last ? skew & 0x0f : 1;
+                std::vector<uint8_t> ah = {next, words, 0, 0, 0, 0, 0, 1, 0, 0, 0, static_cast<uint8_t>(i)};
+                chain = join(chain, ah);
+            }
+            return (a & 0x80) ? ipv6_around(join(chain, inner.bytes), 51, skew)
+                              : ipv4_around(join(chain, inner.bytes), 51, skew);
+        }
+        case 4: {  // IPv6 extension headers: hop-by-hop, routing, fragment, destination options
+            static const uint8_t kinds[] = {0, 43, 44, 60};
+            unsigned count = a % 8 + 1;
+            std::vector<uint8_t> types;
+            for (unsigned i = 0; i < count; ++i) types.push_back(kinds[(skew >> (i % 4 * 2)) & 3]);
+            std::vector<uint8_t> chain;
+            for (unsigned i = 0; i < count; ++i) {
+                uint8_t next = i + 1 < count ? types[i + 1] : static_cast<uint8_t>(ip_protocol_of(inner.kind, a));
+                std::vector<uint8_t> ext(8, 0);
+                ext[0] = next;
+                if (types[i] == 43) ext[2] = a & 3;  // routing type
+                if (types[i] == 44) ext[3] = a & 1;  // more fragments
+                chain = join(chain, ext);
+            }
+            return ipv6_around(join(chain, inner.bytes), types[0], 0);
+        }
+        case 5: {  // Geneve with options
+            nested_piece eth = inner.kind == nested_kind::ethernet || inner.kind == nested_kind::ipv4 ||
+                                       inner.kind == nested_kind::ipv6
+                                   ? inner
+                                   : ethernet_around(inner, 0);
+            unsigned option_words = a & 0x3f;
+            std::vector<uint8_t> g = {
+                static_cast<uint8_t>(option_words), static_cast<uint8_t>(a & 0xc0), 0, 0, 0, 0, 1, 0};
+            put_be16(g, 2, ethertype_of(eth.kind, a));
+            for (unsigned i = 0; i < option_words; ++i) g.insert(g.end(), {0x01, 0x02, 0x03, 0x00});
+            return ethernet_around(ipv4_around(udp_around(join(g, eth.bytes), 6081, skew), 17, 0), a >> 6);
+        }
+        case 6: {  // VXLAN
+            nested_piece eth = inner.kind == nested_kind::ethernet ? inner : ethernet_around(inner, a);
+            std::vector<uint8_t> v = {static_cast<uint8_t>(a | 0x08), 0, 0, 0, 0, 0, 1, 0};
+            return ethernet_around(ipv4_around(udp_around(join(v, eth.bytes), 4789, skew), 17, 0), 0);
+        }
+        case 7: {  // an MPLS label stack, a pseudowire control word before Ethernet
+            unsigned labels = a % 8 + 1;
+            std::vector<uint8_t> stack;
+            for (unsigned i = 0; i < labels; ++i) {
+                bool bottom = i + 1 == labels && !(skew & 0x40);
+                stack.insert(stack.end(),
+                             {0, static_cast<uint8_t>(i), static_cast<uint8_t>(0x10 | (bottom ? 1 : 0)), 64});
+            }
+            if (inner.kind != nested_kind::ipv4 && inner.kind != nested_kind::ipv6)
+                stack.insert(stack.end(), {0, 0, 0, static_cast<uint8_t>(skew & 0x3f)});
+            return {join(ethernet_header(0x8847, a >> 5), join(stack, inner.bytes)), nested_kind::ethernet};
+        }
+        case 8: {  // EtherIP
+            nested_piece eth = inner.kind == nested_kind::ethernet ? inner : ethernet_around(inner, a);
+            std::vector<uint8_t> e = {static_cast<uint8_t>((a & 1) ? a : 0x30), 0};
+            return ipv4_around(join(e, eth.bytes), 97, skew);
+        }
+        case 9: return ethernet_around(inner, a);
+        default: {  // bytes straight from the recipe in front of the piece
+            std::vector<uint8_t> raw;
+            for (unsigned i = 0; i < a % 32; ++i) raw.push_back(r.next());
+            return {join(raw, inner.bytes), nested_kind::other};
+        }
+    }
+}
+
+// A frame of tunnels and header chains in each other, built from a recipe,
+// decoded through the link decoder in each output mode. Input: two bytes
+// of switches, the number of layers (a byte, times 16 when the top bit is
+// set), the innermost payload's length, that payload, then three bytes a
+// layer (kind, fields, length skew) from the inside out. Frames stay below
+// 256 KiB, the largest a capture file records.
+inline void nesting_input(const uint8_t* data, size_t size) {
+    constexpr size_t prefix_length = 4;
+    constexpr size_t largest_frame = 256 * 1024;
+    if (size < prefix_length) return;
+    recipe_reader r{data + prefix_length, size - prefix_length};
+    unsigned layers = (data[2] & 0x80) ? (data[2] & 0x7f) * 16u : data[2];
+    nested_piece piece{{}, nested_kind::other};
+    for (unsigned i = 0; i < data[3]; ++i) piece.bytes.push_back(r.next());
+    for (unsigned i = 0; i < layers && piece.bytes.size() < largest_frame; ++i) piece = wrap_once(piece, r);
+    if (piece.kind != nested_kind::ethernet) piece = ethernet_around(piece, 0);
+    if (piece.bytes.size() > largest_frame) piece.bytes.resize(largest_frame);
+    // An exact-size copy, so that a sanitizer sees a read past the frame.
+    std::unique_ptr<uint8_t[]> frame(new uint8_t[piece.bytes.size()]);
+    std::copy(piece.bytes.begin(), piece.bytes.end(), frame.get());
+    auto captured = static_cast<uint32_t>(piece.bytes.size());
+    frame_lengths lengths{captured, captured};
+    for (int mode = 0; mode < 3; ++mode) {
+        if (!select_link_type(1)) return;
+        apply_switches(static_cast<uint16_t>(data[0] | data[1] << 8));
+        bool json = mode == 1;
+        settings.json = json;
+        settings.summary = mode == 2;
+        settings.record_fields = mode != 0;
+        char* text = nullptr;
+        size_t text_size = 0;
+        FILE* out = open_memstream(&text, &text_size);
+        zelk_set_output(out);
+        decode_context& cx = frame_loop_main_context();
+        cx.frame_number = ++capture.frame_counter;
+        begin_frame(cx, 45296, 0, captured, captured);
+        cx.link_header_length = capture.link_header_length;
+        decode_frame(cx, link_decoders[capture.link_decoder_index], &lengths, frame.get());
+        end_frame(cx);
+        cx.stream_pieces.clear();
+        frame_loop_drain();
+        if (settings.statistic) statistics_report();
+        zelk_set_text_suppressed(false);
+        zelk_set_output(nullptr);
+        fclose(out);
+        std::string lines(text, text_size);
+        free(text);
+        if (json) {
+            size_t start = 0;
+            while (start < lines.size()) {
+                size_t end = lines.find('\n', start);
+                if (end == std::string::npos) abort();
+                if (!test::json_text_is_valid(lines.substr(start, end - start))) abort();
+                start = end + 1;
+            }
+        }
+    }
+    settings = run_settings{};
+    capture = capture_state_record{};
 }
 
 }  // namespace fuzz

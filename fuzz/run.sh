@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Runs every fuzz target for SECONDS each (default 60), building them in
+# Runs every fuzz target (or the TARGETs named) for SECONDS each (default
+# 60): fuzz/run.sh [SECONDS [TARGET...]]. The targets are built in
 # build-fuzz with Clang first. New inputs go to build-fuzz/corpus, so the
 # committed seed corpus under fuzz/corpus stays as it is; a crashing input
 # is kept in build-fuzz/artifacts and the script exits non-zero.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=(link_frame pcap_file trace_file command_line structured_output where_expression)
+targets=(link_frame pcap_file trace_file command_line structured_output where_expression nesting)
+if [ $# -gt 1 ]; then targets=("${@:2}"); fi
 build=build-fuzz
 
 launcher=()

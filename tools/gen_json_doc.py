@@ -914,9 +914,12 @@ for `k` = 1 and `<proto>_inner[k-2]` after.
   %(renames)s.
 - Hex: bytes as a string of lower-case hex digits; payload dumps record
   `data_hex`.
-- Text from packets: every byte that is not printable ASCII (control bytes
-  included) is written as `\\u00XX`, so each line is valid UTF-8 (ASCII, in
-  fact) whatever the packet held.
+- Text from packets and tables (such as the MAC vendor names): well-formed
+  UTF-8 is written as it is; control bytes (below 0x20, and 0x7f) and every
+  byte that is not part of a well-formed UTF-8 sequence (a stray
+  continuation byte, an overlong form, a surrogate, a code point beyond
+  U+10FFFF, a cut sequence) are written as `\\u00XX`, one escape a byte, so
+  each line is valid UTF-8 whatever the packet held.
 - `error`: a decoder's complaint about the header, as text.
 """
 

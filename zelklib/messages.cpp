@@ -1,8 +1,13 @@
+#include <poll.h>
+#include <pthread.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +21,98 @@ FILE* output_stream = nullptr;
 
 constexpr size_t drain_size = 1 << 16;
 
+// The first failed write to the output stream's file, and that file.
+std::atomic<int> output_write_error{0};
+std::atomic<int> failed_fd{-1};
+
+void note_write_error(int fd, int error) {
+    int expected = 0;
+    if (output_write_error.compare_exchange_strong(expected, error)) failed_fd.store(fd);
+}
+
+// The error of an earlier write to fd, or 0.
+int write_error_of(int fd) {
+    int error = output_write_error.load();
+    return error && failed_fd.load() == fd ? error : 0;
+}
+
+// Set by a signal that stops the run.
+volatile sig_atomic_t stop_signalled = 0;
+// The thread in a write that may block, for the signal to reach it.
+std::atomic<bool> writer_waiting{false};
+pthread_t writer_thread;
+
+// How long a stopping run waits for a reader that takes nothing.
+constexpr int stop_grace_ms = 500;
+
+// Whether a stopping run may write now: the file takes data within the
+// grace time (a regular file always does).
+bool writable_while_stopping(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    for (;;) {
+        int ready = poll(&p, 1, stop_grace_ms);
+        if (ready < 0 && errno == EINTR) continue;
+        return ready > 0;
+    }
+}
+
+// Writes the pieces in full; see zelk_write_all.
+int write_pieces(int fd, iovec* rest, int n) {
+    int first = 0;
+    for (;;) {
+        while (first < n && rest[first].iov_len == 0) ++first;
+        if (first == n) break;
+        ssize_t written;
+        if (stop_signalled) {
+            // At most PIPE_BUF bytes once the file takes data: such a write
+            // to a pipe does not block.
+            if (!writable_while_stopping(fd)) return ECANCELED;
+            struct stat st {};
+            bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+            size_t size = regular || rest[first].iov_len < PIPE_BUF ? rest[first].iov_len : PIPE_BUF;
+            written = write(fd, rest[first].iov_base, size);
+        } else {
+            writer_thread = pthread_self();
+            writer_waiting.store(true);
+            // A stop signal between the test above and the write is seen at
+            // the latest when the blocked write is interrupted by the next one.
+            written = stop_signalled ? -1 : writev(fd, rest + first, n - first);
+            if (stop_signalled && written < 0) errno = EINTR;
+            writer_waiting.store(false);
+        }
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (written == 0) return EIO;
+        // A short write: skip what went out and write the rest.
+        auto left = static_cast<size_t>(written);
+        while (first < n && left >= rest[first].iov_len) left -= rest[first++].iov_len;
+        if (first < n) {
+            rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
+            rest[first].iov_len -= left;
+        }
+    }
+    return 0;
+}
+
+// Hands length bytes to the sink: straight to its file when it has one, so
+// that a signal can end a write that blocks.
+void write_to_sink(FILE* sink, const char* data, size_t length) {
+    int fd = fileno(sink);
+    if (fd < 0) {
+        fwrite_unlocked(data, 1, length, sink);
+        return;
+    }
+    if (write_error_of(fd)) return;
+    // Whatever stdio holds (printf by other code) goes first.
+    if (fflush(sink) != 0) {
+        note_write_error(fd, errno ? errno : EIO);
+        return;
+    }
+    if (int error = zelk_write_all(fd, data, length)) note_write_error(fd, error);
+}
+
 void grow(zelk_text& out, size_t more) {
     size_t capacity = out.capacity;
     while (capacity - out.length < more) capacity *= 2;
@@ -27,9 +124,20 @@ void grow(zelk_text& out, size_t more) {
 // even an empty buffer straight to the sink; false when it did that.
 __attribute__((noinline)) bool make_room(zelk_text& out, const char* text, size_t length) {
     if (out.sink) {
+        // Whole frames go out and the current one moves to the front, so
+        // the file never ends inside a frame that was not finished.
+        if (out.frame_end > 0 && out.frame_end < out.length && out.length - out.frame_end + length <= out.capacity) {
+            // A fatal signal during the write must not write them again.
+            size_t whole = out.frame_end;
+            out.frame_end = 0;
+            write_to_sink(out.sink, out.data, whole);
+            memmove(out.data, out.data + whole, out.length - whole);
+            out.length -= whole;
+            return true;
+        }
         zelk_drain(out);
         if (length > out.capacity) {
-            fwrite_unlocked(text, 1, length, out.sink);
+            write_to_sink(out.sink, text, length);
             return false;
         }
     } else {
@@ -67,15 +175,76 @@ zelk_text& zelk_main_text() {
 
 void zelk_drain(zelk_text& out) {
     if (out.length == 0 || !out.sink) return;
-    fwrite_unlocked(out.data, 1, out.length, out.sink);
+    out.frame_end = 0;
+    write_to_sink(out.sink, out.data, out.length);
     out.length = 0;
+}
+
+int zelk_write_all(int fd, const void* data, size_t length) {
+    iovec piece{const_cast<void*>(data), length};
+    return write_pieces(fd, &piece, 1);
+}
+
+int zelk_output_error() {
+    if (int error = write_error_of(fileno(zelk_output()))) return error;
+    return ferror(zelk_output()) ? (errno ? errno : EIO) : 0;
+}
+
+void zelk_signal_stop() {
+    stop_signalled = 1;
+    if (writer_waiting.load() && !pthread_equal(writer_thread, pthread_self())) pthread_kill(writer_thread, SIGURG);
+}
+
+namespace {
+void wake_up(int) {}
+}  // namespace
+
+void zelk_install_write_wakeup() {
+    struct sigaction action {};
+    action.sa_handler = wake_up;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGURG, &action, nullptr);
+}
+
+bool zelk_stopped_by_signal() { return stop_signalled; }
+
+void zelk_write_at_fault(int fd, const char* data, size_t length) {
+    struct stat st {};
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    size_t done = 0;
+    while (done < length) {
+        pollfd p{fd, POLLOUT, 0};
+        int ready = poll(&p, 1, 1000);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        size_t size = length - done;
+        if (!regular && size > PIPE_BUF) size = PIPE_BUF;
+        ssize_t n = write(fd, data + done, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
+void zelk_write_frames_at_fault() {
+    zelk_text& out = zelk_main_text();
+    if (!out.sink || out.frame_end == 0) return;
+    int fd = fileno_unlocked(out.sink);
+    if (fd < 0 || write_error_of(fd)) return;
+    zelk_write_at_fault(fd, out.data, out.frame_end);
+    out.frame_end = 0;
 }
 
 void zelk_drain_output() { zelk_drain(zelk_main_text()); }
 
 int zelk_flush(FILE* stream) {
     zelk_drain_output();
-    return fflush(stream);
+    if (fflush(stream) != 0) return EOF;
+    if (int error = write_error_of(fileno(stream ? stream : zelk_output()))) {
+        errno = error;
+        return EOF;
+    }
+    return 0;
 }
 
 void zelk_info(const char* text) {
@@ -273,7 +442,8 @@ zelk_text::zelk_text()
       capacity(drain_size),
       sink(nullptr),
       suppressed(false),
-      shapes(static_cast<zelk_format_shape*>(zelk_xcalloc(shape_slots, sizeof(zelk_format_shape)))) {}
+      shapes(static_cast<zelk_format_shape*>(zelk_xcalloc(shape_slots, sizeof(zelk_format_shape)))),
+      frame_end(0) {}
 
 zelk_text::~zelk_text() {
     free(data);
@@ -325,21 +495,9 @@ int zelk_write_gathered(const struct iovec* pieces, int count) {
     while (count > 0) {
         int n = count < IOV_MAX ? count : IOV_MAX;
         memcpy(rest, pieces, n * sizeof *rest);
-        int first = 0;
-        while (first < n) {
-            ssize_t written = writev(fd, rest + first, n - first);
-            if (written < 0) {
-                if (errno == EINTR) continue;
-                return errno;
-            }
-            if (written == 0) return EIO;
-            // A short write: skip what went out and write the rest.
-            auto left = static_cast<size_t>(written);
-            while (first < n && left >= rest[first].iov_len) left -= rest[first++].iov_len;
-            if (first < n) {
-                rest[first].iov_base = static_cast<char*>(rest[first].iov_base) + left;
-                rest[first].iov_len -= left;
-            }
+        if (int error = write_pieces(fd, rest, n)) {
+            note_write_error(fd, error);
+            return error;
         }
         pieces += n;
         count -= n;

@@ -31,6 +31,10 @@ struct alignas(64) zelk_text {
     bool suppressed;
     // What each format needs, remembered by its address.
     zelk_format_shape* shapes;
+    // The length at the end of the last whole frame (zelk_mark_frame_end):
+    // a full buffer hands on whole frames when it can, and a fatal signal
+    // writes what lies before this mark.
+    size_t frame_end;
 };
 // The main text buffer; it drains to the output stream.
 zelk_text& zelk_main_text();
@@ -66,6 +70,33 @@ void zelk_write_unfiltered(const char* text, size_t length);
 // file, after what the main buffer and the stream hold: the bytes are not
 // copied on the way. Returns 0, or the errno of a failed write.
 int zelk_write_gathered(const struct iovec* pieces, int count);
+// Writes length bytes to fd in full, going on after a signal that does not
+// stop the run. After a stop by a signal (zelk_signal_stop) it waits at
+// most half a second for a reader that takes nothing, and then gives up
+// with ECANCELED. Returns 0 or an errno value.
+int zelk_write_all(int fd, const void* data, size_t length);
+// The first error of a write to the output stream's file (also those made
+// by zelk_drain and zelk_write_gathered), or its stdio error; 0 when none.
+// Text for a stream that failed is dropped.
+int zelk_output_error();
+// Called by the handler of a signal that stops the run: a write blocked
+// on a reader that does not read returns (the handlers are installed
+// without SA_RESTART; a write blocked in another thread is sent SIGURG,
+// see zelk_install_write_wakeup). Async-signal-safe.
+void zelk_signal_stop();
+// Installs the do-nothing SIGURG handler (without SA_RESTART) that
+// interrupts a write blocked in another thread.
+void zelk_install_write_wakeup();
+bool zelk_stopped_by_signal();
+// Notes that the text in out up to here is whole frames.
+inline void zelk_mark_frame_end(zelk_text& out) { out.frame_end = out.length; }
+// For a fatal signal: writes the whole frames the main buffer holds to
+// the output stream's file with write(2) alone. Async-signal-safe.
+void zelk_write_frames_at_fault();
+// Writes length bytes for a fatal signal's handler: waits at most a second
+// for a file that takes nothing, and never blocks in the write itself.
+// Async-signal-safe.
+void zelk_write_at_fault(int fd, const char* data, size_t length);
 // True when zelk_printf would print anything at all.
 bool zelk_output_enabled();
 // While on, zelk_printf prints nothing into the main buffer (a structured

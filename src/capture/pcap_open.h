@@ -11,6 +11,10 @@
 // file is a nanosecond pcap file.
 pcap_t* open_pcap_file(const char* path, char* errbuf, bool* nanosecond_pcap = nullptr);
 
+// zlib's reason when the compressed file being read turned out damaged
+// (the frames before the damage were all handed on), or null.
+const char* compressed_read_error();
+
 // Opens a live device in immediate mode; null with the reason in errbuf,
 // worded as pcap_open_live words it. buffer_mib sizes the kernel's capture
 // buffer; 0 leaves libpcap's default.

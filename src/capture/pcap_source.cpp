@@ -23,6 +23,7 @@
 #include "driver/settings.h"
 #include "output/record.h"
 #include "pipeline/frame_loop.h"
+#include "zelk_net.h"
 
 namespace {
 
@@ -204,9 +205,17 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
                        pcap_frame_handler, user);
     if (filter_rule) pcap_freecode(&program);
     frame_loop_drain();
+    // A stop signal may interrupt a read from a pipe: that is the stop, no
+    // damage.
+    if (rc == PCAP_ERROR && zelk_stopped_by_signal() && strstr(pcap_geterr(handle), strerror(EINTR))) rc = 0;
     if (rc == PCAP_ERROR) {
         // A cut file or a vanished interface: say why, then the reports.
-        stop_with_error("%s", pcap_geterr(handle));
+        // A damaged compressed file is named by zlib's reason, not by
+        // whatever errno libpcap found.
+        if (const char* why = compressed_read_error())
+            stop_with_error("error reading dump file: %s", why);
+        else
+            stop_with_error("%s", pcap_geterr(handle));
     } else if (rc == PCAP_ERROR_BREAK && !capture.reading_file && capture.stop_signal > 0) {
         drain_live_capture(handle, frames_before, max_packets);
     }

@@ -15,3 +15,6 @@ void write_raw_log(const pcap_pkthdr* header, const uint8_t* frame);
 void check_raw_log();
 // Flushes, checks and closes the raw log, cutting a record left incomplete.
 void close_raw_log();
+// For a fatal signal: writes the whole records not yet written with
+// write(2) alone. Async-signal-safe.
+void write_raw_log_at_fault();

@@ -83,10 +83,11 @@ trace_outcome failed_read(bool record_header) {
     int error = Z_OK;
     gzerror(capture.trace_file, &error);
     if (error != Z_OK) {
+        // Said on standard error when standard output shows no text.
         if (record_header)
-            zelk_printf("Error: Read packet failed(%d).\n", 0);
+            trace_file_failure("Error: Read packet failed(%d).\n", 0);
         else
-            zelk_printf("Error: Read packet failed.\n");
+            trace_file_failure("Error: Read packet failed.\n");
     }
     return trace_outcome::unreadable;
 }
@@ -121,7 +122,10 @@ void trace_file_failure(const char* format, ...) {
     va_start(ap, format);
     vsnprintf(text, sizeof text, format, ap);
     va_end(ap);
-    if (zelk_output_enabled())
+    // Summary lines and JSON Lines leave standard output to the frames; a
+    // daemon's standard output goes nowhere, its standard error reaches the
+    // shell that started it until the capture runs.
+    if (zelk_output_enabled() && !settings.record_fields && !settings.daemon)
         zelk_printf("%s", text);
     else
         zelk_fprintf(stderr, "%s%s", strncmp(text, "Error: ", 7) == 0 ? "" : "Error: ", text);

@@ -30,6 +30,8 @@ int ready_pipe = -1;
 pid_t worker = 0;
 // The text log, opened before the split so that a failure ends the start.
 int daemon_log = -1;
+// Where standard error goes once the daemon runs.
+int later_stderr = -1;
 
 [[noreturn]] void pid_file_failed(const char* what) {
     fprintf(stderr, "Error: Can't %s pid file %s: %s.\n", what, settings.pid_file, strerror(errno));
@@ -185,22 +187,33 @@ int become_daemon() {
         if (!freopen("/dev/null", "r", stdin)) zelk_fprintf(stderr, "Error: Can't open file /dev/null(daemon).\n");
         if (!point_stream_at(stdout, daemon_log))
             zelk_fprintf(stderr, "Error: Can't open logfile(daemon) %s.\n", settings.logfile);
-        if (!point_stream_at(stderr, daemon_log))
-            zelk_fprintf(stderr, "Error: Can't open logfile(daemon) %s.\n", settings.logfile);
-        close(daemon_log);
+        // Standard error follows once the daemon runs (daemon_started): a
+        // failure before that is told where the daemon was started.
+        later_stderr = daemon_log;
         daemon_log = -1;
     } else {
         // Closed streams would leave their descriptors free for the next
         // open file; pointing them at /dev/null discards the output instead.
         if (!freopen("/dev/null", "r", stdin)) zelk_fprintf(stderr, "Error: Can't close stdin(daemon) filehandle.\n");
         if (!freopen("/dev/null", "w", stdout)) zelk_fprintf(stderr, "Error: Can't close stdout(daemon) filehandle.\n");
-        if (!freopen("/dev/null", "w", stderr)) zelk_fprintf(stderr, "Error: Can't close stderr(daemon) filehandle.\n");
+        later_stderr = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (later_stderr < 0) zelk_fprintf(stderr, "Error: Can't close stderr(daemon) filehandle.\n");
     }
     write_pid(getpid());
     return 0;
 }
 
 void daemon_started() {
+    if (later_stderr >= 0) {
+        if (!point_stream_at(stderr, later_stderr)) {
+            if (settings.logfile)
+                zelk_fprintf(stderr, "Error: Can't open logfile(daemon) %s.\n", settings.logfile);
+            else
+                zelk_fprintf(stderr, "Error: Can't close stderr(daemon) filehandle.\n");
+        }
+        close(later_stderr);
+        later_stderr = -1;
+    }
     if (ready_pipe < 0) return;
     char byte = 1;
     ssize_t ignored = write(ready_pipe, &byte, 1);

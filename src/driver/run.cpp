@@ -32,6 +32,7 @@
 #include "pipeline/frame_loop.h"
 #include "stats/counters.h"
 #include "zelk.h"
+#include "zelk_net.h"
 
 time_t start_time;
 char start_time_text[60];
@@ -128,6 +129,12 @@ bool redirect_stream(FILE* stream, const char* path) {
 void report_output_failure(int error) {
     if (output_failed) return;
     output_failed = true;
+    if (error == ECANCELED || (error == EINTR && zelk_stopped_by_signal())) {
+        // A signal stopped the run while the reader took nothing: what is
+        // left cannot be delivered, and the run ends as the signal asked.
+        zelk_set_really_quiet();
+        return;
+    }
     if (error == EPIPE || capture.stop_signal == SIGPIPE) {
         // The reader left ("nodrix ... | head"): an orderly end, without a word.
         if (!capture.stop_signal) capture.stop_signal = SIGPIPE;
@@ -147,7 +154,9 @@ void check_frame_output() {
     // A live capture shows each frame at once; text read from a file goes
     // out as the buffer fills, and a failed write is found then.
     if (!capture.reading_file) zelk_drain_output();
-    if (!output_failed && ferror(zelk_output())) report_output_failure(errno ? errno : EIO);
+    if (!output_failed) {
+        if (int error = zelk_output_error()) report_output_failure(error);
+    }
     check_raw_log();
 }
 
@@ -168,7 +177,7 @@ void stop_with_error(const char* format, ...) {
 void exit_handler(int) {
     finish_run();
     int stop = capture.stop_signal;
-    if (stop == SIGSEGV || stop == SIGABRT) {
+    if (stop == SIGSEGV || stop == SIGBUS || stop == SIGFPE || stop == SIGILL || stop == SIGABRT) {
         // A fatal signal sent to us ends the run orderly, but by that signal.
         zelk_flush(nullptr);
         signal(stop, SIG_DFL);
@@ -180,6 +189,8 @@ void exit_handler(int) {
 void signal_handler(int signal_number) {
     capture.stop_signal = signal_number;
     if (capture.handle) pcap_breakloop(capture.handle);
+    // SIGPIPE comes with a failed write, which says so itself.
+    if (signal_number != SIGPIPE) zelk_signal_stop();
 }
 
 namespace {
@@ -195,6 +206,10 @@ void fatal_signal_handler(int signal_number, siginfo_t* info, void*) {
         signal_handler(signal_number);
         return;
     }
+    // What is whole goes out first: the frames decoded before the fault,
+    // and the raw log up to its last whole record.
+    zelk_write_frames_at_fault();
+    write_raw_log_at_fault();
     static const char message[] = "Error: fatal signal, nodrix ends at once.\n";
     ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
     (void)ignored;
@@ -208,11 +223,16 @@ void install_run_signals() {
     struct sigaction action {};
     action.sa_handler = signal_handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // Without SA_RESTART: a write blocked on a reader that takes nothing
+    // returns, and the run can end.
+    action.sa_flags = 0;
     if (sigaction(SIGHUP, &action, nullptr) != 0) fputs("Error: Signal error while SIGHUP catching.\n", stderr);
+    for (int s : {SIGINT, SIGTERM, SIGQUIT}) sigaction(s, &action, nullptr);
+    zelk_set_stop_flag(&capture.stop_signal);
+    zelk_install_write_wakeup();
     action.sa_sigaction = fatal_signal_handler;
-    action.sa_flags = SA_RESTART | SA_SIGINFO;
-    for (int s : {SIGSEGV, SIGABRT}) sigaction(s, &action, nullptr);
+    action.sa_flags = SA_SIGINFO;
+    for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) sigaction(s, &action, nullptr);
 }
 
 namespace {

@@ -19,6 +19,23 @@ thread_local std::string out;
 // The record being written (its texts).
 thread_local const frame_record_data* current;
 
+// The length of the well-formed UTF-8 sequence at text[i] (a lead byte of
+// 0x80 or more), or 0: no overlong forms, no surrogates, nothing beyond
+// U+10FFFF.
+size_t utf8_sequence(std::string_view text, size_t i) {
+    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[i + k]); };
+    unsigned char c = byte(0);
+    size_t n = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+    if (n == 0 || text.size() - i < n) return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((byte(k) & 0xc0) != 0x80) return 0;
+    unsigned char second = byte(1);
+    if ((c == 0xe0 && second < 0xa0) || (c == 0xed && second > 0x9f) || (c == 0xf0 && second < 0x90) ||
+        (c == 0xf4 && second > 0x8f))
+        return 0;
+    return n;
+}
+
 void put_text(std::string_view text) {
     static const char digits[] = "0123456789abcdef";
     out.push_back('"');
@@ -26,14 +43,21 @@ void put_text(std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') continue;
+        // Well-formed UTF-8 (vendor names, text in packets) stays as it is.
+        if (c >= 0x80) {
+            if (size_t n = utf8_sequence(text, i)) {
+                i += n - 1;
+                continue;
+            }
+        }
         out.append(text.data() + plain, i - plain);
         plain = i + 1;
         if (c == '"' || c == '\\') {
             out.push_back('\\');
             out.push_back(static_cast<char>(c));
         } else {
-            // Every other byte escaped: the line is ASCII, so valid UTF-8
-            // whatever the packet held.
+            // Control bytes and bytes of no valid sequence escaped one by
+            // one: the line is valid UTF-8 whatever the packet held.
             out.append("\\u00");
             out.push_back(digits[c >> 4]);
             out.push_back(digits[c & 0x0f]);

@@ -521,7 +521,10 @@ void live_main() {
         // written in large pieces instead of a system call per frame.
         if (idle) {
             zelk_drain(cx.out);
-            if (fflush(cx.out.sink) != 0) report_output_failure(errno);
+            if (fflush(cx.out.sink) != 0)
+                report_output_failure(errno);
+            else if (int error = zelk_output_error())
+                report_output_failure(error);
             check_raw_log();
         }
         {
@@ -614,6 +617,7 @@ void frame_loop_handle(const captured_frame& frame) {
         if (decode_slot(cx, slot, frame.bytes)) frame_side_work(slot, frame.bytes);
         for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
         cx.stream_pieces.clear();
+        zelk_mark_frame_end(cx.out);
         // A live capture shows every frame at once; a file is written out as
         // the buffer fills, which saves a system call per frame.
         if ((!capture.reading_file || settings.immediate) && zelk_flush(stdout) != 0) report_output_failure(errno);

@@ -90,6 +90,23 @@ TEST(JsonLayout, LinesFollowTheLoaderRules) {
          },
          {R"("text":"a\u0001\u001f\"\\\u007f")"},
          {}},
+        {"well-formed UTF-8 stays as it is, every byte of a broken sequence is escaped",
+         [] {
+             return line_of(0, 0, [] {
+                 layer(cx, "x", "");
+                 // Two-, three- and four-byte letters; then a stray continuation
+                 // byte, an overlong '/', a surrogate, a code point beyond
+                 // U+10FFFF, a lead byte that is never valid and a cut sequence.
+                 record_text(cx, "good",
+                             "Fa\xc3\xa7"
+                             "ade \xe2\x82\xac \xf0\x9f\x93\xa1");
+                 record_text(cx, "bad", "\x80|\xc0\xaf|\xed\xa0\x80|\xf4\x90\x80\x80|\xff|\xe2\x82");
+             });
+         },
+         {"\"good\":\"Fa\xc3\xa7"
+          "ade \xe2\x82\xac \xf0\x9f\x93\xa1\"",
+          R"("bad":"\u0080|\u00c0\u00af|\u00ed\u00a0\u0080|\u00f4\u0090\u0080\u0080|\u00ff|\u00e2\u0082")"},
+         {}},
         {"a name that is only unknown is left out",
          [] {
              return line_of(0, 0, [] {
