@@ -1,6 +1,7 @@
 #include "stats/views.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -224,13 +225,26 @@ void parse_stats_option(const char* text) {
     }
 }
 
-std::string key_of(const std::string& address, uint16_t port) { return address + '\n' + std::to_string(port); }
-
 }  // namespace
 
 std::string conversation_key(const std::string& src, uint16_t src_port, const std::string& dst, uint16_t dst_port) {
-    std::string one = key_of(src, src_port), two = key_of(dst, dst_port);
-    return one < two ? one + '\t' + two : two + '\t' + one;
+    // The lower end first; built in one piece, as it is made for every
+    // frame.
+    bool swap = dst < src || (dst == src && dst_port < src_port);
+    const std::string& one = swap ? dst : src;
+    const std::string& two = swap ? src : dst;
+    uint16_t one_port = swap ? dst_port : src_port, two_port = swap ? src_port : dst_port;
+    // "addr port addr port": no address text holds a space.
+    char ports[2][8];
+    char* one_end = std::to_chars(ports[0], ports[0] + 8, one_port).ptr;
+    char* two_end = std::to_chars(ports[1], ports[1] + 8, two_port).ptr;
+    std::string key;
+    key.reserve(one.size() + two.size() + 16);
+    key.append(one).push_back(' ');
+    key.append(ports[0], one_end).push_back(' ');
+    key.append(two).push_back(' ');
+    key.append(ports[1], two_end);
+    return key;
 }
 
 void start_stats_views() {
@@ -308,7 +322,7 @@ void end_app_layer(app_layer& a, frame_fact& f) {
                 f.notes.emplace_back(http_status, std::to_string(a.status) + (a.reason.empty() ? "" : " " + a.reason));
             break;
         case app_layer::tls: break;
-        case app_layer::none: break;
+        case app_layer::none: return;
     }
     a = app_layer{};
 }
@@ -375,6 +389,7 @@ void note_frame_fact(decode_context& cx) {
     f.seconds = r.seconds;
     f.microseconds = r.microseconds;
     f.wire_length = r.wire_length;
+    f.stack.reserve(64);
     // The IP header being read, and whether it is the outermost one.
     std::string src, dst;
     unsigned ip_layers = 0;
