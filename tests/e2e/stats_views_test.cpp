@@ -333,3 +333,75 @@ TEST_F(StatsViews, StatisticReportEndsWithTheCaptureSpan) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs the traffic script with $DIR and $PORT set while tcpdump writes
+// $DIR/c.pcap from the loopback interface.
+bool capture_loopback(const test::temp_dir& dir, uint16_t port, const std::string& traffic) {
+    std::string script = "DIR=" + dir.path + "; PORT=" + std::to_string(port) +
+                         "; cd $DIR || exit 1\n"
+                         "tcpdump -i lo -U -Z root -w $DIR/c.pcap tcp port $PORT >/dev/null 2>$DIR/td.err & TD=$!\n"
+                         "for i in $(seq 100); do grep -q \"listening on\" $DIR/td.err && break; sleep 0.1; done\n"
+                         "sleep 0.3\n" +
+                         traffic + "\nsleep 1; kill $TD; wait $TD\ntest -s $DIR/c.pcap";
+    return system(("bash -c '" + script + "'").c_str()) == 0;
+}
+
+bool have(const char* program) { return system((std::string("command -v ") + program + " >/dev/null").c_str()) == 0; }
+
+// An SMTP dialogue between python's smtplib and a small line server.
+const char* smtp_traffic =
+    "cat > srv.py <<END\n"
+    "import socket, sys\n"
+    "s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+    "s.bind((\"127.0.0.1\", int(sys.argv[1]))); s.listen(1); c, _ = s.accept(); f = c.makefile(\"rb\")\n"
+    "c.sendall(b\"220 mail.example ESMTP\\r\\n\"); data = False\n"
+    "for line in f:\n"
+    "    if data:\n"
+    "        if line == b\".\\r\\n\": data = False; c.sendall(b\"250 queued\\r\\n\")\n"
+    "        continue\n"
+    "    word = line[:4].upper()\n"
+    "    if word == b\"DATA\": data = True; c.sendall(b\"354 go on\\r\\n\")\n"
+    "    elif word == b\"QUIT\": c.sendall(b\"221 bye\\r\\n\"); break\n"
+    "    else: c.sendall(b\"250 ok\\r\\n\")\n"
+    "c.close()\n"
+    "END\n"
+    "python3 srv.py $PORT & SV=$!\n"
+    "for i in $(seq 100); do ss -ltn | grep -q \"127.0.0.1:$PORT \" && break; sleep 0.1; done\n"
+    "python3 -c \"import smtplib, sys; s = smtplib.SMTP(\\\"127.0.0.1\\\", int(sys.argv[1]), \\\"client.example\\\"); "
+    "s.sendmail(\\\"a@example.org\\\", [\\\"b@example.org\\\"], \\\"Subject: "
+    "hi\\\\r\\\\n\\\\r\\\\nhello\\\\r\\\\n\\\"); "
+    "s.quit()\" $PORT\n"
+    "wait $SV";
+
+const char* http_traffic =
+    "mkdir -p www && printf \"hello\\\\nworld\\\\n\" > www/hello.txt\n"
+    "python3 -m http.server $PORT --bind 127.0.0.1 --directory www >/dev/null 2>&1 & HS=$!\n"
+    // Stream 0 must be the one that gets an answer: connect once it listens.
+    "for i in $(seq 100); do ss -ltn | grep -q \"127.0.0.1:$PORT \" && break; sleep 0.1; done\n"
+    "curl -s -o /dev/null http://127.0.0.1:$PORT/hello.txt\n"
+    "kill $HS";
+
+// Real programs on loopback: the followed stream holds what tshark's does,
+// and the conversation rows agree.
+TEST(StatsViewsLive, HttpAndSmtpStreams) {
+    if (!test::running_as_root()) GTEST_SKIP() << "capturing on loopback needs root";
+    if (!have("tcpdump") || !have("curl") || !test::tshark_available())
+        GTEST_SKIP() << "tcpdump, curl or tshark is not installed";
+    for (const char* traffic : {http_traffic, smtp_traffic}) {
+        test::temp_dir dir;
+        uint16_t port = test::free_udp_port();
+        ASSERT_TRUE(capture_loopback(dir, port, traffic));
+        std::string pcap = dir.file("c.pcap"), raw = dir.file("raw");
+        test::run_result r = test::run_nodrix({"-P", pcap, "--quiet", "--follow", "tcp,0", "--follow-raw", raw});
+        EXPECT_EQ(r.status, 0) << r.err;
+        test::bytes mine = test::read_file(raw);
+        std::string peer = tshark_follow_bytes(pcap, "tcp", 0);
+        EXPECT_GT(peer.size(), 20u);
+        EXPECT_EQ(std::string(mine.begin(), mine.end()), peer);
+        EXPECT_EQ(ours(pcap)["conv tcp"], theirs(pcap)["conv tcp"]);
+    }
+}
+
+}  // namespace
