@@ -392,7 +392,7 @@ void note_frame_fact(decode_context& cx) {
     f.stack.reserve(64);
     // The IP header being read, and whether it is the outermost one.
     std::string src, dst;
-    unsigned ip_layers = 0;
+    unsigned ip_layers = 0, ports = 0;
     bool in_ip = false, in_transport = false;
     app_layer app;
     for (const record_entry& e : r.entries) {
@@ -429,17 +429,22 @@ void note_frame_fact(decode_context& cx) {
                 if (ip_layers == 1) f.ip_dst = dst;
             }
         } else if (in_transport && (e.kind == entry_kind::number || e.kind == entry_kind::unsigned_number)) {
-            if (is(e.key, "src_port")) f.src_port = static_cast<uint16_t>(e.number);
-            if (is(e.key, "dst_port")) f.dst_port = static_cast<uint16_t>(e.number);
+            if (is(e.key, "src_port")) {
+                f.src_port = static_cast<uint16_t>(e.number);
+                ++ports;
+            } else if (is(e.key, "dst_port")) {
+                f.dst_port = static_cast<uint16_t>(e.number);
+                ++ports;
+            }
         } else if (app.kind != app_layer::none) {
             note_app_entry(app, r, e, f);
         }
     }
     end_app_layer(app, f);
-    // A frame whose IP header was cut before its addresses names no
-    // conversation.
+    // A frame whose IP or transport header was cut before its addresses
+    // or ports names no conversation.
     if (f.ip_src.empty() || f.ip_dst.empty()) f.ip_version = 0;
-    if (f.src.empty() || f.dst.empty()) f.transport = 0;
+    if (f.src.empty() || f.dst.empty() || ports < 2) f.transport = 0;
     const transport_payload_note& p = payload_note;
     if (p.protocol && p.protocol == f.transport && follow_active()) {
         f.has_payload = true;
