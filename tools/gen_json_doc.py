@@ -683,11 +683,50 @@ def schema(root, files):
         },
         "additionalProperties": False,
     }
+    # --stats: one line a view, an array of row objects a table (src/stats/views.cpp).
+    cell = {"type": ["string", "number"]}
+    table = {"type": "array", "items": {"type": "object", "additionalProperties": cell}}
+    defs["stats_view"] = {
+        "type": "object",
+        "required": ["stats", "tables", "over_limit"],
+        "properties": {
+            "stats": {"enum": STATS_VIEWS},
+            "tables": {"type": "object", "properties": {t: table for t in STATS_TABLES},
+                       "additionalProperties": False},
+            "over_limit": {"type": "object",
+                           "properties": {t: {"type": "integer", "minimum": 0} for t in STATS_TABLES},
+                           "additionalProperties": False},
+        },
+        "additionalProperties": False,
+    }
+    # --follow: the followed stream (src/stats/follow.cpp).
+    defs["follow"] = {
+        "type": "object",
+        "required": ["follow", "nodes", "chunks", "frames", "bytes", "retransmitted", "not_kept"],
+        "properties": {
+            "follow": {"enum": ["tcp", "udp"]},
+            "nodes": {"type": "array", "items": {
+                "type": "object", "required": ["address", "port"],
+                "properties": {"address": {"type": "string"}, "port": {"type": "integer"}},
+                "additionalProperties": False}},
+            "chunks": {"type": "array", "items": {
+                "type": "object", "required": ["node", "length", "data"],
+                "properties": {"node": {"enum": [0, 1]}, "frame": {"type": "integer"}, "gap_before": {"const": True},
+                               "length": {"type": "integer"}, "data": {"type": "string"}},
+                "additionalProperties": False}},
+            "frames": {"type": "integer", "minimum": 0},
+            "bytes": {"type": "array", "items": {"type": "integer", "minimum": 0}},
+            "retransmitted": {"type": "integer", "minimum": 0},
+            "not_kept": {"type": "integer", "minimum": 0},
+        },
+        "additionalProperties": False,
+    }
     return {
         "$schema": "https://json-schema.org/draft/2020-12/schema",
         "title": "One line of nodrix --json",
         "description": "Generated from the source by `%s`; do not edit." % REGENERATE_SCHEMA,
-        "oneOf": [{"$ref": "#/$defs/frame"}, {"$ref": "#/$defs/statistics"}],
+        "oneOf": [{"$ref": "#/$defs/frame"}, {"$ref": "#/$defs/statistics"}, {"$ref": "#/$defs/stats_view"},
+                  {"$ref": "#/$defs/follow"}],
         "$defs": defs,
     }
 
@@ -737,6 +776,11 @@ def where_keys(root, files):
             lines.append('{"%s", "%s", where_type::%s},' % (proto, key, kind))
     return "\n".join(lines) + "\n"
 
+
+# The views of --stats (src/stats/views.cpp).
+STATS_VIEWS = ["conversations", "endpoints", "protocols", "io", "dns", "http", "tls"]
+STATS_TABLES = ["ipv4", "ipv6", "tcp", "udp", "protocols", "intervals", "queries", "rcodes", "requests", "statuses",
+                "server_names", "versions"]
 
 # Keys of the statistics object after a live capture (src/output/json.cpp).
 CAPTURE_COUNTS = ["received", "dropped_kernel", "dropped_interface"]
@@ -953,6 +997,14 @@ def render(root, files, build_dir):
     out.append("")
     out.append("After a live capture, what the kernel counted follows: `received`, `dropped_kernel`")
     out.append("and `dropped_interface` (libpcap's received, dropped and interface-dropped counts).")
+    out.append("")
+    out.append("## Statistics views and a followed stream")
+    out.append("")
+    out.append("With `--stats`, one line a view follows the frames: `{\"stats\":\"<view>\",...}` with")
+    out.append("`<view>` one of %s; `tables` holds an array of row objects a table" % ", ".join("`%s`" % v for v in STATS_VIEWS))
+    out.append("and `over_limit` the frames a full table left out, by table. With `--follow`,")
+    out.append("one line `{\"follow\":\"tcp\",\"nodes\":[...],\"chunks\":[...],...}` holds the stream.")
+    out.append("Their keys are listed in [stats.md](stats.md).")
     out.append("")
 
     run_time = [e for e in entries if e["run_time"]]

@@ -235,6 +235,8 @@ void check_slice_options(char** argv) {
         refuse("%s cannot be combined with a filter: frame numbers count only the frames it lets through", name);
     if (o.range_given && (o.statistic_given || o.print_tcp_stream_given))
         refuse("--range cannot be combined with --statistic or --print-tcp-stream, which report on the whole run");
+    if (o.range_given && (o.stats_given || o.follow_given || o.statistic_brief_given))
+        refuse("--range cannot be combined with --stats, --follow or --statistic-brief, which report on the whole run");
     const char* path = o.pcap_file;
     struct stat st {};
     if (strcmp(path, "-") == 0 || (stat(path, &st) == 0 && !S_ISREG(st.st_mode)))

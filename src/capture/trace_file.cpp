@@ -17,6 +17,7 @@
 #include "driver/settings.h"
 #include "pipeline/frame_loop.h"
 #include "stats/counters.h"
+#include "stats/views.h"
 #include "zelk.h"
 
 bool open_trace_file(const char* path) {
@@ -104,6 +105,7 @@ void finish_trace_file(trace_outcome outcome, const char* header_message) {
         case trace_outcome::unreadable: capture.exit_status = 1; break;
         case trace_outcome::finished: break;
     }
+    if (!finish_stats_views() && capture.exit_status == 0) capture.exit_status = 1;
     if (settings.statistic) statistics_report();
     server_report();
     if (zelk_flush(stdout) != 0 || ferror(stdout)) report_output_failure(errno ? errno : EIO);

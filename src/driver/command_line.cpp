@@ -129,6 +129,14 @@ const option_row option_table[] = {
          "       --absolute-seq           Summary lines show absolute TCP sequence numbers"),
     INT("buffer-size", 'B', buffer_size,
         "  -B, --buffer-size <MiB>       Kernel capture buffer for a live capture, 1 to 4096", 1, 4096),
+    TEXT("stats", 0, stats,
+         "       --stats <views>          Tables at the end: conversations,endpoints,protocols,io,..."),
+    TEXT("follow", 0, follow,
+         "       --follow tcp|udp,<n>     Print the payload of stream <n> (or ADDR:PORT,ADDR:PORT) at the end"),
+    TEXT("follow-raw", 0, follow_raw,
+         "       --follow-raw <file>      Write the followed stream's payload bytes to <file>"),
+    FLAG("statistic-brief", 0, statistic_brief,
+         "       --statistic-brief        Like --statistic; the report lists only the counters not zero"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
@@ -138,7 +146,7 @@ const option_row option_table[] = {
 #undef TEXT
 
 constexpr int option_count = sizeof option_table / sizeof option_table[0];
-static_assert(option_count == 67);
+static_assert(option_count == 71);
 
 constexpr const char* short_options = "hVd:P:I:S:f:F:ps:cvDl:r:RUB:";
 constexpr int long_only_base = 256;
@@ -340,7 +348,7 @@ void apply_command_line(char** argv) {
     s = run_settings{};
     s.beep_on = o.beep_on_given;
     s.count = o.count_given;
-    s.statistic = o.statistic_given;
+    s.statistic = o.statistic_given || o.statistic_brief_given;
     s.verbose = o.verbose_given;
     s.expand_ethernet = o.expand_ethernet_given;
     s.expand_llc = o.expand_llc_given;

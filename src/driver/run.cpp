@@ -31,6 +31,7 @@
 #include "output/tcp_stream.h"
 #include "pipeline/frame_loop.h"
 #include "stats/counters.h"
+#include "stats/views.h"
 #include "zelk.h"
 #include "zelk_net.h"
 
@@ -56,6 +57,7 @@ void finish_run() {
     // Every frame read is written out before the reports.
     frame_loop_stop();
     if (settings.print_tcp_stream) print_collected_payload();
+    bool views_ok = finish_stats_views();
     {
         // Beside summary lines or JSON Lines the closing lines go to
         // standard error.
@@ -98,6 +100,8 @@ void finish_run() {
     remove_pid_file();
     unload_modules();
     if (settings.server_addr) server_close();
+    // A stream that was not there is no success.
+    if (!views_ok && capture.exit_status == 0) capture.exit_status = 1;
     if (settings.bt) {
         close_bluetooth_capture();
     } else if (!settings.use_zelklib && capture.handle) {
@@ -306,6 +310,7 @@ int run(int argc, char** argv) {
     check_slice_options(argv);
     if (slice_index_wanted()) exit(print_slice_index());
     start_where_filter();
+    start_stats_views();
     resolve_device_number();
     // Module code runs only for a command line that was accepted.
     start_modules();

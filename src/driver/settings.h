@@ -140,6 +140,14 @@ struct command_line_options {
     int32_t absolute_seq_given;
     int32_t buffer_size;
     int32_t buffer_size_given;
+    char* stats;
+    int32_t stats_given;
+    char* follow;
+    int32_t follow_given;
+    char* follow_raw;
+    int32_t follow_raw_given;
+    int32_t statistic_brief;
+    int32_t statistic_brief_given;
 };
 
 // How the frame lines show their time stamp (--time-format).

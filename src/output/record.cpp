@@ -11,6 +11,7 @@
 #include "decode/fields.h"
 #include "driver/settings.h"
 #include "filter/where.h"
+#include "stats/views.h"
 
 constinit thread_local bool record_pass = false;
 
@@ -20,6 +21,7 @@ void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32
                  uint32_t wire_length) {
     reassembly_note_time(cx, seconds, microseconds);
     if (!recording()) return;
+    forget_transport_payload();
     frame_record_data& r = cx.record;
     r.number = cx.frame_number;
     r.seconds = seconds;
@@ -41,6 +43,8 @@ bool end_frame(decode_context& cx) {
     if (!recording() || !cx.record.in_frame) return true;
     cx.record.in_frame = false;
     bool shown = !where_filter || where_matches(*where_filter, cx.record);
+    // The statistics views count what is shown, once per frame.
+    if (shown && stats_views_on()) note_frame_fact(cx);
     if (record_pass || !shown) {
         if (settings.summary) cx.out.suppressed = false;
         return shown;

@@ -27,6 +27,7 @@
 #include "output/record.h"
 #include "output/tcp_stream.h"
 #include "stats/counters.h"
+#include "stats/views.h"
 
 namespace {
 
@@ -53,6 +54,7 @@ struct frame_slot {
 struct frame_output {
     size_t text_end;
     size_t pieces_end;
+    size_t facts_end;
     // --where accepted the frame (always true without --where).
     bool shown;
 };
@@ -81,6 +83,7 @@ struct alignas(64) batch_part {
     std::vector<frame_output> outputs;
     text_block text;
     std::vector<tcp_stream_piece> pieces;
+    std::vector<frame_fact> facts;
 };
 
 struct batch {
@@ -280,14 +283,15 @@ bool judge_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes
 // pieces behind.
 bool decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* bytes) {
     // Reassembly sees every frame once: the judging decoding feeds it, the
-    // text decoding gets the same answers again.
+    // text decoding gets the same answers again. The statistics views take
+    // their facts from that first, recording decoding too.
     struct answers_scope {
         decode_context& cx;
         bool on;
         ~answers_scope() {
             if (on) reassembly_answers_done(cx);
         }
-    } answers{cx, where_filter && !settings.record_fields};
+    } answers{cx, (where_filter || stats_views_on()) && !settings.record_fields};
     if (answers.on) {
         reassembly_keep_answers(cx);
         if (!judge_slot(cx, slot, bytes)) return false;
@@ -305,6 +309,13 @@ bool decode_slot(decode_context& cx, const frame_slot& slot, const uint8_t* byte
     if (end_frame(cx)) return true;
     undo.undo();
     return false;
+}
+
+// The statistics views' facts of the frames this thread just decoded.
+void take_thread_facts() {
+    std::vector<frame_fact>& facts = stats_thread_facts();
+    for (frame_fact& f : facts) take_frame_fact(f);
+    facts.clear();
 }
 
 // The side work every frame gets in frame order.
@@ -341,13 +352,16 @@ unsigned pool_jobs = 1;
 
 void decode_part(decode_context& cx, batch& b, batch_part& part) {
     part.outputs.clear();
+    std::vector<frame_fact>& facts = stats_thread_facts();
+    facts.swap(part.facts);
+    facts.clear();
     for (size_t index : part.frames) {
         const frame_slot& slot = b.frames[index];
         size_t text_start = cx.out.length;
         bool shown = decode_slot(cx, slot, slot_bytes(b, slot));
         // A frame --where rejects leaves no text.
         if (!shown) cx.out.length = text_start;
-        part.outputs.push_back({cx.out.length, cx.stream_pieces.size(), shown});
+        part.outputs.push_back({cx.out.length, cx.stream_pieces.size(), facts.size(), shown});
     }
     if (!part.text.data) {
         part.text.capacity = 1 << 16;
@@ -359,6 +373,7 @@ void decode_part(decode_context& cx, batch& b, batch_part& part) {
     cx.out.length = 0;
     part.pieces.swap(cx.stream_pieces);
     cx.stream_pieces.clear();
+    part.facts.swap(facts);
 }
 
 void worker_main(unsigned worker) {
@@ -407,6 +422,8 @@ void write_batch(batch& b) {
         batch_part& part = b.parts[slot.worker];
         size_t begin = slot.place ? part.outputs[slot.place - 1].pieces_end : 0;
         for (size_t i = begin; i < part.outputs[slot.place].pieces_end; ++i) collect_tcp_stream_piece(part.pieces[i]);
+        begin = slot.place ? part.outputs[slot.place - 1].facts_end : 0;
+        for (size_t i = begin; i < part.outputs[slot.place].facts_end; ++i) take_frame_fact(part.facts[i]);
     }
     check_frame_output();
 }
@@ -425,6 +442,7 @@ void write_oldest() {
     for (batch_part& part : oldest->parts) {
         part.frames.clear();
         part.pieces.clear();
+        part.facts.clear();
         part.text.length = 0;
     }
     pool->spare.push_back(std::move(oldest));
@@ -512,6 +530,7 @@ void live_main() {
         if (decode_slot(cx, f->slot, f->bytes.data())) frame_side_work(f->slot, f->bytes.data());
         for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
         cx.stream_pieces.clear();
+        take_thread_facts();
         bool idle;
         {
             std::lock_guard<std::mutex> hold(live->lock);
@@ -605,6 +624,7 @@ void frame_loop_handle(const captured_frame& frame) {
     ++capture.frame_counter;
     capture.byte_total += frame.lengths.wire_length;
     capture.captured_bytes += frame.lengths.captured_length;
+    note_frame_time(frame.seconds, frame.microseconds);
     if (live_wanted) {
         live_enqueue(frame);
         return;
@@ -618,6 +638,7 @@ void frame_loop_handle(const captured_frame& frame) {
         for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
         cx.stream_pieces.clear();
         zelk_mark_frame_end(cx.out);
+        take_thread_facts();
         // A live capture shows every frame at once; a file is written out as
         // the buffer fills, which saves a system call per frame.
         if ((!capture.reading_file || settings.immediate) && zelk_flush(stdout) != 0) report_output_failure(errno);

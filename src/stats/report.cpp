@@ -4,6 +4,7 @@
 #include "driver/run.h"
 #include "output/record.h"
 #include "stats/counters.h"
+#include "stats/views.h"
 
 protocol_counters counters;
 
@@ -75,6 +76,21 @@ void more_protocols_report() {
     if (column == 1) zelk_printf("\n");
 }
 
+// --statistic-brief: every counter that is not zero, by its JSON name.
+void brief_report() {
+    zelk_printf("\n--- Packets counted (not zero) ---\n");
+    bool any = false;
+#define NODRIX_BRIEF_ROW(name)                                                 \
+    if (counters.name) {                                                       \
+        zelk_printf("%-24s%u\n", #name, static_cast<unsigned>(counters.name)); \
+        any = true;                                                            \
+    }
+    NODRIX_REPORT_COUNTERS(NODRIX_BRIEF_ROW)
+    NODRIX_MORE_COUNTERS(NODRIX_BRIEF_ROW)
+#undef NODRIX_BRIEF_ROW
+    if (!any) zelk_printf("(none)\n");
+}
+
 }  // namespace
 
 void statistics_report() {
@@ -87,6 +103,11 @@ void statistics_report() {
     zelk_printf("\n\n---------- Statistics ----------");
     zelk_printf("\n\nStart time:\t%s\n", start_time_text);
     zelk_printf("End time:\t%s\n", zelk_time_string());
+    if (options.statistic_brief_given) {
+        brief_report();
+        print_capture_span();
+        return;
+    }
     zelk_printf("\n--- Packets counted ---");
     zelk_printf("\nEthernet II\t%u(%u|)", c.ethernet_ii, c.ethernet_ii_short);
     zelk_printf("\t\t802.3raw\t%u", c.ieee8023_raw);
@@ -143,4 +164,7 @@ void statistics_report() {
     zelk_printf("RSVP\t\t%u\t\tMSDP\t\t%u\n", c.rsvp, c.msdp);
     zelk_printf("GSMP\t\t%u\n", c.gsmp);
     more_protocols_report();
+    // Scripts read the plain report as it always was; the span joins it
+    // when the run asks for the views as well.
+    if (options.stats_given) print_capture_span();
 }

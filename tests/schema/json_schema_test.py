@@ -19,6 +19,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 OPTION_SETS = [
     [],
     ["--expand-all", "--verbose", "--calc-checksums", "--print-raw-hex", "--statistic"],
+    # The views' and the followed stream's lines (a capture without a TCP
+    # stream 0 only ends with status 1).
+    ["--stats", "conversations,endpoints,protocols,io,dns,http,tls", "--follow", "tcp,0"],
 ]
 
 

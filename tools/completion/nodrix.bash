@@ -10,13 +10,14 @@ _nodrix() {
     local with_argument="--device --pcap-file --iptrace-file --snoop-file --filter --filter-nopt
         --snaplen --max-packets --logfile --logfile-raw --module --modules --server-addr --server-port
         --bt --tcl --tcl-cbf --time-format --user --server-timeout --tcp-stream-limit --pid-file --jobs
-        --reassembly-memory --range --index --first-frame --previous-time --where --buffer-size"
+        --reassembly-memory --range --index --first-frame --previous-time --where --buffer-size
+        --stats --follow --follow-raw"
     local without_argument="--help --version --promisc --beep-on --count --statistic --verbose
         --expand-ethernet --expand-llc --expand-token --expand-fddi --expand-arp --expand-pppoe --expand-all
         --daemon --calc-checksums --print-raw-hex --print-ip-hex --print-tcp-hex --print-udp-hex
         --print-pppoe-hex --print-tcp-text --print-udp-text --print-tcp-stream --module-ignore
         --quiet --really-quiet --use-zelklib --list-interfaces --force-overwrite --utc --json --summary
-        --help-all --immediate --no-reassembly --absolute-seq"
+        --help-all --immediate --no-reassembly --absolute-seq --statistic-brief"
 
     case $prev in
         -d|--device)
@@ -25,7 +26,7 @@ _nodrix() {
         --user)
             COMPREPLY=($(compgen -u -- "$cur"))
             return ;;
-        -P|--pcap-file|-I|--iptrace-file|-S|--snoop-file|-l|--logfile|-r|--logfile-raw|--module|--pid-file)
+        -P|--pcap-file|-I|--iptrace-file|-S|--snoop-file|-l|--logfile|-r|--logfile-raw|--module|--pid-file|--follow-raw)
             COMPREPLY=($(compgen -f -- "$cur"))
             return ;;
         --modules)
@@ -36,6 +37,17 @@ _nodrix() {
             return ;;
         -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf|\
         --server-timeout|--tcp-stream-limit|-B|--buffer-size|--range|--index|--first-frame|--previous-time)
+            return ;;
+        --stats)
+            # Views, several joined by commas.
+            local views="conversations endpoints protocols io dns http tls"
+            local done_part=""
+            [[ $cur == *,* ]] && done_part=${cur%,*},
+            COMPREPLY=($(compgen -P "$done_part" -W "$views" -- "${cur##*,}"))
+            return ;;
+        --follow)
+            COMPREPLY=($(compgen -W "tcp, udp," -- "$cur"))
+            compopt -o nospace 2>/dev/null
             return ;;
         --where)
             # Protocol names to start an expression with.

@@ -14,6 +14,7 @@
 #include "decode/routing/gsmp.h"
 #include "decode/routing/msdp.h"
 #include "driver/modules.h"
+#include "stats/views.h"
 
 enum : uint8_t { FIN = 0x01, SYN = 0x02, RST = 0x04, PSH = 0x08, ACK = 0x10, URG = 0x20 };
 
@@ -209,6 +210,9 @@ int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
     unsigned payload_length = static_cast<unsigned>(captured_from(cx, payload, wire_rest));
     // The segment's own payload, without link-layer padding.
     if (recording()) record_number(cx, "payload_length", static_cast<long long>(ip_message_length(cx, payload)));
+    // --follow takes the segment's own payload, no link-layer padding.
+    if (recording() && follow_wanted(6))
+        note_transport_payload(cx, 6, payload, ip_message_length(cx, payload), get_be32(cx, h + 4), flags);
 
     if (settings.print_tcp_stream && carries_data)
         collect_segment(cx, h, payload, payload_length < 0xffff ? payload_length : 0xffff, ip_version);

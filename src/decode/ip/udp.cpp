@@ -5,6 +5,7 @@
 #include "decode/ip/pseudo_header.h"
 #include "decode/routing/rip.h"
 #include "driver/modules.h"
+#include "stats/views.h"
 
 // The payload goes to the decoder of its port (first match), else to a
 // loaded module; returns false when nobody took it, so that it is dumped.
@@ -42,6 +43,10 @@ int decode_udp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
     if (lookup_names()) print_name(cx, "dst_port", zelk_service_name_cached(destination_port, "udp"));
     field(cx, "length", "\n  Length: %d", get_be16(cx, h + 4));
     field(cx, "checksum", ", Checksum: 0x%04x", checksum);
+    if (recording() && follow_wanted(17)) {
+        const uint8_t* payload = h + 8;
+        note_transport_payload(cx, 17, payload, ip_message_length(cx, payload), 0, 0);
+    }
     if (settings.calc_checksums)
         print_transport_checksum_verdict(cx, h, 17, 6, checksum, cx.counters.udp_bad);
     else
