@@ -120,6 +120,8 @@ bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p,
             if (chunked) return false;
             if (starts_with(p + at, length, "HEAD ")) body = 0;
             if (body > n - at - length) return false;
+            // The segment's own decoding shows its first head only.
+            if (at > 0) return false;
             length += static_cast<size_t>(body);
         }
         at += length;
@@ -150,7 +152,20 @@ void tcp_stream_table::finish(protocol_counters& counters) {
     bytes_ = 0;
 }
 
-void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame) {
+bool tcp_stream_table::repeats(const tcp_flow_key& key, uint32_t seq, uint8_t flags, size_t length) const {
+    if (length == 0 || (flags & (SYN | RST))) return false;
+    auto it = flows_.find(key);
+    if (it == flows_.end() || !it->second.synced) return false;
+    const direction& d = it->second;
+    auto at = static_cast<int32_t>(seq - d.next);
+    if (at < 0 && at >= -max_gap && static_cast<int64_t>(at) + static_cast<int64_t>(length) <= 0) return true;
+    // The same bytes as a segment held out of order.
+    auto early = d.early.find(seq);
+    return early != d.early.end() && early->second.first.size() >= length;
+}
+
+void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame, size_t repeated) {
+    uint64_t start = d.base + d.pending.size() - repeated;
     // Body bytes being passed over are never kept.
     while (n > 0 && d.skip > 0 && d.pending.empty()) {
         size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, n));
@@ -161,7 +176,7 @@ void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned
     }
     if (n == 0) return;
     d.pending.insert(d.pending.end(), p, p + n);
-    d.marks.emplace_back(d.base + d.pending.size(), frame);
+    d.marks.push_back({d.base + d.pending.size(), frame, start});
 }
 
 void tcp_stream_table::consume(direction& d, size_t n) {
@@ -170,12 +185,15 @@ void tcp_stream_table::consume(direction& d, size_t n) {
     // An emptied buffer gives its memory back: an idle direction costs
     // little, and the memory bound counts what is really held.
     if (d.pending.empty() && d.pending.capacity() > 256) std::vector<uint8_t>().swap(d.pending);
-    while (!d.marks.empty() && d.marks.front().first <= d.base) d.marks.erase(d.marks.begin());
+    while (!d.marks.empty() && d.marks.front().end <= d.base) d.marks.erase(d.marks.begin());
 }
 
-void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
-                                std::vector<tcp_message>& out) {
+void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vector<tcp_message>& out) {
     bool dns = key.source_port == 53 || key.destination_port == 53;
+    // Where the last message that its frame's own decoding showed ended,
+    // and that frame.
+    uint64_t shown_end = UINT64_MAX;
+    unsigned long shown_frame = 0;
     for (int steps = 0; steps < 100000 && !d.pending.empty(); ++steps) {
         if (d.skip > 0) {
             size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, d.pending.size()));
@@ -218,11 +236,27 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
         tcp_message m;
         uint64_t from = d.base, to = d.base + length;
         uint64_t begin = d.base;
-        for (const auto& [end, frame] : d.marks) {
-            if (end > from && begin < to) m.frames.push_back(frame);
-            begin = end;
+        uint64_t frame_start = 0;
+        for (const mark& k : d.marks) {
+            if (k.end > from && begin < to) {
+                if (m.frames.empty()) frame_start = k.start;
+                m.frames.push_back(k.frame);
+            }
+            begin = k.end;
         }
-        if (!dns && length >= 5 && !(d.pending[0] >= 20 && d.pending[0] <= 24)) {
+        bool http = !dns && !(d.pending[0] >= 20 && d.pending[0] <= 24);
+        // A message inside one frame was shown by that frame's own
+        // decoding when the frame's payload began with it, or (TLS, DNS:
+        // their decoders go on through the segment) with whole messages
+        // that were shown before it. The HTTP decoder shows the first head
+        // of a segment only.
+        bool own = m.frames.size() == 1 &&
+                   (from == frame_start || (!http && from == shown_end && m.frames[0] == shown_frame));
+        if (own) {
+            shown_end = to;
+            shown_frame = m.frames[0];
+        }
+        if (http && length >= 5) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(d.pending.data(), length, body, chunked);
@@ -235,13 +269,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
             m.bytes.assign(d.pending.begin(), d.pending.begin() + static_cast<long>(length));
             consume(d, length);
         }
-        // A message inside one frame was decoded with that frame when the
-        // frame's payload began with it or with whole messages before it;
-        // one held out of order is left to its own frame.
-        if (m.frames.size() > 1 || (m.frames.size() == 1 && m.frames[0] == current && !shown)) {
-            out.push_back(std::move(m));
-            shown = false;
-        }
+        if (!own && !m.frames.empty()) out.push_back(std::move(m));
     }
 }
 
@@ -314,10 +342,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
         } else if (static_cast<int64_t>(at) + static_cast<int64_t>(length) > 0) {
             // Retransmitted bytes are passed over: the first copy wins.
             size_t old = static_cast<size_t>(-at);
-            // The frame's own decoding read its payload from the start:
-            // right when that start is where a message starts.
-            bool aligned = old == 0 && d.pending.empty() && d.skip == 0 && d.chunks == chunk_state::none;
-            append(d, payload + old, length - old, frame);
+            append(d, payload + old, length - old, frame, old);
             d.next += static_cast<uint32_t>(length - old);
             // Held segments that now fit, in sequence order.
             for (bool moved = true; moved;) {
@@ -332,14 +357,14 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                     if (eend > 0) {
                         size_t skip = static_cast<size_t>(-eat);
                         append(d, reinterpret_cast<const uint8_t*>(e->second.first.data()) + skip,
-                               e->second.first.size() - skip, e->second.second);
+                               e->second.first.size() - skip, e->second.second, skip);
                         d.next += static_cast<uint32_t>(e->second.first.size() - skip);
                         moved = true;
                     }
                     e = d.early.erase(e);
                 }
             }
-            messages(key, d, frame, aligned, out);
+            messages(key, d, out);
         }
     }
     account(d);
