@@ -55,8 +55,9 @@ void reassembly_finish(decode_context& cx);
 fragment_result offer_fragment(decode_context& cx, const fragment_key& key, uint32_t offset, const uint8_t* bytes,
                                uint32_t length, bool more, uint32_t limit);
 
-// True when the TCP segment's payload (length bytes) was all seen before
-// in its direction: a retransmission, whose messages were shown already.
+// True when the TCP segment's payload (length bytes) begins with bytes
+// already seen in its direction: a retransmission, whose messages were
+// shown already.
 bool tcp_segment_repeats(decode_context& cx, const uint8_t* tcp_header, size_t length);
 
 // Hands a TCP segment's payload to its direction's stream and decodes

@@ -157,11 +157,18 @@ bool tcp_stream_table::repeats(const tcp_flow_key& key, uint32_t seq, uint8_t fl
     auto it = flows_.find(key);
     if (it == flows_.end() || !it->second.synced) return false;
     const direction& d = it->second;
+    // A segment that begins with bytes the stream has passed: whatever its
+    // own decoding would show from its start was shown before, and what
+    // begins in its new bytes is the stream's to show.
     auto at = static_cast<int32_t>(seq - d.next);
-    if (at < 0 && at >= -max_gap && static_cast<int64_t>(at) + static_cast<int64_t>(length) <= 0) return true;
-    // The same bytes as a segment held out of order.
-    auto early = d.early.find(seq);
-    return early != d.early.end() && early->second.first.size() >= length;
+    if (at < 0 && at >= -max_gap) return true;
+    // One that begins inside a segment held out of order, likewise.
+    for (const auto& [held_seq, held] : d.early) {
+        auto from = static_cast<int32_t>(held_seq - d.next);
+        if (from <= at && static_cast<int64_t>(at) < static_cast<int64_t>(from) + static_cast<int64_t>(held.first.size()))
+            return true;
+    }
+    return false;
 }
 
 void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame, size_t repeated) {

@@ -61,8 +61,9 @@ class tcp_stream_table {
                                  size_t length, unsigned long frame, int64_t now_us, const tcp_limits& limits,
                                  protocol_counters& counters);
     void finish(protocol_counters& counters);
-    // True when every byte of the segment was seen already in its
-    // direction (a retransmission): its messages were shown before.
+    // True when the segment begins with bytes already seen in its
+    // direction (a retransmission): its own decoding would show again
+    // what was shown before.
     bool repeats(const tcp_flow_key& key, uint32_t seq, uint8_t flags, size_t length) const;
     size_t held_bytes() const { return bytes_; }
     size_t held_flows() const { return flows_.size(); }
