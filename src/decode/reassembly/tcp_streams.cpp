@@ -11,6 +11,10 @@ namespace {
 constexpr uint8_t FIN = 0x01, SYN = 0x02, RST = 0x04;
 // Heads longer than this are not HTTP we follow.
 constexpr size_t max_http_head = 64 * 1024;
+// A piece of a segment held out of order that does not begin where the
+// segment's payload did carries this bit in its frame number: nothing
+// that begins there was shown by that frame.
+constexpr unsigned long began_earlier = 1ul << (sizeof(unsigned long) * 8 - 1);
 // How far ahead of the stream a segment is held (more than any window seen
 // in practice), and how far behind it counts as old.
 constexpr int32_t max_gap = 1 << 20;
@@ -173,6 +177,10 @@ bool tcp_stream_table::repeats(const tcp_flow_key& key, uint32_t seq, uint8_t fl
 
 void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame, size_t repeated) {
     uint64_t start = d.base + d.pending.size() - repeated;
+    if (frame & began_earlier) {
+        frame &= ~began_earlier;
+        start = UINT64_MAX;
+    }
     // Body bytes being passed over are never kept.
     while (n > 0 && d.skip > 0 && d.pending.empty()) {
         size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, n));
@@ -340,17 +348,68 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
             d.next = seq;
             at = 0;
         }
+        // Holds [at, at + n) of the stream (bytes p) until the gap before it
+        // fills. A segment held already that begins inside it with a
+        // message (its own decoding showed it), or where a piece of it
+        // would begin, keeps its bytes: the first copy wins. The rest is
+        // held piece by piece; `first` is the frame number of the piece at
+        // `at` (tagged when the frame's payload began before it).
+        bool dns = key.source_port == 53 || key.destination_port == 53;
+        struct held_range {
+            int64_t from, to;
+            bool shows;
+        };
+        auto held_inside = [&](int64_t from_at, int64_t end) {
+            std::vector<held_range> inside;
+            for (const auto& [held_seq, held] : d.early) {
+                int64_t from = offset_of(held_seq);
+                if (from < from_at || from >= end) continue;
+                // Its own decoding showed a whole message at its start.
+                const auto* bytes = reinterpret_cast<const uint8_t*>(held.first.data());
+                size_t first_message = tcp_message_length(bytes, held.first.size(), dns);
+                bool shows = !(held.second & began_earlier) && first_message != 0 && first_message != SIZE_MAX;
+                inside.push_back({from, from + static_cast<int64_t>(held.first.size()), shows});
+            }
+            std::sort(inside.begin(), inside.end(),
+                      [](const held_range& x, const held_range& y) { return x.from < y.from; });
+            return inside;
+        };
+        auto hold = [&](int64_t hold_at, const uint8_t* p, size_t n, unsigned long first) {
+            int64_t end = hold_at + static_cast<int64_t>(n);
+            int64_t piece = hold_at;
+            auto keep = [&](int64_t to) {
+                if (to <= piece) return;
+                uint32_t piece_seq = d.next + static_cast<uint32_t>(piece);
+                unsigned long tag = piece == hold_at ? first : first | began_earlier;
+                d.early.emplace(piece_seq,
+                                std::make_pair(std::string(reinterpret_cast<const char*>(p) + (piece - hold_at),
+                                                           static_cast<size_t>(to - piece)),
+                                               tag));
+            };
+            for (const held_range& h : held_inside(hold_at, end)) {
+                if (h.from > piece && !h.shows) continue;  // its bytes are this one's too
+                keep(h.from);
+                piece = std::max(piece, std::min(h.to, end));
+            }
+            keep(end);
+        };
         if (at > 0) {
-            // Out of order: kept until the gap fills; the first copy of a
-            // sequence number wins, so a later one at the same place waits
-            // behind it.
-            if (at < static_cast<int32_t>(limits.per_flow) && !d.early.count(seq))
-                d.early.emplace(seq, std::make_pair(std::string(reinterpret_cast<const char*>(payload), length), frame));
+            // Out of order: kept until the gap fills.
+            if (at < static_cast<int32_t>(limits.per_flow)) hold(at, payload, length, frame);
         } else if (static_cast<int64_t>(at) + static_cast<int64_t>(length) > 0) {
-            // Retransmitted bytes are passed over: the first copy wins.
+            // Retransmitted bytes are passed over: the first copy wins. New
+            // bytes from where a segment held out of order that showed a
+            // message begins are held behind it.
             size_t old = static_cast<size_t>(-at);
-            append(d, payload + old, length - old, frame, old);
-            d.next += static_cast<uint32_t>(length - old);
+            size_t fresh = length - old;
+            for (const held_range& h : held_inside(1, static_cast<int64_t>(fresh)))
+                if (h.shows) {
+                    hold(h.from, payload + old + h.from, fresh - static_cast<size_t>(h.from), frame | began_earlier);
+                    fresh = static_cast<size_t>(h.from);
+                    break;
+                }
+            append(d, payload + old, fresh, frame, old);
+            d.next += static_cast<uint32_t>(fresh);
             // Held segments that now fit, in sequence order.
             for (bool moved = true; moved;) {
                 moved = false;
