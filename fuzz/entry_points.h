@@ -280,7 +280,6 @@ inline void where_expression_input(const uint8_t* data, size_t size) {
     zelk_set_output(nullptr);
 }
 
-
 // The reassembly tables fed the way a capture feeds them: the input is a
 // script of TCP segments (eight flows, sequence numbers across the wrap,
 // any flags, overlaps and holes), IPv4 and IPv6 fragments (offsets, more
@@ -338,9 +337,10 @@ inline uint8_t stream_byte(unsigned flow, bool reverse, uint64_t offset) {
         return s;
     }();
     static const std::string dns = [] {
-        std::string m("\x12\x34\x81\x80\x00\x01\x00\x01\x00\x00\x00\x00\x01x\x00\x00\x01\x00\x01"
-                      "\xc0\x0c\x00\x01\x00\x01\x00\x00\x00\x3c\x00\x04\x0a\x00\x00\x01",
-                      35);
+        std::string m(
+            "\x12\x34\x81\x80\x00\x01\x00\x01\x00\x00\x00\x00\x01x\x00\x00\x01\x00\x01"
+            "\xc0\x0c\x00\x01\x00\x01\x00\x00\x00\x3c\x00\x04\x0a\x00\x00\x01",
+            35);
         return std::string("\x00\x23", 2) + m;
     }();
     const std::string* s = &tls;
@@ -394,8 +394,8 @@ inline size_t ip_frame(std::vector<uint8_t>& f, bool v6, uint8_t protocol, unsig
 inline uint8_t datagram_byte(uint8_t id, bool v6, uint32_t at, uint32_t total) {
     bool udp = id & 1;
     if (udp && at < 8) {
-        uint8_t header[8] = {0x13, 0x88, 0x00, 0x35, static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total), 0,
-                             0};
+        uint8_t header[8] = {0x13, 0x88, 0x00, 0x35, static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total),
+                             0,    0};
         return header[at];
     }
     if (!udp && at < 8) {
@@ -487,8 +487,7 @@ inline void reassembly_input(const uint8_t* data, size_t size) {
                     std::copy(bytes, bytes + n, frame.begin() + static_cast<long>(at));
                 } else {
                     for (size_t i = 0; i < length; ++i)
-                        frame[at + i] =
-                            datagram_byte(id, v6, static_cast<uint32_t>(offset + i), datagram_length(id));
+                        frame[at + i] = datagram_byte(id, v6, static_cast<uint32_t>(offset + i), datagram_length(id));
                 }
                 break;
             }
@@ -496,9 +495,7 @@ inline void reassembly_input(const uint8_t* data, size_t size) {
                 seconds += in.u8();
                 microseconds = (microseconds + 1) % 1000000;
                 continue;
-            case 7:
-                frame = previous;
-                break;
+            case 7: frame = previous; break;
         }
         if (frame.empty()) continue;
         previous = frame;

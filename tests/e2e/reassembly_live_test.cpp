@@ -91,8 +91,8 @@ TEST(ReassemblyLive, CompletingFramesShowWhatTsharkShows) {
             std::string ours = values(lines[i], exact[f].proto, exact[f].key);
             // The datagram an ICMP error quotes: its own layer here.
             if (ours.empty() && std::string(exact[f].proto) == "udp")
-                ours = test::json_field(lines[i], "icmp_quote", std::string(exact[f].key) == "length" ? "udp_length"
-                                                                                                    : exact[f].key);
+                ours = test::json_field(lines[i], "icmp_quote",
+                                        std::string(exact[f].key) == "length" ? "udp_length" : exact[f].key);
             std::string theirs = rows[i][f];
             if (std::string(exact[f].tshark) == "dns.id") theirs = std::to_string(std::stoul(theirs, nullptr, 16));
             // tshark repeats a value for each header that holds it (the

@@ -92,8 +92,7 @@ bool decode_long_packet(decode_context& cx, bounded& datagram, bool all, std::st
     const uint8_t* dcid = datagram.take(dcid_length);
     uint8_t scid_length = datagram.u8();
     const uint8_t* scid = datagram.take(scid_length);
-    if (ends.known)
-        cx.quic_ids.learn(ends.from, ends.to, dcid, dcid_length, scid, scid_length, cx.reassembly.now_us);
+    if (ends.known) cx.quic_ids.learn(ends.from, ends.to, dcid, dcid_length, scid, scid_length, cx.reassembly.now_us);
     std::string dcid_text = hex_text(cx, dcid, dcid_length);
     field(cx, "dcid_length", "\n  DCID Length: %u", dcid_length);
     if (dcid_length) field(cx, "dcid", ", DCID: %s", dcid_text.c_str());

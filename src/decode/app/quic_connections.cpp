@@ -16,7 +16,7 @@ size_t quic_connection_table::flow_hash::operator()(const flow_key& k) const {
 }
 
 quic_connection_table::flow_map::iterator quic_connection_table::find(const flow_key& key, int64_t now_us,
-                                                                       const quic_limits& limits) {
+                                                                      const quic_limits& limits) {
     auto it = flows_.find(key);
     if (it == flows_.end()) return it;
     // Idleness is judged by capture time when the flow is next seen, so

@@ -24,8 +24,8 @@ struct quic_connection_id {
 };
 
 struct quic_limits {
-    size_t flows = 16384;           // UDP flows remembered by one context
-    size_t ids_per_flow = 16;       // the oldest id goes first
+    size_t flows = 16384;      // UDP flows remembered by one context
+    size_t ids_per_flow = 16;  // the oldest id goes first
     int64_t idle_timeout_us = 300'000'000;
 };
 

@@ -217,8 +217,7 @@ int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
     bool repeat = reassembly_on() && tcp_segment_repeats(cx, h, ip_message_length(cx, payload));
     if (repeat) {
         record_flag(cx, "retransmission", true);
-        if (carries_data && modules_loaded())
-            offer_payload(cx, payload, 2, 6, 6, source_port, destination_port);
+        if (carries_data && modules_loaded()) offer_payload(cx, payload, 2, 6, 6, source_port, destination_port);
     } else if (carries_data) {
         hand_on_payload(cx, lengths, frame, payload_offset, source_port, destination_port);
     }

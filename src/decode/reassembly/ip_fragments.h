@@ -73,7 +73,7 @@ class fragment_table {
         int64_t first_us = 0;
         int64_t last_us = 0;
         std::vector<unsigned long> frames;
-        size_t held = 0;                         // what it costs, as counted in bytes_
+        size_t held = 0;                        // what it costs, as counted in bytes_
         std::list<fragment_key>::iterator age;  // place in the least-recently-used order
     };
     using set_map = std::map<fragment_key, fragment_set>;

@@ -169,7 +169,8 @@ bool tcp_stream_table::repeats(const tcp_flow_key& key, uint32_t seq, uint8_t fl
     // One that begins inside a segment held out of order, likewise.
     for (const auto& [held_seq, held] : d.early) {
         auto from = static_cast<int32_t>(held_seq - d.next);
-        if (from <= at && static_cast<int64_t>(at) < static_cast<int64_t>(from) + static_cast<int64_t>(held.first.size()))
+        if (from <= at &&
+            static_cast<int64_t>(at) < static_cast<int64_t>(from) + static_cast<int64_t>(held.first.size()))
             return true;
     }
     return false;
@@ -265,8 +266,8 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vect
         // their decoders go on through the segment) with whole messages
         // that were shown before it. The HTTP decoder shows the first head
         // of a segment only.
-        bool own = m.frames.size() == 1 &&
-                   (from == frame_start || (!http && from == shown_end && m.frames[0] == shown_frame));
+        bool own =
+            m.frames.size() == 1 && (from == frame_start || (!http && from == shown_end && m.frames[0] == shown_frame));
         if (own) {
             shown_end = to;
             shown_frame = m.frames[0];

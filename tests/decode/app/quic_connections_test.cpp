@@ -2,13 +2,14 @@
 // headers read against the connection ids their flow's long headers chose
 // (RFC 9000 5.1, 17.2, 17.3), the same for any number of decoding threads.
 // The expected text is in tests/data/quic_connections.txt.
+#include "decode/app/quic_connections.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 
 #include "../../peer.h"
-#include "decode/app/quic_connections.h"
 #include "decode/ip_frames.h"
 
 namespace {

@@ -44,15 +44,16 @@ std::vector<connection> connections() {
     std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     for (int i = 0; i < 3; ++i) chunked += "400\r\n" + std::string(1024, 'z') + "\r\n";
     chunked += "0\r\n\r\n";
-    std::string requests = "GET /a HTTP/1.1\r\nHost: example.com\r\n\r\n"
-                           "POST /b HTTP/1.1\r\nHost: example.com\r\nContent-Length: 300\r\n\r\n" +
-                           std::string(300, 'x') + "GET /c HTTP/1.1\r\nHost: example.com\r\n\r\n";
+    std::string requests =
+        "GET /a HTTP/1.1\r\nHost: example.com\r\n\r\n"
+        "POST /b HTTP/1.1\r\nHost: example.com\r\nContent-Length: 300\r\n\r\n" +
+        std::string(300, 'x') + "GET /c HTTP/1.1\r\nHost: example.com\r\n\r\n";
     std::string responses = "HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + std::string(5000, 'y') + chunked +
                             "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n";
-    std::string client_tls = tls_record(22, 200, 0) + tls_record(23, 100, 'a') + tls_record(23, 3000, 'b') +
-                             tls_record(23, 50, 'c');
-    std::string server_tls = tls_record(22, 1500, 0) + tls_record(20, 1, 1) + tls_record(23, 8000, 'd') +
-                             tls_record(23, 20, 'e');
+    std::string client_tls =
+        tls_record(22, 200, 0) + tls_record(23, 100, 'a') + tls_record(23, 3000, 'b') + tls_record(23, 50, 'c');
+    std::string server_tls =
+        tls_record(22, 1500, 0) + tls_record(20, 1, 1) + tls_record(23, 8000, 'd') + tls_record(23, 20, 'e');
     return {
         {"http",
          80,
@@ -163,7 +164,8 @@ TEST(ReassemblyPermutations, EveryOrderShowsTheSameMessagesOnce) {
                 if (random() % 2) {
                     const direction_stream& d = again.from_server ? c.server : c.client;
                     uint32_t from = again.offset;
-                    uint32_t length = 1 + static_cast<uint32_t>(random() % std::min<size_t>(1448, d.bytes.size() - from));
+                    uint32_t length =
+                        1 + static_cast<uint32_t>(random() % std::min<size_t>(1448, d.bytes.size() - from));
                     again = {again.from_server, from, length};
                 }
                 order.insert(order.begin() + static_cast<long>(random() % (order.size() + 1)), again);
