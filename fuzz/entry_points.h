@@ -521,6 +521,241 @@ inline void nesting_input(const uint8_t* data, size_t size) {
     }
     settings = run_settings{};
     capture = capture_state_record{};
+// The reassembly tables fed the way a capture feeds them: the input is a
+// script of TCP segments (eight flows, sequence numbers across the wrap,
+// any flags, overlaps and holes), IPv4 and IPv6 fragments (offsets, more
+// fragments, small ids that meet) and steps of capture time, each built
+// into an Ethernet frame and decoded. The tables get the smallest memory
+// share, and after every frame they must hold no more than it.
+//
+// Input: one byte of switches (bit 0 JSON, bit 1 --expand-all, bit 2
+// --statistic, bit 3 --calc-checksums, bits 4-7 the memory in steps of
+// 128 KiB), then records. A record starts with an operation byte whose
+// low three bits say what follows:
+//   0-2  TCP segment: flow byte (bits 0-1 flow, HTTP/TLS/DNS/other by
+//        port; bit 2 reverse direction; bit 3 IPv6), two bytes of stream
+//        offset (four, as a raw sequence number, when operation bit 3 is
+//        set), TCP flags, length byte (times 8 when bit 4 is set)
+//   3-4  IPv4 fragment, 5 IPv6 fragment: id byte, two bytes of offset in
+//        units of 8, length byte (times 8 when bit 4 is set); bit 3 of the
+//        operation is "more fragments"
+//   6    capture time steps forward by the next byte, in seconds
+//   7    the same frame again (a retransmission of the previous record)
+// Payload bytes come from the flow's or datagram's own content, so that
+// repeats agree; with operation bit 5 they come from the input instead.
+namespace reassembly_script {
+
+constexpr uint32_t first_sequence = 0xfffffc00;  // streams cross the wrap early
+
+struct reader {
+    const uint8_t* p;
+    const uint8_t* end;
+    bool more() const { return p < end; }
+    uint8_t u8() { return p < end ? *p++ : 0; }
+    uint16_t be16() { return static_cast<uint16_t>(u8() << 8 | u8()); }
+    uint32_t be32() { return uint32_t{be16()} << 16 | be16(); }
+    const uint8_t* take(size_t& n) {
+        n = std::min(n, static_cast<size_t>(end - p));
+        const uint8_t* at = p;
+        p += n;
+        return at;
+    }
+};
+
+// A flow's stream content, repeating: whole messages of its protocol.
+inline uint8_t stream_byte(unsigned flow, bool reverse, uint64_t offset) {
+    static const std::string http_request =
+        "GET /index.html HTTP/1.1\r\nHost: example\r\nContent-Length: 11\r\n\r\nhello world"
+        "POST /form HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nabcde\r\n0\r\n\r\n";
+    static const std::string http_response =
+        "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n01234567890123456789"
+        "HTTP/1.1 204 No Content\r\n\r\n"
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n";
+    static const std::string tls = [] {
+        std::string s = std::string("\x16\x03\x01\x00\x30", 5) + std::string("\x01\x00\x00\x2c\x03\x03", 6);
+        s.resize(5 + 0x30, '\x11');
+        s += std::string("\x17\x03\x03\x01\x00", 5) + std::string(0x100, '\x42');
+        return s;
+    }();
+    static const std::string dns = [] {
+        std::string m(
+            "\x12\x34\x81\x80\x00\x01\x00\x01\x00\x00\x00\x00\x01x\x00\x00\x01\x00\x01"
+            "\xc0\x0c\x00\x01\x00\x01\x00\x00\x00\x3c\x00\x04\x0a\x00\x00\x01",
+            35);
+        return std::string("\x00\x23", 2) + m;
+    }();
+    const std::string* s = &tls;
+    switch (flow & 3) {
+        case 0: s = reverse ? &http_response : &http_request; break;
+        case 2: s = &dns; break;
+        case 3: return static_cast<uint8_t>(offset * 7 + reverse);
+    }
+    return static_cast<uint8_t>((*s)[offset % s->size()]);
+}
+
+inline void put16(std::vector<uint8_t>& f, size_t at, uint16_t v) {
+    f[at] = static_cast<uint8_t>(v >> 8);
+    f[at + 1] = static_cast<uint8_t>(v);
+}
+
+inline void put32(std::vector<uint8_t>& f, size_t at, uint32_t v) {
+    put16(f, at, static_cast<uint16_t>(v >> 16));
+    put16(f, at + 2, static_cast<uint16_t>(v));
+}
+
+// Ethernet and an IPv4 or IPv6 header with room for `payload` bytes
+// behind it; returns where the payload starts.
+inline size_t ip_frame(std::vector<uint8_t>& f, bool v6, uint8_t protocol, unsigned host, bool reverse,
+                       size_t payload) {
+    size_t ip_length = v6 ? 40 : 20;
+    f.assign(14 + ip_length + payload, 0);
+    f[0] = 0x02, f[6] = 0x02, f[11] = 1;
+    put16(f, 12, v6 ? 0x86dd : 0x0800);
+    uint8_t a = static_cast<uint8_t>(reverse ? 2 : 1), b = static_cast<uint8_t>(reverse ? 1 : 2);
+    if (v6) {
+        f[14] = 0x60;
+        put16(f, 18, static_cast<uint16_t>(payload));
+        f[20] = protocol;
+        f[21] = 64;
+        f[22] = 0xfd, f[37] = a, f[36] = static_cast<uint8_t>(host);
+        f[38] = 0xfd, f[53] = b, f[52] = static_cast<uint8_t>(host);
+    } else {
+        f[14] = 0x45;
+        put16(f, 16, static_cast<uint16_t>(20 + payload));
+        f[22] = 64;
+        f[23] = protocol;
+        f[26] = 10, f[29] = a, f[28] = static_cast<uint8_t>(host);
+        f[30] = 10, f[33] = b, f[32] = static_cast<uint8_t>(host);
+    }
+    return 14 + ip_length;
+}
+
+// The datagram a fragment id stands for: UDP to port 53 or ICMP echo,
+// of a length that depends on the id.
+inline uint8_t datagram_byte(uint8_t id, bool v6, uint32_t at, uint32_t total) {
+    bool udp = id & 1;
+    if (udp && at < 8) {
+        uint8_t header[8] = {0x13, 0x88, 0x00, 0x35, static_cast<uint8_t>(total >> 8), static_cast<uint8_t>(total),
+                             0,    0};
+        return header[at];
+    }
+    if (!udp && at < 8) {
+        uint8_t header[8] = {static_cast<uint8_t>(v6 ? 128 : 8), 0, 0, 0, 0, id, 0, 1};
+        return header[at];
+    }
+    return static_cast<uint8_t>(at * 13 + id);
+}
+
+inline uint32_t datagram_length(uint8_t id) { return 64 + (id * 997u) % 6000; }
+
+}  // namespace reassembly_script
+
+inline void reassembly_input(const uint8_t* data, size_t size) {
+    using namespace reassembly_script;
+    if (size < 1 || !select_link_type(1)) return;
+    uint8_t switches = data[0];
+    apply_switches(0);
+    settings.json = switches & 1;
+    settings.record_fields = settings.json;
+    settings.expand_all = switches & 2;
+    settings.statistic = switches & 4;
+    settings.calc_checksums = switches & 8;
+    settings.reassembly_memory = uint64_t{(switches >> 4) + 1u} << 17;
+    size_t share = std::max<size_t>(65536, settings.reassembly_memory / 2);
+    reassembly_set_contexts(1);
+    discard_output();
+    decode_context& cx = frame_loop_main_context();
+
+    reader in{data + 1, data + size};
+    std::vector<uint8_t> frame, previous;
+    long seconds = 1000;
+    unsigned microseconds = 0;
+    unsigned records = 0;
+    while (in.more() && ++records <= 4096) {
+        uint8_t op = in.u8();
+        bool from_input = op & 0x20;
+        frame.clear();
+        switch (op & 7) {
+            case 0:
+            case 1:
+            case 2: {
+                uint8_t which = in.u8();
+                unsigned flow = which & 3;
+                bool reverse = which & 4, v6 = which & 8;
+                uint32_t seq = (op & 8) ? in.be32() : first_sequence + 1 + in.be16();
+                uint8_t flags = in.u8();
+                size_t length = (op & 0x10) ? in.u8() * 8u : in.u8();
+                uint64_t stream_at = static_cast<uint32_t>(seq - first_sequence - 1);
+                size_t at = ip_frame(frame, v6, 6, flow, reverse, 20 + length);
+                static const uint16_t ports[] = {80, 443, 53, 8000};
+                put16(frame, at, reverse ? ports[flow] : 40000);
+                put16(frame, at + 2, reverse ? 40000 : ports[flow]);
+                put32(frame, at + 4, seq);
+                frame[at + 12] = 0x50;
+                frame[at + 13] = flags;
+                put16(frame, at + 14, 65535);
+                if (from_input) {
+                    size_t n = length;
+                    const uint8_t* bytes = in.take(n);
+                    std::copy(bytes, bytes + n, frame.begin() + static_cast<long>(at + 20));
+                } else {
+                    for (size_t i = 0; i < length; ++i) frame[at + 20 + i] = stream_byte(flow, reverse, stream_at + i);
+                }
+                break;
+            }
+            case 3:
+            case 4:
+            case 5: {
+                bool v6 = (op & 7) == 5;
+                uint8_t id = in.u8();
+                uint32_t offset = (in.be16() & 0x1fffu) * 8;
+                size_t length = (op & 0x10) ? in.u8() * 8u : in.u8();
+                bool more = op & 8;
+                uint8_t protocol = (id & 1) ? 17 : (v6 ? 58 : 1);
+                size_t at = ip_frame(frame, v6, v6 ? 44 : protocol, id >> 4, false, (v6 ? 8 : 0) + length);
+                if (v6) {
+                    frame[at] = protocol;
+                    put16(frame, at + 2, static_cast<uint16_t>(offset | more));
+                    put32(frame, at + 4, id);
+                    at += 8;
+                } else {
+                    put16(frame, 18, id);
+                    put16(frame, 20, static_cast<uint16_t>((more ? 0x2000 : 0) | (offset / 8)));
+                }
+                if (from_input) {
+                    size_t n = length;
+                    const uint8_t* bytes = in.take(n);
+                    std::copy(bytes, bytes + n, frame.begin() + static_cast<long>(at));
+                } else {
+                    for (size_t i = 0; i < length; ++i)
+                        frame[at + i] = datagram_byte(id, v6, static_cast<uint32_t>(offset + i), datagram_length(id));
+                }
+                break;
+            }
+            case 6:
+                seconds += in.u8();
+                microseconds = (microseconds + 1) % 1000000;
+                continue;
+            case 7: frame = previous; break;
+        }
+        if (frame.empty()) continue;
+        previous = frame;
+        auto captured = static_cast<uint32_t>(frame.size());
+        frame_lengths lengths{captured, captured};
+        cx.frame_number = ++capture.frame_counter;
+        begin_frame(cx, seconds, microseconds, captured, captured);
+        cx.link_header_length = capture.link_header_length;
+        decode_frame(cx, link_decoders[capture.link_decoder_index], &lengths, frame.data());
+        end_frame(cx);
+        cx.stream_pieces.clear();
+        if (cx.reassembly.fragments.held_bytes() > share || cx.reassembly.tcp.held_bytes() > share) abort();
+    }
+    reassembly_finish(cx);
+    frame_loop_drain();
+    if (cx.reassembly.fragments.held_sets() || cx.reassembly.tcp.held_flows()) abort();
+    zelk_set_text_suppressed(false);
+    zelk_set_output(nullptr);
+    settings = run_settings{};
 }
 
 }  // namespace fuzz

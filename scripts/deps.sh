@@ -6,7 +6,7 @@ packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev i
 # The tests also capture live, check the Debian package, compare with a
 # peer decoder, build frames with scapy and make traffic with real programs.
 if [ "${1:-}" = "--test" ]; then
-  packages+=(iproute2 tcpdump dpkg-dev file lintian tshark python3 python3-scapy jq curl openssl)
+  packages+=(iproute2 tcpdump dpkg-dev file lintian tshark python3 python3-scapy jq curl openssl iputils-ping)
   # The JSON schema check and the loading recipes (PostgreSQL, SQLite, DuckDB
   # through npm).
   packages+=(python3-jsonschema postgresql sqlite3)

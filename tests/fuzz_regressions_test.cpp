@@ -26,6 +26,7 @@ const target targets[] = {
     {"structured_output", fuzz::structured_frame_input},
     {"where_expression", fuzz::where_expression_input},
     {"nesting", fuzz::nesting_input},
+    {"reassembly", fuzz::reassembly_input},
 };
 
 TEST(FuzzRegressions, CorporaReplayCleanly) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/frame.h"
+#include "decode/app/quic_connections.h"
 #include "decode/ip/pseudo_header.h"
 #include "decode/reassembly/reassembly.h"
 #include "output/record.h"
@@ -65,6 +66,8 @@ struct alignas(64) decode_context {
 
     // Fragments (and later TCP flows) kept from frame to frame.
     reassembly_tables reassembly;
+    // QUIC connection ids learned from long headers, per UDP flow.
+    quic_connection_table quic_ids;
 };
 
 // Thrown when decoders that hand on to each other nest deeper than

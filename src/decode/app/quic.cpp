@@ -52,9 +52,30 @@ std::string hex_text(decode_context& cx, const uint8_t* p, size_t n) {
     return s;
 }
 
+// The two ends of the datagram: the innermost IP header's addresses and the
+// UDP header's ports, just in front of the payload.
+struct udp_ends {
+    bool known = false;
+    quic_endpoint from{}, to{};
+};
+
+udp_ends ends_of(decode_context& cx, const uint8_t* payload) {
+    udp_ends ends;
+    if (cx.pseudo.version != 4 && cx.pseudo.version != 6) return ends;
+    if (payload - 8 < cx.start) return ends;
+    const uint8_t* udp = payload - 8;
+    size_t n = cx.pseudo.version == 4 ? 4 : 16;
+    memcpy(ends.from.address.data(), cx.pseudo.source, n);
+    memcpy(ends.to.address.data(), cx.pseudo.destination, n);
+    ends.from.port = get_be16(cx, udp);
+    ends.to.port = get_be16(cx, udp + 2);
+    ends.known = true;
+    return ends;
+}
+
 // One long-header packet; returns false when nothing can follow it in the
 // datagram.
-bool decode_long_packet(decode_context& cx, bounded& datagram, bool all, std::string& note) {
+bool decode_long_packet(decode_context& cx, bounded& datagram, bool all, std::string& note, const udp_ends& ends) {
     uint8_t first = datagram.u8();
     uint32_t version = datagram.be32();
     unsigned type = (first >> 4) & 3;
@@ -71,6 +92,7 @@ bool decode_long_packet(decode_context& cx, bounded& datagram, bool all, std::st
     const uint8_t* dcid = datagram.take(dcid_length);
     uint8_t scid_length = datagram.u8();
     const uint8_t* scid = datagram.take(scid_length);
+    if (ends.known) cx.quic_ids.learn(ends.from, ends.to, dcid, dcid_length, scid, scid_length, cx.reassembly.now_us);
     std::string dcid_text = hex_text(cx, dcid, dcid_length);
     field(cx, "dcid_length", "\n  DCID Length: %u", dcid_length);
     if (dcid_length) field(cx, "dcid", ", DCID: %s", dcid_text.c_str());
@@ -141,6 +163,7 @@ int decode_quic(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
     bump(cx.counters.quic);
     bool all = expanded(settings.expand_all);
     std::string note;
+    udp_ends ends = ends_of(cx, p);
     try {
         while (datagram.left()) {
             uint8_t first = get_u8(cx, datagram.p);
@@ -150,18 +173,29 @@ int decode_quic(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
                 break;
             }
             if (!(first & 0x80)) {
-                // The short header's connection id length is known only
-                // to the endpoints.
+                // The short header does not say how long its connection
+                // id is: only an id its receiver chose in a long header of
+                // the same flow tells.
+                quic_connection_id dcid;
+                bool known = ends.known && cx.quic_ids.match(ends.from, ends.to, datagram.p + 1, datagram.left() - 1,
+                                                             cx.reassembly.now_us, dcid);
                 item(cx, "packets");
                 field(cx, "header_form", "\n  Header Form: %u (Short, 1-RTT)", 0u);
                 if (all) field(cx, "fixed_bit", ", Fixed Bit: %u", (first >> 6) & 1u);
+                std::string dcid_text;
+                if (known) {
+                    dcid_text = hex_text(cx, datagram.p + 1, dcid.length);
+                    field(cx, "dcid_length", "\n  DCID Length: %u (learned)", unsigned{dcid.length});
+                    if (dcid.length) field(cx, "dcid", ", DCID: %s", dcid_text.c_str());
+                }
                 field(cx, "length", "\n  Protected: %lu bytes", static_cast<long>(datagram.left()));
                 item_end(cx);
                 if (!note.empty()) note += ", ";
                 note += "1-RTT";
+                if (known && dcid.length) note += " DCID " + dcid_text;
                 break;
             }
-            if (!decode_long_packet(cx, datagram, all, note)) break;
+            if (!decode_long_packet(cx, datagram, all, note, ends)) break;
         }
     } catch (const overrun&) {
         zelk_printf(cx.out, "\n  [malformed: a length runs past the datagram]");

@@ -216,7 +216,15 @@ int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
 
     if (settings.print_tcp_stream && carries_data)
         collect_segment(cx, h, payload, payload_length < 0xffff ? payload_length : 0xffff, ip_version);
-    if (carries_data) hand_on_payload(cx, lengths, frame, payload_offset, source_port, destination_port);
+    // A retransmission repeats messages already shown (reassembly follows
+    // the stream): only modules still get its payload.
+    bool repeat = reassembly_on() && tcp_segment_repeats(cx, h, ip_message_length(cx, payload));
+    if (repeat) {
+        record_flag(cx, "retransmission", true);
+        if (carries_data && modules_loaded()) offer_payload(cx, payload, 2, 6, 6, source_port, destination_port);
+    } else if (carries_data) {
+        hand_on_payload(cx, lengths, frame, payload_offset, source_port, destination_port);
+    }
     if (settings.print_tcp_hex && !settings.print_tcp_text) hex_dump(cx, payload, payload_length);
     if (settings.print_tcp_text && !settings.print_tcp_hex) text_dump(cx, payload, payload_length);
     // Messages that began in earlier segments are decoded whole here.

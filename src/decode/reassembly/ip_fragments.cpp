@@ -6,18 +6,26 @@
 #include "stats/counters.h"
 
 void fragment_table::forget(set_map::iterator it) {
-    bytes_ -= it->second.data.capacity();
+    bytes_ -= it->second.held;
     ages_.erase(it->second.age);
     sets_.erase(it);
+}
+
+// What a set costs: its entry as well as its bytes, so that many small or
+// dropped sets are bounded like a few large ones.
+void fragment_table::account(fragment_set& set) {
+    size_t held = set_overhead + set.data.capacity() + set.have.capacity() * sizeof set.have[0] +
+                  set.frames.capacity() * sizeof set.frames[0];
+    bytes_ = bytes_ - set.held + held;
+    set.held = held;
 }
 
 // A dropped datagram keeps its entry (without bytes) until it times out,
 // so that its later fragments are dropped too (RFC 5722).
 void fragment_table::drop(fragment_set& set) {
-    bytes_ -= set.data.capacity();
     std::vector<uint8_t>().swap(set.data);
-    set.have.clear();
-    set.frames.clear();
+    std::vector<std::pair<uint32_t, uint32_t>>().swap(set.have);
+    std::vector<unsigned long>().swap(set.frames);
     set.dropped = true;
 }
 
@@ -42,6 +50,30 @@ void fragment_table::finish(protocol_counters& counters) {
 fragment_result fragment_table::add(const fragment_key& key, uint32_t offset, const uint8_t* bytes, uint32_t length,
                                     bool more, uint32_t limit, unsigned long frame, int64_t now_us,
                                     const fragment_limits& limits, protocol_counters& counters) {
+    fragment_result result = place(key, offset, bytes, length, more, limit, frame, now_us, limits, counters);
+    auto it = sets_.find(key);
+    if (it == sets_.end()) return result;
+    account(it->second);
+    // Room: the least recently used other sets go first (a dropped one
+    // held no bytes, so losing its mark is not counted).
+    while (bytes_ > limits.memory && ages_.front() != key) {
+        auto oldest = sets_.find(ages_.front());
+        if (!oldest->second.dropped) bump(counters.reassembly_evicted);
+        forget(oldest);
+    }
+    if (bytes_ > limits.memory) {
+        if (!it->second.dropped) {
+            bump(counters.reassembly_evicted);
+            result.verdict = fragment_verdict::not_kept;
+        }
+        forget(it);
+    }
+    return result;
+}
+
+fragment_result fragment_table::place(const fragment_key& key, uint32_t offset, const uint8_t* bytes, uint32_t length,
+                                      bool more, uint32_t limit, unsigned long frame, int64_t now_us,
+                                      const fragment_limits& limits, protocol_counters& counters) {
     fragment_result result;
     expire(now_us, limits, counters);
     int64_t timeout = key.version == 4 ? limits.ipv4_timeout_us : limits.ipv6_timeout_us;
@@ -117,22 +149,15 @@ fragment_result fragment_table::add(const fragment_key& key, uint32_t offset, co
     }
 
     if (end > set.data.size()) {
-        size_t before = set.data.capacity();
-        size_t wanted = static_cast<size_t>(end);
-        // Room first: the least recently used other sets go.
-        while (bytes_ - before + wanted > limits.memory && ages_.front() != key) {
-            forget(sets_.find(ages_.front()));
-            bump(counters.reassembly_evicted);
-        }
-        if (bytes_ - before + wanted > limits.memory) {
-            forget(sets_.find(key));
+        // A datagram that alone would pass the bound is not kept at all.
+        if (set_overhead + end > limits.memory) {
+            forget(it);
             bump(counters.reassembly_evicted);
             result.verdict = fragment_verdict::not_kept;
             return result;
         }
-        set.data.reserve(wanted);
-        set.data.resize(wanted);
-        bytes_ += set.data.capacity() - before;
+        set.data.reserve(static_cast<size_t>(end));
+        set.data.resize(static_cast<size_t>(end));
     }
     if (length > 0) {
         memcpy(set.data.data() + offset, bytes, length);
@@ -163,8 +188,6 @@ fragment_result fragment_table::add(const fragment_key& key, uint32_t offset, co
         result.datagram = std::move(set.data);
         result.datagram.resize(set.total);
         result.frames = std::move(set.frames);
-        // The bytes left with the datagram; forget() sees an empty vector.
-        bytes_ -= result.datagram.capacity();
         forget(it);
         bump(counters.ip_reassembled);
     }

@@ -59,6 +59,8 @@ class fragment_table {
     void finish(protocol_counters& counters);
     size_t held_bytes() const { return bytes_; }
     size_t held_sets() const { return sets_.size(); }
+    // What a set's entry costs besides its bytes (the map and age nodes).
+    static constexpr size_t set_overhead = 256;
 
    private:
     struct fragment_set {
@@ -71,11 +73,16 @@ class fragment_table {
         int64_t first_us = 0;
         int64_t last_us = 0;
         std::vector<unsigned long> frames;
+        size_t held = 0;                        // what it costs, as counted in bytes_
         std::list<fragment_key>::iterator age;  // place in the least-recently-used order
     };
     using set_map = std::map<fragment_key, fragment_set>;
 
+    fragment_result place(const fragment_key& key, uint32_t offset, const uint8_t* bytes, uint32_t length, bool more,
+                          uint32_t limit, unsigned long frame, int64_t now_us, const fragment_limits& limits,
+                          protocol_counters& counters);
     void forget(set_map::iterator it);
+    void account(fragment_set& set);
     void drop(fragment_set& set);
     void expire(int64_t now_us, const fragment_limits& limits, protocol_counters& counters);
 

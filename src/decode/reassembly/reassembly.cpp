@@ -59,8 +59,9 @@ void reassembly_keep_answers(decode_context& cx) {
     reassembly_replay& r = cx.reassembly.replay;
     r.fragments.clear();
     r.tcp.clear();
+    r.repeats.clear();
     r.counts.clear();
-    r.next_fragment = r.next_tcp = r.next_count = 0;
+    r.next_fragment = r.next_tcp = r.next_count = r.next_repeat = 0;
     r.state = reassembly_replay::mode::keep;
 }
 
@@ -96,16 +97,41 @@ void reassembly_finish(decode_context& cx) {
     cx.reassembly.tcp.finish(cx.counters);
 }
 
-void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint8_t* payload, size_t length) {
+namespace {
+
+tcp_flow_key flow_key_of(decode_context& cx, const uint8_t* tcp_header) {
     const ip_pseudo_header& ip = cx.pseudo;
-    // Segments cut by the snap length, or of a datagram not yet whole,
-    // leave a gap that nothing fills.
-    if (ip.version == 0 || ip.fragment || cx.ip_payload_cut || cx.reassembly.depth >= max_depth) return;
     tcp_flow_key key{};
     memcpy(key.source.data(), ip.source, ip.version == 4 ? 4 : 16);
     memcpy(key.destination.data(), ip.destination, ip.version == 4 ? 4 : 16);
     key.source_port = get_be16(cx, tcp_header);
     key.destination_port = get_be16(cx, tcp_header + 2);
+    return key;
+}
+
+// Segments cut by the snap length, or of a datagram not yet whole, leave
+// a gap that nothing fills: the streams do not take them.
+bool stream_takes(decode_context& cx) {
+    const ip_pseudo_header& ip = cx.pseudo;
+    return ip.version != 0 && !ip.fragment && !cx.ip_payload_cut && cx.reassembly.depth < max_depth;
+}
+
+}  // namespace
+
+bool tcp_segment_repeats(decode_context& cx, const uint8_t* tcp_header, size_t length) {
+    if (!stream_takes(cx)) return false;
+    reassembly_replay& replay = cx.reassembly.replay;
+    if (replay.state == reassembly_replay::mode::replay)
+        return replay.next_repeat < replay.repeats.size() && replay.repeats[replay.next_repeat++];
+    bool repeat = cx.reassembly.tcp.repeats(flow_key_of(cx, tcp_header), get_be32(cx, tcp_header + 4),
+                                            get_u8(cx, tcp_header + 13), length);
+    if (replay.state == reassembly_replay::mode::keep) replay.repeats.push_back(repeat);
+    return repeat;
+}
+
+void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint8_t* payload, size_t length) {
+    if (!stream_takes(cx)) return;
+    tcp_flow_key key = flow_key_of(cx, tcp_header);
     tcp_limits limits;
     limits.memory = table_share();
     limits.per_flow = std::min(limits.per_flow, limits.memory);

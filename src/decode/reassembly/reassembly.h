@@ -19,8 +19,9 @@ struct reassembly_replay {
     enum class mode : uint8_t { off, keep, replay } state = mode::off;
     std::vector<fragment_result> fragments;
     std::vector<std::vector<tcp_message>> tcp;
+    std::vector<bool> repeats;
     std::vector<protocol_counters> counts;  // what each answer counted
-    size_t next_fragment = 0, next_tcp = 0, next_count = 0;
+    size_t next_fragment = 0, next_tcp = 0, next_count = 0, next_repeat = 0;
 };
 
 struct reassembly_tables {
@@ -53,6 +54,11 @@ void reassembly_finish(decode_context& cx);
 // Returns what became of it; a completed datagram comes with its bytes.
 fragment_result offer_fragment(decode_context& cx, const fragment_key& key, uint32_t offset, const uint8_t* bytes,
                                uint32_t length, bool more, uint32_t limit);
+
+// True when the TCP segment's payload (length bytes) begins with bytes
+// already seen in its direction: a retransmission, whose messages were
+// shown already.
+bool tcp_segment_repeats(decode_context& cx, const uint8_t* tcp_header, size_t length);
 
 // Hands a TCP segment's payload to its direction's stream and decodes
 // every message it completes that spans frames, each behind a line naming

@@ -11,6 +11,10 @@ namespace {
 constexpr uint8_t FIN = 0x01, SYN = 0x02, RST = 0x04;
 // Heads longer than this are not HTTP we follow.
 constexpr size_t max_http_head = 64 * 1024;
+// A piece of a segment held out of order that does not begin where the
+// segment's payload did carries this bit in its frame number: nothing
+// that begins there was shown by that frame.
+constexpr unsigned long began_earlier = 1ul << (sizeof(unsigned long) * 8 - 1);
 // How far ahead of the stream a segment is held (more than any window seen
 // in practice), and how far behind it counts as old.
 constexpr int32_t max_gap = 1 << 20;
@@ -114,6 +118,8 @@ bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p,
             if (chunked) return false;
             if (starts_with(p + at, length, "HEAD ")) body = 0;
             if (body > n - at - length) return false;
+            // The segment's own decoding shows its first head only.
+            if (at > 0) return false;
             length += static_cast<size_t>(body);
         }
         at += length;
@@ -144,7 +150,32 @@ void tcp_stream_table::finish(protocol_counters& counters) {
     bytes_ = 0;
 }
 
-void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame) {
+bool tcp_stream_table::repeats(const tcp_flow_key& key, uint32_t seq, uint8_t flags, size_t length) const {
+    if (length == 0 || (flags & (SYN | RST))) return false;
+    auto it = flows_.find(key);
+    if (it == flows_.end() || !it->second.synced) return false;
+    const direction& d = it->second;
+    // A segment that begins with bytes the stream has passed: whatever its
+    // own decoding would show from its start was shown before, and what
+    // begins in its new bytes is the stream's to show.
+    auto at = static_cast<int32_t>(seq - d.next);
+    if (at < 0 && at >= -max_gap) return true;
+    // One that begins inside a segment held out of order, likewise.
+    for (const auto& [held_seq, held] : d.early) {
+        auto from = static_cast<int32_t>(held_seq - d.next);
+        if (from <= at &&
+            static_cast<int64_t>(at) < static_cast<int64_t>(from) + static_cast<int64_t>(held.first.size()))
+            return true;
+    }
+    return false;
+}
+
+void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned long frame, size_t repeated) {
+    uint64_t start = d.base + d.pending.size() - repeated;
+    if (frame & began_earlier) {
+        frame &= ~began_earlier;
+        start = UINT64_MAX;
+    }
     // Body bytes being passed over are never kept.
     while (n > 0 && d.skip > 0 && d.pending.empty()) {
         size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, n));
@@ -155,7 +186,7 @@ void tcp_stream_table::append(direction& d, const uint8_t* p, size_t n, unsigned
     }
     if (n == 0) return;
     d.pending.insert(d.pending.end(), p, p + n);
-    d.marks.emplace_back(d.base + d.pending.size(), frame);
+    d.marks.push_back({d.base + d.pending.size(), frame, start});
 }
 
 void tcp_stream_table::consume(direction& d, size_t n) {
@@ -164,12 +195,15 @@ void tcp_stream_table::consume(direction& d, size_t n) {
     // An emptied buffer gives its memory back: an idle direction costs
     // little, and the memory bound counts what is really held.
     if (d.pending.empty() && d.pending.capacity() > 256) std::vector<uint8_t>().swap(d.pending);
-    while (!d.marks.empty() && d.marks.front().first <= d.base) d.marks.erase(d.marks.begin());
+    while (!d.marks.empty() && d.marks.front().end <= d.base) d.marks.erase(d.marks.begin());
 }
 
-void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
-                                std::vector<tcp_message>& out) {
+void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vector<tcp_message>& out) {
     bool dns = key.source_port == 53 || key.destination_port == 53;
+    // Where the last message that its frame's own decoding showed ended,
+    // and that frame.
+    uint64_t shown_end = UINT64_MAX;
+    unsigned long shown_frame = 0;
     for (int steps = 0; steps < 100000 && !d.pending.empty(); ++steps) {
         if (d.skip > 0) {
             size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, d.pending.size()));
@@ -212,11 +246,27 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
         tcp_message m;
         uint64_t from = d.base, to = d.base + length;
         uint64_t begin = d.base;
-        for (const auto& [end, frame] : d.marks) {
-            if (end > from && begin < to) m.frames.push_back(frame);
-            begin = end;
+        uint64_t frame_start = 0;
+        for (const mark& k : d.marks) {
+            if (k.end > from && begin < to) {
+                if (m.frames.empty()) frame_start = k.start;
+                m.frames.push_back(k.frame);
+            }
+            begin = k.end;
         }
-        if (!dns && length >= 5 && !(d.pending[0] >= 20 && d.pending[0] <= 24)) {
+        bool http = !dns && !(d.pending[0] >= 20 && d.pending[0] <= 24);
+        // A message inside one frame was shown by that frame's own
+        // decoding when the frame's payload began with it, or (TLS, DNS:
+        // their decoders go on through the segment) with whole messages
+        // that were shown before it. The HTTP decoder shows the first head
+        // of a segment only.
+        bool own =
+            m.frames.size() == 1 && (from == frame_start || (!http && from == shown_end && m.frames[0] == shown_frame));
+        if (own) {
+            shown_end = to;
+            shown_frame = m.frames[0];
+        }
+        if (http && length >= 5) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(d.pending.data(), length, body, chunked);
@@ -229,13 +279,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
             m.bytes.assign(d.pending.begin(), d.pending.begin() + static_cast<long>(length));
             consume(d, length);
         }
-        // A message inside one frame was decoded with that frame when the
-        // frame's payload began with it or with whole messages before it;
-        // one held out of order is left to its own frame.
-        if (m.frames.size() > 1 || (m.frames.size() == 1 && m.frames[0] == current && !shown)) {
-            out.push_back(std::move(m));
-            shown = false;
-        }
+        if (!own && !m.frames.empty()) out.push_back(std::move(m));
     }
 }
 
@@ -299,20 +343,68 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
             d.next = seq;
             at = 0;
         }
+        // Holds [at, at + n) of the stream (bytes p) until the gap before it
+        // fills. A segment held already that begins inside it with a
+        // message (its own decoding showed it), or where a piece of it
+        // would begin, keeps its bytes: the first copy wins. The rest is
+        // held piece by piece; `first` is the frame number of the piece at
+        // `at` (tagged when the frame's payload began before it).
+        bool dns = key.source_port == 53 || key.destination_port == 53;
+        struct held_range {
+            int64_t from, to;
+            bool shows;
+        };
+        auto held_inside = [&](int64_t from_at, int64_t end) {
+            std::vector<held_range> inside;
+            for (const auto& [held_seq, held] : d.early) {
+                int64_t from = offset_of(held_seq);
+                if (from < from_at || from >= end) continue;
+                // Its own decoding showed a whole message at its start.
+                const auto* bytes = reinterpret_cast<const uint8_t*>(held.first.data());
+                size_t first_message = tcp_message_length(bytes, held.first.size(), dns);
+                bool shows = !(held.second & began_earlier) && first_message != 0 && first_message != SIZE_MAX;
+                inside.push_back({from, from + static_cast<int64_t>(held.first.size()), shows});
+            }
+            std::sort(inside.begin(), inside.end(),
+                      [](const held_range& x, const held_range& y) { return x.from < y.from; });
+            return inside;
+        };
+        auto hold = [&](int64_t hold_at, const uint8_t* p, size_t n, unsigned long first) {
+            int64_t end = hold_at + static_cast<int64_t>(n);
+            int64_t piece = hold_at;
+            auto keep = [&](int64_t to) {
+                if (to <= piece) return;
+                uint32_t piece_seq = d.next + static_cast<uint32_t>(piece);
+                unsigned long tag = piece == hold_at ? first : first | began_earlier;
+                d.early.emplace(piece_seq,
+                                std::make_pair(std::string(reinterpret_cast<const char*>(p) + (piece - hold_at),
+                                                           static_cast<size_t>(to - piece)),
+                                               tag));
+            };
+            for (const held_range& h : held_inside(hold_at, end)) {
+                if (h.from > piece && !h.shows) continue;  // its bytes are this one's too
+                keep(h.from);
+                piece = std::max(piece, std::min(h.to, end));
+            }
+            keep(end);
+        };
         if (at > 0) {
-            // Out of order: kept until the gap fills; the first copy of a
-            // sequence number wins, so a later one at the same place waits
-            // behind it.
-            if (at < static_cast<int32_t>(limits.per_flow) && !d.early.count(seq))
-                d.early.emplace(seq, std::make_pair(std::string(reinterpret_cast<const char*>(payload), length), frame));
+            // Out of order: kept until the gap fills.
+            if (at < static_cast<int32_t>(limits.per_flow)) hold(at, payload, length, frame);
         } else if (static_cast<int64_t>(at) + static_cast<int64_t>(length) > 0) {
-            // Retransmitted bytes are passed over: the first copy wins.
+            // Retransmitted bytes are passed over: the first copy wins. New
+            // bytes from where a segment held out of order that showed a
+            // message begins are held behind it.
             size_t old = static_cast<size_t>(-at);
-            // The frame's own decoding read its payload from the start:
-            // right when that start is where a message starts.
-            bool aligned = old == 0 && d.pending.empty() && d.skip == 0 && d.chunks == chunk_state::none;
-            append(d, payload + old, length - old, frame);
-            d.next += static_cast<uint32_t>(length - old);
+            size_t fresh = length - old;
+            for (const held_range& h : held_inside(1, static_cast<int64_t>(fresh)))
+                if (h.shows) {
+                    hold(h.from, payload + old + h.from, fresh - static_cast<size_t>(h.from), frame | began_earlier);
+                    fresh = static_cast<size_t>(h.from);
+                    break;
+                }
+            append(d, payload + old, fresh, frame, old);
+            d.next += static_cast<uint32_t>(fresh);
             // Held segments that now fit, in sequence order.
             for (bool moved = true; moved;) {
                 moved = false;
@@ -326,14 +418,14 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                     if (eend > 0) {
                         size_t skip = static_cast<size_t>(-eat);
                         append(d, reinterpret_cast<const uint8_t*>(e->second.first.data()) + skip,
-                               e->second.first.size() - skip, e->second.second);
+                               e->second.first.size() - skip, e->second.second, skip);
                         d.next += static_cast<uint32_t>(e->second.first.size() - skip);
                         moved = true;
                     }
                     e = d.early.erase(e);
                 }
             }
-            messages(key, d, frame, aligned, out);
+            messages(key, d, out);
         }
     }
     account(d);

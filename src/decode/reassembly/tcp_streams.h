@@ -61,11 +61,22 @@ class tcp_stream_table {
                                  size_t length, unsigned long frame, int64_t now_us, const tcp_limits& limits,
                                  protocol_counters& counters);
     void finish(protocol_counters& counters);
+    // True when the segment begins with bytes already seen in its
+    // direction (a retransmission): its own decoding would show again
+    // what was shown before.
+    bool repeats(const tcp_flow_key& key, uint32_t seq, uint8_t flags, size_t length) const;
     size_t held_bytes() const { return bytes_; }
     size_t held_flows() const { return flows_.size(); }
 
    private:
     enum class chunk_state : uint8_t { none, size_line, data, trailer };
+    // The bytes a frame gave the stream: they end at `end`; its payload
+    // began at `start` (earlier when it repeated bytes already held).
+    struct mark {
+        uint64_t end;
+        unsigned long frame;
+        uint64_t start;
+    };
     // Flows from the least to the most recently used, with the time each
     // was last used, so that the idle ones are found without a lookup.
     struct age_entry {
@@ -79,7 +90,7 @@ class tcp_stream_table {
         std::map<uint32_t, std::pair<std::string, unsigned long>> early;  // out of order, by seq - next at arrival
         std::vector<uint8_t> pending;                           // in order, not yet a whole message
         uint64_t base = 0;                                      // stream offset of pending[0]
-        std::vector<std::pair<uint64_t, unsigned long>> marks;  // (stream offset where a frame's bytes end, frame)
+        std::vector<mark> marks;                                // what each frame gave, in stream order
         uint64_t skip = 0;                                      // HTTP body bytes still to pass over
         chunk_state chunks = chunk_state::none;
         size_t held = 0;                                        // bytes in pending and early
@@ -88,14 +99,12 @@ class tcp_stream_table {
     };
     using flow_map = std::unordered_map<tcp_flow_key, direction, tcp_flow_hash>;
 
-    void append(direction& d, const uint8_t* p, size_t n, unsigned long frame);
+    // `repeated`: how many bytes before p the frame's payload began.
+    void append(direction& d, const uint8_t* p, size_t n, unsigned long frame, size_t repeated);
     // Whether a segment that begins a stream holds only whole messages
     // (HTTP bodies included), so that nothing of it need be kept.
     static bool whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n);
-    // `shown`: the current frame's own decoding showed the messages from
-    // the start of its payload.
-    void messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
-                  std::vector<tcp_message>& out);
+    void messages(const tcp_flow_key& key, direction& d, std::vector<tcp_message>& out);
     void consume(direction& d, size_t n);
     void forget(flow_map::iterator it);
     void account(direction& d);
