@@ -25,6 +25,7 @@ const target targets[] = {
     {"trace_file", fuzz::trace_file_input},
     {"structured_output", fuzz::structured_frame_input},
     {"where_expression", fuzz::where_expression_input},
+    {"ber_message", fuzz::ber_message_input},
 };
 
 TEST(FuzzRegressions, CorporaReplayCleanly) {

@@ -84,11 +84,44 @@ void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
 
 }  // namespace
 
-size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
+stream_framing framing_of(const tcp_flow_key& key) {
+    auto on = [&](uint16_t port) { return key.source_port == port || key.destination_port == port; };
+    if (on(53)) return stream_framing::dns;
+    if (on(88)) return stream_framing::kerberos;
+    if (on(389) || on(3268)) return stream_framing::ber;
+    return stream_framing::tls_http;
+}
+
+static bool is_http_message(stream_framing framing, const uint8_t* p) {
+    if (framing == stream_framing::dns || framing == stream_framing::kerberos) return false;
+    if (framing == stream_framing::ber && p[0] == 0x30) return false;
+    return !(p[0] >= 20 && p[0] <= 24);
+}
+
+size_t tcp_message_length(const uint8_t* p, size_t n, stream_framing framing) {
     if (n == 0) return 0;
-    if (dns) {
+    if (framing == stream_framing::dns) {
         if (n < 2) return 0;
         size_t length = 2u + (size_t{p[0]} << 8 | p[1]);
+        return length <= n ? length : 0;
+    }
+    if (framing == stream_framing::kerberos) {
+        // A 4-byte record length; its top bit is reserved.
+        if (n < 4) return 0;
+        if (p[0] & 0x80) return SIZE_MAX;
+        size_t length = 4u + (size_t{p[0]} << 24 | size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3]);
+        return length <= n ? length : 0;
+    }
+    if (framing == stream_framing::ber && p[0] == 0x30) {
+        // An LDAP message: a SEQUENCE of definite length.
+        if (n < 2) return 0;
+        if (p[1] < 0x80) return 2u + p[1] <= n ? 2u + p[1] : 0;
+        unsigned k = p[1] & 0x7fu;
+        if (k == 0 || k > 4) return SIZE_MAX;
+        if (n < 2u + k) return 0;
+        size_t length = 0;
+        for (unsigned i = 0; i < k; ++i) length = length << 8 | p[2 + i];
+        length += 2u + k;
         return length <= n ? length : 0;
     }
     // A TLS record: content type 20 to 24, version 3.x (RFC 8446 5.1).
@@ -107,13 +140,13 @@ size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
 }
 
 bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n) {
-    bool dns = key.source_port == 53 || key.destination_port == 53;
+    stream_framing framing = framing_of(key);
     size_t at = 0;
     while (at < n) {
-        size_t length = tcp_message_length(p + at, n - at, dns);
+        size_t length = tcp_message_length(p + at, n - at, framing);
         if (length == 0) return false;
         if (length == SIZE_MAX) return true;  // let go, as a fresh stream would
-        if (!dns && !(p[at] >= 20 && p[at] <= 24)) {
+        if (is_http_message(framing, p + at)) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(p + at, length, body, chunked);
@@ -175,7 +208,7 @@ void tcp_stream_table::consume(direction& d, size_t n) {
 
 void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
                                 std::vector<tcp_message>& out) {
-    bool dns = key.source_port == 53 || key.destination_port == 53;
+    stream_framing framing = framing_of(key);
     for (int steps = 0; steps < 100000 && !d.pending.empty(); ++steps) {
         if (d.skip > 0) {
             size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, d.pending.size()));
@@ -207,7 +240,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
             }
             continue;
         }
-        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), dns);
+        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), framing);
         if (length == 0) return;  // wait for more
         if (length == SIZE_MAX) {
             // Not a message start we know: let go and look again at the
@@ -222,7 +255,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
             if (end > from && begin < to) m.frames.push_back(frame);
             begin = end;
         }
-        if (!dns && length >= 5 && !(d.pending[0] >= 20 && d.pending[0] <= 24)) {
+        if (length >= 5 && is_http_message(framing, d.pending.data())) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(d.pending.data(), length, body, chunked);
