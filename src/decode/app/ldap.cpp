@@ -246,13 +246,13 @@ void bind_request(decode_context& cx, const message& m, ber_children& in, std::s
         std::string mechanism = text_of(cx, m, string_in(sasl, "SASL mechanism missing"));
         field(cx, "authentication", ", Authentication: %s", "SASL");
         field(cx, "sasl_mechanism", ", Mechanism: %s", mechanism);
-        name += " " + mechanism;
+        name += name.empty() ? mechanism : " " + mechanism;
     } else {
         zelk_printf(cx.out, ", Authentication: [%u]", auth.tag);
         record_text(cx, "authentication", "unknown");
     }
     zelk_printf(cx.out, "\n");
-    note += " " + name;
+    if (!name.empty()) note += " " + name;
 }
 
 void search_request(decode_context& cx, const message& m, ber_children& in, bool all, std::string& note) {

@@ -3,6 +3,9 @@
 // ber_frames.h. Expected texts: tests/data/ber_protocols.txt.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+
 #include "app_frames.h"
 #include "ber_frames.h"
 #include "decode/expected_text.h"
@@ -222,15 +225,21 @@ std::string from_banner(const std::string& out) {
 }
 
 TEST(BerProtocols, TextAndCounters) {
+    std::string all;
     for (const auto& c : cases()) {
         if (c.expand)
             test::reset({"expand-all", "verbose", "statistic"});
         else
             test::reset({"statistic"});
         std::string out = from_banner(ipf::decode_ethernet_frame(frame_of(c)));
+        all += "=== " + std::string(c.name) + " ===\n" + out;
         EXPECT_EQ(out, test::expected_section("ber_protocols.txt", c.name)) << c.name;
         EXPECT_EQ(counters.*c.counter, c.count) << c.name;
     }
+    // After a change of the text, NODRIX_WRITE_EXPECTED=1 writes the file
+    // anew for review.
+    if (getenv("NODRIX_WRITE_EXPECTED"))
+        std::ofstream(std::string(NODRIX_SOURCE_DIR) + "/tests/data/ber_protocols.txt") << all;
 }
 
 // tests/data/ber_protocols.json.txt: per case a piece of the JSON line and
