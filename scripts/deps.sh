@@ -7,6 +7,8 @@ packages=(cmake g++ ninja-build pkg-config libpcap-dev zlib1g-dev libgtest-dev i
 # peer decoder, build frames with scapy and make traffic with real programs.
 if [ "${1:-}" = "--test" ]; then
   packages+=(iproute2 tcpdump dpkg-dev file lintian tshark python3 python3-scapy jq curl openssl iputils-ping)
+  # Servers and clients whose traffic the LDAP and Kerberos tests capture.
+  packages+=(slapd ldap-utils krb5-kdc krb5-admin-server krb5-user)
   # The JSON schema check and the loading recipes (PostgreSQL, SQLite, DuckDB
   # through npm).
   packages+=(python3-jsonschema postgresql sqlite3)

@@ -27,6 +27,7 @@ const target targets[] = {
     {"where_expression", fuzz::where_expression_input},
     {"nesting", fuzz::nesting_input},
     {"reassembly", fuzz::reassembly_input},
+    {"ber_message", fuzz::ber_message_input},
 };
 
 TEST(FuzzRegressions, CorporaReplayCleanly) {

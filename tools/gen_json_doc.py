@@ -55,6 +55,12 @@ API_KINDS = {
 }
 DUMPS = ("hex_dump", "text_dump")
 
+# Files with no layer of their own: what they record lands in the layer of
+# the decoder that calls them.
+RECORDS_INTO = {
+    "src/decode/app/x509.cpp": ["tls"],
+}
+
 KIND_TEXT = {
     "number": "number",
     "text": "text",
@@ -528,6 +534,7 @@ def model(files):
         # Layers the file names through a constant handed to an engine: its
         # keys before any layer call of its own are theirs.
         protos += sorted(p for p in sf.constant_protos if p not in protos)
+        protos += [p for p in RECORDS_INTO.get(sf.path, []) if p not in protos]
         if not protos and not general and not sf.run_time:
             continue
         result.append(

@@ -109,6 +109,7 @@ std::string display_name(const char* proto) {
         {"geneve", "Geneve"},
         {"lacp_marker", "LACP-Marker"},
         {"slow_protocol", "Slow-Protocol"},
+        {"kerberos", "Kerberos"},
     };
     for (const auto& n : names)
         if (n.proto[0] == proto[0] && !strcmp(n.proto, proto)) return n.text;

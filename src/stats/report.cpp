@@ -60,6 +60,9 @@ void more_protocols_report() {
         {"RADIUS", &protocol_counters::radius},
         {"TFTP", &protocol_counters::tftp},
         {"BFD", &protocol_counters::bfd},
+        {"LDAP", &protocol_counters::ldap},
+        {"Kerberos", &protocol_counters::kerberos},
+        {"X.509 certs", &protocol_counters::x509_certificates},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;

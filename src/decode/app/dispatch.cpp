@@ -8,6 +8,8 @@
 #include "decode/app/geneve.h"
 #include "decode/app/http.h"
 #include "decode/app/imap.h"
+#include "decode/app/kerberos.h"
+#include "decode/app/ldap.h"
 #include "decode/app/mqtt.h"
 #include "decode/app/ntp.h"
 #include "decode/app/pop3.h"
@@ -37,11 +39,13 @@ constexpr port_row udp_ports[] = {
     {162, decode_snmp},   {443, decode_quic},    {514, decode_syslog},  {546, decode_dhcpv6},  {547, decode_dhcpv6},
     {4789, decode_vxlan}, {5353, decode_mdns},   {5355, decode_llmnr},  {6081, decode_geneve}, {5060, decode_sip},
     {69, decode_tftp},    {1812, decode_radius}, {1813, decode_radius}, {3784, decode_bfd},    {4784, decode_bfd},
+    {88, decode_kerberos}, {389, decode_ldap},
 };
 
 constexpr port_row tcp_ports[] = {
     {22, decode_ssh},   {53, decode_dns_tcp}, {21, decode_ftp},   {25, decode_smtp},    {587, decode_smtp},
     {110, decode_pop3}, {143, decode_imap},   {5060, decode_sip}, {6379, decode_redis}, {1883, decode_mqtt},
+    {88, decode_kerberos_tcp}, {389, decode_ldap_tcp}, {3268, decode_ldap_tcp},
 };
 
 // Content tests for payloads on any port, cheapest first: each looks at a

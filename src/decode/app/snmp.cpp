@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "decode/app/ber.h"
 #include "decode/app/message.h"
 #include "decode/decoder.h"
 #include "decode/ip/ipv4.h"
@@ -46,86 +47,23 @@ constexpr code_name value_types[] = {
 // SNMP values nest only a level or two; anything deeper is not SNMP.
 constexpr unsigned max_depth = 16;
 
-struct tlv {
-    uint8_t tag;
-    size_t value;
-    size_t length;
-    size_t end() const { return value + length; }
-};
+constexpr ber_rules snmp_rules{false, false, 64};
+
+using tlv = ber_element;
 
 // One BER element at `at`; it must end by `limit` (the end of the element
-// that holds it).
-tlv read_tlv(const message& m, size_t at, size_t limit) {
-    tlv t{m.u8(at), 0, 0};
-    if ((t.tag & 0x1f) == 0x1f) throw malformed_message{"multi-byte BER tag"};
-    uint8_t first = m.u8(at + 1);
-    t.value = at + 2;
-    if (first < 0x80) {
-        t.length = first;
-    } else {
-        unsigned n = first & 0x7f;
-        if (n == 0) throw malformed_message{"indefinite BER length"};
-        if (n > 4) throw malformed_message{"BER length longer than 4 bytes"};
-        for (unsigned i = 0; i < n; ++i) t.length = t.length << 8 | m.u8(at + 2 + i);
-        t.value += n;
-    }
-    if (t.value > limit || t.length > limit - t.value) {
-        if (limit >= m.length) m.past_end();
-        throw malformed_message{"a BER length runs past its enclosing element"};
-    }
-    m.at(t.value, t.length);
-    return t;
-}
+// that holds it). SNMP tags fit one octet, and lengths are definite.
+tlv read_tlv(const message& m, size_t at, size_t limit) { return ber_read(m, at, limit, 0, snmp_rules); }
 
 tlv expect(const message& m, size_t at, size_t limit, uint8_t tag, const char* what) {
     tlv t = read_tlv(m, at, limit);
-    if (t.tag != tag) throw malformed_message{what};
+    if (t.identifier != tag) throw malformed_message{what};
     return t;
 }
 
-long long integer_value(const message& m, const tlv& t) {
-    if (t.length == 0 || t.length > 8) throw malformed_message{"INTEGER of more than 8 bytes"};
-    long long v = static_cast<int8_t>(m.u8(t.value));
-    for (size_t i = 1; i < t.length; ++i)
-        v = static_cast<long long>(static_cast<unsigned long long>(v) << 8 | m.u8(t.value + i));
-    return v;
-}
-
-unsigned long long unsigned_value(const message& m, const tlv& t) {
-    size_t i = 0;
-    // A leading zero keeps the top bit of an unsigned value clear.
-    if (t.length == 9 && m.u8(t.value) == 0) i = 1;
-    if (t.length - i > 8) throw malformed_message{"counter of more than 8 bytes"};
-    unsigned long long v = 0;
-    for (; i < t.length; ++i) v = v << 8 | m.u8(t.value + i);
-    return v;
-}
-
-std::string oid_text(const message& m, const tlv& t) {
-    std::string text;
-    unsigned long long sub = 0;
-    unsigned bytes = 0;
-    bool first = true;
-    for (size_t i = 0; i < t.length; ++i) {
-        uint8_t b = m.u8(t.value + i);
-        if (++bytes > 9) throw malformed_message{"OID sub-identifier too long"};
-        sub = sub << 7 | (b & 0x7f);
-        if (b & 0x80) continue;
-        char part[48];
-        if (first) {
-            unsigned top = sub < 40 ? 0 : sub < 80 ? 1 : 2;
-            snprintf(part, sizeof part, "%u.%llu", top, sub - top * 40ULL);
-            first = false;
-        } else {
-            snprintf(part, sizeof part, ".%llu", sub);
-        }
-        text += part;
-        sub = 0;
-        bytes = 0;
-    }
-    if (bytes) throw malformed_message{"OID ends inside a sub-identifier"};
-    return text;
-}
+long long integer_value(const message& m, const tlv& t) { return ber_integer_value(m, t); }
+unsigned long long unsigned_value(const message& m, const tlv& t) { return ber_unsigned_value(m, t); }
+std::string oid_text(const message& m, const tlv& t) { return ber_oid_text(m, t); }
 
 bool all_printable(const message& m, const tlv& t) {
     for (size_t i = 0; i < t.length; ++i) {
@@ -142,10 +80,10 @@ void print_hex(decode_context& cx, const message& m, const tlv& t) {
 // A value by its BER type; constructed values show their elements.
 void print_value(decode_context& cx, const message& m, const tlv& t, unsigned depth) {
     if (depth > max_depth) throw malformed_message{"BER nesting too deep"};
-    record_number(cx, "value_type", t.tag);
-    const char* type = find_name(value_types, t.tag, "unknown");
+    record_number(cx, "value_type", t.identifier);
+    const char* type = find_name(value_types, t.identifier, "unknown");
     if (verbose()) record_name(cx, "value_type", type);
-    switch (t.tag) {
+    switch (t.identifier) {
         case 0x02: field(cx, "value", "INTEGER: %ld", static_cast<long>(integer_value(m, t))); return;
         case 0x04:
             if (all_printable(m, t)) {
@@ -182,8 +120,8 @@ void print_value(decode_context& cx, const message& m, const tlv& t, unsigned de
         case 0x82: zelk_printf(cx.out, "%s", type); return;
         default: break;
     }
-    if (t.tag & 0x20) {
-        zelk_printf(cx.out, "%s {", t.tag == 0x30 ? "SEQUENCE" : "constructed");
+    if (t.identifier & 0x20) {
+        zelk_printf(cx.out, "%s {", t.identifier == 0x30 ? "SEQUENCE" : "constructed");
         for (size_t at = t.value; at < t.end();) {
             tlv inner = read_tlv(m, at, t.end());
             zelk_printf(cx.out, at == t.value ? "" : ", ");
@@ -195,7 +133,7 @@ void print_value(decode_context& cx, const message& m, const tlv& t, unsigned de
         zelk_printf(cx.out, "}");
         return;
     }
-    zelk_printf(cx.out, "type 0x%02x,", t.tag);
+    zelk_printf(cx.out, "type 0x%02x,", t.identifier);
     print_hex(cx, m, t);
     record_hex(cx, "value", m.at(t.value, t.length), t.length);
 }
@@ -237,8 +175,8 @@ void decode(decode_context& cx, const message& m) {
           printable_text(cx, m.at(community.value, community.length), community.length));
 
     tlv pdu = read_tlv(m, community.end(), top.end());
-    unsigned type = pdu.tag & 0x1f;
-    if ((pdu.tag & 0xe0) != 0xa0 || type > 8) throw malformed_message{"unknown PDU type"};
+    unsigned type = pdu.identifier & 0x1f;
+    if ((pdu.identifier & 0xe0) != 0xa0 || type > 8) throw malformed_message{"unknown PDU type"};
     const char* pdu_name = pdu_types[type];
     field(cx, "pdu_type", "  PDU: %u", type);
     print_name(cx, "pdu_type", pdu_name);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "decode/app/app_text.h"
+#include "decode/app/x509.h"
 #include "decode/decoder.h"
 
 namespace {
@@ -375,6 +376,13 @@ void decode_handshakes(decode_context& cx, bounded body, bool record_complete, b
         try {
             if (type == 1) decode_client_hello(cx, message, all, summary);
             if (type == 2) decode_server_hello(cx, message, all, summary);
+            // Certificates are read only whole: a message cut by the
+            // segment's end comes again, reassembled, with the segment that
+            // completes it.
+            if (type == 11 && complete) {
+                std::string subject = decode_certificate_list(cx, message.p, message.left(), all);
+                if (!subject.empty()) summary.append(" " + subject);
+            }
         } catch (const overrun&) {
             if (complete) throw;
         }

@@ -82,11 +82,44 @@ void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
 
 }  // namespace
 
-size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
+stream_framing framing_of(const tcp_flow_key& key) {
+    auto on = [&](uint16_t port) { return key.source_port == port || key.destination_port == port; };
+    if (on(53)) return stream_framing::dns;
+    if (on(88)) return stream_framing::kerberos;
+    if (on(389) || on(3268)) return stream_framing::ber;
+    return stream_framing::tls_http;
+}
+
+static bool is_http_message(stream_framing framing, const uint8_t* p) {
+    if (framing == stream_framing::dns || framing == stream_framing::kerberos) return false;
+    if (framing == stream_framing::ber && p[0] == 0x30) return false;
+    return !(p[0] >= 20 && p[0] <= 24);
+}
+
+size_t tcp_message_length(const uint8_t* p, size_t n, stream_framing framing) {
     if (n == 0) return 0;
-    if (dns) {
+    if (framing == stream_framing::dns) {
         if (n < 2) return 0;
         size_t length = 2u + (size_t{p[0]} << 8 | p[1]);
+        return length <= n ? length : 0;
+    }
+    if (framing == stream_framing::kerberos) {
+        // A 4-byte record length; its top bit is reserved.
+        if (n < 4) return 0;
+        if (p[0] & 0x80) return SIZE_MAX;
+        size_t length = 4u + (size_t{p[0]} << 24 | size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3]);
+        return length <= n ? length : 0;
+    }
+    if (framing == stream_framing::ber && p[0] == 0x30) {
+        // An LDAP message: a SEQUENCE of definite length.
+        if (n < 2) return 0;
+        if (p[1] < 0x80) return 2u + p[1] <= n ? 2u + p[1] : 0;
+        unsigned k = p[1] & 0x7fu;
+        if (k == 0 || k > 4) return SIZE_MAX;
+        if (n < 2u + k) return 0;
+        size_t length = 0;
+        for (unsigned i = 0; i < k; ++i) length = length << 8 | p[2 + i];
+        length += 2u + k;
         return length <= n ? length : 0;
     }
     // A TLS record: content type 20 to 24, version 3.x (RFC 8446 5.1).
@@ -105,13 +138,13 @@ size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
 }
 
 bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n) {
-    bool dns = key.source_port == 53 || key.destination_port == 53;
+    stream_framing framing = framing_of(key);
     size_t at = 0;
     while (at < n) {
-        size_t length = tcp_message_length(p + at, n - at, dns);
+        size_t length = tcp_message_length(p + at, n - at, framing);
         if (length == 0) return false;
         if (length == SIZE_MAX) return true;  // let go, as a fresh stream would
-        if (!dns && !(p[at] >= 20 && p[at] <= 24)) {
+        if (is_http_message(framing, p + at)) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(p + at, length, body, chunked);
@@ -199,7 +232,7 @@ void tcp_stream_table::consume(direction& d, size_t n) {
 }
 
 void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vector<tcp_message>& out) {
-    bool dns = key.source_port == 53 || key.destination_port == 53;
+    stream_framing framing = framing_of(key);
     // Where the last message that its frame's own decoding showed ended,
     // and that frame.
     uint64_t shown_end = UINT64_MAX;
@@ -235,7 +268,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vect
             }
             continue;
         }
-        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), dns);
+        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), framing);
         if (length == 0) return;  // wait for more
         if (length == SIZE_MAX) {
             // Not a message start we know: let go and look again at the
@@ -254,7 +287,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vect
             }
             begin = k.end;
         }
-        bool http = !dns && !(d.pending[0] >= 20 && d.pending[0] <= 24);
+        bool http = is_http_message(framing, d.pending.data());
         // A message inside one frame was shown by that frame's own
         // decoding when the frame's payload began with it, or (TLS, DNS:
         // their decoders go on through the segment) with whole messages
@@ -349,7 +382,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
         // would begin, keeps its bytes: the first copy wins. The rest is
         // held piece by piece; `first` is the frame number of the piece at
         // `at` (tagged when the frame's payload began before it).
-        bool dns = key.source_port == 53 || key.destination_port == 53;
+        stream_framing framing = framing_of(key);
         struct held_range {
             int64_t from, to;
             bool shows;
@@ -361,7 +394,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                 if (from < from_at || from >= end) continue;
                 // Its own decoding showed a whole message at its start.
                 const auto* bytes = reinterpret_cast<const uint8_t*>(held.first.data());
-                size_t first_message = tcp_message_length(bytes, held.first.size(), dns);
+                size_t first_message = tcp_message_length(bytes, held.first.size(), framing);
                 bool shows = !(held.second & began_earlier) && first_message != 0 && first_message != SIZE_MAX;
                 inside.push_back({from, from + static_cast<int64_t>(held.first.size()), shows});
             }

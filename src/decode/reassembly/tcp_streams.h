@@ -114,7 +114,12 @@ class tcp_stream_table {
     size_t bytes_ = 0;
 };
 
+// How a flow's messages are delimited, by its ports: a 2-byte length (DNS,
+// port 53), a 4-byte length (Kerberos, port 88), BER elements (LDAP, ports
+// 389 and 3268; TLS after StartTLS), else TLS records and HTTP heads.
+enum class stream_framing : uint8_t { tls_http, dns, kerberos, ber };
+stream_framing framing_of(const tcp_flow_key& key);
+
 // The length of the message at the start of p (n bytes there): 0 when more
 // bytes are needed, SIZE_MAX when p does not start a message we frame.
-// `dns`: the flow is on port 53, where messages carry a 2-byte length.
-size_t tcp_message_length(const uint8_t* p, size_t n, bool dns);
+size_t tcp_message_length(const uint8_t* p, size_t n, stream_framing framing);

@@ -126,7 +126,7 @@ TEST(TlsLive, OpensslTls12And13) {
         {"-tls1_2",
          "- TLS Record -\n  Content Type: 22, Version: 0x0303, Length: 65\n  Handshake Type: 2, Length: 61\n"
          "  Cipher Suite: 0xc02c\n- TLS Record -\n  Content Type: 22, Version: 0x0303, Length: ",
-         " TLS ServerHello TLS 1.2, Certificate, ServerKeyExchange, ServerHelloDone (", false},
+         " TLS ServerHello TLS 1.2, Certificate CN=example.org, ServerKeyExchange, ServerHelloDone (", false},
     };
     for (const auto& c : cases) {
         test::temp_dir dir;
