@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=(link_frame pcap_file trace_file command_line structured_output where_expression)
+targets=(link_frame pcap_file trace_file command_line structured_output where_expression hpack)
 build=build-fuzz
 
 launcher=()

@@ -59,6 +59,10 @@ void more_protocols_report() {
         {"RADIUS", &protocol_counters::radius},
         {"TFTP", &protocol_counters::tftp},
         {"BFD", &protocol_counters::bfd},
+        {"PostgreSQL", &protocol_counters::pgsql},
+        {"RTP", &protocol_counters::rtp},
+        {"RTCP", &protocol_counters::rtcp},
+        {"HTTP/2", &protocol_counters::http2},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;

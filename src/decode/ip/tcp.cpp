@@ -212,6 +212,7 @@ int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
 
     if (settings.print_tcp_stream && carries_data)
         collect_segment(cx, h, payload, payload_length < 0xffff ? payload_length : 0xffff, ip_version);
+    cx.tcp_seq = get_be32(cx, h + 4);
     if (carries_data) hand_on_payload(cx, lengths, frame, payload_offset, source_port, destination_port);
     if (settings.print_tcp_hex && !settings.print_tcp_text) hex_dump(cx, payload, payload_length);
     if (settings.print_tcp_text && !settings.print_tcp_hex) text_dump(cx, payload, payload_length);

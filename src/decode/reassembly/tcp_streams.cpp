@@ -4,6 +4,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "decode/app/http2.h"
+#include "decode/app/pgsql.h"
 #include "stats/counters.h"
 
 namespace {
@@ -84,9 +86,25 @@ void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
 
 }  // namespace
 
-size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
+tcp_framing framing_by_port(uint16_t source_port, uint16_t destination_port) {
+    if (source_port == 53 || destination_port == 53) return tcp_framing::dns;
+    if (source_port == 5432 || destination_port == 5432) return tcp_framing::pgsql;
+    return tcp_framing::usual;
+}
+
+// Whether the message at p is an HTTP/1.x head, whose body follows it.
+static bool http_head(tcp_framing framing, const uint8_t* p, size_t n) {
+    if (framing == tcp_framing::dns || framing == tcp_framing::pgsql || n < 5) return false;
+    if (framing == tcp_framing::http2) return looks_like_http_start(p, n);
+    return !(p[0] >= 20 && p[0] <= 24);
+}
+
+size_t tcp_message_length(const uint8_t* p, size_t n, tcp_framing framing) {
     if (n == 0) return 0;
-    if (dns) {
+    if (framing == tcp_framing::pgsql) return pgsql_message_length(p, n);
+    // An upgrade to h2c begins with HTTP/1.1 heads.
+    if (framing == tcp_framing::http2 && !looks_like_http_start(p, n)) return http2_message_length(p, n);
+    if (framing == tcp_framing::dns) {
         if (n < 2) return 0;
         size_t length = 2u + (size_t{p[0]} << 8 | p[1]);
         return length <= n ? length : 0;
@@ -106,14 +124,13 @@ size_t tcp_message_length(const uint8_t* p, size_t n, bool dns) {
     return SIZE_MAX;
 }
 
-bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n) {
-    bool dns = key.source_port == 53 || key.destination_port == 53;
+bool tcp_stream_table::whole_messages(tcp_framing framing, const uint8_t* p, size_t n) {
     size_t at = 0;
     while (at < n) {
-        size_t length = tcp_message_length(p + at, n - at, dns);
+        size_t length = tcp_message_length(p + at, n - at, framing);
         if (length == 0) return false;
         if (length == SIZE_MAX) return true;  // let go, as a fresh stream would
-        if (!dns && !(p[at] >= 20 && p[at] <= 24)) {
+        if (http_head(framing, p + at, length)) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(p + at, length, body, chunked);
@@ -125,6 +142,13 @@ bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p,
         at += length;
     }
     return true;
+}
+
+bool tcp_stream_table::continues(const tcp_flow_key& key, uint32_t seq) const {
+    auto it = flows_.find(key);
+    if (it == flows_.end()) return false;
+    const direction& d = it->second;
+    return !d.pending.empty() || d.skip > 0 || d.chunks != chunk_state::none || (d.synced && seq != d.next);
 }
 
 void tcp_stream_table::account(direction& d) {
@@ -173,9 +197,7 @@ void tcp_stream_table::consume(direction& d, size_t n) {
     while (!d.marks.empty() && d.marks.front().first <= d.base) d.marks.erase(d.marks.begin());
 }
 
-void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
-                                std::vector<tcp_message>& out) {
-    bool dns = key.source_port == 53 || key.destination_port == 53;
+void tcp_stream_table::messages(direction& d, unsigned long current, bool shown, std::vector<tcp_message>& out) {
     for (int steps = 0; steps < 100000 && !d.pending.empty(); ++steps) {
         if (d.skip > 0) {
             size_t k = static_cast<size_t>(std::min<uint64_t>(d.skip, d.pending.size()));
@@ -207,7 +229,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
             }
             continue;
         }
-        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), dns);
+        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), d.framing);
         if (length == 0) return;  // wait for more
         if (length == SIZE_MAX) {
             // Not a message start we know: let go and look again at the
@@ -222,7 +244,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
             if (end > from && begin < to) m.frames.push_back(frame);
             begin = end;
         }
-        if (!dns && length >= 5 && !(d.pending[0] >= 20 && d.pending[0] <= 24)) {
+        if (http_head(d.framing, d.pending.data(), length)) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(d.pending.data(), length, body, chunked);
@@ -248,13 +270,14 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, unsigned 
 std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t seq, uint8_t flags,
                                                const uint8_t* payload, size_t length, unsigned long frame,
                                                int64_t now_us, const tcp_limits& limits,
-                                               protocol_counters& counters) {
+                                               protocol_counters& counters, tcp_framing framing) {
     std::vector<tcp_message> out;
+    if (framing == tcp_framing::usual) framing = framing_by_port(key.source_port, key.destination_port);
     // Idle flows go first, by capture time.
     while (!ages_.empty() && ages_.front().last_us + limits.idle_timeout_us < now_us)
         forget(flows_.find(ages_.front().key));
     auto it = flows_.find(key);
-    if (it == flows_.end() && !(flags & (SYN | RST)) && whole_messages(key, payload, length)) {
+    if (it == flows_.end() && !(flags & (SYN | RST)) && whole_messages(framing, payload, length)) {
         // The usual segment: whole messages, which the frame's own decoding
         // shows, and nothing to keep.
         return out;
@@ -277,6 +300,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
         account(it->second);
     }
     direction& d = it->second;
+    d.framing = framing;
     d.last_us = now_us;
     ages_.splice(ages_.end(), ages_, d.age);
     d.age->last_us = now_us;
@@ -339,7 +363,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                     e = d.early.erase(e);
                 }
             }
-            messages(key, d, frame, aligned, out);
+            messages(d, frame, aligned, out);
         }
     }
     account(d);

@@ -40,6 +40,11 @@ struct tcp_flow_hash {
     }
 };
 
+// How a flow's bytes divide into messages: TLS records and HTTP/1.x heads
+// (the usual), DNS with its 2-byte length, PostgreSQL messages, HTTP/2
+// frames.
+enum class tcp_framing : uint8_t { usual, dns, pgsql, http2 };
+
 // A message whose bytes came from more than one frame.
 struct tcp_message {
     std::vector<uint8_t> bytes;
@@ -59,8 +64,11 @@ class tcp_stream_table {
     // that frame's own decoding.
     std::vector<tcp_message> add(const tcp_flow_key& key, uint32_t seq, uint8_t flags, const uint8_t* payload,
                                  size_t length, unsigned long frame, int64_t now_us, const tcp_limits& limits,
-                                 protocol_counters& counters);
+                                 protocol_counters& counters, tcp_framing framing = tcp_framing::usual);
     void finish(protocol_counters& counters);
+    // Whether a segment at `seq` would not begin at a message boundary:
+    // the direction holds part of a message, or awaits other bytes first.
+    bool continues(const tcp_flow_key& key, uint32_t seq) const;
     size_t held_bytes() const { return bytes_; }
     size_t held_flows() const { return flows_.size(); }
 
@@ -82,6 +90,7 @@ class tcp_stream_table {
         std::vector<std::pair<uint64_t, unsigned long>> marks;  // (stream offset where a frame's bytes end, frame)
         uint64_t skip = 0;                                      // HTTP body bytes still to pass over
         chunk_state chunks = chunk_state::none;
+        tcp_framing framing = tcp_framing::usual;
         size_t held = 0;                                        // bytes in pending and early
         int64_t last_us = 0;
         std::list<age_entry>::iterator age;
@@ -91,10 +100,10 @@ class tcp_stream_table {
     void append(direction& d, const uint8_t* p, size_t n, unsigned long frame);
     // Whether a segment that begins a stream holds only whole messages
     // (HTTP bodies included), so that nothing of it need be kept.
-    static bool whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n);
+    static bool whole_messages(tcp_framing framing, const uint8_t* p, size_t n);
     // `shown`: the current frame's own decoding showed the messages from
     // the start of its payload.
-    void messages(const tcp_flow_key& key, direction& d, unsigned long current, bool shown,
+    void messages(direction& d, unsigned long current, bool shown,
                   std::vector<tcp_message>& out);
     void consume(direction& d, size_t n);
     void forget(flow_map::iterator it);
@@ -107,5 +116,6 @@ class tcp_stream_table {
 
 // The length of the message at the start of p (n bytes there): 0 when more
 // bytes are needed, SIZE_MAX when p does not start a message we frame.
-// `dns`: the flow is on port 53, where messages carry a 2-byte length.
-size_t tcp_message_length(const uint8_t* p, size_t n, bool dns);
+size_t tcp_message_length(const uint8_t* p, size_t n, tcp_framing framing);
+// The framing of a flow between these ports when nothing else tells it.
+tcp_framing framing_by_port(uint16_t source_port, uint16_t destination_port);

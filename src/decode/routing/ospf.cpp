@@ -2,6 +2,7 @@
 
 #include "decode/decoder.h"
 #include "decode/ip/ipv4.h"
+#include "decode/routing/ospf_body.h"
 
 namespace {
 
@@ -63,14 +64,18 @@ int decode_ospf(decode_context& cx, const uint8_t* frame, unsigned offset) {
         print_code_name(cx, "auth_type", dense_name(authentication_types, authentication, "Reserved/Unknown"));
         zelk_printf(cx.out, "\n");
         bump(cx.counters.ospfv2);
+        if (expanded(false)) decode_ospf_body(cx, frame, offset, 2);
     } else if (version == 3) {
         print_version3_fields(cx, h);
+        if (expanded(false)) decode_ospf_body(cx, frame, offset, 3);
     }
     return 0;
 }
 
 int decode_ospfv3(decode_context& cx, const uint8_t* frame, unsigned offset) {
     const uint8_t* h = header_at(cx, frame, offset);
-    if (print_version(cx, h) == 3) print_version3_fields(cx, h);
+    if (print_version(cx, h) != 3) return 0;
+    print_version3_fields(cx, h);
+    if (expanded(false)) decode_ospf_body(cx, frame, offset, 3);
     return 0;
 }
