@@ -234,7 +234,7 @@ void frame_fields(decode_context& cx, h2_direction& d, h2_direction& back, uint8
                 item_closer close(cx);
                 field(cx, "id", "    Setting: %u", id);
                 print_name(cx, "id", dense_name(settings_names, id, "unknown"));
-                field(cx, "value", ", Value: %u\n", value);
+                field(cx, "setting_value", ", Value: %u\n", value);
                 // The sender's limit for the table its peer encodes into.
                 if (id == 1) back.table.limit = value < hpack_hard_cap ? value : hpack_hard_cap;
             }
