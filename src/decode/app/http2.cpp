@@ -54,6 +54,8 @@ constexpr struct {
 constexpr uint8_t END_STREAM = 0x01, ACK = 0x01, END_HEADERS = 0x04, PADDED = 0x08, PRIORITY = 0x20;
 
 thread_local std::string facts;
+// The facts came from a header block, which says more than a frame type.
+thread_local bool facts_from_headers;
 
 void note(const char* format, ...) ZELK_PRINTF_FMT(1, 2);
 void note(const char* format, ...) {
@@ -166,10 +168,10 @@ void print_headers(decode_context& cx, h2_direction& d, const std::string& block
         record_text(cx, "hpack_error", r.error);
         if (recording()) mark_frame_cut(cx, true);
     }
-    if (!method.empty())
-        note("HEADERS %s %s", method.c_str(), path.c_str());
-    else if (!status.empty())
-        note("HEADERS %s", status.c_str());
+    if (settings.summary && !facts_from_headers && (!method.empty() || !status.empty())) {
+        facts = method.empty() ? "HEADERS " + status : "HEADERS " + method + " " + path;
+        facts_from_headers = true;
+    }
 }
 
 // A header block fragment: decoded when it ends the block, kept otherwise.
@@ -318,6 +320,7 @@ int decode_http2(decode_context& cx, const frame_lengths*, const uint8_t* frame,
     size_t at = 0;
     unsigned n = 0;
     facts.clear();
+    facts_from_headers = false;
     try {
         if (m.length && m.u8(0) == 'P' && looks_like_h2_preface(m.start, captured_from(cx, m.start, m.length))) {
             m.at(0, preface_length);

@@ -41,7 +41,7 @@ const sequence_case sequences[] = {
         {":authority", "www.example.com"},
         {"cache-control", "no-cache"}},
        110},
-      {"828785bf400a637573746f6d2d6b65798c25a849e95ba97d7f8925a849e95bb8e8b4bf",
+      {"828785bf408825a849e95ba97d7f8925a849e95bb8e8b4bf",
        {{":method", "GET"},
         {":scheme", "https"},
         {":path", "/index.html"},

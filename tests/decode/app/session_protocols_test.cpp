@@ -143,7 +143,7 @@ const session_case cases[] = {
      false,
      {{false, "44 00000016 0002 00000003 616263 0000"}, {false, "0005 6465666768 5a 00000005 54"}},
      "PostgreSQL",
-     3},
+     4},
     // PCMU; then padding, an extension header, a CSRC and the marker.
     {"rtp on even ports",
      30002,
@@ -180,7 +180,7 @@ const session_case cases[] = {
       {true, "000008 00 01 00000001 0102"},
       {true, "030405060708"}},
      "HTTP/2",
-     3},
+     4},
     {"http2 upgrade from http/1.1",
      80,
      false,

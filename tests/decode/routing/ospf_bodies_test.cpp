@@ -47,7 +47,7 @@ const ospf_case cases[] = {
      "0200000001200a0000000101010101800000010000001801020304"},
     // Faults: an LSA count above what follows, an LSA length below its
     // header, a packet length beyond the IP payload.
-    {"v2 update with fewer lsas", "0204 0020 01010101 00000000 0000 0000 0000000000000000 00000002 0001"},
+    {"v2 update with fewer lsas", "0204 001c 01010101 00000000 0000 0000 0000000000000000 00000002"},
     {"v2 lsa shorter than its header",
      "0204 0030 01010101 00000000 0000 0000 0000000000000000 00000001 0001 00 01 01010101 01010101 80000001 "
      "0000 0010"},
