@@ -225,7 +225,8 @@ void authentication_answer(decode_context& cx, body& b) {
     if (named) {
         std::string mechanism = b.text();
         uint32_t n = b.be32();
-        field(cx, "mechanism", "  SASLInitialResponse: %s", mechanism);
+        zelk_printf(cx.out, "  SASLInitialResponse: %s", mechanism.c_str());
+        list_text(cx, "mechanisms", mechanism.c_str());
         field(cx, "sasl_data_length", ", Data: %u bytes\n", n == 0xffffffff ? 0 : n);
         note("SASLInitialResponse %s", mechanism.c_str());
         return;
