@@ -59,7 +59,7 @@ std::vector<json_case> cases() {
           "\"router_id\":\"192.168.0.1\",\"area_id\":\"0.0.0.0\",\"checksum\":0,\"auth_type\":0,"
           "\"auth_type_name\":\"None\",\"netmask\":\"255.255.255.0\",\"hello_interval\":10,\"options\":2,"
           "\"priority\":1,\"dead_interval\":40,\"dr\":\"0.0.0.0\",\"bdr\":\"0.0.0.0\"}"},
-         "OSPF Hello"},
+         "OSPF Hello, 0 neighbors"},
         {short_form<decode_ospfv3>,
          "0301 0024 01010101 00000001 f48d 05 00",
          {"\"version\":3,\"type\":1,\"type_name\":\"Hello\"",
