@@ -280,11 +280,13 @@ bool looks_like_h2_preface(const uint8_t* p, size_t n) {
 
 bool looks_like_h2_settings(decode_context& cx, const uint8_t* p, size_t n) {
     size_t have = captured_from(cx, p, n);
-    if (have < 9 || p[0] || p[3] != 4 || p[4] || get_be32(cx, p + 5)) return false;
-    size_t length = size_t{p[1]} << 8 | p[2];
+    if (have < 9 || get_u8(cx, p) || get_u8(cx, p + 3) != 4 || get_u8(cx, p + 4) || get_be32(cx, p + 5)) return false;
+    size_t length = get_be16(cx, p + 1);
     if (length % 6 || length > 60 || 9 + length > have) return false;
-    for (size_t at = 9; at < 9 + length; at += 6)
-        if (p[at] || p[at + 1] == 0 || p[at + 1] > 16) return false;
+    for (size_t at = 9; at < 9 + length; at += 6) {
+        uint16_t id = get_be16(cx, p + at);
+        if (id == 0 || id > 16) return false;
+    }
     return true;
 }
 
@@ -331,8 +333,8 @@ int decode_http2(decode_context& cx, const frame_lengths*, const uint8_t* frame,
         }
         for (; at < m.length && n < max_frames; ++n) {
             const uint8_t* h = m.at(at, 9);
-            uint32_t length = uint32_t{h[0]} << 16 | uint32_t{h[1]} << 8 | h[2];
-            uint8_t type = h[3], flags = h[4];
+            uint32_t length = uint32_t{get_u8(cx, h)} << 16 | get_be16(cx, h + 1);
+            uint8_t type = get_u8(cx, h + 3), flags = get_u8(cx, h + 4);
             uint32_t stream = get_be32(cx, h + 5) & 0x7fffffffu;
             const char* name = dense_name(frame_types, type, "unknown");
             item(cx, "frames");

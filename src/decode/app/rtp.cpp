@@ -53,10 +53,13 @@ bool plausible_payload_type(uint8_t pt) {
 bool rtcp_compound(decode_context& cx, const uint8_t* p, size_t n) {
     size_t have = captured_from(cx, p, n);
     if (have < 8 || have != n) return false;
-    if ((p[0] >> 6) != 2 || (p[1] != 200 && p[1] != 201)) return false;
+    uint8_t first_type = get_u8(cx, p + 1);
+    if ((get_u8(cx, p) >> 6) != 2 || (first_type != 200 && first_type != 201)) return false;
     size_t at = 0;
     for (unsigned k = 0; at < n && k < max_entries; ++k) {
-        if (n - at < 4 || (p[at] >> 6) != 2 || p[at + 1] < 192 || p[at + 1] > 223) return false;
+        if (n - at < 4) return false;
+        uint8_t type = get_u8(cx, p + at + 1);
+        if ((get_u8(cx, p + at) >> 6) != 2 || type < 192 || type > 223) return false;
         at += 4 * (size_t{get_be16(cx, p + at + 2)} + 1);
     }
     return at == n;
@@ -185,12 +188,16 @@ bool looks_like_rtp(decode_context& cx, const uint8_t* payload, size_t length) {
     if (info && info->rtcp) return false;
     if (!info && !(even_high(cx.source_port) && even_high(cx.destination_port))) return false;
     size_t have = captured_from(cx, payload, length);
-    if (have < 12 || (payload[0] >> 6) != 2) return false;
-    size_t header = 12 + 4u * (payload[0] & 0x0f);
+    if (have < 12) return false;
+    uint8_t first = get_u8(cx, payload);
+    if ((first >> 6) != 2) return false;
+    size_t header = 12 + 4u * (first & 0x0f);
     if (header > length) return false;
-    if ((payload[0] & 0x20) && have == length && (payload[length - 1] == 0 || payload[length - 1] > length - header))
-        return false;
-    return info || plausible_payload_type(payload[1] & 0x7f);
+    if ((first & 0x20) && have == length) {
+        uint8_t padding = get_u8(cx, payload + length - 1);
+        if (padding == 0 || padding > length - header) return false;
+    }
+    return info || plausible_payload_type(get_u8(cx, payload + 1) & 0x7f);
 }
 
 int decode_rtp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
