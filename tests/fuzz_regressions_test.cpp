@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "../fuzz/entry_points.h"
+#include "../fuzz/hpack_input.h"
 #include "support.h"
 
 namespace {
@@ -25,6 +26,7 @@ const target targets[] = {
     {"trace_file", fuzz::trace_file_input},
     {"structured_output", fuzz::structured_frame_input},
     {"where_expression", fuzz::where_expression_input},
+    {"hpack", fuzz::hpack_input},
 };
 
 TEST(FuzzRegressions, CorporaReplayCleanly) {
