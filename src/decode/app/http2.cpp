@@ -327,6 +327,13 @@ int decode_http2(decode_context& cx, const frame_lengths*, const uint8_t* frame,
         if (m.length && m.u8(0) == 'P' && looks_like_h2_preface(m.start, captured_from(cx, m.start, m.length))) {
             m.at(0, preface_length);
             zelk_printf(cx.out, "  Connection Preface\n");
+            // A new connection on these ports: the client's table starts
+            // empty (the limit its peer announced stays).
+            size_t limit = d.table.limit;
+            auto order = d.order;
+            d = h2_direction{};
+            d.table.limit = limit;
+            d.order = order;
             record_flag(cx, "preface", true);
             note("preface");
             at = preface_length;

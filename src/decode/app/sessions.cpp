@@ -54,23 +54,19 @@ h2_direction& touch_h2(decode_context& cx, const tcp_flow_key& key) {
                 s.saved.emplace_back(key, it->second);
         }
     }
-    if (!fresh) return it->second;
+    if (!fresh) {
+        // The most recently used goes last: the oldest is evicted first,
+        // never one in use by the frame being decoded.
+        s.h2_order.splice(s.h2_order.end(), s.h2_order, it->second.order);
+        return it->second;
+    }
     if (s.h2.size() >= max_h2_directions && !s.h2_order.empty()) {
         s.h2.erase(s.h2_order.front());
         s.h2_order.pop_front();
     }
-    s.h2_order.push_back(key);
-    return s.h2[key];
-}
-
-void forget_h2(decode_context& cx, const tcp_flow_key& key) {
-    if (!cx.sessions) return;
-    app_sessions& s = *cx.sessions;
-    auto it = s.h2.find(key);
-    if (it == s.h2.end()) return;
-    if (s.keeping) touch_h2(cx, key);
-    s.h2.erase(it);
-    s.h2_order.remove(key);
+    h2_direction& d = s.h2[key];
+    d.order = s.h2_order.insert(s.h2_order.end(), key);
+    return d;
 }
 
 void announce_media(decode_context& cx, const media_key& key, const media_info& info) {
@@ -105,11 +101,16 @@ void sessions_rewind(decode_context& cx) {
     if (!cx.sessions) return;
     app_sessions& s = *cx.sessions;
     for (const auto& key : s.added) {
-        s.h2.erase(key);
-        s.h2_order.remove(key);
+        auto it = s.h2.find(key);
+        if (it == s.h2.end()) continue;
+        s.h2_order.erase(it->second.order);
+        s.h2.erase(it);
     }
     for (auto& [key, state] : s.saved) {
-        if (!s.h2.count(key)) s.h2_order.push_back(key);
+        auto it = s.h2.find(key);
+        std::list<tcp_flow_key>::iterator order =
+            it == s.h2.end() ? s.h2_order.insert(s.h2_order.end(), key) : it->second.order;
+        state.order = order;
         s.h2[key] = std::move(state);
     }
     s.keeping = false;

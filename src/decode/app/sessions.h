@@ -39,6 +39,8 @@ struct h2_direction {
     bool in_block = false;
     // A block failed to decode: the table no longer follows the encoder's.
     bool table_lost = false;
+    // Its place in app_sessions::h2_order.
+    std::list<tcp_flow_key>::iterator order;
 };
 
 struct media_key {
@@ -55,7 +57,7 @@ struct media_info {
 
 struct app_sessions {
     std::unordered_map<tcp_flow_key, h2_direction, tcp_flow_hash> h2;
-    std::list<tcp_flow_key> h2_order;  // oldest first, to bound the table
+    std::list<tcp_flow_key> h2_order;  // least recently used first, to bound the table
     std::map<media_key, media_info> media;
     std::list<media_key> media_order;
     // Under --where a frame may be decoded twice: the state of each
@@ -73,7 +75,6 @@ h2_direction* find_h2(decode_context& cx, const tcp_flow_key& key);
 // The direction of `key`, made when new (the preface, an h2c upgrade);
 // its state is saved first when a frame may be decoded again.
 h2_direction& touch_h2(decode_context& cx, const tcp_flow_key& key);
-void forget_h2(decode_context& cx, const tcp_flow_key& key);
 
 // The TCP flow key of the segment being decoded, from the IP pseudo-header
 // and the ports; false when there is none.
