@@ -43,13 +43,6 @@ constexpr const char* settings_names[] = {
     nullptr,          "HEADER_TABLE_SIZE",    "ENABLE_PUSH", "MAX_CONCURRENT_STREAMS",  "INITIAL_WINDOW_SIZE",
     "MAX_FRAME_SIZE", "MAX_HEADER_LIST_SIZE", nullptr,       "ENABLE_CONNECT_PROTOCOL", "NO_RFC7540_PRIORITIES",
 };
-// Pseudo-headers recorded under keys of their own.
-constexpr struct {
-    const char* name;
-    const char* key;
-} pseudo_keys[] = {
-    {":method", "method"}, {":path", "path"}, {":status", "status"}, {":authority", "authority"}, {":scheme", "scheme"},
-};
 
 constexpr uint8_t END_STREAM = 0x01, ACK = 0x01, END_HEADERS = 0x04, PADDED = 0x08, PRIORITY = 0x20;
 
@@ -133,9 +126,6 @@ void print_headers(decode_context& cx, h2_direction& d, const std::string& block
     unsigned others = 0;
     std::string method, path, status;
     for (const auto& [name, value] : r.headers) {
-        const char* key = nullptr;
-        for (const auto& p : pseudo_keys)
-            if (name == p.name) key = p.key;
         std::string n = name, v = value;
         for (char& c : n)
             if (!isprint(static_cast<unsigned char>(c))) c = '.';
@@ -144,9 +134,22 @@ void print_headers(decode_context& cx, h2_direction& d, const std::string& block
         if (name == ":method") method = v;
         if (name == ":path") path = v;
         if (name == ":status") status = v;
-        if (key) {
+        // Pseudo-headers are recorded under keys of their own.
+        bool pseudo = true;
+        if (name == ":method")
+            record_text(cx, "method", v);
+        else if (name == ":path")
+            record_text(cx, "path", v);
+        else if (name == ":status")
+            record_text(cx, "status", v);
+        else if (name == ":authority")
+            record_text(cx, "authority", v);
+        else if (name == ":scheme")
+            record_text(cx, "scheme", v);
+        else
+            pseudo = false;
+        if (pseudo) {
             zelk_printf(cx.out, "    %s: %s\n", n.c_str(), v.c_str());
-            record_text(cx, key, v);
             continue;
         }
         ++others;
