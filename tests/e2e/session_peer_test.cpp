@@ -132,7 +132,7 @@ TEST(SessionPeers, Http2AgreesWithTshark) {
             EXPECT_EQ(ours, rows[i][f]) << "frame " << i + 1 << ", " << fields[f].tshark << "\n" << lines[i];
             if (!ours.empty() && ours == rows[i][f]) ++agreed;
         }
-    EXPECT_GT(agreed, 15);
+    EXPECT_GT(agreed, 10);
 }
 
 TEST(SessionPeers, OspfBodiesAgreeWithTshark) {
