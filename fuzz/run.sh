@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=(link_frame pcap_file trace_file command_line structured_output where_expression nesting reassembly ber_message)
+targets=(link_frame pcap_file trace_file command_line structured_output where_expression nesting reassembly ber_message hpack)
 if [ $# -gt 1 ]; then targets=("${@:2}"); fi
 build=build-fuzz
 

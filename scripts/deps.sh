@@ -12,6 +12,8 @@ if [ "${1:-}" = "--test" ]; then
   # The JSON schema check and the loading recipes (PostgreSQL, SQLite, DuckDB
   # through npm).
   packages+=(python3-jsonschema postgresql sqlite3)
+  # HTTP/2 traffic from real programs for the comparison with tshark.
+  packages+=(nghttp2-client nghttp2-server)
   # The Dask runner's end-to-end test (cluster/nodrix_dask.py).
   packages+=(python3-distributed)
   # A node from elsewhere (e.g. NodeSource) brings its own npm.

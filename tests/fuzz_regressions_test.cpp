@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "../fuzz/entry_points.h"
+#include "../fuzz/hpack_input.h"
 #include "support.h"
 
 namespace {
@@ -28,6 +29,7 @@ const target targets[] = {
     {"nesting", fuzz::nesting_input},
     {"reassembly", fuzz::reassembly_input},
     {"ber_message", fuzz::ber_message_input},
+    {"hpack", fuzz::hpack_input},
 };
 
 TEST(FuzzRegressions, CorporaReplayCleanly) {

@@ -83,6 +83,7 @@ void reset(std::initializer_list<const char*> flags) {
     // Fragments held by an earlier test must not complete a later one's.
     frame_loop_main_context().reassembly = reassembly_tables{};
     frame_loop_main_context().quic_ids = quic_connection_table{};
+    frame_loop_main_context().sessions.reset();
     capture = capture_state_record{};
     zelk_clear_quiet();
     zelk_clear_really_quiet();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,14 @@ struct tcp_stream_piece {
     uint8_t ip_header[20];  // a copy of the IPv4 header, zero behind IPv6
     uint8_t tcp_header[20];
     std::string payload;
+};
+
+// Application sessions kept from frame to frame (HTTP/2 header tables,
+// media ports that SDP announced), made on first use; see
+// decode/app/sessions.h.
+struct app_sessions;
+struct app_sessions_free {
+    void operator()(app_sessions* s) const;
 };
 
 struct alignas(64) decode_context {
@@ -46,6 +55,15 @@ struct alignas(64) decode_context {
     // How deep the decoders that hand on to each other are nested.
     unsigned depth = 0;
 
+    // The transport ports of the payload an application decoder is given
+    // (its direction: which end is the server).
+    uint16_t source_port = 0;
+    uint16_t destination_port = 0;
+    // The TCP segment's sequence number, and whether the payload being
+    // decoded is a message the TCP reassembly put together.
+    uint32_t tcp_seq = 0;
+    bool in_tcp_message = false;
+
     // The innermost IP header's addresses, for transport checksums.
     ip_pseudo_header pseudo{};
     // The IPv4 header in front of the TCP segment (for the stream print).
@@ -68,6 +86,7 @@ struct alignas(64) decode_context {
     reassembly_tables reassembly;
     // QUIC connection ids learned from long headers, per UDP flow.
     quic_connection_table quic_ids;
+    std::unique_ptr<app_sessions, app_sessions_free> sessions;
 };
 
 // Thrown when decoders that hand on to each other nest deeper than

@@ -33,7 +33,7 @@
         X(ip_reassembled) X(ip_fragments_incomplete) X(ip_fragment_overlaps) X(ip_fragments_dropped)             \
         X(reassembly_evicted) X(tcp_messages_reassembled) X(tcp_messages_incomplete)                               \
         X(linux_cooked_v2) X(igmpv3) X(icmp_quote) X(ftp) X(smtp) X(pop3) X(imap) X(sip) X(redis) X(mqtt)           \
-            X(radius) X(tftp) X(bfd) X(ldap) X(kerberos) X(x509_certificates)
+            X(radius) X(tftp) X(bfd) X(ldap) X(kerberos) X(x509_certificates) X(pgsql) X(rtp) X(rtcp) X(http2)
 
 #define NODRIX_COUNTER_FIELD(name) uint32_t name;
 struct protocol_counters {

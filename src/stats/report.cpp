@@ -63,6 +63,10 @@ void more_protocols_report() {
         {"LDAP", &protocol_counters::ldap},
         {"Kerberos", &protocol_counters::kerberos},
         {"X.509 certs", &protocol_counters::x509_certificates},
+        {"PostgreSQL", &protocol_counters::pgsql},
+        {"RTP", &protocol_counters::rtp},
+        {"RTCP", &protocol_counters::rtcp},
+        {"HTTP/2", &protocol_counters::http2},
     };
     bool any = false;
     for (const auto& row : rows) any = any || counters.*row.counter;

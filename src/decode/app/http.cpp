@@ -1,5 +1,9 @@
 #include "decode/app/http.h"
 
+#include <strings.h>
+
+#include "decode/app/http2.h"
+
 #include <cstring>
 #include <string>
 
@@ -37,7 +41,7 @@ bool looks_like_http(decode_context& cx, const uint8_t* payload, size_t length) 
     return false;
 }
 
-int decode_http(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+int decode_http(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset) {
     const uint8_t* p = header_at(cx, frame, offset);
     const uint8_t* end = p + ip_message_length(cx, p);
     bool response = starts_with(p, static_cast<size_t>(end - p), "HTTP/");
@@ -46,9 +50,11 @@ int decode_http(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
     text_line line = next_line(cx, p, end);
     const uint8_t* at = line.start;
     const uint8_t* line_end = line.start + line.length;
+    bool switching = false, to_h2c = false;
     if (response) {
         std::string version = word(cx, at, line_end);
         std::string status = word(cx, at, line_end);
+        switching = status == "101";
         std::string reason = printable_text(cx, at, static_cast<size_t>(line_end - at));
         field(cx, "version", "\n  Version: %s", version.c_str());
         bool numeric = status.size() == 3 && isdigit(static_cast<unsigned char>(status[0])) &&
@@ -83,6 +89,10 @@ int decode_http(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
             break;
         }
         ++count;
+        if (switching && line.length > 8 && strncasecmp(reinterpret_cast<const char*>(line.start), "upgrade:", 8) == 0) {
+            std::string value = printable_text(cx, line.start + 8, line.length - 8);
+            to_h2c = value.find("h2c") != std::string::npos;
+        }
         if (!all) continue;
         const uint8_t* colon = static_cast<const uint8_t*>(memchr(line.start, ':', line.length));
         std::string text = printable_text(cx, line.start, line.length);
@@ -108,5 +118,8 @@ int decode_http(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
         record_flag(cx, "head_continues", true);
     }
     zelk_printf(cx.out, "\n");
+    // The answer to an upgrade to h2c: HTTP/2 frames follow the head.
+    if (to_h2c && head_complete)
+        http2_upgraded(cx, lengths, frame, offset + static_cast<unsigned>(ip_message_length(cx, p) - body), body > 0);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "decode/app/rtp.h"
 #include "decode/app/text_lines.h"
 
 namespace {
@@ -43,6 +44,15 @@ void decode_sdp(decode_context& cx, const uint8_t* p, const uint8_t* end, std::s
     layer(cx, "sdp", "  - SDP -\n");
     bool all = expanded(false);
     bool in_media = false;
+    // What the media lines announce: RTP and RTCP ports of the connection
+    // address (the session's, or the media's own).
+    std::string session_address, media_address;
+    struct announced_media {
+        std::string address;
+        unsigned port;
+        std::vector<std::pair<uint8_t, std::string>> formats;
+    };
+    std::vector<announced_media> announced;
     for_each_line(cx, p, end, [&](const std::string& text, unsigned) {
         if (text.size() < 2 || text[1] != '=') return;
         std::string value = text.substr(2);
@@ -50,7 +60,18 @@ void decode_sdp(decode_context& cx, const uint8_t* p, const uint8_t* end, std::s
             case 's':
                 if (!in_media) field(cx, "session", "    Session: %s\n", value);
                 break;
-            case 'c': field(cx, "connection", "    Connection: %s\n", value); break;
+            case 'c': {
+                field(cx, "connection", "    Connection: %s\n", value);
+                // "IN IP4 192.0.2.1", possibly with a TTL behind a slash.
+                std::string rest = value;
+                take_word(rest);
+                take_word(rest);
+                std::string address = take_word(rest);
+                address = address.substr(0, address.find('/'));
+                if (!in_media) session_address = address;
+                else if (!announced.empty()) announced.back().address = address;
+                break;
+            }
             case 'o':
                 if (all) field(cx, "origin", "    Origin: %s\n", value);
                 break;
@@ -67,6 +88,9 @@ void decode_sdp(decode_context& cx, const uint8_t* p, const uint8_t* end, std::s
                     field(cx, "port", ", Port: %u", static_cast<unsigned>(std::stoul(port)));
                 if (!transport.empty()) field(cx, "transport", ", Transport: %s", transport);
                 summary += ", " + media + " " + port;
+                if (transport.find("RTP/") != std::string::npos && !port.empty() && port.size() <= 5 &&
+                    port.find_first_not_of("0123456789") == std::string::npos)
+                    announced.push_back({"", static_cast<unsigned>(std::stoul(port)), {}});
                 if (!rest.empty()) field(cx, "formats", ", Formats: %s", rest);
                 zelk_printf(cx.out, "\n");
                 break;
@@ -77,6 +101,11 @@ void decode_sdp(decode_context& cx, const uint8_t* p, const uint8_t* end, std::s
                     std::string format = take_word(rest);
                     zelk_printf(cx.out, "      Codec: %s %s\n", format.c_str(), rest.c_str());
                     list_text(cx, "codecs", (format + " " + rest).c_str());
+                    bool number = !format.empty() && format.size() <= 3 &&
+                                  format.find_first_not_of("0123456789") == std::string::npos;
+                    if (in_media && number && !announced.empty() && announced.back().formats.size() < 32)
+                        announced.back().formats.emplace_back(static_cast<uint8_t>(std::stoul(format) & 0x7f),
+                                                              rest.substr(0, rest.find('/')));
                 } else if (all) {
                     zelk_printf(cx.out, "      Attribute: %s\n", value.c_str());
                     list_text(cx, "attributes", value.c_str());
@@ -91,6 +120,8 @@ void decode_sdp(decode_context& cx, const uint8_t* p, const uint8_t* end, std::s
         }
     });
     if (in_media) item_end(cx);
+    for (const auto& m : announced)
+        announce_sdp_media(cx, m.address.empty() ? session_address : m.address, m.port, m.formats);
     summary_note(cx, "%s", summary.c_str());
 }
 

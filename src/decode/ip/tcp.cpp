@@ -216,6 +216,7 @@ int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
 
     if (settings.print_tcp_stream && carries_data)
         collect_segment(cx, h, payload, payload_length < 0xffff ? payload_length : 0xffff, ip_version);
+    cx.tcp_seq = get_be32(cx, h + 4);
     // A retransmission repeats messages already shown (reassembly follows
     // the stream): only modules still get its payload.
     bool repeat = reassembly_on() && tcp_segment_repeats(cx, h, ip_message_length(cx, payload));

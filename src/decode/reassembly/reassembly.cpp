@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "decode/app/dispatch.h"
+#include "decode/app/http2.h"
+#include "decode/app/sessions.h"
 #include "decode/decoder.h"
 #include <algorithm>
 
@@ -61,13 +63,21 @@ void reassembly_keep_answers(decode_context& cx) {
     r.tcp.clear();
     r.repeats.clear();
     r.counts.clear();
-    r.next_fragment = r.next_tcp = r.next_count = r.next_repeat = 0;
+    r.next_fragment = r.next_tcp = r.next_count = r.next_repeat = r.next_continues = 0;
+    r.continues.clear();
     r.state = reassembly_replay::mode::keep;
+    sessions_keep(cx);
 }
 
-void reassembly_replay_answers(decode_context& cx) { cx.reassembly.replay.state = reassembly_replay::mode::replay; }
+void reassembly_replay_answers(decode_context& cx) {
+    cx.reassembly.replay.state = reassembly_replay::mode::replay;
+    sessions_rewind(cx);
+}
 
-void reassembly_answers_done(decode_context& cx) { cx.reassembly.replay.state = reassembly_replay::mode::off; }
+void reassembly_answers_done(decode_context& cx) {
+    cx.reassembly.replay.state = reassembly_replay::mode::off;
+    if (cx.sessions) cx.sessions->keeping = false;
+}
 
 namespace {
 
@@ -88,6 +98,15 @@ void replay_counts(decode_context& cx) {
     NODRIX_REPORT_COUNTERS(NODRIX_ADD_COUNTER)
     NODRIX_MORE_COUNTERS(NODRIX_ADD_COUNTER)
 #undef NODRIX_ADD_COUNTER
+}
+
+// HTTP/2 is known by its connection, which began with a preface or an
+// upgrade; the other framings follow from the ports.
+tcp_framing framing_of(decode_context& cx, const tcp_flow_key& key, const uint8_t* payload, size_t length) {
+    if (find_h2(cx, key)) return tcp_framing::http2;
+    size_t have = captured_from(cx, payload, length);
+    if (looks_like_h2_preface(payload, have)) return tcp_framing::http2;
+    return tcp_framing::usual;
 }
 
 }  // namespace
@@ -142,7 +161,8 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
         replay_counts(cx);
     } else {
         done = cx.reassembly.tcp.add(key, get_be32(cx, tcp_header + 4), get_u8(cx, tcp_header + 13), payload, length,
-                                     cx.frame_number, cx.reassembly.now_us, limits, answer_counts(cx));
+                                     cx.frame_number, cx.reassembly.now_us, limits, answer_counts(cx),
+                                     framing_of(cx, key, payload, length));
         if (replay.state == reassembly_replay::mode::keep) replay.tcp.push_back(done);
     }
     for (const tcp_message& m : done) {
@@ -151,11 +171,27 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
         zelk_printf(cx.out, ": %zu bytes]\n", m.bytes.size());
         bump(cx.counters.tcp_messages_reassembled);
         reassembled_view view(cx, m.bytes);
+        struct message_scope {
+            decode_context& cx;
+            explicit message_scope(decode_context& c) : cx(c) { cx.in_tcp_message = true; }
+            ~message_scope() { cx.in_tcp_message = false; }
+        } scope(cx);
         decode_tcp_application(cx, view.lengths(), view.frame(), 0, key.source_port, key.destination_port);
         // Recorded in the message's own layer, which the decoder just began.
         for (unsigned long frame : m.frames) list_number(cx, "reassembled_frames", static_cast<long long>(frame));
         record_number(cx, "reassembled_length", static_cast<long long>(m.bytes.size()));
     }
+}
+
+bool tcp_payload_continues(decode_context& cx) {
+    if (!reassembly_on() || cx.in_tcp_message) return false;
+    reassembly_replay& replay = cx.reassembly.replay;
+    if (replay.state == reassembly_replay::mode::replay)
+        return replay.next_continues < replay.continues.size() && replay.continues[replay.next_continues++];
+    tcp_flow_key key;
+    bool answer = current_flow(cx, key) && cx.reassembly.tcp.continues(key, cx.tcp_seq);
+    if (replay.state == reassembly_replay::mode::keep) replay.continues.push_back(answer);
+    return answer;
 }
 
 fragment_result offer_fragment(decode_context& cx, const fragment_key& key, uint32_t offset, const uint8_t* bytes,

@@ -21,6 +21,8 @@ struct reassembly_replay {
     std::vector<std::vector<tcp_message>> tcp;
     std::vector<bool> repeats;
     std::vector<protocol_counters> counts;  // what each answer counted
+    std::vector<bool> continues;
+    size_t next_continues = 0;
     size_t next_fragment = 0, next_tcp = 0, next_count = 0, next_repeat = 0;
 };
 
@@ -64,6 +66,12 @@ bool tcp_segment_repeats(decode_context& cx, const uint8_t* tcp_header, size_t l
 // every message it completes that spans frames, each behind a line naming
 // the frames it came from.
 void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint8_t* payload, size_t length);
+
+// Whether the current TCP segment's payload continues a message that an
+// earlier segment began (or comes out of order), so that it does not
+// start with a message of its own: the decoders of framed protocols then
+// leave it to the reassembly. False inside a reassembled message.
+bool tcp_payload_continues(decode_context& cx);
 
 // Prints the line that tells what became of a fragment (nothing for one
 // simply held) and records it. `before_banner`: the next layer's banner

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "decode/app/http2.h"
+#include "decode/app/pgsql.h"
 #include "stats/counters.h"
 
 namespace {
@@ -82,35 +84,42 @@ void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
 
 }  // namespace
 
-stream_framing framing_of(const tcp_flow_key& key) {
-    auto on = [&](uint16_t port) { return key.source_port == port || key.destination_port == port; };
-    if (on(53)) return stream_framing::dns;
-    if (on(88)) return stream_framing::kerberos;
-    if (on(389) || on(3268)) return stream_framing::ber;
-    return stream_framing::tls_http;
+tcp_framing framing_by_port(uint16_t source_port, uint16_t destination_port) {
+    auto on = [&](uint16_t port) { return source_port == port || destination_port == port; };
+    if (on(53)) return tcp_framing::dns;
+    if (on(5432)) return tcp_framing::pgsql;
+    if (on(88)) return tcp_framing::kerberos;
+    if (on(389) || on(3268)) return tcp_framing::ber;
+    return tcp_framing::usual;
 }
 
-static bool is_http_message(stream_framing framing, const uint8_t* p) {
-    if (framing == stream_framing::dns || framing == stream_framing::kerberos) return false;
-    if (framing == stream_framing::ber && p[0] == 0x30) return false;
+// Whether the message at p is an HTTP/1.x head, whose body follows it.
+static bool http_head(tcp_framing framing, const uint8_t* p, size_t n) {
+    if (framing == tcp_framing::dns || framing == tcp_framing::pgsql || framing == tcp_framing::kerberos || n < 5)
+        return false;
+    if (framing == tcp_framing::ber && p[0] == 0x30) return false;
+    if (framing == tcp_framing::http2) return looks_like_http_start(p, n);
     return !(p[0] >= 20 && p[0] <= 24);
 }
 
-size_t tcp_message_length(const uint8_t* p, size_t n, stream_framing framing) {
+size_t tcp_message_length(const uint8_t* p, size_t n, tcp_framing framing) {
     if (n == 0) return 0;
-    if (framing == stream_framing::dns) {
+    if (framing == tcp_framing::pgsql) return pgsql_message_length(p, n);
+    // An upgrade to h2c begins with HTTP/1.1 heads.
+    if (framing == tcp_framing::http2 && !looks_like_http_start(p, n)) return http2_message_length(p, n);
+    if (framing == tcp_framing::dns) {
         if (n < 2) return 0;
         size_t length = 2u + (size_t{p[0]} << 8 | p[1]);
         return length <= n ? length : 0;
     }
-    if (framing == stream_framing::kerberos) {
+    if (framing == tcp_framing::kerberos) {
         // A 4-byte record length; its top bit is reserved.
         if (n < 4) return 0;
         if (p[0] & 0x80) return SIZE_MAX;
         size_t length = 4u + (size_t{p[0]} << 24 | size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3]);
         return length <= n ? length : 0;
     }
-    if (framing == stream_framing::ber && p[0] == 0x30) {
+    if (framing == tcp_framing::ber && p[0] == 0x30) {
         // An LDAP message: a SEQUENCE of definite length.
         if (n < 2) return 0;
         if (p[1] < 0x80) return 2u + p[1] <= n ? 2u + p[1] : 0;
@@ -137,14 +146,13 @@ size_t tcp_message_length(const uint8_t* p, size_t n, stream_framing framing) {
     return SIZE_MAX;
 }
 
-bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n) {
-    stream_framing framing = framing_of(key);
+bool tcp_stream_table::whole_messages(tcp_framing framing, const uint8_t* p, size_t n) {
     size_t at = 0;
     while (at < n) {
         size_t length = tcp_message_length(p + at, n - at, framing);
         if (length == 0) return false;
         if (length == SIZE_MAX) return true;  // let go, as a fresh stream would
-        if (is_http_message(framing, p + at)) {
+        if (http_head(framing, p + at, length)) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(p + at, length, body, chunked);
@@ -158,6 +166,13 @@ bool tcp_stream_table::whole_messages(const tcp_flow_key& key, const uint8_t* p,
         at += length;
     }
     return true;
+}
+
+bool tcp_stream_table::continues(const tcp_flow_key& key, uint32_t seq) const {
+    auto it = flows_.find(key);
+    if (it == flows_.end()) return false;
+    const direction& d = it->second;
+    return !d.pending.empty() || d.skip > 0 || d.chunks != chunk_state::none || (d.synced && seq != d.next);
 }
 
 void tcp_stream_table::account(direction& d) {
@@ -231,8 +246,7 @@ void tcp_stream_table::consume(direction& d, size_t n) {
     while (!d.marks.empty() && d.marks.front().end <= d.base) d.marks.erase(d.marks.begin());
 }
 
-void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vector<tcp_message>& out) {
-    stream_framing framing = framing_of(key);
+void tcp_stream_table::messages(direction& d, std::vector<tcp_message>& out) {
     // Where the last message that its frame's own decoding showed ended,
     // and that frame.
     uint64_t shown_end = UINT64_MAX;
@@ -268,7 +282,7 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vect
             }
             continue;
         }
-        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), framing);
+        size_t length = tcp_message_length(d.pending.data(), d.pending.size(), d.framing);
         if (length == 0) return;  // wait for more
         if (length == SIZE_MAX) {
             // Not a message start we know: let go and look again at the
@@ -287,19 +301,19 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vect
             }
             begin = k.end;
         }
-        bool http = is_http_message(framing, d.pending.data());
+        bool http = http_head(d.framing, d.pending.data(), length);
         // A message inside one frame was shown by that frame's own
-        // decoding when the frame's payload began with it, or (TLS, DNS:
-        // their decoders go on through the segment) with whole messages
-        // that were shown before it. The HTTP decoder shows the first head
-        // of a segment only.
+        // decoding when the frame's payload began with it, or (TLS, DNS and
+        // the others: their decoders go on through the segment) with whole
+        // messages that were shown before it. The HTTP decoder shows the
+        // first head of a segment only.
         bool own =
             m.frames.size() == 1 && (from == frame_start || (!http && from == shown_end && m.frames[0] == shown_frame));
         if (own) {
             shown_end = to;
             shown_frame = m.frames[0];
         }
-        if (http && length >= 5) {
+        if (http) {
             uint64_t body = 0;
             bool chunked = false;
             body_of(d.pending.data(), length, body, chunked);
@@ -319,13 +333,14 @@ void tcp_stream_table::messages(const tcp_flow_key& key, direction& d, std::vect
 std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t seq, uint8_t flags,
                                                const uint8_t* payload, size_t length, unsigned long frame,
                                                int64_t now_us, const tcp_limits& limits,
-                                               protocol_counters& counters) {
+                                               protocol_counters& counters, tcp_framing framing) {
     std::vector<tcp_message> out;
+    if (framing == tcp_framing::usual) framing = framing_by_port(key.source_port, key.destination_port);
     // Idle flows go first, by capture time.
     while (!ages_.empty() && ages_.front().last_us + limits.idle_timeout_us < now_us)
         forget(flows_.find(ages_.front().key));
     auto it = flows_.find(key);
-    if (it == flows_.end() && !(flags & (SYN | RST)) && whole_messages(key, payload, length)) {
+    if (it == flows_.end() && !(flags & (SYN | RST)) && whole_messages(framing, payload, length)) {
         // The usual segment: whole messages, which the frame's own decoding
         // shows, and nothing to keep.
         return out;
@@ -348,6 +363,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
         account(it->second);
     }
     direction& d = it->second;
+    d.framing = framing;
     d.last_us = now_us;
     ages_.splice(ages_.end(), ages_, d.age);
     d.age->last_us = now_us;
@@ -382,7 +398,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
         // would begin, keeps its bytes: the first copy wins. The rest is
         // held piece by piece; `first` is the frame number of the piece at
         // `at` (tagged when the frame's payload began before it).
-        stream_framing framing = framing_of(key);
+        tcp_framing framing = d.framing;
         struct held_range {
             int64_t from, to;
             bool shows;
@@ -458,7 +474,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                     e = d.early.erase(e);
                 }
             }
-            messages(key, d, out);
+            messages(d, out);
         }
     }
     account(d);

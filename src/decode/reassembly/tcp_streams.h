@@ -40,6 +40,12 @@ struct tcp_flow_hash {
     }
 };
 
+// How a flow's bytes divide into messages: TLS records and HTTP/1.x heads
+// (the usual), DNS with its 2-byte length, PostgreSQL messages, HTTP/2
+// frames, Kerberos with its 4-byte record length, BER elements (LDAP; TLS
+// after StartTLS).
+enum class tcp_framing : uint8_t { usual, dns, pgsql, http2, kerberos, ber };
+
 // A message whose bytes came from more than one frame.
 struct tcp_message {
     std::vector<uint8_t> bytes;
@@ -59,12 +65,15 @@ class tcp_stream_table {
     // that frame's own decoding.
     std::vector<tcp_message> add(const tcp_flow_key& key, uint32_t seq, uint8_t flags, const uint8_t* payload,
                                  size_t length, unsigned long frame, int64_t now_us, const tcp_limits& limits,
-                                 protocol_counters& counters);
+                                 protocol_counters& counters, tcp_framing framing = tcp_framing::usual);
     void finish(protocol_counters& counters);
     // True when the segment begins with bytes already seen in its
     // direction (a retransmission): its own decoding would show again
     // what was shown before.
     bool repeats(const tcp_flow_key& key, uint32_t seq, uint8_t flags, size_t length) const;
+    // Whether a segment at `seq` would not begin at a message boundary:
+    // the direction holds part of a message, or awaits other bytes first.
+    bool continues(const tcp_flow_key& key, uint32_t seq) const;
     size_t held_bytes() const { return bytes_; }
     size_t held_flows() const { return flows_.size(); }
 
@@ -93,6 +102,7 @@ class tcp_stream_table {
         std::vector<mark> marks;                                // what each frame gave, in stream order
         uint64_t skip = 0;                                      // HTTP body bytes still to pass over
         chunk_state chunks = chunk_state::none;
+        tcp_framing framing = tcp_framing::usual;
         size_t held = 0;                                        // bytes in pending and early
         int64_t last_us = 0;
         std::list<age_entry>::iterator age;
@@ -103,8 +113,8 @@ class tcp_stream_table {
     void append(direction& d, const uint8_t* p, size_t n, unsigned long frame, size_t repeated);
     // Whether a segment that begins a stream holds only whole messages
     // (HTTP bodies included), so that nothing of it need be kept.
-    static bool whole_messages(const tcp_flow_key& key, const uint8_t* p, size_t n);
-    void messages(const tcp_flow_key& key, direction& d, std::vector<tcp_message>& out);
+    static bool whole_messages(tcp_framing framing, const uint8_t* p, size_t n);
+    void messages(direction& d, std::vector<tcp_message>& out);
     void consume(direction& d, size_t n);
     void forget(flow_map::iterator it);
     void account(direction& d);
@@ -114,12 +124,9 @@ class tcp_stream_table {
     size_t bytes_ = 0;
 };
 
-// How a flow's messages are delimited, by its ports: a 2-byte length (DNS,
-// port 53), a 4-byte length (Kerberos, port 88), BER elements (LDAP, ports
-// 389 and 3268; TLS after StartTLS), else TLS records and HTTP heads.
-enum class stream_framing : uint8_t { tls_http, dns, kerberos, ber };
-stream_framing framing_of(const tcp_flow_key& key);
 
 // The length of the message at the start of p (n bytes there): 0 when more
 // bytes are needed, SIZE_MAX when p does not start a message we frame.
-size_t tcp_message_length(const uint8_t* p, size_t n, stream_framing framing);
+size_t tcp_message_length(const uint8_t* p, size_t n, tcp_framing framing);
+// The framing of a flow between these ports when nothing else tells it.
+tcp_framing framing_by_port(uint16_t source_port, uint16_t destination_port);

@@ -54,16 +54,17 @@ std::vector<json_case> cases() {
           "\"type_name\":\"Keep-alive\"}"},
          "BGP Keep-alive"},
         {short_form<decode_ospf>,
-         "0201 002c c0a80001 00000000 0000 0000 0000000000000000",
+         "0201 002c c0a80001 00000000 0000 0000 0000000000000000 ffffff00 000a 02 01 00000028 00000000 00000000",
          {"\"ospf\":{\"version\":2,\"type\":1,\"type_name\":\"Hello\",\"length\":44,"
           "\"router_id\":\"192.168.0.1\",\"area_id\":\"0.0.0.0\",\"checksum\":0,\"auth_type\":0,"
-          "\"auth_type_name\":\"None\"}"},
-         "OSPF Hello"},
+          "\"auth_type_name\":\"None\",\"netmask\":\"255.255.255.0\",\"hello_interval\":10,\"options\":2,"
+          "\"priority\":1,\"dead_interval\":40,\"dr\":\"0.0.0.0\",\"bdr\":\"0.0.0.0\"}"},
+         "OSPF Hello, 0 neighbors"},
         {short_form<decode_ospfv3>,
          "0301 0024 01010101 00000001 f48d 05 00",
          {"\"version\":3,\"type\":1,\"type_name\":\"Hello\"",
           "\"area_id\":\"0.0.0.1\",\"checksum\":62605,"
-          "\"instance_id\":5}"},
+          "\"instance_id\":5,"},
          "OSPF Hello"},
         {short_form<decode_rip>,
          "0202 0000 0002 0007 0a010000 ffffff00 0a0000fe 00000001",
