@@ -521,6 +521,8 @@ inline void nesting_input(const uint8_t* data, size_t size) {
     }
     settings = run_settings{};
     capture = capture_state_record{};
+}
+
 // The reassembly tables fed the way a capture feeds them: the input is a
 // script of TCP segments (eight flows, sequence numbers across the wrap,
 // any flags, overlaps and holes), IPv4 and IPv6 fragments (offsets, more
@@ -753,6 +755,11 @@ inline void reassembly_input(const uint8_t* data, size_t size) {
     reassembly_finish(cx);
     frame_loop_drain();
     if (cx.reassembly.fragments.held_sets() || cx.reassembly.tcp.held_flows()) abort();
+    zelk_set_text_suppressed(false);
+    zelk_set_output(nullptr);
+    settings = run_settings{};
+}
+
 // One BER-encoded message as the payload of an Ethernet, IPv4 and UDP or
 // TCP frame, on the port of the decoder that the first byte picks: LDAP
 // over UDP or TCP, Kerberos over UDP or TCP, SNMP, or a TLS record holding

@@ -95,6 +95,9 @@ trace_outcome failed_read(bool record_header) {
 
 void finish_trace_file(trace_outcome outcome, const char* header_message) {
     frame_loop_drain();
+    // A stop signal interrupts a read that waits on a pipe: whatever the
+    // read then made of it, the run ends as asked.
+    if (capture.stop_signal) return;
     switch (outcome) {
         case trace_outcome::stopped: return;
         case trace_outcome::header_unreadable: zelk_fprintf(stderr, "Error: %s\n", header_message); exit(1);

@@ -136,7 +136,7 @@ const option_row option_table[] = {
     TEXT("follow-raw", 0, follow_raw,
          "       --follow-raw <file>      Write the followed stream's payload bytes to <file>"),
     FLAG("statistic-brief", 0, statistic_brief,
-         "       --statistic-brief        Like --statistic; the report lists only the counters not zero"),
+         "       --statistic-brief        The statistics report with only the counters not zero, and the capture span"),
     {"help-all", 0, kind::help_all, nullptr, nullptr, &command_line_options::help_all_given,
      "       --help-all               Display this list of every option on stdout", 0, 0},
 };
