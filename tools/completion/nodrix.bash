@@ -33,7 +33,7 @@ _nodrix() {
             COMPREPLY=($(compgen -d -- "$cur"))
             return ;;
         --time-format)
-            COMPREPLY=($(compgen -W "absolute date epoch relative delta" -- "$cur"))
+            COMPREPLY=($(compgen -W "absolute date epoch relative delta absolute-ns date-ns epoch-ns relative-ns delta-ns" -- "$cur"))
             return ;;
         -f|--filter|-F|--filter-nopt|-s|--snaplen|--max-packets|--server-addr|--server-port|--bt|--tcl|--tcl-cbf|\
         --server-timeout|--tcp-stream-limit|-B|--buffer-size|--range|--index|--first-frame|--previous-time)
