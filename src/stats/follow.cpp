@@ -293,24 +293,6 @@ void append_escaped(std::string& out, const std::string& bytes) {
     }
 }
 
-void append_json_text(std::string& out, const std::string& text) {
-    static const char digits[] = "0123456789abcdef";
-    out.push_back('"');
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x20 || c >= 0x7f) {
-            out.append("\\u00");
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 0x0f]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    out.push_back('"');
-}
-
 // What waited behind a gap that never filled comes last, marked.
 void flush_gaps() {
     for (int node = 0; node < 2; ++node) {

@@ -7,8 +7,6 @@
 #include "output/record.h"
 #include "zelk.h"
 
-namespace {
-
 void append_json_text(std::string& out, const std::string& text) {
     static const char digits[] = "0123456789abcdef";
     out.push_back('"');
@@ -27,6 +25,8 @@ void append_json_text(std::string& out, const std::string& text) {
     }
     out.push_back('"');
 }
+
+namespace {
 
 void print_json(const stats_view& view) {
     std::string out = "{\"stats\":\"";

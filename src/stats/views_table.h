@@ -34,6 +34,9 @@ struct stats_view {
 // one line {"stats":"<name>","<table key>":[{...}],...}.
 void print_stats_view(const stats_view& view);
 
+// Appends text as a JSON string; bytes outside printable ASCII as \u00XX.
+void append_json_text(std::string& out, const std::string& text);
+
 // "2026-12-07 10:00:00.120000": local time, or UTC under --utc.
 void capture_time_text(int64_t microseconds_since_1970, char* text, size_t size);
 
