@@ -68,7 +68,7 @@ void hex_dump(decode_context& cx, const uint8_t* start, unsigned count) {
     zelk_printf(cx.out, "\n");
 }
 
-void print_char(decode_context& cx, uint8_t c) { zelk_printf(cx.out, "%c", isprint(c) ? c : '.'); }
+void print_char(decode_context& cx, uint8_t c) { zelk_printf(cx.out, "%c", printable_byte(c) ? c : '.'); }
 
 void text_dump(decode_context& cx, const uint8_t* start, unsigned count) {
     if (record_dump(cx, start, count)) return;

@@ -152,3 +152,8 @@ void text_dump(decode_context& cx, const uint8_t* start, unsigned count);
 // they were not all captured.
 void print_text_bytes(decode_context& cx, const uint8_t* p, size_t n);
 void print_char(decode_context& cx, uint8_t c);
+
+// The character rule: bytes 0x20-0x7e print as themselves, others as '.'.
+// (The program never changes the C locale, so this is isprint's answer
+// without the call.)
+inline bool printable_byte(uint8_t c) { return c >= 0x20 && c < 0x7f; }

@@ -4,6 +4,7 @@
 #include <regex.h>
 
 #include <algorithm>
+#include <initializer_list>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -1014,7 +1015,55 @@ bool where_matches(const where_expression& e, const frame_record_data& r) { retu
 
 bool where_needs_lookups(const where_expression& e) { return e.lookups; }
 
+namespace {
+
+// The keys that identify a direction of a conversation, by protocol; an
+// empty list: the protocol's presence only.
+struct early_row {
+    const char* proto;
+    std::initializer_list<const char*> keys;
+};
+const early_row early_keys[] = {
+    {"ethernet", {"src", "dst"}}, {"vlan", {"vlan_id"}},           {"ipv4", {"src", "dst", "protocol"}},
+    {"ipv6", {"src", "dst", "next_header"}}, {"tcp", {"src_port", "dst_port"}}, {"udp", {"src_port", "dst_port"}},
+};
+
+bool settles_early(const node& n) {
+    if (n.kind != node::leaf) {
+        for (const node& c : n.children)
+            if (!settles_early(c)) return false;
+        return true;
+    }
+    const test& t = n.t;
+    switch (t.frame) {
+        case frame_key::number:
+        case frame_key::captured_length:
+        case frame_key::wire_length:
+        case frame_key::link_type: return true;
+        case frame_key::truncated:
+        case frame_key::malformed: return false;
+        case frame_key::none: break;
+    }
+    if (!t.items.empty()) return false;
+    for (const early_row& row : early_keys) {
+        if (t.proto != row.proto) continue;
+        for (const source& s : t.sources) {
+            if (s.how != source_kind::plain) return false;
+            bool known = false;
+            for (const char* key : row.keys) known = known || s.key == key;
+            if (!known) return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool where_settles_early(const where_expression& e) { return settles_early(e.root); }
+
 const where_expression* where_filter = nullptr;
+bool where_early = false;
 
 void start_where_filter() {
     if (!settings.where) return;
@@ -1026,5 +1075,6 @@ void start_where_filter() {
         exit(1);
     }
     where_filter = program.get();
+    where_early = where_settles_early(*program);
     settings.where_lookups = where_needs_lookups(*program);
 }

@@ -27,8 +27,18 @@ bool where_matches(const where_expression& e, const frame_record_data& r);
 // tables fills (a port's service name, a vendor).
 bool where_needs_lookups(const where_expression& e);
 
+// True when the expression reads only what identifies a direction of a
+// conversation: frame numbers and lengths, the link type, Ethernet
+// addresses, VLAN ids, IP addresses and protocol numbers, TCP and UDP
+// ports, and the presence of those headers. All of them are recorded by
+// the time a TCP or UDP header is, and none can come after it, so the
+// verdict is known there and a rejected frame need not be decoded further.
+bool where_settles_early(const where_expression& e);
+
 // The run's filter: set once before the first frame, null without --where.
 extern const where_expression* where_filter;
+// where_filter && where_settles_early(*where_filter).
+extern bool where_early;
 
 // Compiles options.where into where_filter; ends the program with status 1
 // and one message on standard error when it does not compile.

@@ -32,6 +32,7 @@ void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32
     r.link_type = capture.link_type;
     r.truncated = r.malformed = false;
     r.in_frame = true;
+    r.early_verdict = 0;
     r.time_text[0] = 0;
     r.entries.clear();
     r.texts.clear();
@@ -42,7 +43,8 @@ void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32
 bool end_frame(decode_context& cx) {
     if (!recording() || !cx.record.in_frame) return true;
     cx.record.in_frame = false;
-    bool shown = !where_filter || where_matches(*where_filter, cx.record);
+    bool shown = !where_filter || (cx.record.early_verdict ? cx.record.early_verdict == 1
+                                                           : where_matches(*where_filter, cx.record));
     // The statistics views count what is shown, once per frame.
     if (shown && stats_views_on()) note_frame_fact(cx);
     if (record_pass || !shown) {
@@ -58,6 +60,13 @@ bool end_frame(decode_context& cx) {
         cx.out.suppressed = false;
     }
     return true;
+}
+
+bool where_rejects_early(decode_context& cx) {
+    frame_record_data& r = cx.record;
+    if (!where_early || !recording() || !r.in_frame) return false;
+    if (!r.early_verdict) r.early_verdict = where_matches(*where_filter, r) ? 1 : 2;
+    return r.early_verdict == 2;
 }
 
 void mark_frame_cut(decode_context& cx, bool malformed) {

@@ -48,6 +48,9 @@ struct frame_record_data {
     bool truncated;
     bool malformed;
     bool in_frame;       // between begin_frame and end_frame
+    // --where's verdict when it was reached before the frame's end: 0 not
+    // yet, 1 shown, 2 rejected (see where_rejects_early).
+    uint8_t early_verdict;
     char time_text[64];  // as the frame line shows it; empty outside a run
     std::vector<record_entry> entries;
     std::string texts;
@@ -63,6 +66,11 @@ void begin_frame(decode_context& cx, long seconds, unsigned microseconds, uint32
 // Hands the record to the JSON or summary writer; false (and nothing
 // written) when --where rejects the frame.
 bool end_frame(decode_context& cx);
+// Under a --where that reads only what identifies a conversation (see
+// where_settles_early), judges the frame once its TCP or UDP header is
+// recorded; true when the frame is rejected, and the decoder then goes no
+// further.
+bool where_rejects_early(decode_context& cx);
 // The frame was cut: how the marker line would have said it.
 void mark_frame_cut(decode_context& cx, bool malformed);
 

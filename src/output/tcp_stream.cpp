@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "decode/decoder.h"
 #include "driver/settings.h"
 #include "zelk.h"
 
@@ -107,7 +108,7 @@ void print_collected_payload() {
     std::string text;
     for (tcp_stream_segment* s = oldest_first; s; s = s->next) {
         text.clear();
-        for (unsigned i = 0; i < s->payload_length; ++i) text += isprint(s->payload()[i]) ? char(s->payload()[i]) : '.';
+        for (unsigned i = 0; i < s->payload_length; ++i) text += printable_byte(s->payload()[i]) ? char(s->payload()[i]) : '.';
         zelk_printf("%.*s", static_cast<int>(text.size()), text.data());
     }
     zelk_printf("\"\n");

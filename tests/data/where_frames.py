@@ -162,6 +162,10 @@ frames = [
     ethernet(0x0800, tcp4("192.0.2.4", "198.51.100.7", 65535, 443, 0x10)),
 ]
 
+# 24: TCP to 443 inside VXLAN (UDP 4789), behind an inner Ethernet header
+vxlan = b"\x08\0\0\0\0\x00\x2a\0" + ethernet(0x0800, tcp4("10.8.8.1", "10.8.8.2", 40012, 443, 0x02))
+tunnelled = ethernet(0x0800, udp4("203.0.113.5", "203.0.113.6", 40013, 4789, vxlan))
+
 # 23: a frame cut by the snap length: 34 of 60 bytes kept
 cut = ethernet(0x0800, tcp4("192.0.2.1", "198.51.100.7", 40011, 443, 0x02))
 cut += bytes(max(0, 60 - len(cut)))
@@ -172,3 +176,4 @@ with open(sys.argv[1], "wb") as out:
         frame += bytes(max(0, 60 - len(frame)))
         out.write(struct.pack("<IIII", 1796637600 + n, 0, len(frame), len(frame)) + frame)
     out.write(struct.pack("<IIII", 1796637600 + len(frames), 0, 34, len(cut)) + cut[:34])
+    out.write(struct.pack("<IIII", 1796637601 + len(frames), 0, len(tunnelled), len(tunnelled)) + tunnelled)

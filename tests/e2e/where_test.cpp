@@ -51,9 +51,9 @@ TEST_F(Where, KeepsTheFramesTheExpressionIsTrueFor) {
         const char* frames;
     } cases[] = {
         // Numbers, decimal and hex, and every comparison.
-        {"tcp.dst_port == 443", "4 6 17 22"},
-        {"tcp.dst_port == 0x1bb", "4 6 17 22"},
-        {"tcp.dst_port = 443", "4 6 17 22"},
+        {"tcp.dst_port == 443", "4 6 17 22 24"},
+        {"tcp.dst_port == 0x1bb", "4 6 17 22 24"},
+        {"tcp.dst_port = 443", "4 6 17 22 24"},
         {"tcp.dst_port != 443", "5 7 8 9 10 11 15 20"},
         {"tcp.dst_port < 100", "8 9 15 20"},
         {"tcp.dst_port <= 80", "8 9 15 20"},
@@ -78,7 +78,8 @@ TEST_F(Where, KeepsTheFramesTheExpressionIsTrueFor) {
         {"ipv4.dst == 10.9.9.2", "17"},
         {"ipv4_inner.src == 10.9.9.0/24", "17"},
         {"ipv4_inner.src == 203.0.113.1", ""},
-        {"ipv4_inner", "17"},
+        {"ipv4_inner", "17 24"},
+        {"ipv4_inner.dst == 10.8.8.2 and udp.dst_port == 4789", "24"},
         // Presence of a protocol, a key, an array.
         {"icmp", "2 3 19"},
         {"gre", "17"},
@@ -103,7 +104,7 @@ TEST_F(Where, KeepsTheFramesTheExpressionIsTrueFor) {
         {"dns.response == 0", "12 14"},
         {"frame.number <= 3", "1 2 3"},
         {"frame.truncated", "23"},
-        {"frame.wire_length > 100", "6 7 8 10"},
+        {"frame.wire_length > 100", "6 7 8 10 24"},
         {"icmp.type_name == \"Echo reply\"", "3"},
         {"ipv4.checksum_ok == false", ""},
         // Logic and precedence: not binds tightest, then and, then or.
@@ -212,13 +213,14 @@ TEST_F(Where, TextOfKeptFramesIsUnchanged) {
             ASSERT_EQ(all.status, 0);
             ASSERT_EQ(some.status, 0);
             // Where each frame's text begins in the whole output.
-            std::vector<size_t> starts(25, std::string::npos);
+            std::vector<size_t> starts(26, std::string::npos);
             static const std::regex frame_line(R"(\n[0-9:.]+ - Received frame (\d+)\()");
             for (std::sregex_iterator m(all.out.begin(), all.out.end(), frame_line), end; m != end; ++m)
                 starts[std::stoul((*m)[1])] = static_cast<size_t>(m->position());
+            starts[25] = all.out.find("\nRead pcap dump file completed");
             auto block = [&](int n) { return all.out.substr(starts[n], starts[n + 1] - starts[n]); };
-            std::string expected =
-                all.out.substr(0, starts[1]) + block(4) + block(6) + block(22) + all.out.substr(starts[23]);
+            std::string expected = all.out.substr(0, starts[1]) + block(4) + block(6) + block(22) + block(23) +
+                                   all.out.substr(starts[25]);
             EXPECT_EQ(some.out, expected);
         }
 }
@@ -243,14 +245,14 @@ TEST_F(Where, EveryOutputAndJobCountAgree) {
                 one = out;
             else
                 EXPECT_EQ(out, one) << "--jobs " << jobs;
-            // The raw log holds the 13 frames with a TCP header (the cut
-            // frame's included) and 2 DNS ones.
-            EXPECT_EQ(test::pcap_records(test::read_file(log)), 15);
+            // The raw log holds the 14 frames with a TCP header (the cut
+            // frame's and the one inside VXLAN included) and 2 DNS ones.
+            EXPECT_EQ(test::pcap_records(test::read_file(log)), 16);
         }
         // The cut frame has no whole TCP header to count.
         if (std::string(mode) == "--statistic") {
-            EXPECT_NE(one.find("TCP\t\t12("), std::string::npos) << one;
-            EXPECT_NE(one.find("UDP\t\t2("), std::string::npos) << one;
+            EXPECT_NE(one.find("TCP\t\t13("), std::string::npos) << one;
+            EXPECT_NE(one.find("UDP\t\t3("), std::string::npos) << one;
             EXPECT_NE(one.find("ICMPv4\t\t0("), std::string::npos) << one;
         }
     }

@@ -14,7 +14,7 @@ inline std::string printable_text(const decode_context& cx, const uint8_t* p, si
     need(cx, p, n);
     std::string s(reinterpret_cast<const char*>(p), n);
     for (char& c : s)
-        if (!isprint(static_cast<unsigned char>(c))) c = '.';
+        if (!printable_byte(static_cast<uint8_t>(c))) c = '.';
     return s;
 }
 

@@ -106,6 +106,14 @@ bool dispatch(decode_context& cx, const port_row (&ports)[P], const content_row 
 
 }  // namespace
 
+bool udp_may_carry_frames(uint16_t source_port, uint16_t destination_port) {
+    for (const port_row& row : udp_ports)
+        if ((row.decoder == decode_vxlan || row.decoder == decode_geneve) &&
+            (row.port == source_port || row.port == destination_port))
+            return true;
+    return false;
+}
+
 bool decode_udp_application(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
                             uint16_t source_port, uint16_t destination_port) {
     return dispatch(cx, udp_ports, udp_content, lengths, frame, offset, source_port, destination_port);

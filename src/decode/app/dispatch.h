@@ -16,3 +16,7 @@ bool decode_udp_application(decode_context& cx, const frame_lengths* lengths, co
                             uint16_t source_port, uint16_t destination_port);
 bool decode_tcp_application(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
                             uint16_t source_port, uint16_t destination_port);
+
+// True when a datagram between these ports may carry whole frames (a
+// tunnel), i.e. further link, IP and transport headers.
+bool udp_may_carry_frames(uint16_t source_port, uint16_t destination_port);

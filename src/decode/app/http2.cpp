@@ -128,9 +128,9 @@ void print_headers(decode_context& cx, h2_direction& d, const std::string& block
     for (const auto& [name, value] : r.headers) {
         std::string n = name, v = value;
         for (char& c : n)
-            if (!isprint(static_cast<unsigned char>(c))) c = '.';
+            if (!printable_byte(static_cast<uint8_t>(c))) c = '.';
         for (char& c : v)
-            if (!isprint(static_cast<unsigned char>(c))) c = '.';
+            if (!printable_byte(static_cast<uint8_t>(c))) c = '.';
         if (name == ":method") method = v;
         if (name == ":path") path = v;
         if (name == ":status") status = v;

@@ -32,12 +32,3 @@ short_text ipv6_text(const decode_context& cx, const uint8_t* a) {
     inet_ntop(AF_INET6, a, result.text, sizeof result.text);
     return result;
 }
-
-std::string printable_text(const decode_context& cx, const uint8_t* p, size_t n) {
-    std::string text;
-    need(cx, p, n);
-    text.assign(n, '.');
-    for (size_t i = 0; i < n; ++i)
-        if (isprint(p[i])) text[i] = static_cast<char>(p[i]);
-    return text;
-}

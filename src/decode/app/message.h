@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "decode/app/app_text.h"
 #include "decode/decoder.h"
 
 // Thrown when the message itself is wrong (a length, pointer or nesting
@@ -57,5 +58,3 @@ struct item_closer {
 // IPv6 address text of the 16 bytes at a (checked), in a static buffer.
 short_text ipv6_text(const decode_context& cx, const uint8_t* a);
 
-// Text of n bytes by the character rule (what print_char would print).
-std::string printable_text(const decode_context& cx, const uint8_t* p, size_t n);

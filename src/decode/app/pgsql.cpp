@@ -98,7 +98,7 @@ void note(const char* format, ...) {
 
 // A one-letter code: the letter in text, a one-letter string in the record.
 void print_letter(decode_context& cx, const char* key, const char* label, uint8_t c) {
-    char letter = static_cast<char>(isprint(c) ? c : '.');
+    char letter = static_cast<char>(printable_byte(c) ? c : '.');
     zelk_printf(cx.out, "%s%c", label, letter);
     record_text(cx, key, &letter, 1);
 }

@@ -183,6 +183,7 @@ int decode_tcp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
     if (lookup_names()) print_name(cx, "src_port", zelk_service_name_cached(source_port, "tcp"));
     field(cx, "dst_port", ", Dst Port: %d", destination_port);
     if (lookup_names()) print_name(cx, "dst_port", zelk_service_name_cached(destination_port, "tcp"));
+    if (where_rejects_early(cx)) return 0;
     field(cx, "seq", "\n  Seq.: %u", get_be32(cx, h + 4));
     field(cx, "ack", "\n  Ack-Seq.: %u", get_be32(cx, h + 8));
     field(cx, "data_offset", ", Data-Offset: %d\n", header_length);

@@ -41,6 +41,7 @@ int decode_udp(decode_context& cx, const frame_lengths* lengths, const uint8_t* 
     if (lookup_names()) print_name(cx, "src_port", zelk_service_name_cached(source_port, "udp"));
     field(cx, "dst_port", ", Dst Port: %d", destination_port);
     if (lookup_names()) print_name(cx, "dst_port", zelk_service_name_cached(destination_port, "udp"));
+    if (!udp_may_carry_frames(source_port, destination_port) && where_rejects_early(cx)) return 0;
     field(cx, "length", "\n  Length: %d", get_be16(cx, h + 4));
     field(cx, "checksum", ", Checksum: 0x%04x", checksum);
     if (recording() && follow_wanted(17)) {
