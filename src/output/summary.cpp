@@ -137,62 +137,71 @@ void append_endpoint(const layer_view& ip, const layer_view* transport, const ch
 // the directions in use; past max_directions live ones in one thread it
 // starts afresh, the one case where the numbers may depend on --jobs.
 //
-// A direction is known by two independent 64-bit hashes of its addresses
-// and ports; the table is flat and open-addressed, so that a segment costs
-// no allocation.
+// A direction is known by a 64-bit hash of its addresses and ports (never
+// 0, which marks a free slot); the table is flat and open-addressed, 16
+// bytes a direction, so that a segment costs no allocation. Its memory
+// comes zeroed from calloc, untouched: a capture of a hundred thousand one-segment
+// connections touches each page once, on its first use.
 constexpr long idle_seconds = 300;
 constexpr size_t max_directions = size_t{1} << 20;
 
-struct direction_id {
-    uint64_t a, b;
-};
 struct direction_slot {
-    direction_id id;
+    uint64_t id;  // 0: free
     uint32_t first_seq;
-    bool used;
-    long last_seen;
+    uint32_t last_seen;  // capture seconds, modulo 2^32
 };
 struct direction_table {
-    std::vector<direction_slot> slots;
+    direction_slot* slots = nullptr;
+    size_t size = 0;
     size_t used = 0;
 
-    // The direction's slot, or the empty slot where it would go.
-    direction_slot* find(const direction_id& id) {
-        if (slots.empty()) slots.resize(4096);
-        size_t mask = slots.size() - 1;
-        for (size_t i = id.a & mask;; i = (i + 1) & mask) {
+    ~direction_table() { free(slots); }
+    // The direction's slot, or the free slot where it would go.
+    direction_slot* find(uint64_t id) {
+        if (!slots) allocate(4096);
+        size_t mask = size - 1;
+        for (size_t i = id & mask;; i = (i + 1) & mask) {
             direction_slot& slot = slots[i];
-            if (!slot.used || (slot.id.a == id.a && slot.id.b == id.b)) return &slot;
+            if (!slot.id || slot.id == id) return &slot;
         }
     }
-    static bool live(const direction_slot& slot, long now) { return slot.used && now - slot.last_seen <= idle_seconds; }
-    // Makes room for one more: drops the idle, then grows (or, at the
-    // limit, starts afresh).
-    void make_room(long now) {
-        if ((used + 1) * 2 <= slots.size()) return;
-        std::vector<direction_slot> old;
-        old.swap(slots);
-        size_t live_count = 0;
-        for (const auto& slot : old) live_count += live(slot, now);
-        size_t size = old.size();
-        while ((live_count + 1) * 4 > size && size < 2 * max_directions) size *= 2;
-        slots.assign(size, direction_slot{});
+    // A time going backwards keeps a direction, as a difference below the
+    // limit does.
+    static bool live(const direction_slot& slot, long now) {
+        return slot.id && static_cast<int32_t>(static_cast<uint32_t>(now) - slot.last_seen) <= idle_seconds;
+    }
+    void allocate(size_t n) {
+        slots = static_cast<direction_slot*>(zelk_xcalloc(n, sizeof(direction_slot)));
+        size = n;
         used = 0;
-        if ((live_count + 1) * 2 > size) return;
-        for (const auto& slot : old) {
-            if (!live(slot, now)) continue;
-            *find(slot.id) = slot;
-            ++used;
-        }
+    }
+    // Makes room for one more, keeping the table at most 70 % full: drops
+    // the idle, then grows (or, at the limit, starts afresh).
+    void make_room(long now) {
+        if ((used + 1) * 10 <= size * 7) return;
+        direction_slot* old = slots;
+        size_t old_size = size, live_count = 0;
+        for (size_t i = 0; i < old_size; ++i) live_count += live(old[i], now);
+        size_t n = old_size;
+        while ((live_count + 1) * 10 > n * 4 && n < 2 * max_directions) n *= 2;
+        allocate(n);
+        if ((live_count + 1) * 10 <= n * 7)
+            for (size_t i = 0; i < old_size; ++i) {
+                if (!live(old[i], now)) continue;
+                *find(old[i].id) = old[i];
+                ++used;
+            }
+        free(old);
     }
     void clear() {
-        slots.clear();
-        used = 0;
+        free(slots);
+        slots = nullptr;
+        size = used = 0;
     }
 };
 thread_local direction_table first_seq;
 
-// Mixes bytes into a 64-bit hash; two seeds give two independent hashes.
+// Mixes bytes into a 64-bit hash.
 uint64_t mix(uint64_t h, uint64_t v) {
     h ^= v * 0xff51afd7ed558ccdull;
     return (h << 31 | h >> 33) * 0xc4ceb9fe1a85ec53ull;
@@ -208,15 +217,13 @@ uint64_t mix_text(uint64_t h, std::string_view text) {
     for (; i < text.size(); ++i) tail = tail << 8 | static_cast<uint8_t>(text[i]);
     return mix(h, tail);
 }
-direction_id id_of(std::string_view from, long long from_port, std::string_view to, long long to_port) {
-    direction_id id{0x9e3779b97f4a7c15ull, 0x2545f4914f6cdd1dull};
-    for (uint64_t* h : {&id.a, &id.b}) {
-        *h = mix_text(*h, from);
-        *h = mix(*h, static_cast<uint64_t>(from_port) << 32 | static_cast<uint64_t>(to_port & 0xffff));
-        *h = mix_text(*h, to);
-        *h ^= *h >> 29;
-    }
-    return id;
+uint64_t id_of(std::string_view from, long long from_port, std::string_view to, long long to_port) {
+    uint64_t h = 0x9e3779b97f4a7c15ull;
+    h = mix_text(h, from);
+    h = mix(h, static_cast<uint64_t>(from_port) << 32 | static_cast<uint64_t>(to_port & 0xffff));
+    h = mix_text(h, to);
+    h ^= h >> 29;
+    return h ? h : 1;
 }
 
 // What the summary shows of the current segment's numbers, when tracked.
@@ -238,18 +245,18 @@ void track_tcp(const layer_view& ip, const layer_view& tcp) {
     if (settings.absolute_seq || !seq || !src || !dst || !src_port || !dst_port) return;
     std::string_view source = entry_text(*current, *src), destination = entry_text(*current, *dst);
     long now = current->seconds;
-    direction_id id = id_of(source, src_port->number, destination, dst_port->number);
+    uint64_t id = id_of(source, src_port->number, destination, dst_port->number);
     direction_slot* own = first_seq.find(id);
     if (!direction_table::live(*own, now)) {
-        if (!own->used) {
+        if (!own->id) {
             first_seq.make_room(now);
             own = first_seq.find(id);
             ++first_seq.used;
         }
-        *own = {id, static_cast<uint32_t>(seq->number), true, now};
+        *own = {id, static_cast<uint32_t>(seq->number), static_cast<uint32_t>(now)};
         return;
     }
-    own->last_seen = now;
+    own->last_seen = static_cast<uint32_t>(now);
     seq_shown = static_cast<uint32_t>(seq->number - own->first_seq);
     const direction_slot* reverse = first_seq.find(id_of(destination, dst_port->number, source, src_port->number));
     if (ack && direction_table::live(*reverse, now)) ack_shown = static_cast<uint32_t>(ack->number - reverse->first_seq);
