@@ -3,7 +3,7 @@
 #include <pcap.h>
 
 // Hands the well-formed records of a plain pcap file in the machine's byte
-// order straight from a memory map to handler, as pcap_loop would, and
+// order from a large read buffer to handler, as pcap_loop would, and
 // leaves the file's stream at the first record it did not hand over (a
 // cut or odd record, or the end) for libpcap to read and judge. Reads
 // nothing when the file is not such a file. filter may be null.
