@@ -132,11 +132,11 @@ struct endpoint_table {
         rows.push_back({address, {}, {}});
         return &rows.back();
     }
-    void add(const frame_fact& f) {
-        endpoint* s = find(f.ip_src);
-        if (s) s->sent.add(f.wire_length);
-        endpoint* r = f.ip_dst == f.ip_src ? s : find(f.ip_dst);
-        if (r) r->received.add(f.wire_length);
+    void add(const frame_fact::ip_pair& ip, uint32_t wire_length) {
+        endpoint* s = find(ip.src);
+        if (s) s->sent.add(wire_length);
+        endpoint* r = ip.dst == ip.src ? s : find(ip.dst);
+        if (r) r->received.add(wire_length);
         if (!s || !r) ++frames_over_limit;
     }
 };
@@ -405,11 +405,15 @@ void note_frame_fact(decode_context& cx) {
             if (in_ip) {
                 src.clear();
                 dst.clear();
-                if (++ip_layers == 1) f.ip_version = is(e.key, "ipv4") ? 4 : 6;
+                ++ip_layers;
+                f.ips.push_back({static_cast<uint8_t>(is(e.key, "ipv4") ? 4 : 6), {}, {}});
             } else if ((is(e.key, "tcp") || is(e.key, "udp")) && !f.transport && ip_layers) {
                 f.transport = is(e.key, "tcp") ? 6 : 17;
                 f.src = src;
                 f.dst = dst;
+                in_transport = true;
+            } else if ((is(e.key, "tcp") || is(e.key, "udp")) && ip_layers) {
+                f.inner.push_back({static_cast<uint8_t>(is(e.key, "tcp") ? 6 : 17), src, dst, 0, 0, 0});
                 in_transport = true;
             } else if (is(e.key, "dns")) {
                 app.kind = app_layer::dns;
@@ -423,18 +427,22 @@ void note_frame_fact(decode_context& cx) {
         if (in_ip && e.kind == entry_kind::text) {
             if (is(e.key, "src") && src.empty()) {
                 src = entry_text(r, e);
-                if (ip_layers == 1) f.ip_src = src;
+                f.ips.back().src = src;
             } else if (is(e.key, "dst") && dst.empty()) {
                 dst = entry_text(r, e);
-                if (ip_layers == 1) f.ip_dst = dst;
+                f.ips.back().dst = dst;
             }
         } else if (in_transport && (e.kind == entry_kind::number || e.kind == entry_kind::unsigned_number)) {
+            bool first = f.inner.empty();
+            uint16_t& src_port = first ? f.src_port : f.inner.back().src_port;
+            uint16_t& dst_port = first ? f.dst_port : f.inner.back().dst_port;
+            unsigned& seen = first ? ports : f.inner.back().ports;
             if (is(e.key, "src_port")) {
-                f.src_port = static_cast<uint16_t>(e.number);
-                ++ports;
+                src_port = static_cast<uint16_t>(e.number);
+                ++seen;
             } else if (is(e.key, "dst_port")) {
-                f.dst_port = static_cast<uint16_t>(e.number);
-                ++ports;
+                dst_port = static_cast<uint16_t>(e.number);
+                ++seen;
             }
         } else if (app.kind != app_layer::none) {
             note_app_entry(app, r, e, f);
@@ -443,8 +451,15 @@ void note_frame_fact(decode_context& cx) {
     end_app_layer(app, f);
     // A frame whose IP or transport header was cut before its addresses
     // or ports names no conversation.
-    if (f.ip_src.empty() || f.ip_dst.empty()) f.ip_version = 0;
+    f.ips.erase(std::remove_if(f.ips.begin(), f.ips.end(),
+                               [](const frame_fact::ip_pair& ip) { return ip.src.empty() || ip.dst.empty(); }),
+                f.ips.end());
     if (f.src.empty() || f.dst.empty() || ports < 2) f.transport = 0;
+    f.inner.erase(std::remove_if(f.inner.begin(), f.inner.end(),
+                                 [](const frame_fact::inner_transport& t) {
+                                     return t.src.empty() || t.dst.empty() || t.ports < 2;
+                                 }),
+                  f.inner.end());
     const transport_payload_note& p = payload_note;
     if (p.protocol && p.protocol == f.transport && follow_active()) {
         f.has_payload = true;
@@ -473,10 +488,13 @@ void take_frame_fact(frame_fact& f) {
     int64_t at = micros(f.seconds, f.microseconds);
     s.all.add(f.wire_length);
     if (views & view_conversations) {
-        if (f.ip_version) (f.ip_version == 4 ? s.ipv4 : s.ipv6).add(f.ip_src, 0, f.ip_dst, 0, f);
+        for (const frame_fact::ip_pair& ip : f.ips) (ip.version == 4 ? s.ipv4 : s.ipv6).add(ip.src, 0, ip.dst, 0, f);
         if (f.transport) (f.transport == 6 ? s.tcp : s.udp).add(f.src, f.src_port, f.dst, f.dst_port, f);
+        for (const frame_fact::inner_transport& t : f.inner)
+            (t.protocol == 6 ? s.tcp : s.udp).add(t.src, t.src_port, t.dst, t.dst_port, f);
     }
-    if ((views & view_endpoints) && f.ip_version) (f.ip_version == 4 ? s.endpoints4 : s.endpoints6).add(f);
+    if (views & view_endpoints)
+        for (const frame_fact::ip_pair& ip : f.ips) (ip.version == 4 ? s.endpoints4 : s.endpoints6).add(ip, f.wire_length);
     if (views & view_protocols) {
         size_t node = 0;
         s.protocols[0].seen.add(f.wire_length);

@@ -22,14 +22,27 @@ struct frame_fact {
     uint32_t wire_length = 0;
     // The decoded layers, outermost first, joined by ':'.
     std::string stack;
-    // The outermost IP header (version 0: none).
-    uint8_t ip_version = 0;
-    std::string ip_src, ip_dst;
+    // Every IP header with both addresses, outermost first (a tunnel's
+    // inner headers count as their own conversations, as in tshark).
+    struct ip_pair {
+        uint8_t version;
+        std::string src, dst;
+    };
+    std::vector<ip_pair> ips;
     // The first TCP or UDP header and the IP header in front of it
     // (transport 0: none).
     uint8_t transport = 0;
     std::string src, dst;
     uint16_t src_port = 0, dst_port = 0;
+    // The TCP and UDP headers after the first (inside a tunnel), for the
+    // conversation tables.
+    struct inner_transport {
+        uint8_t protocol;
+        std::string src, dst;
+        uint16_t src_port, dst_port;
+        unsigned ports;
+    };
+    std::vector<inner_transport> inner;
     // Application facts: a kind (see views.cpp) and its text.
     std::vector<std::pair<uint8_t, std::string>> notes;
     // The segment's payload, kept only while a stream is followed.
