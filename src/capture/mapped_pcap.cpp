@@ -25,8 +25,8 @@ constexpr uint32_t largest_record = 262144;
 // virtual machine weigh more than the copy. Frames handed over point into
 // the buffer; before it is refilled from its start, every queued frame is
 // finished (frame_loop_wait), so none points at overwritten bytes.
-constexpr size_t buffer_size = 16 << 20;
-constexpr size_t read_piece = 4 << 20;
+constexpr size_t buffer_size = 8 << 20;
+constexpr size_t read_piece = 2 << 20;
 constexpr size_t huge_page = 2 << 20;
 
 struct read_buffer {
