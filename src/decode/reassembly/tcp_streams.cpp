@@ -168,10 +168,19 @@ bool tcp_stream_table::whole_messages(tcp_framing framing, const uint8_t* p, siz
     return true;
 }
 
-bool tcp_stream_table::continues(const tcp_flow_key& key, uint32_t seq) const {
+const tcp_stream_table::direction* tcp_stream_table::peek(const tcp_flow_key& key) const {
+    if (peeked_ && peeked_key_ == key) return peeked_direction_;
     auto it = flows_.find(key);
-    if (it == flows_.end()) return false;
-    const direction& d = it->second;
+    peeked_key_ = key;
+    peeked_direction_ = it == flows_.end() ? nullptr : &it->second;
+    peeked_ = true;
+    return peeked_direction_;
+}
+
+bool tcp_stream_table::continues(const tcp_flow_key& key, uint32_t seq) const {
+    const direction* found = peek(key);
+    if (!found) return false;
+    const direction& d = *found;
     return !d.pending.empty() || d.skip > 0 || d.chunks != chunk_state::none || (d.synced && seq != d.next);
 }
 
@@ -185,6 +194,7 @@ void tcp_stream_table::account(direction& d) {
 }
 
 void tcp_stream_table::forget(flow_map::iterator it) {
+    table_changed();
     bytes_ -= it->second.held;
     ages_.erase(it->second.age);
     flows_.erase(it);
@@ -196,13 +206,14 @@ void tcp_stream_table::finish(protocol_counters& counters) {
     flows_.clear();
     ages_.clear();
     bytes_ = 0;
+    table_changed();
 }
 
 bool tcp_stream_table::repeats(const tcp_flow_key& key, uint32_t seq, uint8_t flags, size_t length) const {
     if (length == 0 || (flags & (SYN | RST))) return false;
-    auto it = flows_.find(key);
-    if (it == flows_.end() || !it->second.synced) return false;
-    const direction& d = it->second;
+    const direction* found = peek(key);
+    if (!found || !found->synced) return false;
+    const direction& d = *found;
     // A segment that begins with bytes the stream has passed: whatever its
     // own decoding would show from its start was shown before, and what
     // begins in its new bytes is the stream's to show.
@@ -339,7 +350,8 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
     // Idle flows go first, by capture time.
     while (!ages_.empty() && ages_.front().last_us + limits.idle_timeout_us < now_us)
         forget(flows_.find(ages_.front().key));
-    auto it = flows_.find(key);
+    // A flow the segment's earlier questions found absent needs no lookup.
+    auto it = peeked_ && peeked_key_ == key && !peeked_direction_ ? flows_.end() : flows_.find(key);
     if (it == flows_.end() && !(flags & (SYN | RST)) && whole_messages(framing, payload, length)) {
         // The usual segment: whole messages, which the frame's own decoding
         // shows, and nothing to keep.
@@ -359,6 +371,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
     if (it == flows_.end()) {
         if (length == 0 && !(flags & SYN)) return out;
         it = flows_.emplace(key, direction{}).first;
+        table_changed();
         it->second.age = ages_.insert(ages_.end(), age_entry{key, now_us});
         account(it->second);
     }

@@ -119,9 +119,18 @@ class tcp_stream_table {
     void forget(flow_map::iterator it);
     void account(direction& d);
 
+    // A segment asks about its flow up to three times (repeats, continues,
+    // add): the last key looked up and the direction found (null: none)
+    // are kept until the table changes.
+    const direction* peek(const tcp_flow_key& key) const;
+    void table_changed() { peeked_ = false; }
+
     flow_map flows_;
     std::list<age_entry> ages_;
     size_t bytes_ = 0;
+    mutable tcp_flow_key peeked_key_{};
+    mutable const direction* peeked_direction_ = nullptr;
+    mutable bool peeked_ = false;
 };
 
 
