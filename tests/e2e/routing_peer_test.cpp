@@ -43,7 +43,7 @@ const live_capture& capture() {
 
 std::string skip_reason() {
     if (!test::running_as_root()) return "network namespaces need root";
-    for (const char* program : {"ip", "tcpdump", "tshark", "python3"})
+    for (const char* program : {"ip", "tcpdump", "tshark", "python3", "keepalived", "traceroute", "vtysh"})
         if (!have(program)) return std::string(program) + " is not installed";
     if (!have("/usr/lib/frr/zebra")) return "frr is not installed";
     if (!capture().made) return "the traffic could not be made (no network namespaces here?)";
@@ -164,6 +164,7 @@ const std::vector<protocol_table>& tables() {
           {"bgp.notify.minor_error_open|bgp.notify.minor_error_update|bgp.notify.minor_error_expired|"
            "bgp.notify.minor_error_state|bgp.notify.minor_error_cease|bgp.notify.minor_error",
            "bgp/error_subcode"},
+          {"bgp.notify.minor_data", "bgp/data"},
           {"bgp.update.path_attribute.type_code", "bgp/attributes/type"},
           {"bgp.update.path_attribute.flags", "bgp/attributes/flags"},
           {"bgp.update.path_attribute.origin", "bgp/attributes/origin"},
