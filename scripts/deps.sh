@@ -14,6 +14,9 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(python3-jsonschema postgresql sqlite3)
   # HTTP/2 traffic from real programs for the comparison with tshark.
   packages+=(nghttp2-client nghttp2-server)
+  # Routing and link-level traffic of real programs between network
+  # namespaces (tests/data/routing_traffic.sh).
+  packages+=(frr keepalived traceroute)
   # The Dask runner's end-to-end test (cluster/nodrix_dask.py).
   packages+=(python3-distributed)
   # A node from elsewhere (e.g. NodeSource) brings its own npm.

@@ -3,6 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -166,6 +169,78 @@ std::string json_field(const std::string& line, const std::string& proto, const 
         return text;
     }
     return line.substr(v, skip_value(line, v) - v);
+}
+
+namespace {
+
+// Walks the JSON value at i, whose path is `path`, collecting the scalars
+// whose path is wanted; returns one past the value.
+struct value_walker {
+    const std::string& s;
+    const std::vector<std::string>& wanted;
+    std::vector<std::string>& out;
+
+    size_t walk(size_t i, const std::string& path) {
+        if (i >= s.size()) return i;
+        if (s[i] == '{') {
+            for (++i; i < s.size() && s[i] != '}';) {
+                if (s[i] == ',') ++i;
+                size_t close = s.find('"', i + 1);
+                if (s[i] != '"' || close == std::string::npos) return s.size();
+                std::string key = s.substr(i + 1, close - i - 1);
+                // The further headers of a protocol count as that protocol.
+                if (path.empty() && key.size() > 6 && key.compare(key.size() - 6, 6, "_inner") == 0)
+                    key.resize(key.size() - 6);
+                i = walk(close + 2, path.empty() ? key : path + "/" + key);
+            }
+            return i + 1;
+        }
+        if (s[i] == '[') {
+            for (++i; i < s.size() && s[i] != ']';) {
+                if (s[i] == ',') ++i;
+                i = walk(i, path);
+            }
+            return i + 1;
+        }
+        size_t end = skip_value(s, i);
+        if (std::find(wanted.begin(), wanted.end(), path) != wanted.end()) {
+            std::string text;
+            if (s[i] == '"') {
+                for (size_t k = i + 1; k + 1 < end; ++k) {
+                    if (s[k] == '\\' && k + 2 < end) ++k;
+                    text += s[k];
+                }
+            } else {
+                text = s.substr(i, end - i);
+            }
+            out.push_back(text);
+        }
+        return end;
+    }
+};
+
+}  // namespace
+
+std::vector<std::string> json_values(const std::string& line, const std::string& paths) {
+    std::vector<std::string> wanted, out;
+    for (size_t start = 0;;) {
+        size_t bar = paths.find('|', start);
+        wanted.push_back(paths.substr(start, bar - start));
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+    value_walker{line, wanted, out}.walk(0, "");
+    return out;
+}
+
+bool same_value(const std::string& theirs, const std::string& ours) {
+    if (theirs == ours) return true;
+    if (theirs.empty() || ours.empty()) return false;
+    errno = 0;
+    char *a_end, *b_end;
+    unsigned long long a = strtoull(theirs.c_str(), &a_end, 0), b = strtoull(ours.c_str(), &b_end, 10);
+    return errno == 0 && *a_end == 0 && *b_end == 0 && a == b && isdigit(static_cast<unsigned char>(theirs[0])) &&
+           isdigit(static_cast<unsigned char>(ours[0]));
 }
 
 bool run_python(const std::string& script) {

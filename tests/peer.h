@@ -23,6 +23,15 @@ std::string json_field(const std::string& line, const std::string& proto, const 
 std::string json_layer(const std::string& line, const std::string& proto, int n = 0);
 // How many headers of `proto` the line holds.
 int json_layers(const std::string& line, const std::string& proto);
+// Values of a JSON line in document order, as text (strings without their
+// quotes). `paths` names them: "proto/key" a member of the header proto
+// (and of each element of proto_inner), "proto/key/sub" member sub of the
+// object, or of each object of the array, key; an array of values gives
+// its elements. Several paths are separated by '|'.
+std::vector<std::string> json_values(const std::string& line, const std::string& paths);
+// A value of tshark's and one of ours agree: the same text, or numbers of
+// the same value (tshark writes some in hex).
+bool same_value(const std::string& theirs, const std::string& ours);
 // Runs a python3 script (e.g. one that builds frames with scapy and writes a
 // pcap file); true when it exited 0.
 bool run_python(const std::string& script);

@@ -65,6 +65,8 @@ TEST(IpFamiliesJson, Icmpv6) {
 TEST(IpFamiliesJson, Igmp) {
     bytes report = hex("16 00 0000 e0000116");
     test::put_be16(report, 2, test::inet_checksum(report));
+    bytes v3_report = hex("22 00 0000 0000 0001 04 00 0000 e0000005");
+    test::put_be16(v3_report, 2, test::inet_checksum(v3_report));
     check({
         {"v2 report",
          ipf::ipv4(2, report),
@@ -74,7 +76,17 @@ TEST(IpFamiliesJson, Igmp) {
         {"v0 join",
          ipf::ipv4(2, hex("03 05 0000 0a000001")),
          {"\"version\":0,\"type\":3", "\"code\":5", "\"checksum_ok\":false", "\"group\":\"10.0.0.1\""}},
-        {"v1 query", ipf::ipv4(2, hex("11 64 0000 00000000")), {"\"version\":1,\"type\":17", "\"unused\":100"}},
+        // 8 bytes with a response time: version 2 (RFC 2236), whatever
+        // the banner's layout.
+        {"v2 query", ipf::ipv4(2, hex("11 64 0000 00000000")), {"\"version\":2,\"type\":17", "\"unused\":100"}},
+        {"v1 query", ipf::ipv4(2, hex("11 00 0000 00000000")), {"\"version\":1,\"type\":17"}},
+        {"v3 query", ipf::ipv4(2, hex("11 0a 0000 00000000 02 7d 0000")), {"\"version\":3,\"type\":17"}},
+        // A version 3 report: no group and no response time in its fixed
+        // bytes (reserved, and the record count).
+        {"v3 report",
+         ipf::ipv4(2, v3_report),
+         {"\"igmp\":{\"version\":3,\"type\":34,\"type_name\":\"Membership version 3 report\",\"checksum\":",
+          "\"checksum_expected\":63992,\"record_count\":1,\"records\":[{\"type\":4"}},
         {"unknown", ipf::ipv4(2, hex("09 00 0000 00000000")), {"\"igmp\":{\"type\":9}"}},
     });
 }

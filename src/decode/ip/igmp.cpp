@@ -155,7 +155,17 @@ int decode_igmp(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
     }
     uint8_t type = h[0];
     layer(cx, "igmp", l->banner);
-    record_number(cx, "version", l->version);
+    // The banner names the fixed layout; the record names the protocol
+    // version of the message: a query's follows from its length, a version
+    // 3 report is version 3 though laid out like version 2.
+    int version = l->version;
+    if (type == membership_query) {
+        long length = ip_payload_end(cx) - h;
+        version = length >= 12 ? 3 : length == 8 && get_u8(cx, h + 1) ? 2 : 1;
+    } else if (type == v3_report) {
+        version = 3;
+    }
+    record_number(cx, "version", version);
     field(cx, "type", "\n  Type: 0x%02x", type);
     if (verbose()) print_igmp_type_name(cx, type);
     uint16_t checksum = get_be16(cx, h + 2);
@@ -163,7 +173,13 @@ int decode_igmp(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
     switch (l->version) {
         case 0: field(cx, "code", "\n  Code: %u", second); break;
         case 1: field(cx, "unused", "\n  Unused: %u", second); break;
-        default: field(cx, "max_response_time", "\n  Max resonse time: %u", second); break;
+        default:
+            // Reserved in a version 3 report: printed, not recorded.
+            if (type != v3_report)
+                field(cx, "max_response_time", "\n  Max resonse time: %u", second);
+            else if (!recording())
+                zelk_printf(cx.out, "\n  Max resonse time: %u", second);
+            break;
     }
     field(cx, "checksum", ", Checksum: 0x%04x", checksum);
     need(cx, h, 8);
@@ -171,7 +187,11 @@ int decode_igmp(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
     // are longer than 8 bytes); a message the capture cut cannot be judged.
     if (settings.calc_checksums && checksum_judgeable(cx))
         print_checksum_verdict(cx, checksum, expected_checksum(cx, h, ip_message_length(cx, h), 2), *l->bad_counter);
-    field(cx, "group", "\n  Group Addr: %s\n", ipv4_text(cx, h + 4));
+    // A version 3 report has reserved bytes and the record count there.
+    if (type != v3_report)
+        field(cx, "group", "\n  Group Addr: %s\n", ipv4_text(cx, h + 4));
+    else if (!recording())
+        zelk_printf(cx.out, "\n  Group Addr: %s\n", ipv4_text(cx, h + 4).c_str());
     bump(*l->counter);
     // Queries and version 3 reports carry more than the fixed 8 bytes; the
     // plain text keeps its fixed lines and shows the rest when expanded.

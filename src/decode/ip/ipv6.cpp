@@ -84,7 +84,7 @@ int decode_ipv6_next_header(decode_context& cx, const frame_lengths* lengths, co
         case 101: return decode_ifmp(cx, frame, offset);
         case 103: return decode_pim_over_ipv6(cx, frame, offset);
         case 108: return decode_ipcomp(cx, frame, offset);
-        case 112: return decode_vrrp(cx, frame, offset);
+        case 112: return decode_vrrp_over_ipv6(cx, frame, offset);
         case 113: return decode_pgm(cx, frame, offset);
         case 132: return decode_sctp(cx, frame, offset);
         case 135: return decode_ipv6_mobility(cx, lengths, frame, offset);

@@ -276,6 +276,7 @@ void v3_lsa_body(decode_context& cx, uint16_t type, span& s) {
             unsigned bits = s.u8();
             uint8_t options = s.u8();
             uint16_t referenced = s.be16();
+            record_number(cx, "referenced_ls_type", referenced);
             std::string prefix = v3_prefix_text(s, bits);
             item(cx, "prefixes");
             {

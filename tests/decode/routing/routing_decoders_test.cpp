@@ -57,6 +57,9 @@ TEST(RoutingDecoders, FieldsThatDependOnOtherFields) {
             {short_form<decode_pim>, "2900 0000", "Type: 9 (Graft-Ack)\n"},
             {short_form<decode_pim>, "3400 0000", "Type: 4\n"},
             {short_form<decode_vrrp>, "21 01 64 00 01 00 1234 7061737300000000", "0x1234\n  Password: \"pass....\"\n"},
+            // Over IPv6 the virtual addresses are 16 bytes each.
+            {short_form<decode_vrrp_over_ipv6>, "31 35 64 02 00 64 1234 fd000012000000000000000000000100 fe800000000000000000000000000001",
+             "Checksum: 0x1234\n  IP Addrs: fd00:12::100 fe80::1 \n"},
             {full_form<decode_eigrp>, "0205 e57b 00000003 00000007 00000006 00000064",
              "Flags: 0x00000003 (Init bit) (Conditional receive bit)\n"},
         });
@@ -131,6 +134,8 @@ TEST(RoutingDecoders, CountsAndEveryPrefix) {
         {short_form<decode_pim>, "1000 0000 0001 0002 0069", &protocol_counters::pimv1},
         {short_form<decode_pim>, "2000 0000 0001 0002 0069", &protocol_counters::pimv2},
         {short_form<decode_vrrp>, "21 01 64 02 01 00 1234 c0a80101 c0a80102 7061737300000000",
+         &protocol_counters::vrrp},
+        {short_form<decode_vrrp_over_ipv6>, "31 35 64 01 01 2c 1234 fd000012000000000000000000000100 7061737300000000",
          &protocol_counters::vrrp},
         {short_form<decode_pgm>, "1d4c 1d4d 04 00 abcd 0102030405fe 0064", &protocol_counters::pgm},
         {short_form<decode_mpls>, "00003140", &protocol_counters::mpls},

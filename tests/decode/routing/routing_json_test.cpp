@@ -93,7 +93,18 @@ std::vector<json_case> cases() {
          "21 07 64 02 01 00 1234 c0a80101 c0a80102 7061737300000000",
          {"\"vrrp\":{\"version\":2,\"type\":1,\"type_name\":\"Advertisement\",\"virtual_router_id\":7,"
           "\"priority\":100,\"address_count\":2,\"auth_type\":1,\"auth_type_name\":\"Simple text password\","
-          "\"checksum\":4660,\"addresses\":[\"192.168.1.1\",\"192.168.1.2\"],\"password\":\"pass\\u0000"},
+          "\"advert_interval\":0,\"checksum\":4660,\"addresses\":[\"192.168.1.1\",\"192.168.1.2\"],\"password\":\"pass\\u0000"},
+         "VRRP Advertisement"},
+        // Version 3: bytes 4 and 5 are the maximum advertisement interval
+        // (centiseconds), not an authentication type and a password.
+        {short_form<decode_vrrp>,
+         "31 34 78 02 01 2c 1234 0a000c65 0a000c66",
+         {"\"address_count\":2,\"max_advert_interval_cs\":300,\"checksum\":4660,"
+          "\"addresses\":[\"10.0.12.101\",\"10.0.12.102\"]}"},
+         "VRRP Advertisement"},
+        {short_form<decode_vrrp_over_ipv6>,
+         "31 35 64 01 00 64 1234 fd000012000000000000000000000100",
+         {"\"max_advert_interval_cs\":100,\"checksum\":4660,\"addresses\":[\"fd00:12::100\"]}"},
          "VRRP Advertisement"},
         {full_form<decode_eigrp>,
          "0205 e57b 00000003 00000007 00000006 00000064",
