@@ -665,10 +665,19 @@ void start_workers() {
         pool->contexts.push_back(std::make_unique<decode_context>(*pool->texts.back()));
         pool->contexts.back()->out.suppressed = zelk_main_text().suppressed;
     }
-    // At most 2 * jobs + 1 batches are in flight.
-    auto* r = new fault_ring;
-    r->size = 2ul * jobs + 2;
-    r->slots = new batch*[r->size]();
+    // At most 2 * jobs + 1 batches are in flight. A ring of an earlier
+    // pool is empty, and kept when it is large enough.
+    fault_ring* r = ring.load();
+    if (!r || r->size < 2ul * jobs + 2) {
+        ring.store(nullptr);
+        if (r) delete[] r->slots;
+        delete r;
+        r = new fault_ring;
+        r->size = 2ul * jobs + 2;
+        r->slots = new batch*[r->size]();
+    }
+    r->submitted.store(0);
+    r->written.store(0);
     reading_thread.store(thread_id());
     ring.store(r);
     for (unsigned i = 0; i < jobs; ++i) pool->threads.emplace_back(worker_main, i);
