@@ -231,14 +231,7 @@ inline void trace_file_input(const uint8_t* data, size_t size) {
     int fd = dup(memory_file);
     if (fd < 0) return;
     lseek(fd, 0, SEEK_SET);
-    gzFile gz = gzdopen(fd, "r");
-    if (!gz) {
-        close(fd);
-        return;
-    }
-    gzbuffer(gz, 1 << 17);
-    capture.trace_file = gz;
-    capture.trace_file_path = "memory";
+    open_trace_descriptor(fd, "memory");
     if (snoop)
         read_snoop(max_packets);
     else

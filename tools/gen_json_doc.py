@@ -924,7 +924,7 @@ same generator writes the JSON Schema `docs/nodrix.schema.json`
 | --- | --- |
 | `frame` | frame number, from 1 |
 | `time` | capture time, RFC 3339 in UTC with microseconds (`2026-12-07T10:00:00.120000Z`); nine decimals when the stamp has nanoseconds (a nanosecond pcap file, or a pcapng stamp with a part below the microsecond) |
-| `epoch_ns` | the same time as an integer count of nanoseconds since 1970 (exact, negative before 1970) |
+| `epoch_ns` | the same time as an integer count of nanoseconds since 1970 (exact, negative before 1970, wider than 64 bits after 2262) |
 | `captured_length` | bytes captured |
 | `wire_length` | bytes on the wire |
 | `link_type` | the capture's link type (pcap numbering) |

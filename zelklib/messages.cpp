@@ -235,6 +235,23 @@ void zelk_write_frames_at_fault() {
     out.frame_end = 0;
 }
 
+void zelk_write_text_at_fault() {
+    zelk_text& out = zelk_main_text();
+    int fd = zelk_output_fd_at_fault();
+    if (fd < 0 || out.length == 0) return;
+    size_t length = out.length;
+    out.length = out.frame_end = 0;
+    zelk_write_at_fault(fd, out.data, length);
+}
+
+int zelk_output_fd_at_fault() {
+    zelk_text& out = zelk_main_text();
+    if (really_quiet_flag || !out.sink) return -1;
+    int fd = fileno_unlocked(out.sink);
+    if (fd < 0 || write_error_of(fd)) return -1;
+    return fd;
+}
+
 void zelk_drain_output() { zelk_drain(zelk_main_text()); }
 
 int zelk_flush(FILE* stream) {

@@ -93,6 +93,14 @@ inline void zelk_mark_frame_end(zelk_text& out) { out.frame_end = out.length; }
 // For a fatal signal: writes the whole frames the main buffer holds to
 // the output stream's file with write(2) alone. Async-signal-safe.
 void zelk_write_frames_at_fault();
+// For a fatal signal with worker threads, whose frames never pass the main
+// buffer: writes all the text it holds (start-up lines and messages, which
+// come before the frames still to be written). Async-signal-safe.
+void zelk_write_text_at_fault();
+// The output stream's file for a fatal signal's handler, or -1 when
+// nothing may be written there (--really-quiet, or a write failed).
+// Async-signal-safe.
+int zelk_output_fd_at_fault();
 // Writes length bytes for a fatal signal's handler: waits at most a second
 // for a file that takes nothing, and never blocks in the write itself.
 // Async-signal-safe.

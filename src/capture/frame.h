@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstdint>
 
-struct gzFile_s;  // zlib's file handle
+struct trace_input;  // an open iptrace or snoop file (capture/trace_file.cpp)
 
 struct frame_lengths {
     uint32_t captured_length;  // bytes present in the frame buffer
@@ -24,8 +24,8 @@ struct capture_state_record {
     pcap_t* handle;
     pcap_dumper_t* raw_log_dumper;
     bool reading_file;
-    // The open iptrace or snoop file (through zlib) and its path.
-    gzFile_s* trace_file;
+    // The open iptrace or snoop file (plain or gzip) and its path.
+    trace_input* trace_file;
     const char* trace_file_path;
     // Set by the signal handler; every capture loop tests it.
     volatile sig_atomic_t stop_signal;

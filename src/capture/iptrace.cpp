@@ -107,7 +107,7 @@ trace_outcome read_iptrace(int max_packets) {
             f.skip_server = true;
             frame_loop_handle(f);
             free(frame);
-            if (got < frame_length) return trace_outcome::truncated;
+            if (got < frame_length) return cut_record();
         }
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
             frame_loop_drain();

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,8 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "capture/gz_reader.h"
 #include "driver/settings.h"
-#include "zelk_net.h"
 
 namespace {
 
@@ -40,163 +39,6 @@ file_precision precision_of(const unsigned char magic[4]) {
     if (m == 0x0a0d0d0a) return {PCAP_TSTAMP_PRECISION_NANO, false};
     return {PCAP_TSTAMP_PRECISION_MICRO, false};
 }
-// zlib's reason for the last damaged compressed input, or empty.
-char compressed_reason[200];
-
-// Reads gzip members one after the other (as "gzip -c a b" writes them), or
-// passes data that does not start with the gzip magic through unchanged.
-// Unlike gzread, which drops what it inflated in the call that met the
-// damage, every byte inflated before a damaged block or a wrong check value
-// is handed on first; the next read then fails with zlib's reason.
-struct gz_reader {
-    int fd;
-    z_stream z{};
-    bool looked = false;     // the first bytes were judged
-    bool inflating = false;  // gzip data, not plain
-    bool in_member = false;  // inside a gzip member
-    bool at_end = false;     // the file gave all it has
-    bool failed = false;     // damage found; reported by the next read
-    int read_error = 0;      // errno of a failed read of the file
-    std::unique_ptr<unsigned char[]> in = std::make_unique<unsigned char[]>(in_size);
-    static constexpr size_t in_size = 1 << 17;
-
-    explicit gz_reader(int descriptor) : fd(descriptor) {}
-    ~gz_reader() {
-        if (inflating) inflateEnd(&z);
-        close(fd);
-    }
-
-    // Reads more input behind what is left; false on a read error.
-    bool fill() {
-        if (at_end) return true;
-        if (z.avail_in > 0 && z.next_in != in.get()) memmove(in.get(), z.next_in, z.avail_in);
-        z.next_in = in.get();
-        for (;;) {
-            ssize_t n = ::read(fd, in.get() + z.avail_in, in_size - z.avail_in);
-            if (n < 0 && errno == EINTR && !zelk_stop_requested()) continue;
-            if (n < 0) {
-                read_error = errno;
-                return false;
-            }
-            if (n == 0) at_end = true;
-            z.avail_in += static_cast<unsigned>(n);
-            return true;
-        }
-    }
-
-    void fail(const char* why) {
-        failed = true;
-        snprintf(compressed_reason, sizeof compressed_reason, "gzip data: %s", why);
-    }
-
-    // Starts the member at the input, or ends the data there (gzread, too,
-    // ignores what follows the last member).
-    bool start_member() {
-        while (z.avail_in < 2 && !at_end)
-            if (!fill()) return false;
-        if (z.avail_in >= 2 && z.next_in[0] == 0x1f && z.next_in[1] == 0x8b) {
-            if (inflateReset(&z) != Z_OK) fail("can't start a member");
-            in_member = !failed;
-        } else {
-            z.avail_in = 0;
-            at_end = true;
-        }
-        return true;
-    }
-
-    // The first bytes, read ahead to judge the file's magic; handed out
-    // before anything else.
-    unsigned char ahead[4] = {};
-    size_t ahead_length = 0, ahead_at = 0;
-    size_t look_ahead() {
-        while (ahead_length < sizeof ahead) {
-            ssize_t n = inflated(reinterpret_cast<char*>(ahead) + ahead_length, sizeof ahead - ahead_length);
-            if (n <= 0) break;
-            ahead_length += static_cast<size_t>(n);
-        }
-        return ahead_length;
-    }
-
-    ssize_t read(char* buffer, size_t size) {
-        if (ahead_at < ahead_length && size > 0) {
-            size_t n = std::min(size, ahead_length - ahead_at);
-            memcpy(buffer, ahead + ahead_at, n);
-            ahead_at += n;
-            return static_cast<ssize_t>(n);
-        }
-        return inflated(buffer, size);
-    }
-
-    ssize_t inflated(char* buffer, size_t size) {
-        if (failed) {
-            errno = EIO;
-            return -1;
-        }
-        if (!looked) {
-            z.next_in = in.get();
-            while (z.avail_in < 2 && !at_end)
-                if (!fill()) return produced_or_error(0);
-            looked = true;
-            inflating = z.avail_in >= 2 && z.next_in[0] == 0x1f && z.next_in[1] == 0x8b;
-            if (inflating) {
-                if (inflateInit2(&z, 15 + 16) != Z_OK) {
-                    inflating = false;
-                    fail("out of memory");
-                    errno = ENOMEM;
-                    return -1;
-                }
-                in_member = true;
-            }
-        }
-        if (!inflating) {
-            if (z.avail_in == 0 && !at_end && !fill()) return produced_or_error(0);
-            size_t n = std::min<size_t>(size, z.avail_in);
-            memcpy(buffer, z.next_in, n);
-            z.next_in += n;
-            z.avail_in -= static_cast<unsigned>(n);
-            return static_cast<ssize_t>(n);
-        }
-        z.next_out = reinterpret_cast<unsigned char*>(buffer);
-        z.avail_out = static_cast<unsigned>(std::min<size_t>(size, 1u << 30));
-        unsigned wanted = z.avail_out;
-        while (z.avail_out == wanted && !failed) {
-            if (!in_member) {
-                if (at_end && z.avail_in == 0) break;
-                if (!start_member()) return produced_or_error(wanted);
-                continue;
-            }
-            if (z.avail_in == 0) {
-                // A member cut short ends the data; the reader of the
-                // records says that the file is truncated.
-                if (at_end) break;
-                if (!fill()) return produced_or_error(wanted);
-                continue;
-            }
-            int rc = inflate(&z, Z_NO_FLUSH);
-            if (rc == Z_STREAM_END) {
-                in_member = false;
-            } else if (rc != Z_OK && rc != Z_BUF_ERROR) {
-                fail(z.msg ? z.msg : zError(rc));
-            }
-        }
-        return produced_or_error(wanted);
-    }
-
-    ssize_t produced_or_error(unsigned wanted) {
-        size_t produced = wanted - z.avail_out;
-        if (produced > 0) return static_cast<ssize_t>(produced);
-        if (failed) {
-            errno = EIO;
-            return -1;
-        }
-        if (read_error) {
-            errno = read_error;
-            read_error = 0;
-            return -1;
-        }
-        return 0;
-    }
-};
 
 ssize_t gz_cookie_read(void* cookie, char* buffer, size_t size) {
     return static_cast<gz_reader*>(cookie)->read(buffer, size);
@@ -212,7 +54,7 @@ int gz_cookie_close(void* cookie) {
 // ahead for their magic.
 FILE* gz_stream(int fd, char* errbuf, file_precision* precision) {
     auto* reader = new gz_reader(fd);
-    if (reader->look_ahead() == sizeof reader->ahead) *precision = precision_of(reader->ahead);
+    if (reader->look_ahead() == 4) *precision = precision_of(reader->ahead());
     cookie_io_functions_t functions{};
     functions.read = gz_cookie_read;
     functions.close = gz_cookie_close;
@@ -274,7 +116,6 @@ pcap_t* open_pcap_file(const char* path, char* errbuf, bool* nanosecond_pcap) {
         snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, strerror(errno));
         return nullptr;
     }
-    compressed_reason[0] = 0;
     FILE* stream = gz_stream(fd, errbuf, &precision);
     if (!stream) return nullptr;
     setvbuf(stream, read_buffer(), _IOFBF, read_buffer_size);
@@ -282,12 +123,12 @@ pcap_t* open_pcap_file(const char* path, char* errbuf, bool* nanosecond_pcap) {
     // On success the handle owns the stream and closes it with itself.
     if (!handle) {
         fclose(stream);
-        if (compressed_reason[0]) snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, compressed_reason);
+        if (const char* why = gz_reader::failure()) snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", path, why);
     }
     return handle;
 }
 
-const char* compressed_read_error() { return compressed_reason[0] ? compressed_reason : nullptr; }
+const char* compressed_read_error() { return gz_reader::failure(); }
 
 pcap_t* open_live_device(const char* device, int snaplen, int promisc, char* errbuf, unsigned buffer_mib) {
     pcap_t* handle = pcap_create(device, errbuf);

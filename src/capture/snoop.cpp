@@ -110,7 +110,7 @@ trace_outcome read_snoop(int max_packets) {
         f.skip_server = true;
         frame_loop_handle(f);
         free(data);
-        if (got < data_length) return trace_outcome::truncated;
+        if (got < data_length) return cut_record();
         if (max_packets > 0 && records == static_cast<unsigned long>(max_packets)) {
             frame_loop_drain();
             status_lines closing;

@@ -1,6 +1,6 @@
 // What the iptrace and snoop readers share: both files are read through
-// zlib's gz interface, which reads plain and gzip-compressed files alike,
-// one record at a time from start to end.
+// gz_reader, which reads plain and gzip-compressed files alike, one record
+// at a time from start to end.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +22,8 @@ constexpr uint32_t largest_trace_frame = 262144;
 
 // Opens the file into capture.trace_file; false when it cannot be opened.
 bool open_trace_file(const char* path);
+// The same for a descriptor that is already open; the reader takes it.
+void open_trace_descriptor(int fd, const char* path);
 // Closes the open trace file, reporting a failed close.
 void close_trace_file();
 
@@ -34,8 +36,12 @@ size_t read_trace_bytes(void* buffer, size_t n);
 uint8_t* read_record_data(uint32_t length, size_t* got);
 // After a read of a record header or of record data that gave no bytes:
 // the end of the data means a truncated file; a stream error is reported
-// and ends the reading.
+// and ends the reading (damaged gzip data with zlib's reason); a stop
+// signal that interrupted a read stops the run.
 trace_outcome failed_read(bool record_header);
+// After a record whose data was cut short: a truncated file, or the
+// damaged gzip data that cut it, reported as failed_read does.
+trace_outcome cut_record();
 
 // Ends the program as the outcome says; returns only for `stopped`.
 // `header_message` is the reader's own text for an unreadable file header.

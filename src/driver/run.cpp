@@ -210,9 +210,11 @@ void fatal_signal_handler(int signal_number, siginfo_t* info, void*) {
         signal_handler(signal_number);
         return;
     }
-    // What is whole goes out first: the frames decoded before the fault,
-    // and the raw log up to its last whole record.
+    // What is whole goes out first: the frames decoded before the fault
+    // (with worker threads: every batch decoded, up to the first that is
+    // not), and the raw log up to its last whole record.
     zelk_write_frames_at_fault();
+    frame_loop_write_at_fault();
     write_raw_log_at_fault();
     static const char message[] = "Error: fatal signal, nodrix ends at once.\n";
     ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);

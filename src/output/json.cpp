@@ -1,5 +1,6 @@
 // JSON Lines: one object per frame, written from the frame's record.
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -305,8 +306,19 @@ void put_time(long seconds, unsigned microseconds, unsigned nano_rest) {
     out.append(calendar, calendar_length);
     out.append(fraction, digits);
     out.append("Z\",\"epoch_ns\":");
-    put_number(static_cast<long long>(seconds) * 1000000000LL + static_cast<long long>(microseconds) * 1000LL +
-               nano_rest);
+    // Beyond 64 bits past the year 2262 (a pcapng stamp may count up to
+    // 2^64 microseconds): the exact value all the same.
+    __int128 ns = static_cast<__int128>(seconds) * 1000000000 + microseconds * 1000LL + nano_rest;
+    if (ns >= INT64_MIN && ns <= INT64_MAX) {
+        put_number(static_cast<long long>(ns));
+        return;
+    }
+    if (ns < 0) out.push_back('-');
+    unsigned __int128 magnitude = ns < 0 ? -static_cast<unsigned __int128>(ns) : static_cast<unsigned __int128>(ns);
+    char text[40];
+    size_t n = 0;
+    for (; magnitude; magnitude /= 10) text[n++] = static_cast<char>('0' + static_cast<int>(magnitude % 10));
+    while (n) out.push_back(text[--n]);
 }
 
 void emit(zelk_text& dest) { write_record_line(dest, out.data(), out.size()); }

@@ -1,7 +1,11 @@
 #include "pipeline/frame_loop.h"
 
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -90,7 +94,8 @@ struct batch {
     std::vector<frame_slot> frames;
     std::vector<uint8_t> bytes;
     std::vector<batch_part> parts;
-    unsigned parts_left = 0;
+    // Parts not yet decoded; a fatal signal's handler reads it too.
+    std::atomic<unsigned> parts_left{0};
     size_t stay_length = 0;  // bytes of the frames not copied
 };
 
@@ -350,6 +355,44 @@ struct worker_pool {
 worker_pool* pool = nullptr;
 unsigned pool_jobs = 1;
 
+// What a fatal signal's handler needs to write the batches that are decoded
+// but not yet written: the batches in flight, by their number in frame
+// order, in a ring that holds more than can be in flight. The reading
+// thread puts a batch in when its parts are queued and counts it written
+// once its text went out; the handler only reads.
+struct fault_ring {
+    batch** slots;
+    unsigned long size;
+    std::atomic<unsigned long> submitted{0};
+    std::atomic<unsigned long> written{0};
+};
+std::atomic<fault_ring*> ring{nullptr};
+static_assert(std::atomic<unsigned long>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+              "a signal handler reads these");
+
+// Who writes batch text to the output now: nobody, the reading thread, or
+// a fatal signal's handler, which keeps it until the signal ends the
+// process. Between them no batch is written twice or out of order.
+enum : int { output_free, output_reader, output_fault };
+std::atomic<int> output_owner{output_free};
+std::atomic<long> reading_thread{0};
+std::atomic<long> fault_thread{0};
+
+long thread_id() { return syscall(SYS_gettid); }
+
+void claim_output() {
+    int expected = output_free;
+    while (!output_owner.compare_exchange_weak(expected, output_reader)) {
+        // A fatal signal's handler writes the rest; its signal ends the
+        // process, this thread only waits for that.
+        if (expected == output_fault)
+            for (;;) pause();
+        expected = output_free;
+    }
+}
+
+void release_output() { output_owner.store(output_free); }
+
 void decode_part(decode_context& cx, batch& b, batch_part& part) {
     part.outputs.clear();
     std::vector<frame_fact>& facts = stats_thread_facts();
@@ -414,8 +457,11 @@ void write_batch(batch& b) {
         else
             pieces.push_back({text, length});
     }
-    if (int error = zelk_write_gathered(pieces.data(), static_cast<int>(pieces.size())))
-        report_output_failure(error);
+    claim_output();
+    int error = zelk_write_gathered(pieces.data(), static_cast<int>(pieces.size()));
+    ring.load()->written.fetch_add(1);
+    release_output();
+    if (error) report_output_failure(error);
     for (const frame_slot& slot : b.frames) {
         if (!b.parts[slot.worker].outputs[slot.place].shown) continue;
         frame_side_work(slot, slot_bytes(b, slot));
@@ -460,6 +506,12 @@ void submit_filling() {
             pool->queues[w].emplace_back(b, w);
         }
     }
+    // Only now, with its parts counted, may a fatal signal's handler look
+    // at the batch.
+    fault_ring& r = *ring.load();
+    unsigned long number = r.submitted.load();
+    r.slots[number % r.size] = b;
+    r.submitted.store(number + 1);
     ++pool->batches;
     pool->work_ready.notify_all();
     // Enough work queued keeps every worker busy; more only costs memory.
@@ -613,6 +665,21 @@ void start_workers() {
         pool->contexts.push_back(std::make_unique<decode_context>(*pool->texts.back()));
         pool->contexts.back()->out.suppressed = zelk_main_text().suppressed;
     }
+    // At most 2 * jobs + 1 batches are in flight. A ring of an earlier
+    // pool is empty, and kept when it is large enough.
+    fault_ring* r = ring.load();
+    if (!r || r->size < 2ul * jobs + 2) {
+        ring.store(nullptr);
+        if (r) delete[] r->slots;
+        delete r;
+        r = new fault_ring;
+        r->size = 2ul * jobs + 2;
+        r->slots = new batch*[r->size]();
+    }
+    r->submitted.store(0);
+    r->written.store(0);
+    reading_thread.store(thread_id());
+    ring.store(r);
     for (unsigned i = 0; i < jobs; ++i) pool->threads.emplace_back(worker_main, i);
 }
 
@@ -720,8 +787,62 @@ void frame_loop_stop() {
     }
     pool->work_ready.notify_all();
     for (auto& t : pool->threads) t.join();
+    // Every batch is written: the ring stays (a handler may be reading
+    // it), empty.
     delete pool;
     pool = nullptr;
 }
 
 decode_context& frame_loop_main_context() { return main_context(); }
+
+void frame_loop_write_at_fault() {
+    fault_ring* r = ring.load();
+    if (!r) return;
+    long self = thread_id();
+    int expected = output_free;
+    for (int waited = 0; !output_owner.compare_exchange_strong(expected, output_fault); ++waited) {
+        // Another fault's handler writes already: its signal ends the
+        // process. A fault inside this very handler writes nothing more.
+        if (expected == output_fault) {
+            if (fault_thread.load() == self) return;
+            for (;;) pause();
+        }
+        // The reading thread is writing a batch. When this handler
+        // interrupted that very write, how much of it went out is unknown;
+        // a write that does not finish within two seconds is not waited for.
+        if (reading_thread.load() == self || waited >= 2000) return;
+        poll(nullptr, 0, 1);
+        expected = output_free;
+    }
+    fault_thread.store(self);
+    int fd = zelk_output_fd_at_fault();
+    if (fd < 0) return;
+    unsigned long end = r->submitted.load();
+    bool text_first = true;
+    for (unsigned long number = r->written.load(); number < end; ++number) {
+        const batch& b = *r->slots[number % r->size];
+        if (b.parts_left.load() != 0) break;
+        // What the main buffer holds (the start-up lines, a message of the
+        // reading thread) goes out before the next batch, as it does there.
+        if (text_first) zelk_write_text_at_fault();
+        text_first = false;
+        const char* run = nullptr;
+        size_t run_length = 0;
+        for (const frame_slot& slot : b.frames) {
+            const batch_part& part = b.parts[slot.worker];
+            size_t begin = slot.place ? part.outputs[slot.place - 1].text_end : 0;
+            size_t length = part.outputs[slot.place].text_end - begin;
+            const char* text = part.text.data + begin;
+            if (length == 0) continue;
+            if (run && run + run_length == text) {
+                run_length += length;
+                continue;
+            }
+            if (run) zelk_write_at_fault(fd, run, run_length);
+            run = text;
+            run_length = length;
+        }
+        if (run) zelk_write_at_fault(fd, run, run_length);
+        r->written.store(number + 1);
+    }
+}

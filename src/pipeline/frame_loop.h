@@ -58,6 +58,11 @@ void frame_loop_wait();
 bool frame_loop_parallel();
 // Drains, then ends the worker threads.
 void frame_loop_stop();
+// For a fatal signal's handler: writes, in frame order, every batch the
+// workers have decoded that was not yet written, up to the first one not
+// fully decoded, with write(2) alone (after the main buffer's text, which
+// precedes them). Async-signal-safe; nothing without workers.
+void frame_loop_write_at_fault();
 // The context a one-thread run decodes in (the tests' helpers use it too).
 struct decode_context;
 decode_context& frame_loop_main_context();

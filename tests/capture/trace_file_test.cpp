@@ -141,23 +141,4 @@ TEST(TraceReaders, EveryPrefixAndDamagedLengths) {
     }
 }
 
-TEST(TraceReaders, DamagedGzipStreams) {
-    bytes record = iptrace_record(ethernet_frame());
-    // A compressed file cut short is truncated, even where its data ends
-    // between two records.
-    bytes gz = gzip(iptrace_file({record, record}));
-    auto [cut, cut_out] = read_trace(read_iptrace, prefix(gz, gz.size() - 4));
-    EXPECT_EQ(trace_outcome::truncated, cut);
-    EXPECT_NE(std::string::npos, cut_out.find(frame_line(2, "60")));
-
-    // A stream error is reported and ends the reading in order.
-    bytes big = iptrace_file({});
-    for (int i = 0; i < 20000; ++i) big.insert(big.end(), record.begin(), record.end());
-    bytes damaged = gzip(big);
-    damaged[damaged.size() - 6] ^= 0xff;  // the data check
-    auto [bad, bad_out] = read_trace(read_iptrace, damaged);
-    EXPECT_EQ(trace_outcome::unreadable, bad);
-    EXPECT_NE(std::string::npos, bad_out.find("Error: Read packet failed"));
-}
-
 }  // namespace

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <thread>
 
+#include "capture/trace_files.h"
 #include "decode/link/ethernet.h"
 #include "json_check.h"
 #include "support.h"
@@ -194,30 +195,78 @@ test::bytes gzip(const test::bytes& data) {
     return out;
 }
 
+// A capture of `frames` equal frames as a pcap, iptrace or snoop file, and
+// where its record `at` begins.
+struct capture_file {
+    const char* option;
+    test::bytes data;
+    size_t record_at(unsigned at) const { return head + at * record; }
+    size_t head, record;
+};
+capture_file capture_file_of(const char* option, unsigned frames) {
+    test::bytes frame = trace::ethernet_frame();
+    test::bytes head, record;
+    if (option == std::string("-P")) {
+        head = test::pcap_file({});
+        test::bytes one = capture_of(1);
+        record.assign(one.begin() + static_cast<long>(head.size()), one.end());
+    } else if (option == std::string("-I")) {
+        head = trace::iptrace_file({});
+        record = trace::iptrace_record(frame);
+    } else {
+        head = trace::snoop_file({});
+        record = trace::snoop_record(frame);
+    }
+    capture_file f{option, head, head.size(), record.size()};
+    for (unsigned i = 0; i < frames; ++i) f.data.insert(f.data.end(), record.begin(), record.end());
+    return f;
+}
+
+// Damaged gzip input of every kind of capture file: every frame inflated
+// before the damage comes out, then zlib's reason in one message, status 1.
 TEST(FailurePaths, DamagedGzipKeepsEveryFrameBeforeTheDamageAndSaysWhy) {
     test::temp_dir dir;
-    constexpr unsigned frames = 5000;
-    test::bytes packed = gzip(capture_of(frames));
+    constexpr unsigned frames = 3000, first_member = 1000;
     const struct {
         const char* name;
-        size_t at;           // the byte flipped, from the end
-        unsigned least;      // frames that must come out
+        size_t flipped;      // the byte flipped, from the end (0: none)
+        size_t cut;          // bytes cut off the end
+        bool two_members;    // the second member's header is damaged
+        unsigned expected;   // frames that come out
         const char* reason;  // zlib's words
-    } cases[] = {
-        {"the check value", 8, frames, "incorrect data check"},
-        {"the length in the trailer", 2, frames, "incorrect length check"},
+    } damages[] = {
+        {"the check value", 8, 0, false, frames, "incorrect data check"},
+        {"the length in the trailer", 2, 0, false, frames, "incorrect length check"},
+        {"a stream cut in its trailer", 0, 4, false, frames, "unexpected end of file"},
+        {"a damaged second member", 0, 0, true, first_member, "unknown compression method"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        test::bytes damaged = packed;
-        damaged[damaged.size() - c.at] ^= 0xff;
-        std::string path = dir.file(std::string(c.name) + ".pcap.gz");
-        test::write_file(path, damaged);
-        auto r = test::run_nodrix({"-P", path, "--json"});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_GE(lines_of(r.out).size(), c.least);
-        EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
-        EXPECT_EQ(r.err.find("not permitted"), std::string::npos) << r.err;
+    for (const char* option : {"-P", "-I", "-S"}) {
+        capture_file file = capture_file_of(option, frames);
+        for (const auto& d : damages) {
+            SCOPED_TRACE(std::string(option) + ": " + d.name);
+            test::bytes packed;
+            if (d.two_members) {
+                size_t split = file.record_at(first_member);
+                packed = gzip(test::bytes(file.data.begin(), file.data.begin() + static_cast<long>(split)));
+                test::bytes second = gzip(test::bytes(file.data.begin() + static_cast<long>(split), file.data.end()));
+                second[2] = 7;  // the compression method
+                packed.insert(packed.end(), second.begin(), second.end());
+            } else {
+                packed = gzip(file.data);
+                if (d.flipped) packed[packed.size() - d.flipped] ^= 0xff;
+                packed.resize(packed.size() - d.cut);
+            }
+            std::string path = dir.file("capture.gz");
+            test::write_file(path, packed);
+            auto r = test::run_nodrix({option, path, "--json"});
+            EXPECT_EQ(r.status, 1);
+            size_t frame_lines = 0;
+            for (const auto& line : lines_of(r.out)) frame_lines += line.starts_with("{\"frame\"");
+            EXPECT_EQ(frame_lines, d.expected);
+            EXPECT_NE(r.err.find(std::string("Error: error reading dump file: gzip data: ") + d.reason + ".\n"),
+                      std::string::npos)
+                << r.err;
+        }
     }
 }
 
@@ -246,26 +295,32 @@ TEST(FailurePaths, VendorNamesKeepTheirLettersInJson) {
 // A fault ends the run at once: the frames decoded before it still reach
 // standard output whole, and the raw log ends at a whole record. The input
 // comes through a pipe that stays open, so the run waits, holding every
-// frame it decoded, when the signal comes.
+// frame it decoded, when the signal comes. With worker threads that is
+// every batch of 512 frames the workers finished (none was written yet:
+// up to twice as many batches as workers stay in flight).
 TEST(FailurePaths, AFatalSignalKeepsTheFramesDecodedBeforeIt) {
     test::temp_dir dir;
-    constexpr unsigned frames = 300;
+    constexpr unsigned frames = 2000, in_batches = 3 * 512;
     test::bytes input = capture_of(frames);
     const struct {
         const char* name;
         int sig;
         bool fault;  // delivered like a fault of the process (not kill(2))
         std::vector<std::string> mode;
+        const char* jobs;
+        unsigned shown, logged;  // frames in the output and in the raw log
     } cases[] = {
-        {"a segmentation fault", SIGSEGV, true, {"--json"}},
-        {"a bus error", SIGBUS, true, {"--summary"}},
-        {"an abort", SIGABRT, true, {"--json"}},
-        {"kill -SEGV", SIGSEGV, false, {"--json"}},
+        {"a segmentation fault", SIGSEGV, true, {"--json"}, "1", frames, frames},
+        {"a bus error", SIGBUS, true, {"--summary"}, "1", frames, frames},
+        {"an abort", SIGABRT, true, {"--json"}, "1", frames, frames},
+        {"kill -SEGV", SIGSEGV, false, {"--json"}, "1", frames, frames},
+        {"a segmentation fault, two jobs", SIGSEGV, true, {"--json"}, "2", in_batches, 0},
+        {"an abort, three jobs", SIGABRT, true, {"--summary"}, "3", in_batches, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string out_path = dir.file("out"), raw = dir.file("raw.pcap");
-        std::vector<std::string> args{"-P", "-", "--jobs", "1", "-r", raw};
+        std::vector<std::string> args{"-P", "-", "--jobs", c.jobs, "-r", raw};
         args.insert(args.end(), c.mode.begin(), c.mode.end());
         int in[2];
         ASSERT_EQ(pipe(in), 0);
@@ -296,8 +351,8 @@ TEST(FailurePaths, AFatalSignalKeepsTheFramesDecodedBeforeIt) {
                 ++frame_lines;
             }
         }
-        EXPECT_EQ(frame_lines, frames);
-        EXPECT_EQ(test::pcap_records(test::read_file(raw)), static_cast<long>(frames));
+        EXPECT_EQ(frame_lines, c.shown);
+        EXPECT_EQ(test::pcap_records(test::read_file(raw)), static_cast<long>(c.logged));
     }
 }
 

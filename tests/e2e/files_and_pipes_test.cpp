@@ -100,6 +100,19 @@ TEST(TextLog, CreatedPrivateAndNeverAnotherUsersFileInASharedDirectory) {
     EXPECT_NE(r.err.find("a file of another user in a sticky world-writable directory"), std::string::npos) << r.err;
     EXPECT_EQ(text_of(planted), theirs);
 
+    // Nor a symbolic link another user planted there, to a file of ours.
+    const std::string link = shared + "/link", victim = dir.file("victim");
+    test::write_file(victim, test::bytes(theirs.begin(), theirs.end()));
+    ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+    ASSERT_EQ(lchown(link.c_str(), 65534, 65534), 0);
+    r = test::run_nodrix({"-P", dir.file("in.pcap"), "-r", link});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("a symbolic link of another user in a sticky world-writable directory"), std::string::npos)
+        << r.err;
+    r = test::run_nodrix({"-P", dir.file("in.pcap"), "-l", link});
+    EXPECT_EQ(r.err, "Error: Can't open logfile " + link + ".\n");
+    EXPECT_EQ(text_of(victim), theirs);
+
     // Our own file there is appended to as always.
     const std::string own = shared + "/own.log";
     test::write_file(own, test::bytes{'o', 'k', '\n'});
