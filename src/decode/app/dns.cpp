@@ -422,11 +422,15 @@ int decode_dns_tcp(decode_context& cx, const frame_lengths*, const uint8_t* fram
     message segment = payload_message(cx, frame, offset);
     // The rest of a message an earlier segment began (the reassembly shows
     // it whole), or of one whose start the capture did not see: not a
-    // message of its own, as with TLS records and HTTP heads.
+    // message of its own, as with TLS records and HTTP heads. A segment
+    // out of order that begins with a whole message shows it, as the
+    // stream expects.
     uint8_t first[8];
     size_t have = std::min<size_t>(captured_from(cx, segment.start, segment.length), sizeof first);
     for (size_t i = 0; i < have; ++i) first[i] = get_u8(cx, segment.start + i);
-    if (tcp_payload_continues(cx) || dns_tcp_message_start(first, have) < 0) {
+    int start = dns_tcp_message_start(first, have);
+    bool whole = start > 0 && segment.length >= 2u + (size_t{first[0]} << 8 | first[1]);
+    if (start < 0 || (!whole && tcp_payload_continues(cx))) {
         layer(cx, "dns", "- DNS Header -\n");
         bump(cx.counters.dns);
         zelk_printf(cx.out, "  [continues a message of an earlier segment]\n");
