@@ -375,6 +375,13 @@ uint32_t decode_handshakes(decode_context& cx, bounded body, bool record_complet
     }
     uint32_t rest = 0;
     while (body.left()) {
+        if (record_complete && body.left() < 4) {
+            // A message whose header the next record completes: how long
+            // it is shows there.
+            zelk_printf(cx.out, "\n  [message continues in a later record]");
+            record_flag(cx, "continues", true);
+            return UINT32_MAX;
+        }
         type = body.u8();
         length = body.be24();
         item(cx, "handshakes");
