@@ -324,7 +324,7 @@ std::string stream_capture(const test::temp_dir& dir, const stream_case& c) {
     if (c.syn) records.push_back({tcp_frame(c.port, isn, 0x02, "")});
     std::vector<uint32_t> cuts = c.cuts;
     cuts.push_back(static_cast<uint32_t>(c.stream.size()));
-    uint32_t second = 45297;
+    uint32_t second = c.syn ? 45297 : 45296;
     for (size_t i : c.order)
         records.push_back({tcp_frame(c.port, isn + 1 + cuts[i], 0x18, c.stream.substr(cuts[i], cuts[i + 1] - cuts[i])),
                            second++});

@@ -49,6 +49,49 @@ std::vector<segment> cut(const std::string& stream, const std::vector<uint32_t>&
     return out;
 }
 
+// A handshake message of `type` with a body of n bytes of `fill`.
+std::string handshake(uint8_t type, size_t n, char fill) {
+    std::string h = {static_cast<char>(type), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                     static_cast<char>(n & 0xff)};
+    return h + std::string(n, fill);
+}
+
+// Handshake messages sent in records of at most `fragment` body bytes.
+std::string in_records(const std::string& messages, size_t fragment) {
+    std::string out;
+    for (size_t at = 0; at < messages.size(); at += fragment) {
+        std::string body = messages.substr(at, fragment);
+        out += tls_record(22, body.size(), 0).substr(0, 5) + body;
+    }
+    return out;
+}
+
+// Every message handed back that is a handshake message put together from
+// records, as text.
+std::vector<std::string> handshakes_of(tcp_stream_table& table, uint32_t isn, const std::vector<segment>& segments,
+                                       protocol_counters& c, const tcp_limits& limits = {}) {
+    std::vector<std::string> got;
+    table.add(client, isn, SYN, nullptr, 0, 1, 0, limits, c);
+    unsigned long frame = 2;
+    for (const segment& s : segments)
+        for (const auto& m : table.add(client, isn + 1 + s.offset, PSH_ACK,
+                                       reinterpret_cast<const uint8_t*>(s.data.data()), s.data.size(), frame++, 0,
+                                       limits, c))
+            if (m.handshake) got.emplace_back(m.bytes.begin(), m.bytes.end());
+    return got;
+}
+
+// A server's flight: ServerHello, a Certificate over many records of 100
+// bytes (the last also holding the head of the ServerKeyExchange), the rest
+// of that, ServerHelloDone; then ChangeCipherSpec and an encrypted
+// Finished that looks like the head of a long Certificate.
+struct flight {
+    std::string hello = handshake(2, 70, 'h'), certificate = handshake(11, 900, 'c'),
+                key_exchange = handshake(12, 150, 'k'), done = handshake(14, 0, 0);
+    std::string stream = in_records(hello, 100) + in_records(certificate + key_exchange + done, 100) +
+                         tls_record(20, 1, 1) + tls_record(22, 40, 11);
+};
+
 TEST(TcpStreams, AnyOrderAndAnyRetransmissionGiveTheSameRecords) {
     settings = run_settings{};
     std::vector<std::string> records;
@@ -104,49 +147,6 @@ TEST(TcpStreams, AnyOrderGivesTheSameHandshakeMessages) {
         ++orders;
     } while (std::next_permutation(order.begin(), order.end()));
 }
-
-// A handshake message of `type` with a body of n bytes of `fill`.
-std::string handshake(uint8_t type, size_t n, char fill) {
-    std::string h = {static_cast<char>(type), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
-                     static_cast<char>(n & 0xff)};
-    return h + std::string(n, fill);
-}
-
-// Handshake messages sent in records of at most `fragment` body bytes.
-std::string in_records(const std::string& messages, size_t fragment) {
-    std::string out;
-    for (size_t at = 0; at < messages.size(); at += fragment) {
-        std::string body = messages.substr(at, fragment);
-        out += tls_record(22, body.size(), 0).substr(0, 5) + body;
-    }
-    return out;
-}
-
-// Every message handed back that is a handshake message put together from
-// records, as text.
-std::vector<std::string> handshakes_of(tcp_stream_table& table, uint32_t isn, const std::vector<segment>& segments,
-                                       protocol_counters& c, const tcp_limits& limits = {}) {
-    std::vector<std::string> got;
-    table.add(client, isn, SYN, nullptr, 0, 1, 0, limits, c);
-    unsigned long frame = 2;
-    for (const segment& s : segments)
-        for (const auto& m : table.add(client, isn + 1 + s.offset, PSH_ACK,
-                                       reinterpret_cast<const uint8_t*>(s.data.data()), s.data.size(), frame++, 0,
-                                       limits, c))
-            if (m.handshake) got.emplace_back(m.bytes.begin(), m.bytes.end());
-    return got;
-}
-
-// A server's flight: ServerHello, a Certificate over many records of 100
-// bytes (the last also holding the head of the ServerKeyExchange), the rest
-// of that, ServerHelloDone; then ChangeCipherSpec and an encrypted
-// Finished that looks like the head of a long Certificate.
-struct flight {
-    std::string hello = handshake(2, 70, 'h'), certificate = handshake(11, 900, 'c'),
-                key_exchange = handshake(12, 150, 'k'), done = handshake(14, 0, 0);
-    std::string stream = in_records(hello, 100) + in_records(certificate + key_exchange + done, 100) +
-                         tls_record(20, 1, 1) + tls_record(22, 40, 11);
-};
 
 TEST(TcpStreams, HandshakeMessagesAreFramedAcrossRecords) {
     settings = run_settings{};
@@ -221,7 +221,7 @@ struct framing_case {
 TEST(TcpStreams, MessagesAreFramedByTheirProtocol) {
     settings = run_settings{};
     std::string dns1 = std::string("\x00\x0e\x12\x34\x01\x00", 6) + std::string(10, '\x00');
-    std::string dns2 = std::string("\x00\x05", 2) + "hello";
+    std::string dns2 = std::string("\x00\x0c\x56\x78\x81\x80", 6) + std::string(8, '\x00');
     std::string post = "POST /a HTTP/1.1\r\nHost: x\r\nContent-Length: 11\r\n\r\n";
     std::string get = "GET /b HTTP/1.1\r\nHost: x\r\n\r\n";
     std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
