@@ -572,6 +572,19 @@ inline uint8_t stream_byte(unsigned flow, bool reverse, uint64_t offset) {
         s += std::string("\x17\x03\x03\x01\x00", 5) + std::string(0x100, '\x42');
         return s;
     }();
+    // The server's side: a Certificate over records of 100 bytes, the
+    // last with ServerHelloDone behind it, then ChangeCipherSpec.
+    static const std::string tls_server = [] {
+        std::string m = std::string("\x0b\x00\x02\x54", 4) + std::string(0x254, '\x30') +
+                        std::string("\x0e\x00\x00\x00", 4);
+        std::string s;
+        for (size_t at = 0; at < m.size(); at += 100) {
+            size_t n = std::min<size_t>(100, m.size() - at);
+            s += std::string("\x16\x03\x03\x00", 4) + static_cast<char>(n) + m.substr(at, n);
+        }
+        return s + std::string("\x14\x03\x03\x00\x01\x01", 6) + std::string("\x17\x03\x03\x00\x20", 5) +
+               std::string(0x20, '\x42');
+    }();
     static const std::string dns = [] {
         std::string m(
             "\x12\x34\x81\x80\x00\x01\x00\x01\x00\x00\x00\x00\x01x\x00\x00\x01\x00\x01"
@@ -582,6 +595,7 @@ inline uint8_t stream_byte(unsigned flow, bool reverse, uint64_t offset) {
     const std::string* s = &tls;
     switch (flow & 3) {
         case 0: s = reverse ? &http_response : &http_request; break;
+        case 1: s = reverse ? &tls_server : &tls; break;
         case 2: s = &dns; break;
         case 3: return static_cast<uint8_t>(offset * 7 + reverse);
     }

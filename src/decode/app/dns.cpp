@@ -1,5 +1,6 @@
 #include "decode/app/dns.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string>
 
@@ -406,8 +407,36 @@ int decode_llmnr(decode_context& cx, const frame_lengths*, const uint8_t* frame,
     return decode_udp_dns(cx, frame, offset, dns_kind::link_local, "llmnr", "- LLMNR Header -\n", cx.counters.llmnr);
 }
 
+int dns_tcp_message_start(const uint8_t* p, size_t n) {
+    if (n < 2) return 0;
+    if ((size_t{p[0]} << 8 | p[1]) < 12) return -1;
+    if (n < 8) return 0;
+    unsigned opcode = (p[4] >> 3) & 0x0f;
+    bool known = opcode <= 2 || (opcode >= 4 && opcode <= 6);
+    bool z_clear = (p[5] & 0x40) == 0;
+    bool questions = (size_t{p[6]} << 8 | p[7]) <= 1;
+    return known && z_clear && questions ? 1 : -1;
+}
+
 int decode_dns_tcp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
     message segment = payload_message(cx, frame, offset);
+    // The rest of a message an earlier segment began (the reassembly shows
+    // it whole), or of one whose start the capture did not see: not a
+    // message of its own, as with TLS records and HTTP heads. A segment
+    // out of order that begins with a whole message shows it, as the
+    // stream expects.
+    uint8_t first[8];
+    size_t have = std::min<size_t>(captured_from(cx, segment.start, segment.length), sizeof first);
+    for (size_t i = 0; i < have; ++i) first[i] = get_u8(cx, segment.start + i);
+    int start = dns_tcp_message_start(first, have);
+    bool whole = start > 0 && segment.length >= 2u + (size_t{first[0]} << 8 | first[1]);
+    if (start < 0 || (!whole && tcp_payload_continues(cx))) {
+        layer(cx, "dns", "- DNS Header -\n");
+        bump(cx.counters.dns);
+        zelk_printf(cx.out, "  [continues a message of an earlier segment]\n");
+        record_flag(cx, "continuation", true);
+        return 0;
+    }
     // A segment may hold several messages, or the start of one.
     for (size_t at = 0; at < segment.length;) {
         layer(cx, "dns", "- DNS Header -\n");

@@ -1,6 +1,8 @@
 #include "decode/app/tls.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "decode/app/app_text.h"
@@ -345,22 +347,41 @@ void decode_server_hello(decode_context& cx, bounded hello, bool all, summary_wo
     summary.append(std::string(" ") + version_name(selected));
 }
 
-// Handshake messages of one record. A message that does not fit its
-// record, or of no known type, is taken for an encrypted one (a Finished
-// sent after ChangeCipherSpec).
-void decode_handshakes(decode_context& cx, bounded body, bool record_complete, bool all, bool after_change_cipher_spec,
-                       summary_words& summary) {
+// Handshake messages that may be longer than their record (RFC 5246
+// 6.2.1): those that carry certificates, keys, extensions or tickets, up
+// to the longest the reassembly puts together.
+bool may_span_records(uint8_t type, uint32_t length) {
+    static constexpr uint8_t types[] = {1, 2, 4, 8, 11, 12, 13, 15, 16, 22};
+    return length <= tcp_limits{}.handshake - 4 && std::find(std::begin(types), std::end(types), type) != std::end(types);
+}
+
+// Handshake messages of one record, or one message put together from
+// several. A message of no known type, or one that does not fit its record
+// and cannot span records, is taken for an encrypted one (a Finished sent
+// after ChangeCipherSpec). Returns how many bytes of the record's last
+// message later records hold.
+uint32_t decode_handshakes(decode_context& cx, bounded body, bool record_complete, bool all,
+                           bool after_change_cipher_spec, summary_words& summary) {
     size_t record_left = body.left();
     uint8_t type = get_u8(cx, body.p);
     uint32_t length = record_left >= 4 ? (uint32_t{get_u8(cx, body.p + 1)} << 16) | get_be16(cx, body.p + 2) : 0;
     bool unknown_type = !strcmp(handshake_name(type), "unknown");
-    if (after_change_cipher_spec || unknown_type || (record_complete && length + 4 > record_left)) {
+    bool spans = record_complete && length + 4 > record_left;
+    if (after_change_cipher_spec || unknown_type || (spans && !may_span_records(type, length))) {
         zelk_printf(cx.out, "\n  Encrypted Handshake Message");
         record_flag(cx, "encrypted", true);
         summary.add("Encrypted Handshake");
-        return;
+        return 0;
     }
+    uint32_t rest = 0;
     while (body.left()) {
+        if (record_complete && body.left() < 4) {
+            // A message whose header the next record completes: how long
+            // it is shows there.
+            zelk_printf(cx.out, "\n  [message continues in a later record]");
+            record_flag(cx, "continues", true);
+            return UINT32_MAX;
+        }
         type = body.u8();
         length = body.be24();
         item(cx, "handshakes");
@@ -371,7 +392,14 @@ void decode_handshakes(decode_context& cx, bounded body, bool record_complete, b
         // A message cut by the segment's end goes on in the next one; the
         // record says so.
         bool complete = length <= body.left();
-        if (!complete && record_complete) throw overrun{};
+        if (!complete && record_complete) {
+            // The message goes on in the next records: the reassembly
+            // shows it whole with the record that completes it.
+            if (!may_span_records(type, length)) throw overrun{};
+            rest = length - static_cast<uint32_t>(body.left());
+            zelk_printf(cx.out, "\n  [message continues in a later record]");
+            record_flag(cx, "continues", true);
+        }
         bounded message = body.sub(complete ? length : body.left());
         try {
             if (type == 1) decode_client_hello(cx, message, all, summary);
@@ -388,6 +416,7 @@ void decode_handshakes(decode_context& cx, bounded body, bool record_complete, b
         }
         item_end(cx);
     }
+    return rest;
 }
 
 void decode_alert(decode_context& cx, bounded body) {
@@ -402,6 +431,20 @@ void decode_alert(decode_context& cx, bounded body) {
 
 }  // namespace
 
+void decode_tls_handshake_message(decode_context& cx, const uint8_t* message, size_t length) {
+    layer(cx, "tls", "- TLS Handshake Message -");
+    summary_words summary{cx, {}, {}};
+    bounded body{&cx, message, message + length};
+    try {
+        if (body.left()) decode_handshakes(cx, body, true, expanded(settings.expand_all), false, summary);
+    } catch (const overrun&) {
+        zelk_printf(cx.out, "\n  [malformed: a length runs past its message]\n");
+        record_text(cx, "error", "a length runs past its message");
+        return;
+    }
+    zelk_printf(cx.out, "\n");
+}
+
 bool looks_like_tls(decode_context&, const uint8_t* payload, size_t length) {
     return length >= 5 && payload[0] >= 20 && payload[0] <= 24 && payload[1] == 3 && payload[2] <= 4;
 }
@@ -414,6 +457,9 @@ int decode_tls(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
     bool all = expanded(settings.expand_all);
     summary_words summary{cx, {}, {}};
     bool after_change_cipher_spec = false;
+    // Bytes of a handshake message that earlier records began, which the
+    // next handshake record's body begins with.
+    uint32_t rest = tls_handshake_rest(cx);
     bump(cx.counters.tls);
     for (bool first = true; segment.left(); first = false) {
         if (first)
@@ -439,8 +485,17 @@ int decode_tls(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
         bounded body = segment.sub(complete ? length : segment.left());
         if (type != 22) summary.add(content_type_name(type));
         try {
-            if (type == 22 && body.left())
-                decode_handshakes(cx, body, complete, all, after_change_cipher_spec, summary);
+            if (type == 22 && rest > 0 && !after_change_cipher_spec && body.left()) {
+                auto k = static_cast<uint32_t>(std::min<size_t>(rest, body.left()));
+                field(cx, "fragment_length", "\n  Handshake Message Fragment: %u bytes", k);
+                summary.add("Handshake Fragment");
+                body.take(k);
+                rest -= k;
+            }
+            if (type == 22 && body.left()) {
+                uint32_t more = decode_handshakes(cx, body, complete, all, after_change_cipher_spec, summary);
+                if (complete) rest = more;
+            }
             if (type == 21 && complete) decode_alert(cx, body);
         } catch (const overrun&) {
             if (complete) {
@@ -450,6 +505,7 @@ int decode_tls(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
             }
         }
         if (type == 20) after_change_cipher_spec = true;
+        if (type == 20 || type == 23) rest = 0;
         if (!complete) {
             zelk_printf(cx.out, "\n  [record continues beyond this segment]");
             record_flag(cx, "continues", true);

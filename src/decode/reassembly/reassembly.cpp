@@ -5,6 +5,7 @@
 #include "decode/app/dispatch.h"
 #include "decode/app/http2.h"
 #include "decode/app/sessions.h"
+#include "decode/app/tls.h"
 #include "decode/decoder.h"
 #include <algorithm>
 
@@ -65,6 +66,8 @@ void reassembly_keep_answers(decode_context& cx) {
     r.counts.clear();
     r.next_fragment = r.next_tcp = r.next_count = r.next_repeat = r.next_continues = 0;
     r.continues.clear();
+    r.handshake_rests.clear();
+    r.next_handshake_rest = 0;
     r.state = reassembly_replay::mode::keep;
     sessions_keep(cx);
 }
@@ -166,6 +169,7 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
         if (replay.state == reassembly_replay::mode::keep) replay.tcp.push_back(done);
     }
     for (const tcp_message& m : done) {
+        if (m.handshake && cx.reassembly.depth >= max_depth) continue;
         zelk_printf(cx.out, "  [reassembled from frame%s ", m.frames.size() == 1 ? "" : "s");
         for (size_t i = 0; i < m.frames.size(); ++i) zelk_printf(cx.out, i ? ", %lu" : "%lu", m.frames[i]);
         zelk_printf(cx.out, ": %zu bytes]\n", m.bytes.size());
@@ -176,7 +180,12 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
             explicit message_scope(decode_context& c) : cx(c) { cx.in_tcp_message = true; }
             ~message_scope() { cx.in_tcp_message = false; }
         } scope(cx);
-        decode_tcp_application(cx, view.lengths(), view.frame(), 0, key.source_port, key.destination_port);
+        cx.reassembly.message_handshake_rest = m.handshake_rest;
+        if (m.handshake)
+            decode_tls_handshake_message(cx, view.frame(), m.bytes.size());
+        else
+            decode_tcp_application(cx, view.lengths(), view.frame(), 0, key.source_port, key.destination_port);
+        cx.reassembly.message_handshake_rest = 0;
         // Recorded in the message's own layer, which the decoder just began.
         for (unsigned long frame : m.frames) list_number(cx, "reassembled_frames", static_cast<long long>(frame));
         record_number(cx, "reassembled_length", static_cast<long long>(m.bytes.size()));
@@ -191,6 +200,20 @@ bool tcp_payload_continues(decode_context& cx) {
     tcp_flow_key key;
     bool answer = current_flow(cx, key) && cx.reassembly.tcp.continues(key, cx.tcp_seq);
     if (replay.state == reassembly_replay::mode::keep) replay.continues.push_back(answer);
+    return answer;
+}
+
+uint32_t tls_handshake_rest(decode_context& cx) {
+    if (!reassembly_on()) return 0;
+    if (cx.in_tcp_message) return cx.reassembly.message_handshake_rest;
+    reassembly_replay& replay = cx.reassembly.replay;
+    if (replay.state == reassembly_replay::mode::replay)
+        return replay.next_handshake_rest < replay.handshake_rests.size()
+                   ? replay.handshake_rests[replay.next_handshake_rest++]
+                   : 0;
+    tcp_flow_key key;
+    uint32_t answer = current_flow(cx, key) ? cx.reassembly.tcp.handshake_rest(key, cx.tcp_seq) : 0;
+    if (replay.state == reassembly_replay::mode::keep) replay.handshake_rests.push_back(answer);
     return answer;
 }
 

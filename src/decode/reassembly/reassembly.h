@@ -23,6 +23,8 @@ struct reassembly_replay {
     std::vector<protocol_counters> counts;  // what each answer counted
     std::vector<bool> continues;
     size_t next_continues = 0;
+    std::vector<uint32_t> handshake_rests;
+    size_t next_handshake_rest = 0;
     size_t next_fragment = 0, next_tcp = 0, next_count = 0, next_repeat = 0;
 };
 
@@ -34,6 +36,9 @@ struct reassembly_tables {
     int64_t now_us = 0;
     // Reassembled datagrams being decoded inside one another.
     int depth = 0;
+    // The TLS record being decoded as a reassembled message: how many
+    // bytes of an earlier handshake message its body begins with.
+    uint32_t message_handshake_rest = 0;
 };
 
 // True unless --no-reassembly asked for frame-by-frame decoding.
@@ -72,6 +77,11 @@ void offer_tcp_segment(decode_context& cx, const uint8_t* tcp_header, const uint
 // start with a message of its own: the decoders of framed protocols then
 // leave it to the reassembly. False inside a reassembled message.
 bool tcp_payload_continues(decode_context& cx);
+
+// How many bytes of a TLS handshake message that earlier records began
+// the first record of the current TCP payload begins with (0 when none,
+// UINT32_MAX when not known); the TLS decoder shows them as a fragment.
+uint32_t tls_handshake_rest(decode_context& cx);
 
 // Prints the line that tells what became of a fragment (nothing for one
 // simply held) and records it. `before_banner`: the next layer's banner

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "decode/app/dns.h"
 #include "decode/app/http2.h"
 #include "decode/app/pgsql.h"
 #include "stats/counters.h"
@@ -82,6 +83,43 @@ void body_of(const uint8_t* head, size_t n, uint64_t& length, bool& chunked) {
     if (chunked) length = 0;
 }
 
+// The length of the handshake message whose 4-byte header is at p.
+size_t handshake_length(const uint8_t* p) { return 4u + (size_t{p[1]} << 16 | size_t{p[2]} << 8 | p[3]); }
+
+// Handshake messages that may be longer than their record: those that
+// carry certificates, keys, extensions or tickets. A record ending in
+// anything else is taken as encrypted.
+bool handshake_may_span(uint8_t type) {
+    switch (type) {
+        case 1: case 2: case 4: case 8: case 11: case 12: case 13: case 15: case 16: case 22: return true;
+        default: return false;
+    }
+}
+
+// Passes over the whole handshake messages at the start of [p, p + k).
+void pass_whole_handshakes(const uint8_t*& p, size_t& k) {
+    while (k >= 4 && handshake_length(p) <= k) {
+        size_t n = handshake_length(p);
+        p += n;
+        k -= n;
+    }
+}
+
+// A TLS record of a framing that has them.
+bool tls_record(tcp_framing framing, const uint8_t* p, size_t n) {
+    if (framing != tcp_framing::usual && framing != tcp_framing::ber) return false;
+    return n >= 5 && p[0] >= 20 && p[0] <= 24;
+}
+
+// Whether a handshake record's body ends with a message that goes on in
+// a later record.
+bool handshake_goes_on(const uint8_t* record, size_t n) {
+    const uint8_t* p = record + 5;
+    size_t k = n - 5;
+    pass_whole_handshakes(p, k);
+    return k > 0 && handshake_may_span(*p);
+}
+
 }  // namespace
 
 tcp_framing framing_by_port(uint16_t source_port, uint16_t destination_port) {
@@ -108,7 +146,11 @@ size_t tcp_message_length(const uint8_t* p, size_t n, tcp_framing framing) {
     // An upgrade to h2c begins with HTTP/1.1 heads.
     if (framing == tcp_framing::http2 && !looks_like_http_start(p, n)) return http2_message_length(p, n);
     if (framing == tcp_framing::dns) {
-        if (n < 2) return 0;
+        // Bytes that cannot begin a message (the rest of one whose start
+        // was not seen) are let go.
+        int start = dns_tcp_message_start(p, n);
+        if (start < 0) return SIZE_MAX;
+        if (start == 0) return 0;
         size_t length = 2u + (size_t{p[0]} << 8 | p[1]);
         return length <= n ? length : 0;
     }
@@ -162,6 +204,8 @@ bool tcp_stream_table::whole_messages(tcp_framing framing, const uint8_t* p, siz
             // The segment's own decoding shows its first head only.
             if (at > 0) return false;
             length += static_cast<size_t>(body);
+        } else if (p[at] == 22 && tls_record(framing, p + at, length) && handshake_goes_on(p + at, length)) {
+            return false;
         }
         at += length;
     }
@@ -184,10 +228,101 @@ bool tcp_stream_table::continues(const tcp_flow_key& key, uint32_t seq) const {
     return !d.pending.empty() || d.skip > 0 || d.chunks != chunk_state::none || (d.synced && seq != d.next);
 }
 
+uint32_t tcp_stream_table::handshake_rest(const tcp_flow_key& key, uint32_t seq) const {
+    const direction* found = peek(key);
+    if (!found) return 0;
+    const direction& d = *found;
+    const handshake_state& h = d.handshake;
+    // Only a segment that starts where the stream stands begins with the
+    // next record.
+    if (h.done || !d.pending.empty() || !d.synced || seq != d.next) return 0;
+    if (h.skip > 0) return h.skip;
+    if (h.bytes.empty()) return 0;
+    if (h.bytes.size() < 4) return UINT32_MAX;
+    return static_cast<uint32_t>(handshake_length(h.bytes.data()) - h.bytes.size());
+}
+
+uint32_t tcp_stream_table::handshake_record(direction& d, const std::vector<uint8_t>& record,
+                                            const std::vector<unsigned long>& frames, std::vector<tcp_message>& out,
+                                            protocol_counters& counters) {
+    handshake_state& h = d.handshake;
+    uint8_t type = record[0];
+    if (type == 20 || type == 23) {
+        // What follows ChangeCipherSpec is encrypted, and application
+        // data comes after the handshake.
+        if (!h.bytes.empty()) bump(counters.tcp_messages_incomplete);
+        h = handshake_state{};
+        h.done = true;
+        return 0;
+    }
+    if (type != 22 || h.done || record.size() <= 5) return 0;
+    const uint8_t* p = record.data() + 5;
+    size_t k = record.size() - 5;
+    size_t continued = 0;
+    auto pass = [&](size_t n) {
+        p += n;
+        k -= n;
+        continued += n;
+    };
+    auto too_long = [&](size_t need, size_t have) {
+        // Passed over, not kept: the messages behind it are found again.
+        bump(counters.reassembly_evicted);
+        size_t n = std::min(need - have, k);
+        h.skip = static_cast<uint32_t>(need - have - n);
+        std::vector<uint8_t>().swap(h.bytes);
+        h.frames.clear();
+        pass(n);
+    };
+    if (h.skip > 0) {
+        size_t n = std::min<size_t>(h.skip, k);
+        h.skip -= static_cast<uint32_t>(n);
+        pass(n);
+        if (h.skip > 0) return static_cast<uint32_t>(continued);
+    } else if (!h.bytes.empty()) {
+        for (unsigned long f : frames)
+            if (std::find(h.frames.begin(), h.frames.end(), f) == h.frames.end()) h.frames.push_back(f);
+        while (k > 0 && h.bytes.size() < 4) {
+            h.bytes.push_back(*p);
+            pass(1);
+        }
+        if (h.bytes.size() < 4) return static_cast<uint32_t>(continued);
+        size_t need = handshake_length(h.bytes.data());
+        if (need > handshake_limit_) {
+            too_long(need, h.bytes.size());
+            if (h.skip > 0) return static_cast<uint32_t>(continued);
+        } else {
+            size_t n = std::min(need - h.bytes.size(), k);
+            h.bytes.insert(h.bytes.end(), p, p + n);
+            pass(n);
+            if (h.bytes.size() < need) return static_cast<uint32_t>(continued);
+            tcp_message m;
+            m.bytes = std::move(h.bytes);
+            m.frames = std::move(h.frames);
+            m.handshake = true;
+            out.push_back(std::move(m));
+            h.bytes = {};
+            h.frames = {};
+        }
+    }
+    // Whole messages are the record's own to show; one begun at its end is
+    // kept.
+    auto rest = static_cast<uint32_t>(continued);
+    pass_whole_handshakes(p, k);
+    if (k == 0 || !handshake_may_span(*p)) return rest;
+    if (k >= 4 && handshake_length(p) > handshake_limit_) {
+        too_long(handshake_length(p), 0);
+        return rest;
+    }
+    h.bytes.assign(p, p + k);
+    h.frames = frames;
+    return rest;
+}
+
 void tcp_stream_table::account(direction& d) {
     // What a flow costs besides its bytes, so that many small ones are
     // bounded too.
-    size_t held = 512 + d.pending.capacity() + d.marks.capacity() * sizeof d.marks[0];
+    size_t held = 512 + d.pending.capacity() + d.marks.capacity() * sizeof d.marks[0] +
+                  d.handshake.bytes.capacity() + d.handshake.frames.capacity() * sizeof(unsigned long);
     for (const auto& [at, piece] : d.early) held += 96 + piece.first.capacity();
     bytes_ = bytes_ - d.held + held;
     d.held = held;
@@ -202,7 +337,8 @@ void tcp_stream_table::forget(flow_map::iterator it) {
 
 void tcp_stream_table::finish(protocol_counters& counters) {
     for (auto& [key, d] : flows_)
-        if (!d.pending.empty() || !d.early.empty()) bump(counters.tcp_messages_incomplete);
+        if (!d.pending.empty() || !d.early.empty() || !d.handshake.bytes.empty())
+            bump(counters.tcp_messages_incomplete);
     flows_.clear();
     ages_.clear();
     bytes_ = 0;
@@ -257,7 +393,7 @@ void tcp_stream_table::consume(direction& d, size_t n) {
     while (!d.marks.empty() && d.marks.front().end <= d.base) d.marks.erase(d.marks.begin());
 }
 
-void tcp_stream_table::messages(direction& d, std::vector<tcp_message>& out) {
+void tcp_stream_table::messages(direction& d, std::vector<tcp_message>& out, protocol_counters& counters) {
     // Where the last message that its frame's own decoding showed ended,
     // and that frame.
     uint64_t shown_end = UINT64_MAX;
@@ -337,7 +473,13 @@ void tcp_stream_table::messages(direction& d, std::vector<tcp_message>& out) {
             m.bytes.assign(d.pending.begin(), d.pending.begin() + static_cast<long>(length));
             consume(d, length);
         }
+        // Handshake messages that span records come whole behind the
+        // record that completes them.
+        std::vector<tcp_message> handshakes;
+        if (tls_record(d.framing, m.bytes.data(), m.bytes.size()))
+            m.handshake_rest = handshake_record(d, m.bytes, m.frames, handshakes, counters);
         if (!own && !m.frames.empty()) out.push_back(std::move(m));
+        for (tcp_message& h : handshakes) out.push_back(std::move(h));
     }
 }
 
@@ -346,6 +488,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                                                int64_t now_us, const tcp_limits& limits,
                                                protocol_counters& counters, tcp_framing framing) {
     std::vector<tcp_message> out;
+    handshake_limit_ = limits.handshake;
     if (framing == tcp_framing::usual) framing = framing_by_port(key.source_port, key.destination_port);
     // Idle flows go first, by capture time.
     while (!ages_.empty() && ages_.front().last_us + limits.idle_timeout_us < now_us)
@@ -402,6 +545,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
             d.early.clear();
             d.skip = 0;
             d.chunks = chunk_state::none;
+            d.handshake = handshake_state{};
             d.next = seq;
             at = 0;
         }
@@ -487,7 +631,7 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
                     e = d.early.erase(e);
                 }
             }
-            messages(d, out);
+            messages(d, out, counters);
         }
     }
     account(d);
@@ -503,9 +647,10 @@ std::vector<tcp_message> tcp_stream_table::add(const tcp_flow_key& key, uint32_t
     if (flags & FIN) {
         // The direction ends; a message it left unfinished is lost.
         if (!d.pending.empty()) bump(counters.tcp_messages_incomplete);
+        if (!d.handshake.bytes.empty()) bump(counters.tcp_messages_incomplete);
         forget(it);
     } else if (!d.from_syn && d.pending.empty() && d.early.empty() && d.skip == 0 &&
-               d.chunks == chunk_state::none) {
+               d.chunks == chunk_state::none && d.handshake.bytes.empty() && d.handshake.skip == 0) {
         // Joined mid-stream and nothing waits: the next segment starts the
         // stream afresh just as well, so the direction costs nothing
         // meanwhile. After a SYN the sequence numbers are known and kept.

@@ -46,16 +46,22 @@ struct tcp_flow_hash {
 // after StartTLS).
 enum class tcp_framing : uint8_t { usual, dns, pgsql, http2, kerberos, ber };
 
-// A message whose bytes came from more than one frame.
+// A message whose bytes came from more than one frame: a message of the
+// framing, or (`handshake`) a TLS handshake message that spans records.
 struct tcp_message {
     std::vector<uint8_t> bytes;
     std::vector<unsigned long> frames;
+    bool handshake = false;
+    // A TLS record whose body begins with the rest of a handshake message
+    // that earlier records began: how many bytes of it that rest is.
+    uint32_t handshake_rest = 0;
 };
 
 struct tcp_limits {
     size_t memory = 256u << 20;    // bytes held by every flow together
     size_t per_flow = 16u << 20;   // bytes one direction may hold
     int64_t idle_timeout_us = 300'000'000;
+    size_t handshake = 256u << 10; // longest TLS handshake message put together
 };
 
 class tcp_stream_table {
@@ -74,6 +80,11 @@ class tcp_stream_table {
     // Whether a segment at `seq` would not begin at a message boundary:
     // the direction holds part of a message, or awaits other bytes first.
     bool continues(const tcp_flow_key& key, uint32_t seq) const;
+    // How many bytes of a TLS handshake message that earlier records began
+    // the body of the direction's next handshake record begins with: 0
+    // when none, UINT32_MAX when not known yet (the message's header is
+    // split).
+    uint32_t handshake_rest(const tcp_flow_key& key, uint32_t seq) const;
     size_t held_bytes() const { return bytes_; }
     size_t held_flows() const { return flows_.size(); }
 
@@ -92,6 +103,14 @@ class tcp_stream_table {
         tcp_flow_key key;
         int64_t last_us;
     };
+    // A TLS handshake message being put together from records (RFC 5246
+    // 6.2.1): its bytes so far and the frames they came from.
+    struct handshake_state {
+        std::vector<uint8_t> bytes;
+        std::vector<unsigned long> frames;
+        uint32_t skip = 0;  // bytes of a message too long to keep, still to pass over
+        bool done = false;  // ChangeCipherSpec or application data: the rest is encrypted
+    };
     struct direction {
         bool synced = false;
         bool from_syn = false;
@@ -103,6 +122,7 @@ class tcp_stream_table {
         uint64_t skip = 0;                                      // HTTP body bytes still to pass over
         chunk_state chunks = chunk_state::none;
         tcp_framing framing = tcp_framing::usual;
+        handshake_state handshake;
         size_t held = 0;                                        // bytes in pending and early
         int64_t last_us = 0;
         std::list<age_entry>::iterator age;
@@ -114,7 +134,12 @@ class tcp_stream_table {
     // Whether a segment that begins a stream holds only whole messages
     // (HTTP bodies included), so that nothing of it need be kept.
     static bool whole_messages(tcp_framing framing, const uint8_t* p, size_t n);
-    void messages(direction& d, std::vector<tcp_message>& out);
+    void messages(direction& d, std::vector<tcp_message>& out, protocol_counters& counters);
+    // Takes a whole TLS record of the direction in stream order; returns
+    // how many bytes of its body continued a handshake message.
+    uint32_t handshake_record(direction& d, const std::vector<uint8_t>& record,
+                              const std::vector<unsigned long>& frames, std::vector<tcp_message>& out,
+                              protocol_counters& counters);
     void consume(direction& d, size_t n);
     void forget(flow_map::iterator it);
     void account(direction& d);
@@ -128,6 +153,7 @@ class tcp_stream_table {
     flow_map flows_;
     std::list<age_entry> ages_;
     size_t bytes_ = 0;
+    size_t handshake_limit_ = 256u << 10;
     mutable tcp_flow_key peeked_key_{};
     mutable const direction* peeked_direction_ = nullptr;
     mutable bool peeked_ = false;

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iostream>
+#include <map>
 #include <regex>
 #include <set>
 
@@ -95,13 +97,12 @@ std::vector<std::string> nodrix_values(const std::string& pcap, const std::strin
     return out;
 }
 
-// A root CA, an intermediate and a leaf with alternative names; s_server
-// sends the leaf and the chain.
+// A root CA, an intermediate and a leaf with alternative names ($SANS more
+// of them); s_server sends the leaf and the chain ($FRAG: more options).
 const char* tls_traffic =
-    "cat > ext.cnf <<EOF\n"
-    "[ca]\nbasicConstraints=critical,CA:TRUE\n"
-    "[leaf]\nsubjectAltName=DNS:leaf.example,DNS:www.leaf.example,IP:127.0.0.1\n"
-    "EOF\n"
+    "{ printf '[ca]\\nbasicConstraints=critical,CA:TRUE\\n[leaf]\\nsubjectAltName=@alt\\n[alt]\\n"
+    "DNS.1=leaf.example\\nDNS.2=www.leaf.example\\nIP.1=127.0.0.1\\n'\n"
+    "for i in $(seq 3 $((${SANS:-0} + 2))); do echo \"DNS.$i=host$i.leaf.example\"; done; } > ext.cnf\n"
     "openssl req -x509 -newkey rsa:2048 -nodes -keyout root.key -out root.pem -days 2 -subj '/C=ZZ/O=Test/CN=Test "
     "Root' -set_serial 0x1001 >/dev/null 2>&1\n"
     "openssl req -newkey ec -pkeyopt ec_paramgen_curve:secp384r1 -nodes -keyout mid.key -out mid.csr -subj "
@@ -113,7 +114,7 @@ const char* tls_traffic =
     "-extensions leaf -out leaf.pem >/dev/null 2>&1\n"
     "cat mid.pem root.pem > chain.pem\n"
     "openssl s_server -accept 127.0.0.1:$PORT -cert leaf.pem -key leaf.key -cert_chain chain.pem -naccept 1 -quiet "
-    "-tls1_2 </dev/null >/dev/null 2>&1 & SS=$!\n"
+    "-tls1_2 $FRAG </dev/null >/dev/null 2>&1 & SS=$!\n"
     "for i in $(seq 100); do ss -ltn | grep -q \"127.0.0.1:$PORT \" && break; sleep 0.1; done\n"
     "(echo hello; sleep 0.5) | openssl s_client -connect 127.0.0.1:$PORT -quiet -tls1_2 >/dev/null 2>&1\n"
     "sleep 0.5; kill $SS 2>/dev/null";
@@ -162,6 +163,145 @@ TEST(BerLive, TlsCertificateChainAgreesWithOpensslAndTshark) {
     EXPECT_EQ(tshark_values(pcap, "x509ce.dNSName", options), nodrix_values(pcap, "san_dns"));
     EXPECT_EQ(tshark_values(pcap, "x509ce.IPAddress.ipv4", options), nodrix_values(pcap, "san_ip"));
 }
+
+// Subjects and issuers as tshark's tree names them: the RDNs last first,
+// each as id-at-<type>=<value>, joined by commas.
+std::string tshark_name(const std::string& name) {
+    static const std::map<std::string, std::string> types = {
+        {"C", "countryName"}, {"O", "organizationName"}, {"CN", "commonName"}};
+    std::vector<std::string> parts;
+    for (size_t at = 0; at <= name.size();) {
+        size_t comma = name.find(", ", at);
+        if (comma == std::string::npos) comma = name.size();
+        std::string rdn = name.substr(at, comma - at);
+        size_t eq = rdn.find('=');
+        auto type = types.find(rdn.substr(0, eq));
+        parts.push_back("id-at-" + (type == types.end() ? rdn.substr(0, eq) : type->second) + rdn.substr(eq));
+        at = comma + 2;
+    }
+    std::string out;
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it) out += (out.empty() ? "" : ",") + *it;
+    return out;
+}
+
+// Counts the values two lists agree on, place by place.
+struct agreement {
+    size_t compared = 0, agreed = 0;
+    void add(const std::vector<std::string>& ours, const std::vector<std::string>& theirs) {
+        compared += std::max(ours.size(), theirs.size());
+        for (size_t i = 0; i < ours.size() && i < theirs.size(); ++i) agreed += ours[i] == theirs[i];
+        EXPECT_EQ(ours, theirs);
+    }
+};
+
+// The chain of three sent by s_server with `options`, the leaf with
+// `names` more alternative names: the Certificate message spans records
+// (and segments), is put together, and every certificate agrees with
+// tshark's reading, which reassembles too.
+void certificate_chain_case(const std::string& options, int names, size_t least_length) {
+    if (!test::running_as_root()) GTEST_SKIP() << "capturing on loopback needs root";
+    if (!have("openssl") || !have("tcpdump")) GTEST_SKIP() << "openssl or tcpdump is not installed";
+    test::temp_dir dir;
+    uint16_t port = test::free_udp_port();
+    std::string traffic = "PORT=" + std::to_string(port) + "\nSANS=" + std::to_string(names) + "\nFRAG='" + options +
+                          "'\n" + tls_traffic;
+    ASSERT_TRUE(capture(dir, "tcp port " + std::to_string(port), traffic));
+    std::string pcap = dir.file("c.pcap");
+    std::vector<std::string> subjects = nodrix_values(pcap, "subject");
+    ASSERT_EQ(subjects, (std::vector<std::string>{"CN=leaf.example", "C=ZZ, O=Test, CN=Test Intermediate",
+                                                  "C=ZZ, O=Test, CN=Test Root"}));
+    std::string text = test::run_nodrix({"-P", pcap, "--jobs", "1"}).out;
+    EXPECT_NE(text.find("- TLS Handshake Message -\n  Handshake Type: 11"), std::string::npos) << text;
+    EXPECT_NE(text.find("  [message continues in a later record]"), std::string::npos);
+    EXPECT_NE(text.find("  Handshake Message Fragment: "), std::string::npos);
+    std::vector<std::string> lengths = nodrix_values(pcap, "reassembled_length");
+    ASSERT_FALSE(lengths.empty());
+    size_t longest = 0;
+    for (const std::string& l : lengths) longest = std::max<size_t>(longest, std::stoul(l));
+    EXPECT_GE(longest, least_length);
+    // At most 64 alternative names of a certificate are shown, the rest
+    // counted.
+    size_t all_names = static_cast<size_t>(names) + 3;
+    EXPECT_EQ(nodrix_values(pcap, "san_dns").size(), std::min<size_t>(all_names, 64) - 1);
+
+    if (!test::tshark_available()) GTEST_SKIP() << "tshark is not installed";
+    std::vector<std::string> options_t = {"-d", "tcp.port==" + std::to_string(port) + ",tls"};
+    agreement a;
+    std::vector<std::string> serials;
+    for (std::string v : nodrix_values(pcap, "serial")) {
+        v.erase(std::remove(v.begin(), v.end(), ':'), v.end());
+        serials.push_back(v);
+    }
+    a.add(serials, tshark_values(pcap, "x509af.serialNumber", options_t));
+    std::vector<std::string> times;
+    std::vector<std::string> before = nodrix_values(pcap, "not_before"), after = nodrix_values(pcap, "not_after");
+    for (size_t i = 0; i < before.size() && i < after.size(); ++i)
+        for (const std::string& t : {before[i], after[i]}) times.push_back(t.substr(0, t.size() - 1) + " (UTC)");
+    a.add(times, tshark_values(pcap, "x509af.utcTime", options_t));
+    std::vector<std::string> dns_names = tshark_values(pcap, "x509ce.dNSName", options_t);
+    size_t not_shown = all_names > 64 ? all_names - 64 : 0;
+    if (dns_names.size() >= not_shown) dns_names.resize(dns_names.size() - not_shown);
+    a.add(nodrix_values(pcap, "san_dns"), dns_names);
+    a.add(nodrix_values(pcap, "san_ip"), tshark_values(pcap, "x509ce.IPAddress.ipv4", options_t));
+    // Issuer and subject of each certificate, from tshark's tree.
+    std::vector<std::string> names_ours, names_theirs;
+    std::vector<std::string> issuers = nodrix_values(pcap, "issuer");
+    for (size_t i = 0; i < subjects.size() && i < issuers.size(); ++i) {
+        names_ours.push_back(tshark_name(issuers[i]));
+        names_ours.push_back(tshark_name(subjects[i]));
+    }
+    std::string tree = test::shell("tshark -r " + pcap + " -d tcp.port==" + std::to_string(port) +
+                                   ",tls -V -Y tls.handshake.type==11 2>/dev/null")
+                           .out;
+    std::regex rdns("(?:issuer|subject): rdnSequence \\(0\\)\n +rdnSequence: [0-9]+ items? \\(([^\n]*)\\)\n");
+    for (auto it = std::sregex_iterator(tree.begin(), tree.end(), rdns); it != std::sregex_iterator(); ++it)
+        names_theirs.push_back((*it)[1].str());
+    a.add(names_ours, names_theirs);
+    // The algorithms of each certificate: its signature's, its key's, and
+    // the signature's again outside the signed part.
+    static const std::map<std::string, std::string> oids = {
+        {"sha256WithRSAEncryption", "1.2.840.113549.1.1.11"}, {"ecdsa-with-SHA256", "1.2.840.10045.4.3.2"},
+        {"ecdsa-with-SHA384", "1.2.840.10045.4.3.3"},         {"RSA", "1.2.840.113549.1.1.1"},
+        {"EC", "1.2.840.10045.2.1"}};
+    auto oid_of = [](const std::string& name) {
+        auto it = oids.find(name);
+        return it == oids.end() ? name : it->second;
+    };
+    std::vector<std::string> algorithms;
+    std::vector<std::string> signatures = nodrix_values(pcap, "signature_algorithm"),
+                             keys = nodrix_values(pcap, "public_key");
+    for (size_t i = 0; i < signatures.size() && i < keys.size(); ++i)
+        for (const std::string& name : {signatures[i], keys[i], signatures[i]}) algorithms.push_back(oid_of(name));
+    a.add(algorithms, tshark_values(pcap, "x509af.algorithm.id", options_t));
+    // Key sizes: RSA from the modulus, EC from the curve.
+    std::vector<std::string> bits;
+    std::vector<std::string> moduli = tshark_values(pcap, "pkcs1.modulus", options_t),
+                             curves = tshark_values(pcap, "pkcs1.namedCurve", options_t);
+    size_t next_modulus = 0, next_curve = 0;
+    for (const std::string& key : keys) {
+        if (key == "RSA" && next_modulus < moduli.size()) {
+            std::string m = moduli[next_modulus++];
+            size_t first = m.find_first_not_of('0');
+            size_t digits = first == std::string::npos ? 0 : m.size() - first;
+            unsigned top = digits ? static_cast<unsigned>(std::stoul(m.substr(first, 1), nullptr, 16)) : 0;
+            size_t b = digits ? (digits - 1) * 4 : 0;
+            while (top) ++b, top >>= 1;
+            bits.push_back(std::to_string(b));
+        } else if (key == "EC" && next_curve < curves.size()) {
+            std::string c = curves[next_curve++];
+            bits.push_back(c == "1.3.132.0.34" ? "384" : c == "1.2.840.10045.3.1.7" ? "256" : c);
+        }
+    }
+    a.add(nodrix_values(pcap, "public_key_bits"), bits);
+    std::cout << "[ tshark   ] " << a.agreed << " of " << a.compared << " certificate values agree; " << not_shown
+              << " names past the 64 shown not compared\n";
+}
+
+TEST(BerLive, CertificateOverManySmallRecordsAgreesWithTshark) {
+    certificate_chain_case("-max_send_frag 512", 0, 2000);
+}
+
+TEST(BerLive, CertificateLongerThanARecordAgreesWithTshark) { certificate_chain_case("", 700, 16384); }
 
 const char* ldap_traffic =
     "mkdir -p db\n"

@@ -133,6 +133,14 @@ TEST(Dns, TcpMessagesBehindTheirLength) {
     bytes part = test::concat({hex("0100"), q});
     out = appf::decode_from(appf::tcp4(part, 53), "- DNS Header -");
     EXPECT_NE(out.find("  [the message continues in a later segment]\n"), std::string::npos) << out;
+    // The rest of a message whose start the capture did not see, and bytes
+    // too short to be a message, are no broken messages.
+    bytes r = response();
+    for (const bytes& tail : {bytes(r.begin() + 40, r.end()), hex("0005 1234 0100 00")}) {
+        out = appf::decode_from(appf::tcp4(tail, 53), "- DNS Header -");
+        EXPECT_EQ(out.find("- DNS Header -\n  [continues a message of an earlier segment]\n"), 0u) << out;
+        EXPECT_EQ(out.find("malformed"), std::string::npos) << out;
+    }
 }
 
 TEST(Dns, MulticastAndLinkLocalVariants) {

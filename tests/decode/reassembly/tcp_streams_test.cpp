@@ -49,6 +49,49 @@ std::vector<segment> cut(const std::string& stream, const std::vector<uint32_t>&
     return out;
 }
 
+// A handshake message of `type` with a body of n bytes of `fill`.
+std::string handshake(uint8_t type, size_t n, char fill) {
+    std::string h = {static_cast<char>(type), static_cast<char>(n >> 16), static_cast<char>(n >> 8),
+                     static_cast<char>(n & 0xff)};
+    return h + std::string(n, fill);
+}
+
+// Handshake messages sent in records of at most `fragment` body bytes.
+std::string in_records(const std::string& messages, size_t fragment) {
+    std::string out;
+    for (size_t at = 0; at < messages.size(); at += fragment) {
+        std::string body = messages.substr(at, fragment);
+        out += tls_record(22, body.size(), 0).substr(0, 5) + body;
+    }
+    return out;
+}
+
+// Every message handed back that is a handshake message put together from
+// records, as text.
+std::vector<std::string> handshakes_of(tcp_stream_table& table, uint32_t isn, const std::vector<segment>& segments,
+                                       protocol_counters& c, const tcp_limits& limits = {}) {
+    std::vector<std::string> got;
+    table.add(client, isn, SYN, nullptr, 0, 1, 0, limits, c);
+    unsigned long frame = 2;
+    for (const segment& s : segments)
+        for (const auto& m : table.add(client, isn + 1 + s.offset, PSH_ACK,
+                                       reinterpret_cast<const uint8_t*>(s.data.data()), s.data.size(), frame++, 0,
+                                       limits, c))
+            if (m.handshake) got.emplace_back(m.bytes.begin(), m.bytes.end());
+    return got;
+}
+
+// A server's flight: ServerHello, a Certificate over many records of 100
+// bytes (the last also holding the head of the ServerKeyExchange), the rest
+// of that, ServerHelloDone; then ChangeCipherSpec and an encrypted
+// Finished that looks like the head of a long Certificate.
+struct flight {
+    std::string hello = handshake(2, 70, 'h'), certificate = handshake(11, 900, 'c'),
+                key_exchange = handshake(12, 150, 'k'), done = handshake(14, 0, 0);
+    std::string stream = in_records(hello, 100) + in_records(certificate + key_exchange + done, 100) +
+                         tls_record(20, 1, 1) + tls_record(22, 40, 11);
+};
+
 TEST(TcpStreams, AnyOrderAndAnyRetransmissionGiveTheSameRecords) {
     settings = run_settings{};
     std::vector<std::string> records;
@@ -82,6 +125,74 @@ TEST(TcpStreams, AnyOrderAndAnyRetransmissionGiveTheSameRecords) {
     EXPECT_EQ(orders, 720);
 }
 
+TEST(TcpStreams, AnyOrderGivesTheSameHandshakeMessages) {
+    settings = run_settings{};
+    flight f;
+    std::vector<segment> segments = cut(f.stream, {0, 150, 420, 700, 1000, 1190, static_cast<uint32_t>(f.stream.size())});
+    tcp_stream_table in_order;
+    protocol_counters c{};
+    std::vector<std::string> expected = feed(in_order, client, 3, segments, c);
+    EXPECT_GE(expected.size(), 6u);
+    EXPECT_NE(std::find(expected.begin(), expected.end(), f.certificate), expected.end());
+    EXPECT_NE(std::find(expected.begin(), expected.end(), f.key_exchange), expected.end());
+    std::vector<size_t> order(segments.size());
+    std::iota(order.begin(), order.end(), 0);
+    int orders = 0;
+    do {
+        tcp_stream_table table;
+        std::vector<segment> permuted;
+        for (size_t i : order) permuted.push_back(segments[i]);
+        if (orders % 3 == 0) permuted.push_back({segments[1].offset + 9, segments[1].data.substr(9)});
+        EXPECT_EQ(feed(table, client, 0xffffff00u, permuted, c), expected) << "order " << orders;
+        ++orders;
+    } while (std::next_permutation(order.begin(), order.end()));
+}
+
+TEST(TcpStreams, HandshakeMessagesAreFramedAcrossRecords) {
+    settings = run_settings{};
+    flight f;
+    // Wherever the segments end, the two messages that span records come
+    // whole, once; the whole ones are their records' own.
+    const std::vector<uint32_t> cutss[] = {{0}, {0, 7, 300, 301, 1100}, {0, 3, 4, 5, 6, 600}};
+    for (const auto& cuts : cutss) {
+        std::vector<uint32_t> all = cuts;
+        all.push_back(static_cast<uint32_t>(f.stream.size()));
+        tcp_stream_table table;
+        protocol_counters c{};
+        EXPECT_EQ(handshakes_of(table, 9, cut(f.stream, all), c),
+                  (std::vector<std::string>{f.certificate, f.key_exchange}))
+            << cuts.size();
+        EXPECT_EQ(table.held_flows(), 1u);
+    }
+    // A record that ends inside a message's 4-byte header.
+    std::string split = in_records(f.done + f.hello.substr(0, 2), 100) + in_records(f.hello.substr(2), 100);
+    tcp_stream_table table;
+    protocol_counters c{};
+    EXPECT_EQ(handshakes_of(table, 9, {{0, split}}, c), std::vector<std::string>{f.hello});
+}
+
+TEST(TcpStreams, HandshakeMessagesBeyondTheLimitArePassedOver) {
+    settings = run_settings{};
+    settings.statistic = true;
+    flight f;
+    tcp_limits limits;
+    limits.handshake = 500;
+    tcp_stream_table table;
+    protocol_counters c{};
+    // The Certificate is longer than the limit: the messages behind it
+    // are still found.
+    EXPECT_EQ(handshakes_of(table, 9, {{0, f.stream}}, c, limits), std::vector<std::string>{f.key_exchange});
+    EXPECT_EQ(c.reassembly_evicted, 1u);
+    EXPECT_LT(table.held_bytes(), 1024u);
+    // The rest a record's body begins with, as the decoder asks for it.
+    tcp_stream_table asked;
+    std::string head = in_records(f.certificate, 100).substr(0, 210);
+    handshakes_of(asked, 9, {{0, head}}, c);
+    EXPECT_EQ(asked.handshake_rest(client, 10 + 210), 904u - 200u);
+    EXPECT_EQ(asked.handshake_rest(client, 10 + 209), 0u);
+    settings.statistic = false;
+}
+
 TEST(TcpStreams, TheFirstCopyOfABytesWins) {
     settings = run_settings{};
     tcp_stream_table table;
@@ -110,7 +221,7 @@ struct framing_case {
 TEST(TcpStreams, MessagesAreFramedByTheirProtocol) {
     settings = run_settings{};
     std::string dns1 = std::string("\x00\x0e\x12\x34\x01\x00", 6) + std::string(10, '\x00');
-    std::string dns2 = std::string("\x00\x05", 2) + "hello";
+    std::string dns2 = std::string("\x00\x0c\x56\x78\x81\x80", 6) + std::string(8, '\x00');
     std::string post = "POST /a HTTP/1.1\r\nHost: x\r\nContent-Length: 11\r\n\r\n";
     std::string get = "GET /b HTTP/1.1\r\nHost: x\r\n\r\n";
     std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
