@@ -14,6 +14,10 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(python3-jsonschema postgresql sqlite3)
   # HTTP/2 traffic from real programs for the comparison with tshark.
   packages+=(nghttp2-client nghttp2-server)
+  # Servers and clients of the application protocols compared with tshark
+  # (tests/e2e/app_peer_test.cpp).
+  packages+=(redis-server redis-tools mosquitto mosquitto-clients dnsmasq-base freeradius freeradius-utils
+    python3-pyftpdlib python3-aiosmtpd swaks sip-tester)
   # The Dask runner's end-to-end test (cluster/nodrix_dask.py).
   packages+=(python3-distributed)
   # A node from elsewhere (e.g. NodeSource) brings its own npm.
