@@ -15,7 +15,7 @@ namespace test {
 
 namespace {
 
-std::string quoted(const std::string& s) {
+std::string shell_quoted(const std::string& s) {
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
@@ -45,10 +45,10 @@ bool scapy_available() { return system((python() + " -c 'import scapy.all' >/dev
 std::vector<std::vector<std::string>> tshark_fields(const std::string& pcap, const std::vector<std::string>& fields,
                                                     const std::string& display_filter,
                                                     const std::vector<std::string>& options) {
-    std::string command = "tshark -n -r " + quoted(pcap) + " -T fields -E separator=/t -E occurrence=a -E aggregator=,";
-    for (const auto& o : options) command += " " + quoted(o);
-    if (!display_filter.empty()) command += " -Y " + quoted(display_filter);
-    for (const auto& f : fields) command += " -e " + quoted(f);
+    std::string command = "tshark -n -r " + shell_quoted(pcap) + " -T fields -E separator=/t -E occurrence=a -E aggregator=,";
+    for (const auto& o : options) command += " " + shell_quoted(o);
+    if (!display_filter.empty()) command += " -Y " + shell_quoted(display_filter);
+    for (const auto& f : fields) command += " -e " + shell_quoted(f);
     command += " 2>/dev/null";
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(read_command(command));
@@ -252,7 +252,7 @@ bool run_python(const std::string& script) {
     if (!f) return false;
     fputs(script.c_str(), f);
     fclose(f);
-    std::string command = python() + " " + quoted(path) + " >/dev/null 2>&1";
+    std::string command = python() + " " + shell_quoted(path) + " >/dev/null 2>&1";
     return system(command.c_str()) == 0;
 }
 

@@ -15,9 +15,9 @@ trap 'ip netns del "$NS"' EXIT
 X="ip netns exec $NS"
 $X ip link set lo up || exit 1
 
-listening() {  # waits until something listens on 127.0.0.1:$1 ($2: t or u)
+listening() {  # waits until something listens on port $1 ($2: t or u)
   for _ in $(seq 100); do
-    $X ss -ln"${2:-t}" | grep -q "127.0.0.1:$1 " && return 0
+    $X ss -ln"${2:-t}" | grep -q ":$1 " && return 0
     sleep 0.1
   done
   return 1
@@ -86,6 +86,9 @@ radius)
   chmod -R a+rX "$W"
   $X freeradius -f -d "$W/raddb" -l "$W/log" & S=$!
   for _ in $(seq 100); do grep -q "Ready to process" "$W/log" 2>/dev/null && break; sleep 0.1; done
+  listening 1812 u
+  listening 1813 u
+  sleep 0.3
   C="$X radclient -x 127.0.0.1"
   echo 'User-Name = "alice", User-Password = "wonder", NAS-IP-Address = 127.0.0.1, NAS-Port = 7,
 Message-Authenticator = 0x00' | $C:1812 auth testing123

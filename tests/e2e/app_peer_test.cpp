@@ -25,6 +25,9 @@ struct field_check {
     const char* tshark;
     const char* key;
     const char* where = nullptr;
+    // Frames whose layer holds this key are not compared (a Redis command
+    // is shown by its words, tshark shows their lengths).
+    const char* unless = nullptr;
 };
 
 struct layer_check {
@@ -54,10 +57,9 @@ const app_case cases[] = {
        {{"resp.string", "value", "type=simple string"},
         {"resp.error", "value", "type=error"},
         {"resp.integer", "value", "type=number"},
-        // nodrix shows a command by its words, not their lengths.
-        {"resp.bulk_string.length", "length", "type=bulk string"},
-        {"resp.array.length", "elements", "type=array"}}}},
-     20},
+        {"resp.bulk_string.length", "length", "type=bulk string", "command"},
+        {"resp.array.length", "elements", "type=array", "command"}}}},
+     12},
     {"mqtt",
      {"mosquitto", "mosquitto_sub", "mosquitto_pub"},
      {{"mqtt",
@@ -238,6 +240,8 @@ std::string values(const std::string& line, const layer_check& l, const field_ch
     return joined;
 }
 
+void PrintTo(const app_case& c, std::ostream* os) { *os << c.traffic; }
+
 class AppPeers : public testing::TestWithParam<app_case> {};
 
 TEST_P(AppPeers, AgreeWithTshark) {
@@ -271,17 +275,18 @@ TEST_P(AppPeers, AgreeWithTshark) {
                 theirs = true;
             EXPECT_EQ(ours, theirs) << "frame " << i + 1 << ": layer " << l.proto << " (tshark: " << rows[i][0]
                                     << ")\n"
-                                    << lines[i];
+                                    << layer;
             for (const auto& f : l.fields) {
                 const std::string& expected = rows[i][column++];
-                if (!theirs) continue;
+                if (!theirs || (f.unless && layer.find(std::string("\"") + f.unless + "\":") != std::string::npos))
+                    continue;
                 std::string value = values(lines[i], l, f);
-                EXPECT_EQ(value, expected) << "frame " << i + 1 << ", " << f.tshark << "\n" << lines[i];
+                EXPECT_EQ(value, expected) << "frame " << i + 1 << ", " << f.tshark << "\n" << layer;
                 if (!value.empty() && value == expected) ++agreed;
             }
         }
     }
-    EXPECT_GE(agreed, c.min_agreed);
+    EXPECT_GE(agreed, c.min_agreed) << "values that agreed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, AppPeers, testing::ValuesIn(cases),
