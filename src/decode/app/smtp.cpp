@@ -81,10 +81,16 @@ void mail_head(decode_context& cx, const uint8_t* p, const uint8_t* end) {
         std::string text = line_text(cx, line);
         if (!line.next || text.empty()) break;
         p = line.next;
-        if (text[0] == ' ' || text[0] == '\t') {
-            // A folded line continues the field before it.
-            size_t start = text.find_first_not_of(" \t");
-            if (!name.empty() && start != std::string::npos && value.size() < max_header_length)
+        // (The text shows a tab as '.': the byte tells.)
+        uint8_t first = get_u8(cx, line.start);
+        if (first == ' ' || first == '\t') {
+            // A folded line continues the field before it (one character
+            // of the text per byte).
+            size_t start = 1;
+            while (start < line.length && start < text.size() &&
+                   (get_u8(cx, line.start + start) == ' ' || get_u8(cx, line.start + start) == '\t'))
+                ++start;
+            if (!name.empty() && start < text.size() && value.size() < max_header_length)
                 value += " " + text.substr(start);
             continue;
         }
