@@ -77,7 +77,9 @@ tftp)
   ;;
 radius)
   cp -a /etc/freeradius/3.0 "$W/raddb"
-  sed -i 's/reject_delay = 1/reject_delay = 0/' "$W/raddb/radiusd.conf"
+  # No delay before a reject; the server stays root, so that it reads the
+  # copy in the test's private directory.
+  sed -i -e 's/reject_delay = 1/reject_delay = 0/' -e 's/^\s*\(user\|group\) = freerad/#&/' "$W/raddb/radiusd.conf"
   A=$W/raddb/mods-config/files/authorize
   { printf 'alice Cleartext-Password := "wonder"\n'
     printf '\tReply-Message := "Hello, alice", Session-Timeout := 3600, Framed-IP-Address := 10.9.8.7\n'
