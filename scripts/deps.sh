@@ -17,6 +17,10 @@ if [ "${1:-}" = "--test" ]; then
   # Routing and link-level traffic of real programs between network
   # namespaces (tests/data/routing_traffic.sh).
   packages+=(frr keepalived traceroute)
+  # Servers and clients of the application protocols compared with tshark
+  # (tests/e2e/app_peer_test.cpp).
+  packages+=(redis-server redis-tools mosquitto mosquitto-clients dnsmasq-base freeradius freeradius-utils
+    python3-pyftpdlib python3-aiosmtpd swaks sip-tester)
   # The Dask runner's end-to-end test (cluster/nodrix_dask.py).
   packages+=(python3-distributed)
   # A node from elsewhere (e.g. NodeSource) brings its own npm.

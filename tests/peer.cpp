@@ -1,5 +1,7 @@
 #include "peer.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,7 +18,7 @@ namespace test {
 
 namespace {
 
-std::string quoted(const std::string& s) {
+std::string shell_quoted(const std::string& s) {
     std::string q = "'";
     for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return q + "'";
@@ -46,10 +48,10 @@ bool scapy_available() { return system((python() + " -c 'import scapy.all' >/dev
 std::vector<std::vector<std::string>> tshark_fields(const std::string& pcap, const std::vector<std::string>& fields,
                                                     const std::string& display_filter,
                                                     const std::vector<std::string>& options) {
-    std::string command = "tshark -n -r " + quoted(pcap) + " -T fields -E separator=/t -E occurrence=a -E aggregator=,";
-    for (const auto& o : options) command += " " + quoted(o);
-    if (!display_filter.empty()) command += " -Y " + quoted(display_filter);
-    for (const auto& f : fields) command += " -e " + quoted(f);
+    std::string command = "tshark -n -r " + shell_quoted(pcap) + " -T fields -E separator=/t -E occurrence=a -E aggregator=,";
+    for (const auto& o : options) command += " " + shell_quoted(o);
+    if (!display_filter.empty()) command += " -Y " + shell_quoted(display_filter);
+    for (const auto& f : fields) command += " -e " + shell_quoted(f);
     command += " 2>/dev/null";
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(read_command(command));
@@ -243,6 +245,81 @@ bool same_value(const std::string& theirs, const std::string& ours) {
            isdigit(static_cast<unsigned char>(ours[0]));
 }
 
+std::string json_values(const std::string& line, const std::string& proto, const std::string& key) {
+    std::string layer = json_layer(line, proto);
+    std::string wanted = "\"" + key + "\":", joined;
+    for (size_t k = layer.find(wanted); k != std::string::npos; k = layer.find(wanted, k + 1)) {
+        if (k == 0 || (layer[k - 1] != '{' && layer[k - 1] != ',')) continue;
+        size_t v = k + wanted.size();
+        std::string value;
+        if (layer[v] == '[') {
+            // An array: its elements, quotes taken off.
+            size_t end = layer.find(']', v);
+            for (size_t i = v + 1; i < end; ++i)
+                if (layer[i] != '"') value += layer[i];
+        } else if (layer[v] == '"') {
+            for (size_t i = v + 1; i < layer.size() && layer[i] != '"'; ++i) {
+                if (layer[i] == '\\' && i + 1 < layer.size()) ++i;
+                value += layer[i];
+            }
+        } else {
+            size_t end = layer.find_first_of(",}]", v);
+            value = layer.substr(v, end - v);
+        }
+        joined += (joined.empty() ? "" : ",") + value;
+    }
+    return joined;
+}
+
+int compare_with_tshark(const std::string& pcap, const std::string& proto, const std::vector<compared>& fields,
+                        const std::vector<std::string>& tshark_options) {
+    std::vector<std::string> names;
+    for (const auto& f : fields) names.push_back(f.tshark);
+    auto rows = tshark_fields(pcap, names, "", tshark_options);
+    auto lines = nodrix_json_lines(pcap);
+    EXPECT_EQ(rows.size(), lines.size());
+    int agreed = 0;
+    for (size_t i = 0; i < rows.size() && i < lines.size(); ++i)
+        for (size_t f = 0; f < fields.size(); ++f) {
+            std::string ours = json_values(lines[i], proto, fields[f].key);
+            EXPECT_EQ(ours, rows[i][f]) << "frame " << i + 1 << ", " << fields[f].tshark << "\n" << lines[i];
+            if (!ours.empty() && ours == rows[i][f]) ++agreed;
+        }
+    return agreed;
+}
+
+std::vector<std::string> json_objects(const std::string& text) {
+    std::vector<std::string> objects;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '"') {
+            i = skip_value(text, i) - 1;
+            continue;
+        }
+        if (text[i] == '{') objects.push_back(text.substr(i, skip_value(text, i) - i));
+    }
+    return objects;
+}
+
+std::string json_member(const std::string& object, const std::string& key) {
+    auto [at, end] = top_member(object, key);
+    if (at == std::string::npos) return "";
+    std::string value;
+    bool array = object[at] == '[';
+    for (size_t i = at + (array ? 1 : 0); i < end - (array ? 1 : 0); ++i) {
+        if (object[i] == '"') {
+            for (++i; i < end && object[i] != '"'; ++i) {
+                if (object[i] == '\\' && i + 1 < end) ++i;
+                value += object[i];
+            }
+            continue;
+        }
+        value += object[i];
+    }
+    return value;
+}
+
+bool have(const std::string& program) { return shell("command -v " + program + " >/dev/null").status == 0; }
+
 bool run_python(const std::string& script) {
     temp_dir dir;
     std::string path = dir.file("script.py");
@@ -250,7 +327,7 @@ bool run_python(const std::string& script) {
     if (!f) return false;
     fputs(script.c_str(), f);
     fclose(f);
-    std::string command = python() + " " + quoted(path) + " >/dev/null 2>&1";
+    std::string command = python() + " " + shell_quoted(path) + " >/dev/null 2>&1";
     return system(command.c_str()) == 0;
 }
 

@@ -32,6 +32,32 @@ std::vector<std::string> json_values(const std::string& line, const std::string&
 // A value of tshark's and one of ours agree: the same text, or numbers of
 // the same value (tshark writes some in hex).
 bool same_value(const std::string& theirs, const std::string& ours);
+// Every value of key inside the first `proto` header of a JSON line, in
+// order, joined by ',' as tshark joins several occurrences (the elements of
+// an array too, without their quotes).
+std::string json_values(const std::string& line, const std::string& proto, const std::string& key);
+
+// Every object inside a JSON text (the text itself too when it is one),
+// outer ones before the objects they hold.
+std::vector<std::string> json_objects(const std::string& text);
+// The value of a member of the object itself (not of an object inside
+// it), as json_field gives it: strings without quotes, the elements of an
+// array joined by ',' without their quotes; "" when absent.
+std::string json_member(const std::string& object, const std::string& key);
+
+// A tshark field and the key of nodrix's JSON that holds the same value.
+struct compared {
+    const char* tshark;
+    const char* key;
+};
+// Compares a capture's frames with tshark's, field by field: every value
+// tshark shows, nodrix shows in the first `proto` header of the same frame,
+// and none other. Returns how many (non-empty) values agreed.
+int compare_with_tshark(const std::string& pcap, const std::string& proto, const std::vector<compared>& fields,
+                        const std::vector<std::string>& tshark_options = {});
+// True when the program is on the path.
+bool have(const std::string& program);
+
 // Runs a python3 script (e.g. one that builds frames with scapy and writes a
 // pcap file); true when it exited 0.
 bool run_python(const std::string& script);

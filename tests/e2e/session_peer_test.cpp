@@ -13,57 +13,8 @@
 
 namespace {
 
-// Every value of `key` inside the first `proto` header of a JSON line, in
-// order, joined by ',' as tshark joins several occurrences.
-std::string all_values(const std::string& line, const std::string& proto, const std::string& key) {
-    std::string layer = test::json_layer(line, proto);
-    std::string wanted = "\"" + key + "\":", joined;
-    for (size_t k = layer.find(wanted); k != std::string::npos; k = layer.find(wanted, k + 1)) {
-        if (k == 0 || (layer[k - 1] != '{' && layer[k - 1] != ',')) continue;
-        size_t v = k + wanted.size();
-        std::string value;
-        if (layer[v] == '[') {
-            // An array: its elements, quotes taken off.
-            size_t end = layer.find(']', v);
-            for (size_t i = v + 1; i < end; ++i)
-                if (layer[i] != '"') value += layer[i];
-        } else if (layer[v] == '"') {
-            for (size_t i = v + 1; i < layer.size() && layer[i] != '"'; ++i) {
-                if (layer[i] == '\\' && i + 1 < layer.size()) ++i;
-                value += layer[i];
-            }
-        } else {
-            size_t end = layer.find_first_of(",}]", v);
-            value = layer.substr(v, end - v);
-        }
-        joined += (joined.empty() ? "" : ",") + value;
-    }
-    return joined;
-}
-
-struct compared {
-    const char* tshark;
-    const char* key;
-};
-
-// Compares frame by frame; returns how many values agreed.
-int compare(const std::string& pcap, const std::string& proto, const std::vector<compared>& fields) {
-    std::vector<std::string> names;
-    for (const auto& f : fields) names.push_back(f.tshark);
-    auto rows = test::tshark_fields(pcap, names);
-    auto lines = test::nodrix_json_lines(pcap);
-    EXPECT_EQ(rows.size(), lines.size());
-    int agreed = 0;
-    for (size_t i = 0; i < rows.size() && i < lines.size(); ++i)
-        for (size_t f = 0; f < fields.size(); ++f) {
-            std::string ours = all_values(lines[i], proto, fields[f].key);
-            EXPECT_EQ(ours, rows[i][f]) << "frame " << i + 1 << ", " << fields[f].tshark << "\n" << lines[i];
-            if (!ours.empty() && ours == rows[i][f]) ++agreed;
-        }
-    return agreed;
-}
-
-bool have(const std::string& program) { return test::shell("command -v " + program + " >/dev/null").status == 0; }
+using test::compared;
+using test::have;
 
 // Starts tcpdump on lo for `filter`, runs `commands`, stops the capture.
 bool capture_loopback(const std::string& pcap, const std::string& filter, const std::string& commands) {
@@ -95,7 +46,7 @@ TEST(SessionPeers, PostgresqlAgreesWithTshark) {
                      psql + " -c 'create table t(id int, name text)' -c \"insert into t values (1, 'a')\" " +
                          "-c 'select name from t' -c 'select * from nosuch' >/dev/null 2>&1");
     test::shell(as + bin + "/pg_ctl -D " + data + " -m immediate stop >/dev/null 2>&1");
-    EXPECT_GT(compare(pcap, "pgsql",
+    EXPECT_GT(test::compare_with_tshark(pcap, "pgsql",
                       {{"pgsql.length", "length"},
                        {"pgsql.query", "query"},
                        {"pgsql.tag", "tag"},
@@ -120,19 +71,7 @@ TEST(SessionPeers, Http2AgreesWithTshark) {
     std::vector<compared> fields = {{"http2.type", "type"},         {"http2.length", "length"},
                                     {"http2.streamid", "stream"},   {"http2.headers.method", "method"},
                                     {"http2.headers.path", "path"}, {"http2.headers.status", "status"}};
-    std::vector<std::string> names;
-    for (const auto& f : fields) names.push_back(f.tshark);
-    auto rows = test::tshark_fields(pcap, names, "", {"-d", "tcp.port==" + port + ",http2"});
-    auto lines = test::nodrix_json_lines(pcap);
-    ASSERT_EQ(rows.size(), lines.size());
-    int agreed = 0;
-    for (size_t i = 0; i < rows.size(); ++i)
-        for (size_t f = 0; f < fields.size(); ++f) {
-            std::string ours = all_values(lines[i], "http2", fields[f].key);
-            EXPECT_EQ(ours, rows[i][f]) << "frame " << i + 1 << ", " << fields[f].tshark << "\n" << lines[i];
-            if (!ours.empty() && ours == rows[i][f]) ++agreed;
-        }
-    EXPECT_GT(agreed, 10);
+    EXPECT_GT(test::compare_with_tshark(pcap, "http2", fields, {"-d", "tcp.port==" + port + ",http2"}), 10);
 }
 
 TEST(SessionPeers, OspfBodiesAgreeWithTshark) {
@@ -155,7 +94,7 @@ TEST(SessionPeers, OspfBodiesAgreeWithTshark) {
         " mask='255.255.255.0', routerlist=['1.1.1.1', '2.2.2.2']), OSPF_External_LSA(id='172.16.0.0',"
         " adrouter='1.1.1.1', mask='255.255.0.0', metric=100, ebit=1, tag=7)]),\n"
         "])\n"));
-    EXPECT_GT(compare(pcap, "ospf",
+    EXPECT_GT(test::compare_with_tshark(pcap, "ospf",
                       {{"ospf.hello.hello_interval", "hello_interval"},
                        {"ospf.hello.router_dead_interval", "dead_interval"},
                        {"ospf.hello.designated_router", "dr"},

@@ -19,6 +19,7 @@
 #include "decode/app/radius.h"
 #include "decode/app/redis.h"
 #include "decode/app/rtp.h"
+#include "decode/app/sessions.h"
 #include "decode/app/sip.h"
 #include "decode/app/smtp.h"
 #include "decode/app/snmp.h"
@@ -116,6 +117,14 @@ bool udp_may_carry_frames(uint16_t source_port, uint16_t destination_port) {
 
 bool decode_udp_application(decode_context& cx, const frame_lengths* lengths, const uint8_t* frame, unsigned offset,
                             uint16_t source_port, uint16_t destination_port) {
+    // A TFTP transfer goes on between ports that the request announced.
+    cx.source_port = source_port;
+    cx.destination_port = destination_port;
+    const follower* followed = find_follower(cx);
+    if (followed && *followed == follower::tftp && ip_message_length(cx, header_at(cx, frame, offset))) {
+        decode_tftp(cx, lengths, frame, offset);
+        return true;
+    }
     return dispatch(cx, udp_ports, udp_content, lengths, frame, offset, source_port, destination_port);
 }
 
@@ -130,5 +139,11 @@ bool decode_tcp_application(decode_context& cx, const frame_lengths* lengths, co
             row.decoder(cx, lengths, frame, offset);
             return true;
         }
+    // An FTP data connection, on the port its control connection announced.
+    const follower* followed = find_follower(cx);
+    if (length && followed && *followed != follower::tftp) {
+        decode_ftp_data(cx, lengths, frame, offset);
+        return true;
+    }
     return dispatch(cx, tcp_ports, tcp_content, lengths, frame, offset, source_port, destination_port);
 }

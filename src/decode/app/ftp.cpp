@@ -1,9 +1,13 @@
 #include "decode/app/ftp.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <string>
 
+#include "decode/app/sessions.h"
 #include "decode/app/text_lines.h"
+#include "decode/decoder.h"
 
 namespace {
 
@@ -35,7 +39,20 @@ bool parse_extended(const std::string& text, std::string& address, unsigned& por
     return port <= 65535;
 }
 
-void print_data_address(decode_context& cx, const std::string& address, unsigned port) {
+// Shows the data connection's address and port, and follows it: its
+// segments are FTP data. An EPSV answer names no address: the server's.
+void print_data_address(decode_context& cx, const std::string& address, unsigned port, follower kind) {
+    media_key key;
+    bool known = false;
+    if (address.empty())
+        known = endpoint_of(cx, false, key);
+    else
+        known = inet_pton(AF_INET, address.c_str(), key.address.data()) == 1 ||
+                inet_pton(AF_INET6, address.c_str(), key.address.data()) == 1;
+    if (known && port > 0 && port <= 65535) {
+        key.port = static_cast<uint16_t>(port);
+        announce_follower(cx, key, kind);
+    }
     if (address.empty()) {
         field(cx, "data_port", "\n    Data connection port: %u", port);
         return;
@@ -55,11 +72,11 @@ bool ftp_line(decode_context& cx, const std::string& text, bool print) {
         size_t open = reply.text.find('(');
         if (reply.code == 227 && open != std::string::npos &&
             parse_host_port(reply.text.substr(open + 1), address, port))
-            print_data_address(cx, address, port);
+            print_data_address(cx, address, port, follower::ftp_pasv);
         // 229: "(|||port|)", the address is the control connection's.
         if (reply.code == 229 && open != std::string::npos &&
             parse_extended(reply.text.substr(open + 1), address, port))
-            print_data_address(cx, address, port);
+            print_data_address(cx, address, port, follower::ftp_epsv);
         return true;
     }
     if (!parse_command(text, verb, argument)) return false;
@@ -68,9 +85,9 @@ bool ftp_line(decode_context& cx, const std::string& text, bool print) {
     std::string address;
     unsigned port = 0;
     if (starts_with_nocase(verb, "PORT") && verb.size() == 4 && parse_host_port(argument, address, port))
-        print_data_address(cx, address, port);
+        print_data_address(cx, address, port, follower::ftp_port);
     if (starts_with_nocase(verb, "EPRT") && verb.size() == 4 && parse_extended(argument, address, port))
-        print_data_address(cx, address, port);
+        print_data_address(cx, address, port, follower::ftp_eprt);
     return true;
 }
 
@@ -79,4 +96,22 @@ bool ftp_line(decode_context& cx, const std::string& text, bool print) {
 int decode_ftp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
     static constexpr exchange_protocol ftp{"ftp", "- FTP -", &protocol_counters::ftp, ftp_line};
     return decode_exchange(cx, frame, offset, ftp);
+}
+
+int decode_ftp_data(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
+    const follower* kind = find_follower(cx);
+    const uint8_t* p = header_at(cx, frame, offset);
+    unsigned long length = ip_message_length(cx, p);
+    layer(cx, "ftp_data", "- FTP data -");
+    field(cx, "length", "\n  Data: %lu bytes", length);
+    if (kind) {
+        const char* method = *kind == follower::ftp_pasv   ? "PASV"
+                             : *kind == follower::ftp_epsv ? "EPSV"
+                             : *kind == follower::ftp_port ? "PORT"
+                                                           : "EPRT";
+        field(cx, "setup_method", ", connection set up by %s", method);
+    }
+    zelk_printf(cx.out, "\n");
+    summary_note(cx, "data %lu bytes", length);
+    return 0;
 }

@@ -58,12 +58,33 @@ constexpr attribute_type attributes[] = {
     {42, "Acct-Input-Octets", kind::number},
     {43, "Acct-Output-Octets", kind::number},
     {44, "Acct-Session-Id", kind::text},
+    {45, "Acct-Authentic", kind::number},
     {46, "Acct-Session-Time", kind::number},
+    {47, "Acct-Input-Packets", kind::number},
+    {48, "Acct-Output-Packets", kind::number},
+    {49, "Acct-Terminate-Cause", kind::number},
+    {55, "Event-Timestamp", kind::number},
     {60, "CHAP-Challenge", kind::bytes},
     {61, "NAS-Port-Type", kind::number},
     {79, "EAP-Message", kind::bytes},
     {80, "Message-Authenticator", kind::bytes},
+    {85, "Acct-Interim-Interval", kind::number},
+    {87, "NAS-Port-Id", kind::text},
 };
+
+// Vendor-specific attributes whose values are known by type.
+struct vendor_attribute {
+    uint32_t vendor;
+    uint8_t type;
+    const char* name;
+    kind value;
+};
+constexpr vendor_attribute vendor_attributes[] = {
+    {9, 1, "Cisco-AVPair", kind::text},
+    {311, 28, "MS-Primary-DNS-Server", kind::address},
+    {311, 29, "MS-Secondary-DNS-Server", kind::address},
+};
+constexpr code_name vendors[] = {{9, "Cisco"}, {311, "Microsoft"}, {14122, "WISPr"}, {14988, "Mikrotik"}};
 constexpr unsigned header_length = 20;
 
 const attribute_type* find_attribute(uint8_t type) {
@@ -86,6 +107,46 @@ void print_value(decode_context& cx, const message& m, size_t at, size_t n, cons
         zelk_printf(cx.out, ", Value: ");
         for (size_t i = 0; i < n; ++i) zelk_printf(cx.out, "%02x", m.u8(at + i));
         record_hex(cx, "data", m.at(at, n), n);
+    }
+}
+
+// Vendor-Specific (RFC 2865 5.26): the vendor, then the vendor's own
+// attributes when they fill the value in the usual type-length form (one
+// byte each); otherwise the rest stays hex.
+void print_vendor_specific(decode_context& cx, const message& m, size_t at, size_t n) {
+    if (n < 4) {
+        print_value(cx, m, at, n, nullptr);
+        return;
+    }
+    uint32_t vendor = m.be32(at);
+    field(cx, "vendor_id", ", Vendor: %u", vendor);
+    print_name(cx, "vendor_id", find_name(vendors, vendor, "unknown"));
+    size_t end = at + n, p = at + 4;
+    bool usual = p < end;
+    for (size_t q = p; q < end; q += m.u8(q + 1))
+        if (q + 2 > end || m.u8(q + 1) < 2 || q + m.u8(q + 1) > end) {
+            usual = false;
+            break;
+        }
+    if (!usual) {
+        if (p < end) print_value(cx, m, p, end - p, nullptr);
+        return;
+    }
+    zelk_printf(cx.out, "\n");
+    for (unsigned count = 0; p < end && count < 256; ++count) {
+        uint8_t type = m.u8(p), size = m.u8(p + 1);
+        const vendor_attribute* known = nullptr;
+        for (const auto& v : vendor_attributes)
+            if (v.vendor == vendor && v.type == type) known = &v;
+        item(cx, "vendor_attributes");
+        item_closer close(cx);
+        field(cx, "vendor_type", "    Vendor Attribute: %u", type);
+        if (known) print_name(cx, "vendor_type", known->name);
+        field(cx, "vendor_length", ", Length: %u", size);
+        attribute_type as{type, known ? known->name : nullptr, known ? known->value : kind::bytes};
+        print_value(cx, m, p + 2, size - 2u, &as);
+        if (count + 1 < 256 && p + size < end) zelk_printf(cx.out, "\n");
+        p += size;
     }
 }
 
@@ -125,7 +186,10 @@ int decode_radius(decode_context& cx, const frame_lengths*, const uint8_t* frame
                 field(cx, "type", "  Attribute: %u", type);
                 print_name(cx, "type", t ? t->name : "unknown");
                 field(cx, "length", ", Length: %u", size);
-                print_value(cx, m, at + 2, size - 2u, t);
+                if (type == 26)
+                    print_vendor_specific(cx, m, at + 2, size - 2u);
+                else
+                    print_value(cx, m, at + 2, size - 2u, t);
                 zelk_printf(cx.out, "\n");
             }
             at += size;

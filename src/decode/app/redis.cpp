@@ -17,6 +17,7 @@ struct resp_reader {
     decode_context& cx;
     const uint8_t* p;
     const uint8_t* end;
+    bool replying;
     unsigned elements = 0;
     bool cut = false;    // the segment ends inside a value
     bool noted = false;  // the summary tells of the first value only
@@ -46,8 +47,9 @@ struct resp_reader {
         return true;
     }
 
-    // One value; words of a command are gathered into `words`.
-    bool value(unsigned depth, std::string* word) {
+    // One value, shown when `show` is set (indented by its depth); the
+    // words of a command are gathered into `word` instead.
+    bool value(unsigned depth, std::string* word, bool show) {
         if (p >= end || ++elements > max_elements) return false;
         uint8_t type = get_u8(cx, p);
         std::string text;
@@ -60,7 +62,8 @@ struct resp_reader {
             case '_':
                 if (!line(text)) return false;
                 if (word) *word = text;
-                if (depth == 0) {
+                if (show) {
+                    indent(depth);
                     const char* kind = type == '+' ? "simple string" : type == '-' ? "error" : "number";
                     field(cx, "type", "  Type: %s", kind);
                     field(cx, "value", ", Value: %s\n", text);
@@ -81,7 +84,8 @@ struct resp_reader {
                     p += n + 2;
                 }
                 if (word) *word = bulk;
-                if (depth == 0) {
+                if (show) {
+                    indent(depth);
                     field(cx, "type", "  Type: %s", "bulk string");
                     field(cx, "length", ", Length: %ld", static_cast<long>(n));
                     if (n >= 0) field(cx, "value", ", Value: %s", bulk);
@@ -95,13 +99,36 @@ struct resp_reader {
             case '~': {
                 long long n;
                 if (!line(text) || !number(text, n) || depth >= max_depth) return false;
-                if (depth == 0) return top_array(n);
-                for (long long i = 0; i < n; ++i)
-                    if (!value(depth + 1, nullptr)) return false;
-                return true;
+                if (depth == 0 && !replying) return top_array(n);
+                if (!show) {
+                    for (long long i = 0; i < n; ++i)
+                        if (!value(depth + 1, nullptr, false)) return false;
+                    return true;
+                }
+                return reply_array(depth, n);
             }
             default: return false;
         }
+    }
+
+    void indent(unsigned depth) {
+        if (depth) zelk_printf(cx.out, "%*s", static_cast<int>(2 * depth), "");
+    }
+
+    // An array the server sends: its length and every element, each an
+    // item (a nil array has the length -1 and none).
+    bool reply_array(unsigned depth, long long n) {
+        indent(depth);
+        field(cx, "type", "  Type: %s", "array");
+        field(cx, "elements", ", Elements: %ld\n", static_cast<long>(n));
+        if (depth == 0 && first_note()) summary_note(cx, "array %lld elements", n);
+        for (long long i = 0; i < n; ++i) {
+            item(cx, "items");
+            bool ok = value(depth + 1, nullptr, true);
+            item_end(cx);
+            if (!ok) return false;
+        }
+        return true;
     }
 
     // A client's command is an array of bulk strings: the first is the
@@ -112,7 +139,7 @@ struct resp_reader {
         std::string command;
         for (long long i = 0; i < n; ++i) {
             std::string word;
-            if (!value(1, &word)) return false;
+            if (!value(1, &word, false)) return false;
             if (i == 0) {
                 command = word;
                 field(cx, "command", "  Command: %s\n", word);
@@ -133,13 +160,18 @@ int decode_redis(decode_context& cx, const frame_lengths*, const uint8_t* frame,
     const uint8_t* end = p + ip_message_length(cx, p);
     layer(cx, "redis", "- Redis -\n");
     bump(cx.counters.redis);
-    resp_reader r{cx, p, end};
+    // What the server sends are replies; what goes to it, commands.
+    resp_reader r{cx, p, end, cx.source_port == 6379};
     // One segment may hold several pipelined values; the first is shown,
     // every one under --expand-all.
     unsigned values = 0;
     bool all = expanded(false);
     while (r.p < end && values < max_elements) {
         if (values && !all) break;
+        // Empty lines between values (redis-cli --pipe sends one) are
+        // passed over, as the server does.
+        while (r.p < end && (get_u8(cx, r.p) == '\r' || get_u8(cx, r.p) == '\n')) ++r.p;
+        if (r.p >= end) break;
         // What does not start with a type byte is no RESP value at all.
         if (!strchr("+-:$*,#_>~", get_u8(cx, r.p)) || !get_u8(cx, r.p)) {
             zelk_printf(cx.out, "  [not RESP: %ld bytes]\n", static_cast<long>(end - r.p));
@@ -147,7 +179,7 @@ int decode_redis(decode_context& cx, const frame_lengths*, const uint8_t* frame,
             return 0;
         }
         item(cx, "values");
-        bool ok = r.value(0, nullptr);
+        bool ok = r.value(0, nullptr, true);
         item_end(cx);
         if (!ok) {
             if (r.cut) {

@@ -1,5 +1,7 @@
 #include "decode/app/rtp.h"
 
+#include <strings.h>
+
 #include <arpa/inet.h>
 
 #include <cstdio>
@@ -27,19 +29,11 @@ constexpr code_name rtcp_types[] = {
 };
 constexpr const char* sdes_items[] = {"END", "CNAME", "NAME", "EMAIL", "PHONE", "LOC", "TOOL", "NOTE", "PRIV"};
 
-bool media_key_of(const decode_context& cx, bool destination, media_key& key) {
-    const ip_pseudo_header& ip = cx.pseudo;
-    if (ip.version != 4 && ip.version != 6) return false;
-    memcpy(key.address.data(), destination ? ip.destination : ip.source, ip.version == 4 ? 4 : 16);
-    key.port = destination ? cx.destination_port : cx.source_port;
-    return true;
-}
-
 // What SDP announced for either end of the datagram.
 const media_info* announced(decode_context& cx) {
     media_key key;
     for (bool destination : {true, false})
-        if (media_key_of(cx, destination, key))
+        if (endpoint_of(cx, destination, key))
             if (const media_info* info = find_media(cx, key)) return info;
     return nullptr;
 }
@@ -200,6 +194,20 @@ bool looks_like_rtp(decode_context& cx, const uint8_t* payload, size_t length) {
     return info || plausible_payload_type(get_u8(cx, payload + 1) & 0x7f);
 }
 
+// The event names of DTMF digits (RFC 4733 3.2).
+constexpr const char* dtmf_events[] = {"0", "1", "2", "3", "4", "5", "6", "7",
+                                       "8", "9", "*", "#", "A", "B", "C", "D"};
+
+void telephone_event(decode_context& cx, const message& m, size_t at) {
+    layer(cx, "rtp_event", "  - RTP Event -\n");
+    uint8_t event = m.u8(at), flags = m.u8(at + 1);
+    field(cx, "event", "    Event: %u", event);
+    print_name(cx, "event", event < 16 ? dtmf_events[event] : "unknown");
+    field(cx, "end", ", End: %u", flags >> 7);
+    field(cx, "volume", ", Volume: %u", flags & 0x3fu);
+    field(cx, "duration", ", Duration: %u\n", m.be16(at + 2));
+}
+
 int decode_rtp(decode_context& cx, const frame_lengths*, const uint8_t* frame, unsigned offset) {
     layer(cx, "rtp", "- RTP -\n");
     bump(cx.counters.rtp);
@@ -210,9 +218,19 @@ int decode_rtp(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
         uint16_t sequence = m.be16(2);
         uint32_t timestamp = m.be32(4), ssrc = m.be32(8);
         const char* name = find_name(payload_types, type, type >= 96 ? "dynamic" : "unknown");
-        if (const media_info* info = announced(cx))
+        // Each end's SDP names the formats it takes: the type may be in
+        // either (the answer may have dropped one the sender still uses).
+        media_key key;
+        bool named = false;
+        for (bool destination : {true, false}) {
+            const media_info* info = endpoint_of(cx, destination, key) ? find_media(cx, key) : nullptr;
+            if (!info || named) continue;
             for (const auto& [pt, encoding] : info->formats)
-                if (pt == type) name = encoding.c_str();
+                if (pt == type) {
+                    name = encoding.c_str();
+                    named = true;
+                }
+        }
         if (expanded(false)) {
             field(cx, "version", "  Version: %u", first >> 6);
             field(cx, "padding", ", Padding: %u", (first >> 5) & 1u);
@@ -242,6 +260,9 @@ int decode_rtp(decode_context& cx, const frame_lengths*, const uint8_t* frame, u
         field(cx, "payload_length", "  Payload: %lu bytes\n", static_cast<unsigned long>(m.length - at - padding));
         summary_note(cx, "PT=%s SSRC=%s Seq=%u Time=%u%s", name, ssrc_text(ssrc).c_str(), sequence, timestamp,
                      second & 0x80 ? " Mark" : "");
+        // Telephone events (RFC 4733) where SDP named the payload type so.
+        if (strncasecmp(name, "telephone-event", 15) == 0 && m.length - at - padding >= 4)
+            telephone_event(cx, m, at);
     } catch (const malformed_message& e) {
         report_malformed(cx, e);
     }

@@ -90,6 +90,76 @@ const media_info* find_media(decode_context& cx, const media_key& key) {
     return it == cx.sessions->media.end() ? nullptr : &it->second;
 }
 
+bool endpoint_of(const decode_context& cx, bool destination, media_key& key) {
+    const ip_pseudo_header& ip = cx.pseudo;
+    if (ip.version != 4 && ip.version != 6) return false;
+    key = media_key{};
+    memcpy(key.address.data(), destination ? ip.destination : ip.source, ip.version == 4 ? 4 : 16);
+    key.port = destination ? cx.destination_port : cx.source_port;
+    return true;
+}
+
+void announce_follower(decode_context& cx, const media_key& key, follower kind) {
+    app_sessions& s = sessions_of(cx);
+    auto it = s.followed.find(key);
+    if (it != s.followed.end()) {
+        it->second = kind;
+        return;
+    }
+    if (s.followed.size() >= max_media && !s.followed_order.empty()) {
+        s.followed.erase(s.followed_order.front());
+        s.followed_order.pop_front();
+    }
+    s.followed.emplace(key, kind);
+    s.followed_order.push_back(key);
+}
+
+const follower* find_follower(decode_context& cx) {
+    if (!cx.sessions || cx.sessions->followed.empty()) return nullptr;
+    media_key key;
+    for (bool destination : {true, false}) {
+        if (!endpoint_of(cx, destination, key)) return nullptr;
+        auto it = cx.sessions->followed.find(key);
+        if (it != cx.sessions->followed.end()) return &it->second;
+    }
+    return nullptr;
+}
+
+namespace {
+
+bool connection_key(const decode_context& cx, tcp_flow_key& key) {
+    tcp_flow_key back;
+    if (!current_flow(cx, key) || !current_flow(cx, back, true)) return false;
+    if (back < key) key = back;
+    return true;
+}
+
+}  // namespace
+
+void note_connection(decode_context& cx, uint8_t value) {
+    tcp_flow_key key;
+    if (!connection_key(cx, key)) return;
+    app_sessions& s = sessions_of(cx);
+    auto it = s.connection_notes.find(key);
+    if (it != s.connection_notes.end()) {
+        it->second = value;
+        return;
+    }
+    if (s.connection_notes.size() >= max_media && !s.connection_order.empty()) {
+        s.connection_notes.erase(s.connection_order.front());
+        s.connection_order.pop_front();
+    }
+    s.connection_notes.emplace(key, value);
+    s.connection_order.push_back(key);
+}
+
+int connection_note(decode_context& cx) {
+    tcp_flow_key key;
+    if (!cx.sessions || cx.sessions->connection_notes.empty() || !connection_key(cx, key)) return -1;
+    auto it = cx.sessions->connection_notes.find(key);
+    return it == cx.sessions->connection_notes.end() ? -1 : it->second;
+}
+
 void sessions_keep(decode_context& cx) {
     if (!cx.sessions) return;
     cx.sessions->keeping = true;

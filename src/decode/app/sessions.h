@@ -1,6 +1,6 @@
 // Application state kept from frame to frame in a decoding context: the
-// HTTP/2 connections (each direction's header table) and the media ports
-// that SDP announced. Every frame of one address pair reaches the same
+// HTTP/2 connections (each direction's header table), the media ports
+// that SDP announced, and the ports of FTP data and TFTP transfers. Every frame of one address pair reaches the same
 // context in frame order, so a connection's frames all meet here.
 #pragma once
 
@@ -55,11 +55,23 @@ struct media_info {
     std::vector<std::pair<uint8_t, std::string>> formats;  // rtpmap: payload type, encoding
 };
 
+// The traffic that a control exchange announced on a port: an FTP data
+// connection (PASV, EPSV, PORT, EPRT), a TFTP transfer (the requester's
+// port, which the server's datagrams come back to).
+enum class follower : uint8_t { ftp_pasv, ftp_epsv, ftp_port, ftp_eprt, tftp };
+
 struct app_sessions {
     std::unordered_map<tcp_flow_key, h2_direction, tcp_flow_hash> h2;
     std::list<tcp_flow_key> h2_order;  // least recently used first, to bound the table
     std::map<media_key, media_info> media;
     std::list<media_key> media_order;
+    std::map<media_key, follower> followed;
+    std::list<media_key> followed_order;
+    // A number a connection's first message set for the rest of it (the
+    // MQTT protocol level of CONNECT), by the flow key of either direction
+    // (the lesser).
+    std::map<tcp_flow_key, uint8_t> connection_notes;
+    std::list<tcp_flow_key> connection_order;
     // Under --where a frame may be decoded twice: the state of each
     // direction the first decoding changed, as it was before, so that the
     // second decoding starts from the same state.
@@ -82,6 +94,19 @@ bool current_flow(const decode_context& cx, tcp_flow_key& key, bool reverse = fa
 
 void announce_media(decode_context& cx, const media_key& key, const media_info& info);
 const media_info* find_media(decode_context& cx, const media_key& key);
+
+// Either end (destination, or source) of the datagram or segment being
+// decoded; false without an IP header.
+bool endpoint_of(const decode_context& cx, bool destination, media_key& key);
+// Remembers that traffic to or from the address and port is `kind`.
+void announce_follower(decode_context& cx, const media_key& key, follower kind);
+// What an end of the current datagram or segment was announced for.
+const follower* find_follower(decode_context& cx);
+
+// Remembers a number for the TCP connection of the current segment, and
+// recalls it in either direction; -1 when none was.
+void note_connection(decode_context& cx, uint8_t value);
+int connection_note(decode_context& cx);
 
 // The frame loop's calls around a frame decoded twice.
 void sessions_keep(decode_context& cx);

@@ -102,6 +102,7 @@ int decode_exchange(decode_context& cx, const uint8_t* frame, unsigned offset, c
     if (content) {
         field(cx, "content_length", "  Data: %ld bytes\n", static_cast<long>(end - p));
         summary_note(cx, "data %ld bytes", static_cast<long>(end - p));
+        if (protocol.content) protocol.content(cx, p, end);
         return 0;
     }
     if (!all && lines > 1) field(cx, "line_count", "  Lines: %u\n", lines);

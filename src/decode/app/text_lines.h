@@ -92,12 +92,14 @@ const uint8_t* for_each_header(decode_context& cx, const uint8_t* p, const uint8
 // one item "lines" per line; the first line by default, every line under
 // --expand-all. `line` says whether a line belongs to the protocol and,
 // when `print` is set, prints and records it; a first line that does not
-// belong is message content, shown by its length.
+// belong is message content, shown by its length, and then by `content`
+// when the protocol has more to say about it (the head of a mail).
 struct exchange_protocol {
     const char* proto;
     const char* banner;
     uint32_t protocol_counters::*counter;
     bool (*line)(decode_context& cx, const std::string& text, bool print);
+    void (*content)(decode_context& cx, const uint8_t* p, const uint8_t* end) = nullptr;
 };
 int decode_exchange(decode_context& cx, const uint8_t* frame, unsigned offset, const exchange_protocol& protocol);
 

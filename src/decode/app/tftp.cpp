@@ -5,6 +5,7 @@
 
 #include "decode/app/app_text.h"
 #include "decode/app/message.h"
+#include "decode/app/sessions.h"
 #include "decode/decoder.h"
 
 namespace {
@@ -74,6 +75,11 @@ int decode_tftp(decode_context& cx, const frame_lengths*, const uint8_t* frame, 
                 field(cx, "file", "  File: %s", file);
                 field(cx, "mode", ", Mode: %s\n", mode);
                 summary_note(cx, "%s %s", opcode == 1 ? "read" : "write", file.c_str());
+                // The server answers from a port of its own to the
+                // requester's port: the transfer is known by the latter.
+                media_key requester;
+                if (cx.destination_port == 69 && endpoint_of(cx, false, requester))
+                    announce_follower(cx, requester, follower::tftp);
                 print_options(cx, m, at);
                 break;
             }

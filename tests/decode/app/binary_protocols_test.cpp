@@ -33,11 +33,18 @@ const binary_case cases[] = {
      &protocol_counters::mqtt},
     {"mqtt publish qos 1 and puback", "32 0f 0009 686f6d652f74656d70 0001 3231 40 02 0001", 1883, false, true,
      &protocol_counters::mqtt},
+    {"mqtt subscribe and suback", "82 08 0001 0003 612f23 02 90 03 0001 02", 1883, false, false,
+     &protocol_counters::mqtt},
     {"mqtt connack and pingresp", "20 02 01 00 d0 00", 1883, false, false, &protocol_counters::mqtt},
     {"mqtt publish continues", "30 40 0009 686f6d652f74656d70 3231", 1883, false, false, &protocol_counters::mqtt},
     {"mqtt remaining length too long", "30 ff ff ff ff 01", 1883, false, false, &protocol_counters::mqtt},
     {"radius access-request", access_request, 1812, true, false, &protocol_counters::radius},
     {"radius access-request expanded", access_request, 1812, true, true, &protocol_counters::radius},
+    // A Cisco-AVPair; a Microsoft attribute whose inner length overruns
+    // its value stays hex.
+    {"radius vendor-specific expanded",
+     "01 07 002f 00112233445566778899aabbccddeeff 1a0f 00000009 0109613d622d633d64 1a0c 00000137 1c0a0a000035",
+     1812, true, true, &protocol_counters::radius},
     {"radius bad attribute", "02 01 0018 00112233445566778899aabbccddeeff 1b 09 0000", 1812, true, false,
      &protocol_counters::radius},
     {"tftp read request", "0001 626f6f742e696d6700 6f6374657400 626c6b73697a6500 3134323800", 69, true, false,

@@ -68,6 +68,12 @@ const text_case cases[] = {
     {"smtp greeting", "220 mail.example.org ESMTP ready\r\n", 25, false, false, &protocol_counters::smtp},
     {"smtp mail from", "MAIL FROM:<alice@example.org> SIZE=100\r\n", 587, false, false, &protocol_counters::smtp},
     {"smtp content", "Subject: hello\r\n\r\nbody\r\n", 25, false, false, &protocol_counters::smtp},
+    // Folded fields are joined; a field met twice shows once; the body is
+    // not read.
+    {"smtp mail head folded",
+     "To: a@example.org,\r\n\tb@example.org\r\nSubject: one\r\nsubject: two\r\n\r\nFrom: body@example.org\r\n", 25,
+     false, false, &protocol_counters::smtp},
+    {"smtp body segment", "-- \r\nFrom: x\r\n", 25, false, false, &protocol_counters::smtp},
     {"smtp ehlo reply expanded", "250-mail.example.org\r\n250-SIZE 1000\r\n250 HELP\r\n", 25, false, true,
      &protocol_counters::smtp},
     {"smtp cut line", "EHLO client.exa", 25, false, false, &protocol_counters::smtp},
