@@ -1,7 +1,8 @@
 // Application state kept from frame to frame in a decoding context: the
 // HTTP/2 connections (each direction's header table), the media ports
-// that SDP announced, and the ports of FTP data and TFTP transfers. Every frame of one address pair reaches the same
-// context in frame order, so a connection's frames all meet here.
+// that SDP announced, and the ports of FTP data and TFTP transfers. Every
+// frame of one address pair reaches the same context in frame order, so a
+// connection's frames all meet here.
 #pragma once
 
 #include <array>
