@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Called once per frame, before anything decides whether the frame is
 // printed: it remembers the first and the previous frame for the relative
@@ -17,6 +18,14 @@ bool frame_time_is_time_of_day();
 
 // Forgets the first and the previous frame (a new run in the tests).
 void frame_time_reset();
+
+// A time stamp in microseconds, for arithmetic on capture times; a stamp
+// beyond what 64 bits hold (a damaged file's) stands at the limit.
+inline int64_t capture_micros(long seconds, unsigned microseconds) {
+    constexpr int64_t limit = INT64_MAX / 1000000 - 1;
+    int64_t s = seconds > limit ? limit : seconds < -limit ? -limit : seconds;
+    return s * 1000000 + microseconds;
+}
 
 // A slice of a file continues the whole file's times: the first frame of
 // the file (relative format) and the frame before the slice (delta format).

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "capture/frame_time.h"
 #include "decode/context.h"
 #include "driver/settings.h"
 #include "output/record.h"
@@ -72,7 +73,7 @@ struct volume {
     }
 };
 
-int64_t micros(long seconds, unsigned microseconds) { return static_cast<int64_t>(seconds) * 1000000 + microseconds; }
+int64_t micros(long seconds, unsigned microseconds) { return capture_micros(seconds, microseconds); }
 
 // A conversation between A (who sent its first frame) and B.
 struct conversation {

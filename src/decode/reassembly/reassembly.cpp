@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "capture/frame_time.h"
 #include "decode/app/dispatch.h"
 #include "decode/app/http2.h"
 #include "decode/app/sessions.h"
@@ -55,7 +56,7 @@ bool reassembly_on() { return !settings.no_reassembly; }
 void reassembly_set_contexts(unsigned contexts) { context_count = contexts ? contexts : 1; }
 
 void reassembly_note_time(decode_context& cx, long seconds, unsigned microseconds) {
-    cx.reassembly.now_us = static_cast<int64_t>(seconds) * 1000000 + microseconds;
+    cx.reassembly.now_us = capture_micros(seconds, microseconds);
 }
 
 void reassembly_keep_answers(decode_context& cx) {
