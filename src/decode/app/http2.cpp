@@ -83,21 +83,9 @@ std::string flag_names(uint8_t type, uint8_t flags) {
     return names.empty() ? "none" : names;
 }
 
-struct frame_body {
-    const message& m;
-    size_t at;
-    size_t end;
-
-    size_t left() const { return end > at ? end - at : 0; }
-    const uint8_t* take(size_t n) {
-        if (n > left()) throw malformed_message{"a field runs past the end of its frame"};
-        const uint8_t* p = m.at(at, n);
-        at += n;
-        return p;
-    }
-    uint8_t u8() { return *take(1); }
-    uint16_t be16() { return get_be16(*m.cx, take(2)); }
-    uint32_t be32() { return get_be32(*m.cx, take(4)); }
+struct frame_body : message_cursor {
+    frame_body(const message& body, size_t from, size_t to)
+        : message_cursor{body, from, to, "a field runs past the end of its frame"} {}
     // Padding (a length byte, then that many bytes at the end) taken off.
     void unpad(uint8_t flags) {
         if (!(flags & PADDED)) return;

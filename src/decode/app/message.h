@@ -39,6 +39,31 @@ struct message {
     [[noreturn]] void past_end() const;
 };
 
+// A cursor over the part [at, end) of a message: a read past `end` throws
+// malformed_message{overrun}, one past the captured bytes throws as the
+// message's own reads do.
+struct message_cursor {
+    const message& m;
+    size_t at;
+    size_t end;
+    const char* overrun;
+
+    size_t left() const { return end > at ? end - at : 0; }
+    const uint8_t* take(size_t n) {
+        if (n > left()) throw malformed_message{overrun};
+        const uint8_t* p = m.at(at, n);
+        at += n;
+        return p;
+    }
+    uint8_t u8() { return *take(1); }
+    uint16_t be16() { return get_be16(*m.cx, take(2)); }
+    uint32_t be24() {
+        const uint8_t* p = take(3);
+        return uint32_t{p[0]} << 16 | get_be16(*m.cx, p + 1);
+    }
+    uint32_t be32() { return get_be32(*m.cx, take(4)); }
+};
+
 // The transport payload at offset, up to the end of the IP payload.
 message payload_message(decode_context& cx, const uint8_t* frame, unsigned offset);
 

@@ -104,22 +104,10 @@ void print_letter(decode_context& cx, const char* key, const char* label, uint8_
 }
 
 // The body of one message: [at, end).
-struct body {
+struct body : message_cursor {
     decode_context& cx;
-    const message& m;
-    size_t at;
-    size_t end;
-
-    size_t left() const { return end > at ? end - at : 0; }
-    const uint8_t* take(size_t n) {
-        if (n > left()) throw malformed_message{"a field runs past the end of its message"};
-        const uint8_t* p = m.at(at, n);
-        at += n;
-        return p;
-    }
-    uint8_t u8() { return *take(1); }
-    uint16_t be16() { return get_be16(cx, take(2)); }
-    uint32_t be32() { return get_be32(cx, take(4)); }
+    body(decode_context& context, const message& whole, size_t from, size_t to)
+        : message_cursor{whole, from, to, "a field runs past the end of its message"}, cx(context) {}
     // A NUL-terminated string, shown by the character rule.
     std::string text() {
         size_t n = 0;

@@ -68,20 +68,9 @@ std::string ssrc_text(uint32_t v) {
     return text;
 }
 
-struct part {
-    const message& m;
-    size_t at;
-    size_t end;
-    size_t left() const { return end > at ? end - at : 0; }
-    const uint8_t* take(size_t n) {
-        if (n > left()) throw malformed_message{"a field runs past the end of its packet"};
-        const uint8_t* p = m.at(at, n);
-        at += n;
-        return p;
-    }
-    uint8_t u8() { return *take(1); }
-    uint16_t be16() { return get_be16(*m.cx, take(2)); }
-    uint32_t be32() { return get_be32(*m.cx, take(4)); }
+struct part : message_cursor {
+    part(const message& packet, size_t from, size_t to)
+        : message_cursor{packet, from, to, "a field runs past the end of its packet"} {}
 };
 
 void report_blocks(decode_context& cx, part& b, unsigned count) {

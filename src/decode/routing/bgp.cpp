@@ -127,21 +127,9 @@ std::string hex_text(const uint8_t* p, size_t n) {
 }
 
 // A part of the message: [at, end) with every read checked against both.
-struct span {
-    const message& m;
-    size_t at;
-    size_t end;
-
-    size_t left() const { return end - at; }
-    const uint8_t* take(size_t n) {
-        if (n > left()) throw malformed_message{"a length runs past the end of its part"};
-        const uint8_t* p = m.at(at, n);
-        at += n;
-        return p;
-    }
-    uint8_t u8() { return *take(1); }
-    uint16_t be16() { return get_be16(*m.cx, take(2)); }
-    uint32_t be32() { return get_be32(*m.cx, take(4)); }
+struct span : message_cursor {
+    span(const message& whole, size_t from, size_t to)
+        : message_cursor{whole, from, to, "a length runs past the end of its part"} {}
     // The rest of the part as hex digits.
     std::string rest_hex() {
         size_t n = left();

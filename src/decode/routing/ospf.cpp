@@ -61,25 +61,9 @@ void print_version3_fields(decode_context& cx, const uint8_t* h) {
 constexpr unsigned max_entries = 1024;
 
 // A part of the packet: [at, end) with every read checked against both.
-struct span {
-    const message& m;
-    size_t at;
-    size_t end;
-
-    size_t left() const { return end > at ? end - at : 0; }
-    const uint8_t* take(size_t n) {
-        if (n > left()) throw malformed_message{"a length runs past the end of its part"};
-        const uint8_t* p = m.at(at, n);
-        at += n;
-        return p;
-    }
-    uint8_t u8() { return *take(1); }
-    uint16_t be16() { return get_be16(*m.cx, take(2)); }
-    uint32_t be24() {
-        const uint8_t* p = take(3);
-        return uint32_t{p[0]} << 16 | get_be16(*m.cx, p + 1);
-    }
-    uint32_t be32() { return get_be32(*m.cx, take(4)); }
+struct span : message_cursor {
+    span(const message& whole, size_t from, size_t to)
+        : message_cursor{whole, from, to, "a length runs past the end of its part"} {}
     span sub(size_t n) {
         span s{m, at, at + n};
         take(n);
