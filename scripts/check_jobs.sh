@@ -31,5 +31,17 @@ for file in mix.pcap cut.pcap; do
     done
   done
 done
+# Where the reassembly memory bound drops state, runs of 2 to 16 threads
+# split the flows alike and must agree with each other.
+python3 "$root/bench/gen_hostile.py" holes 3000 holes.pcap
+for jobs in 2 3 8; do
+  { "$nodrix" -P holes.pcap --reassembly-memory 1 --jobs "$jobs"
+    "$nodrix" -P holes.pcap --reassembly-memory 1 --statistic --quiet --jobs "$jobs"; } > "bound$jobs.out" 2>&1 || true
+  if grep -q ThreadSanitizer "bound$jobs.out"; then
+    echo "FAIL holes.pcap --reassembly-memory 1 --jobs $jobs: ThreadSanitizer report"; failed=1
+  elif [ "$jobs" != 2 ] && ! cmp -s bound2.out "bound$jobs.out"; then
+    echo "FAIL holes.pcap --reassembly-memory 1: --jobs $jobs differs from --jobs 2"; failed=1
+  fi
+done
 [ $failed = 0 ] && echo "jobs check: every run matched one thread"
 exit $failed

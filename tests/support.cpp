@@ -23,7 +23,6 @@
 #include "driver/settings.h"
 #include "json_check.h"
 #include "output/record.h"
-#include "output/summary.h"
 #include "output/tcp_stream.h"
 #include "pipeline/frame_loop.h"
 #include "stats/counters.h"
@@ -88,7 +87,7 @@ void reset(std::initializer_list<const char*> flags) {
     zelk_clear_quiet();
     zelk_clear_really_quiet();
     zelk_set_text_suppressed(false);
-    summary_forget_tcp_directions();
+    frame_loop_main_context().tcp_directions.reset();
     for (const char* f : flags) {
         std::string n = f;
         if (n == "json")

@@ -33,6 +33,13 @@ struct app_sessions_free {
     void operator()(app_sessions* s) const;
 };
 
+// The summary's first sequence number of each TCP direction, for relative
+// numbers (output/summary.cpp).
+struct summary_directions;
+struct summary_directions_free {
+    void operator()(summary_directions* d) const;
+};
+
 struct alignas(64) decode_context {
     explicit decode_context(zelk_text& text) : out(text) {}
     decode_context(const decode_context&) = delete;
@@ -87,6 +94,8 @@ struct alignas(64) decode_context {
     // QUIC connection ids learned from long headers, per UDP flow.
     quic_connection_table quic_ids;
     std::unique_ptr<app_sessions, app_sessions_free> sessions;
+    // Made on the first TCP segment of a --summary run.
+    std::unique_ptr<summary_directions, summary_directions_free> tcp_directions;
 };
 
 // Thrown when decoders that hand on to each other nest deeper than

@@ -54,7 +54,7 @@ bool end_frame(decode_context& cx) {
     if (settings.json) {
         write_json_frame(cx.record, cx.out);
     } else {
-        write_summary_line(cx.record, cx.out);
+        write_summary_line(cx);
         // Outside frames the summary mode prints the usual start-up and
         // closing lines.
         cx.out.suppressed = false;

@@ -77,7 +77,7 @@ void mark_frame_cut(decode_context& cx, bool malformed);
 // Writers: one line for the frame's record, appended to `out`.
 void write_json_frame(const frame_record_data& r, zelk_text& out);
 void write_json_statistics();
-void write_summary_line(const frame_record_data& r, zelk_text& out);
+void write_summary_line(decode_context& cx);
 
 // Appends a writer's line to `out`, whether or not decoded text is
 // suppressed (the quiet modes still hold).

@@ -11,7 +11,7 @@
 #include "capture/frame_time.h"
 #include "driver/settings.h"
 #include "output/record.h"
-#include "output/summary.h"
+#include "decode/context.h"
 #include "zelk.h"
 
 namespace {
@@ -129,12 +129,12 @@ void append_endpoint(const layer_view& ip, const layer_view* transport, const ch
 
 // The first sequence number seen in each direction of a TCP connection, so
 // that later segments show numbers relative to it. Frames of one connection
-// always reach the same decoding thread in frame order, and whether a
+// always reach the same decode context in frame order, and whether a
 // direction is remembered depends only on its own frames: it is forgotten
 // after idle_seconds of capture time without a segment (its next segment
-// then shows absolute numbers and starts afresh). So a table per thread
+// then shows absolute numbers and starts afresh). So a table per context
 // gives the same numbers for any number of threads. The table grows with
-// the directions in use; past max_directions live ones in one thread it
+// the directions in use; past max_directions live ones in one context it
 // starts afresh, the one case where the numbers may depend on --jobs.
 //
 // A direction is known by a 64-bit hash of its addresses and ports (never
@@ -150,12 +150,15 @@ struct direction_slot {
     uint32_t first_seq;
     uint32_t last_seen;  // capture seconds, modulo 2^32
 };
-struct direction_table {
+}  // namespace
+
+// A context's directions; see decode_context::tcp_directions.
+struct summary_directions {
     direction_slot* slots = nullptr;
     size_t size = 0;
     size_t used = 0;
 
-    ~direction_table() { free(slots); }
+    ~summary_directions() { free(slots); }
     // The direction's slot, or the free slot where it would go.
     direction_slot* find(uint64_t id) {
         if (!slots) allocate(4096);
@@ -193,13 +196,11 @@ struct direction_table {
             }
         free(old);
     }
-    void clear() {
-        free(slots);
-        slots = nullptr;
-        size = used = 0;
-    }
 };
-thread_local direction_table first_seq;
+
+void summary_directions_free::operator()(summary_directions* d) const { delete d; }
+
+namespace {
 
 // Mixes bytes into a 64-bit hash.
 uint64_t mix(uint64_t h, uint64_t v) {
@@ -232,7 +233,7 @@ thread_local bool tracked;
 
 // Looks up (and learns) the segment's direction; every TCP segment counts,
 // whether or not the summary line ends up showing its numbers.
-void track_tcp(const layer_view& ip, const layer_view& tcp) {
+void track_tcp(summary_directions& first_seq, const layer_view& ip, const layer_view& tcp) {
     const record_entry* seq = find(tcp, "seq");
     const record_entry* ack = find(tcp, "ack");
     seq_shown = seq ? seq->number : 0;
@@ -247,7 +248,7 @@ void track_tcp(const layer_view& ip, const layer_view& tcp) {
     long now = current->seconds;
     uint64_t id = id_of(source, src_port->number, destination, dst_port->number);
     direction_slot* own = first_seq.find(id);
-    if (!direction_table::live(*own, now)) {
+    if (!summary_directions::live(*own, now)) {
         if (!own->id) {
             first_seq.make_room(now);
             own = first_seq.find(id);
@@ -259,7 +260,7 @@ void track_tcp(const layer_view& ip, const layer_view& tcp) {
     own->last_seen = static_cast<uint32_t>(now);
     seq_shown = static_cast<uint32_t>(seq->number - own->first_seq);
     const direction_slot* reverse = first_seq.find(id_of(destination, dst_port->number, source, src_port->number));
-    if (ack && direction_table::live(*reverse, now)) ack_shown = static_cast<uint32_t>(ack->number - reverse->first_seq);
+    if (ack && summary_directions::live(*reverse, now)) ack_shown = static_cast<uint32_t>(ack->number - reverse->first_seq);
 }
 
 void append_tcp_facts(const layer_view& l) {
@@ -356,9 +357,9 @@ void append_facts(const layer_view& l) {
 
 }  // namespace
 
-void summary_forget_tcp_directions() { first_seq.clear(); }
-
-void write_summary_line(const frame_record_data& r, zelk_text& out) {
+void write_summary_line(decode_context& cx) {
+    const frame_record_data& r = cx.record;
+    zelk_text& out = cx.out;
     current = &r;
     line.clear();
     // The frame line's time stamp, in the format --time-format chose.
@@ -403,7 +404,10 @@ void write_summary_line(const frame_record_data& r, zelk_text& out) {
         append_endpoint(layers[i], transport, "src", "src_port");
         line.append(" > ");
         append_endpoint(layers[i], transport, "dst", "dst_port");
-        if (transport && !strcmp(transport->proto, "tcp")) track_tcp(layers[i], *transport);
+        if (transport && !strcmp(transport->proto, "tcp")) {
+            if (!cx.tcp_directions) cx.tcp_directions.reset(new summary_directions);
+            track_tcp(*cx.tcp_directions, layers[i], *transport);
+        }
     }
     if (!any_network && count) {
         // No IP: the link-layer addresses, where the link has them.

@@ -5,6 +5,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -47,14 +48,15 @@ struct frame_slot {
     char time_text[64];
     bool have_utilization;
     double utilization;
-    // Which worker decodes the frame, and its place in that worker's part.
-    unsigned worker;
+    // Which lane (decode context) decodes the frame, and its place in that
+    // lane's part.
+    unsigned lane;
     unsigned place;
 };
 
-// Where a frame's text and TCP stream pieces end in its worker's part; they
-// begin where the previous frame's end. Workers write only into their own
-// part, never into the slots the reading thread filled.
+// Where a frame's text and TCP stream pieces end in its lane's part; they
+// begin where the previous frame's end. Decoding threads write only into the
+// part they decode, never into the slots the reading thread filled.
 struct frame_output {
     size_t text_end;
     size_t pieces_end;
@@ -63,10 +65,10 @@ struct frame_output {
     bool shown;
 };
 
-// Consecutive frames read together. Each worker decodes its share (the
-// frames of its flows, in order) into its part; the reading thread writes
-// the frames out in frame order when every part is done.
-// A worker's text for its part; it trades buffers with the worker's text
+// Consecutive frames read together, split into one part a lane (the frames
+// of the lane's flows, in order); the reading thread writes the frames out
+// in frame order when every part is decoded.
+// A lane's text for its part; it trades buffers with the lane context's text
 // buffer instead of copying.
 struct text_block {
     text_block() = default;
@@ -96,6 +98,7 @@ struct batch {
     std::vector<batch_part> parts;
     // Parts not yet decoded; a fatal signal's handler reads it too.
     std::atomic<unsigned> parts_left{0};
+    unsigned long number = 0;  // in reading order
     size_t stay_length = 0;  // bytes of the frames not copied
 };
 
@@ -103,8 +106,8 @@ const uint8_t* slot_bytes(const batch& b, const frame_slot& slot) {
     return slot.stay_bytes ? slot.stay_bytes : b.bytes.data() + slot.bytes_at;
 }
 
-constexpr size_t batch_frames = 512;
-constexpr size_t batch_bytes = 1 << 20;
+constexpr size_t batch_frames = 256;
+constexpr size_t batch_bytes = 512 << 10;
 
 decode_context& main_context() {
     static decode_context cx(zelk_main_text());
@@ -331,16 +334,23 @@ void frame_side_work(const frame_slot& slot, const uint8_t* bytes) {
 
 // --- parallel decoding ---
 
+// The threads decode lanes: a lane is a decode context with the flows
+// that hash to it, and its parts, in batch order. Any thread may decode a
+// lane's next part, one thread at a time, so a lane's frames reach its
+// context in frame order; with several lanes a thread there are always parts
+// to take, and a faster core simply takes more of them. The reading thread
+// takes parts too while it waits for the oldest batch.
 struct worker_pool {
     std::vector<std::thread> threads;
     std::vector<std::unique_ptr<zelk_text>> texts;
-    std::vector<std::unique_ptr<decode_context>> contexts;
+    std::vector<std::unique_ptr<decode_context>> contexts;  // one a lane
     std::mutex lock;
     std::condition_variable work_ready;
     std::condition_variable work_done;
-    // One queue a worker: a worker takes its parts in batch order, so the
-    // frames of a flow reach its context in frame order.
-    std::vector<std::deque<std::pair<batch*, unsigned>>> queues;
+    // A lane's parts waiting, in batch order, and whether a thread is
+    // decoding one of its parts now.
+    std::vector<std::deque<batch*>> queues;
+    std::vector<char> lane_busy;
     bool stopping = false;
     // Batches handed out and not yet written, oldest first.
     std::deque<std::unique_ptr<batch>> in_flight;
@@ -354,6 +364,12 @@ struct worker_pool {
 
 worker_pool* pool = nullptr;
 unsigned pool_jobs = 1;
+unsigned pool_lanes = 1;
+// Enough lanes for every thread to find a part while others hold theirs.
+// Runs of 2 to min_lanes jobs split the flows alike, so their contexts
+// meet the reassembly memory bound alike too, and their output agrees even
+// when the bound makes a run drop state.
+constexpr unsigned min_lanes = 16;
 
 // What a fatal signal's handler needs to write the batches that are decoded
 // but not yet written: the batches in flight, by their number in frame
@@ -393,13 +409,25 @@ void claim_output() {
 
 void release_output() { output_owner.store(output_free); }
 
+void prefetch(const void* at, size_t length) {
+    for (size_t i = 0; i < length; i += 64) __builtin_prefetch(static_cast<const char*>(at) + i);
+}
+
 void decode_part(decode_context& cx, batch& b, batch_part& part) {
     part.outputs.clear();
     std::vector<frame_fact>& facts = stats_thread_facts();
     facts.swap(part.facts);
     facts.clear();
-    for (size_t index : part.frames) {
-        const frame_slot& slot = b.frames[index];
+    const std::vector<size_t>& order = part.frames;
+    for (size_t i = 0; i < order.size(); ++i) {
+        // The reading thread wrote the slots and read the bytes on another
+        // core: asking for the next ones ahead hides most of the wait.
+        if (i + 2 < order.size()) prefetch(&b.frames[order[i + 2]], sizeof(frame_slot));
+        if (i + 1 < order.size()) {
+            const frame_slot& next = b.frames[order[i + 1]];
+            prefetch(slot_bytes(b, next), std::min<size_t>(next.frame.lengths.captured_length, 256));
+        }
+        const frame_slot& slot = b.frames[order[i]];
         size_t text_start = cx.out.length;
         bool shown = decode_slot(cx, slot, slot_bytes(b, slot));
         // A frame --where rejects leaves no text.
@@ -419,25 +447,48 @@ void decode_part(decode_context& cx, batch& b, batch_part& part) {
     part.facts.swap(facts);
 }
 
-void worker_main(unsigned worker) {
-    decode_context& cx = *pool->contexts[worker];
-    auto& queue = pool->queues[worker];
+// Under the pool's lock: the lane with the oldest part no thread is
+// decoding; false when there is none.
+bool take_part(unsigned& lane) {
+    unsigned long oldest = 0;
+    bool found = false;
+    for (unsigned l = 0; l < pool_lanes; ++l) {
+        if (pool->lane_busy[l] || pool->queues[l].empty()) continue;
+        unsigned long number = pool->queues[l].front()->number;
+        if (!found || number < oldest) {
+            oldest = number;
+            lane = l;
+            found = true;
+        }
+    }
+    if (found) pool->lane_busy[lane] = 1;
+    return found;
+}
+
+// Decodes the lane's next part; the lock is held on entry and on return.
+void decode_next_part(std::unique_lock<std::mutex>& hold, unsigned lane) {
+    batch* b = pool->queues[lane].front();
+    hold.unlock();
+    decode_part(*pool->contexts[lane], *b, b->parts[lane]);
+    hold.lock();
+    pool->queues[lane].pop_front();
+    pool->lane_busy[lane] = 0;
+    // The lane's next part may wait for a thread that found none.
+    if (!pool->queues[lane].empty()) pool->work_ready.notify_one();
+    if (--b->parts_left == 0) pool->work_done.notify_all();
+}
+
+void worker_main() {
+    std::unique_lock<std::mutex> hold(pool->lock);
     for (;;) {
-        std::pair<batch*, unsigned> work;
-        {
-            std::unique_lock<std::mutex> hold(pool->lock);
-            pool->work_ready.wait(hold, [&] { return pool->stopping || !queue.empty(); });
-            if (queue.empty()) return;
-            work = queue.front();
-            queue.pop_front();
-        }
-        decode_part(cx, *work.first, work.first->parts[work.second]);
-        bool last;
-        {
-            std::lock_guard<std::mutex> hold(pool->lock);
-            last = --work.first->parts_left == 0;
-        }
-        if (last) pool->work_done.notify_all();
+        unsigned lane = 0;
+        bool taken = false;
+        pool->work_ready.wait(hold, [&] {
+            taken = take_part(lane);
+            return taken || pool->stopping;
+        });
+        if (!taken) return;
+        decode_next_part(hold, lane);
     }
 }
 
@@ -447,7 +498,7 @@ void write_batch(batch& b) {
     std::vector<iovec>& pieces = pool->pieces;
     pieces.clear();
     for (const frame_slot& slot : b.frames) {
-        const batch_part& part = b.parts[slot.worker];
+        const batch_part& part = b.parts[slot.lane];
         size_t begin = slot.place ? part.outputs[slot.place - 1].text_end : 0;
         size_t length = part.outputs[slot.place].text_end - begin;
         if (length == 0) continue;
@@ -463,9 +514,9 @@ void write_batch(batch& b) {
     release_output();
     if (error) report_output_failure(error);
     for (const frame_slot& slot : b.frames) {
-        if (!b.parts[slot.worker].outputs[slot.place].shown) continue;
+        if (!b.parts[slot.lane].outputs[slot.place].shown) continue;
         frame_side_work(slot, slot_bytes(b, slot));
-        batch_part& part = b.parts[slot.worker];
+        batch_part& part = b.parts[slot.lane];
         size_t begin = slot.place ? part.outputs[slot.place - 1].pieces_end : 0;
         for (size_t i = begin; i < part.outputs[slot.place].pieces_end; ++i) collect_tcp_stream_piece(part.pieces[i]);
         begin = slot.place ? part.outputs[slot.place - 1].facts_end : 0;
@@ -478,8 +529,15 @@ void write_oldest() {
     std::unique_ptr<batch> oldest = std::move(pool->in_flight.front());
     pool->in_flight.pop_front();
     {
+        // Rather than wait, the reading thread decodes parts itself.
         std::unique_lock<std::mutex> hold(pool->lock);
-        pool->work_done.wait(hold, [&] { return oldest->parts_left == 0; });
+        while (oldest->parts_left != 0) {
+            unsigned lane;
+            if (take_part(lane))
+                decode_next_part(hold, lane);
+            else
+                pool->work_done.wait(hold);
+        }
     }
     write_batch(*oldest);
     oldest->frames.clear();
@@ -500,10 +558,11 @@ void submit_filling() {
     pool->in_flight.push_back(std::move(pool->filling));
     {
         std::lock_guard<std::mutex> hold(pool->lock);
-        for (unsigned w = 0; w < pool_jobs; ++w) {
-            if (b->parts[w].frames.empty()) continue;
+        b->number = pool->batches;
+        for (unsigned lane = 0; lane < pool_lanes; ++lane) {
+            if (b->parts[lane].frames.empty()) continue;
             ++b->parts_left;
-            pool->queues[w].emplace_back(b, w);
+            pool->queues[lane].push_back(b);
         }
     }
     // Only now, with its parts counted, may a fatal signal's handler look
@@ -514,8 +573,9 @@ void submit_filling() {
     r.submitted.store(number + 1);
     ++pool->batches;
     pool->work_ready.notify_all();
-    // Enough work queued keeps every worker busy; more only costs memory.
-    while (pool->in_flight.size() > 2 * pool_jobs) write_oldest();
+    // A batch a thread and one more keep every thread busy, as any thread
+    // takes any lane; more only costs memory and cache.
+    while (pool->in_flight.size() > pool_jobs + 1) write_oldest();
 }
 
 void merge_counters(protocol_counters& from) {
@@ -657,30 +717,33 @@ namespace {
 // calls it.
 void start_workers() {
     unsigned jobs = pool_jobs;
-    reassembly_set_contexts(jobs);
+    pool_lanes = std::max(jobs, min_lanes);
+    reassembly_set_contexts(pool_lanes);
     pool = new worker_pool;
-    pool->queues.resize(jobs);
-    for (unsigned i = 0; i < jobs; ++i) {
+    pool->queues.resize(pool_lanes);
+    pool->lane_busy.assign(pool_lanes, 0);
+    for (unsigned i = 0; i < pool_lanes; ++i) {
         pool->texts.push_back(std::make_unique<zelk_text>());
         pool->contexts.push_back(std::make_unique<decode_context>(*pool->texts.back()));
         pool->contexts.back()->out.suppressed = zelk_main_text().suppressed;
     }
-    // At most 2 * jobs + 1 batches are in flight. A ring of an earlier
+    // At most jobs + 2 batches are in flight. A ring of an earlier
     // pool is empty, and kept when it is large enough.
     fault_ring* r = ring.load();
-    if (!r || r->size < 2ul * jobs + 2) {
+    if (!r || r->size < jobs + 3ul) {
         ring.store(nullptr);
         if (r) delete[] r->slots;
         delete r;
         r = new fault_ring;
-        r->size = 2ul * jobs + 2;
+        r->size = jobs + 3ul;
         r->slots = new batch*[r->size]();
     }
     r->submitted.store(0);
     r->written.store(0);
     reading_thread.store(thread_id());
     ring.store(r);
-    for (unsigned i = 0; i < jobs; ++i) pool->threads.emplace_back(worker_main, i);
+    // The reading thread is one of the decoding threads.
+    for (unsigned i = 1; i < jobs; ++i) pool->threads.emplace_back(worker_main);
 }
 
 }  // namespace
@@ -715,7 +778,7 @@ void frame_loop_handle(const captured_frame& frame) {
     if (!pool->filling) {
         if (pool->spare.empty()) {
             pool->filling = std::make_unique<batch>();
-            pool->filling->parts.resize(pool_jobs);
+            pool->filling->parts.resize(pool_lanes);
         } else {
             pool->filling = std::move(pool->spare.back());
             pool->spare.pop_back();
@@ -725,12 +788,12 @@ void frame_loop_handle(const captured_frame& frame) {
     b.frames.emplace_back();
     frame_slot& slot = b.frames.back();
     fill_slot(slot, frame);
-    // Frames between the same two hosts share a worker; frames without an
+    // Frames between the same two hosts share a lane; frames without an
     // IP header carry no flow state and go with the batch's turn.
     uint64_t flow = flow_of(frame);
-    slot.worker = static_cast<unsigned>((flow ? flow : pool->batches) % pool_jobs);
-    slot.place = static_cast<unsigned>(b.parts[slot.worker].frames.size());
-    b.parts[slot.worker].frames.push_back(b.frames.size() - 1);
+    slot.lane = static_cast<unsigned>((flow ? flow : pool->batches) % pool_lanes);
+    slot.place = static_cast<unsigned>(b.parts[slot.lane].frames.size());
+    b.parts[slot.lane].frames.push_back(b.frames.size() - 1);
     if (frame.bytes_stay) {
         slot.stay_bytes = frame.bytes;
         b.stay_length += frame.lengths.captured_length;
@@ -829,7 +892,7 @@ void frame_loop_write_at_fault() {
         const char* run = nullptr;
         size_t run_length = 0;
         for (const frame_slot& slot : b.frames) {
-            const batch_part& part = b.parts[slot.worker];
+            const batch_part& part = b.parts[slot.lane];
             size_t begin = slot.place ? part.outputs[slot.place - 1].text_end : 0;
             size_t length = part.outputs[slot.place].text_end - begin;
             const char* text = part.text.data + begin;

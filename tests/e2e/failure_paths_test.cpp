@@ -295,12 +295,13 @@ TEST(FailurePaths, VendorNamesKeepTheirLettersInJson) {
 // A fault ends the run at once: the frames decoded before it still reach
 // standard output whole, and the raw log ends at a whole record. The input
 // comes through a pipe that stays open, so the run waits, holding every
-// frame it decoded, when the signal comes. With worker threads that is
-// every batch of 512 frames the workers finished (none was written yet:
-// up to twice as many batches as workers stay in flight).
+// frame it decoded, when the signal comes. With several threads that is
+// every whole batch of 256 frames (the last 208 frames wait for more); the
+// raw log has the batches written before, all but the jobs + 1 that stay
+// in flight.
 TEST(FailurePaths, AFatalSignalKeepsTheFramesDecodedBeforeIt) {
     test::temp_dir dir;
-    constexpr unsigned frames = 2000, in_batches = 3 * 512;
+    constexpr unsigned frames = 2000, in_batches = 7 * 256;
     test::bytes input = capture_of(frames);
     const struct {
         const char* name;
@@ -314,8 +315,8 @@ TEST(FailurePaths, AFatalSignalKeepsTheFramesDecodedBeforeIt) {
         {"a bus error", SIGBUS, true, {"--summary"}, "1", frames, frames},
         {"an abort", SIGABRT, true, {"--json"}, "1", frames, frames},
         {"kill -SEGV", SIGSEGV, false, {"--json"}, "1", frames, frames},
-        {"a segmentation fault, two jobs", SIGSEGV, true, {"--json"}, "2", in_batches, 0},
-        {"an abort, three jobs", SIGABRT, true, {"--summary"}, "3", in_batches, 0},
+        {"a segmentation fault, two jobs", SIGSEGV, true, {"--json"}, "2", in_batches, (7 - 3) * 256},
+        {"an abort, three jobs", SIGABRT, true, {"--summary"}, "3", in_batches, (7 - 4) * 256},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
