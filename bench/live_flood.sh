@@ -1,15 +1,18 @@
 #!/bin/sh
 # Floods a veth pair in a network namespace of its own with the generated
-# mix, as fast as tcpreplay sends, and reports for each capturing command
-# the frames sent, received by the capture, shown, and dropped by the kernel.
-# Needs root (network namespaces) and tcpreplay.
+# mix, as fast as tcpreplay sends (or at PPS frames a second), and reports
+# for each capturing command the frames sent, received by the capture,
+# shown, and dropped by the kernel, and its CPU time. Needs root (network
+# namespaces) and tcpreplay. On a two-core machine the sender takes one core.
 #
-# usage: bench/live_flood.sh [FRAMES] [LOOPS]   (defaults: 20000 frames, 10 loops)
+# usage: bench/live_flood.sh [FRAMES] [LOOPS] [PPS]   (defaults: 20000 frames, 10 loops, top speed)
 set -eu
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 frames=${1:-20000}
 loops=${2:-10}
+speed=--topspeed
+[ -z "${3:-}" ] || speed=--pps=$3
 build="$root/build-bench"
 work="$build/bench-data"
 ns="nxflood$$"
@@ -33,7 +36,7 @@ ip -n "$ns" link set f0 up
 ip -n "$ns" link set f1 up
 
 sent=$((frames * loops))
-printf '%-34s %9s %9s %9s %9s\n' command sent received shown dropped
+printf '%-34s %9s %9s %9s %9s %11s %6s\n' command sent received shown dropped "sent/s" "CPU s"
 
 # flood LABEL KIND COMMAND...: KIND says how to count what was shown.
 flood() {
@@ -41,9 +44,14 @@ flood() {
     shift 2
     ip netns exec "$ns" "$@" >"$work/flood.out" 2>"$work/flood.err" &
     pid=$!
+    sleep 0.2
+    # The capturing process itself (ip netns exec runs it in its place).
+    ticks0=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
     sleep 1
-    ip netns exec "$ns" tcpreplay -q --topspeed --loop="$loops" -i f0 "$mix" >/dev/null 2>&1
+    ip netns exec "$ns" tcpreplay -q "$speed" --loop="$loops" -i f0 "$mix" >"$work/replay.out" 2>&1
+    rate=$(sed -n 's/.*Rated: .*, \([0-9.]*\) pps.*/\1/p' "$work/replay.out" | head -1)
     sleep 2
+    cpu=$(awk -v t0="$ticks0" -v hz="$(getconf CLK_TCK)" '{ printf "%.2f", ($14 + $15 - t0) / hz }' "/proc/$pid/stat")
     kill -INT "$pid"
     wait "$pid" || true
     case $kind in
@@ -61,7 +69,7 @@ flood() {
             shown=$(sed -n 's/^\([0-9]*\) packets captured.*/\1/p' "$work/flood.err")
             ;;
     esac
-    printf '%-34s %9s %9s %9s %9s\n' "$label" "$sent" "${1:-?}" "${shown:-?}" "${2:-?}"
+    printf '%-34s %9s %9s %9s %9s %11s %6s\n' "$label" "$sent" "${1:-?}" "${shown:-?}" "${2:-?}" "${rate:-?}" "$cpu"
 }
 
 flood "nodrix -d f1" text "$nodrix" -d f1

@@ -66,10 +66,29 @@ void drain_live_capture(pcap_t* handle, unsigned long frames_before, int max_pac
     time_t deadline = time(nullptr) + 3;
     while (capture.frame_counter < drain_target && capture.exit_status == 0 && time(nullptr) <= deadline) {
         int n = pcap_dispatch(handle, -1, pcap_frame_handler, reinterpret_cast<u_char*>(capture.raw_log_dumper));
+        frame_loop_flush();
         if (n < 0) break;
         if (n == 0 && fd >= 0) {
             pollfd p{fd, POLLIN, 0};
             poll(&p, 1, 100);
+        }
+    }
+}
+
+// pcap_loop, one burst of frames at a time: the frame loop hears when the
+// kernel's frames at hand were all handed over and no more came for a
+// millisecond.
+int live_loop(pcap_t* handle, int count, u_char* user) {
+    int fd = pcap_get_selectable_fd(handle);
+    for (;;) {
+        int n = pcap_dispatch(handle, count > 0 ? count : -1, pcap_frame_handler, user);
+        if (n < 0 || (count > 0 && (count -= n) <= 0)) {
+            frame_loop_flush();
+            return n < 0 ? n : 0;
+        }
+        if (frame_loop_frames_waiting()) {
+            pollfd p{fd, POLLIN, 0};
+            if (fd < 0 || poll(&p, 1, 1) <= 0) frame_loop_flush();
         }
     }
 }
@@ -201,8 +220,10 @@ int run_pcap_capture(const char* program_path, int promisc, int snaplen, const c
     if (stopped)
         rc = PCAP_ERROR_BREAK;
     else if (max_packets <= 0 || handed < max_packets)
-        rc = pcap_loop(handle, max_packets > 0 ? static_cast<int>(max_packets - handed) : max_packets,
-                       pcap_frame_handler, user);
+        rc = capture.reading_file
+                 ? pcap_loop(handle, max_packets > 0 ? static_cast<int>(max_packets - handed) : max_packets,
+                             pcap_frame_handler, user)
+                 : live_loop(handle, max_packets, user);
     if (filter_rule) pcap_freecode(&program);
     frame_loop_drain();
     // A stop signal may interrupt a read from a pipe: that is the stop, no

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -609,9 +610,22 @@ struct live_stage {
     std::condition_variable ready;
     std::condition_variable changed;
     std::deque<std::unique_ptr<live_frame>> queue;
-    size_t queued_bytes = 0;
+    // Decoded frames kept for reuse, their buffers grown already; the
+    // capture thread takes them all at once into `reuse`, its own.
+    std::vector<std::unique_ptr<live_frame>> spare;
+    std::vector<std::unique_ptr<live_frame>> reuse;
+    size_t queued_bytes = 0;  // queued and taken
+    size_t taken_frames = 0;  // taken by the decoding thread, not yet decoded
     bool busy = false;
     bool stopping = false;
+    // The decoding thread waits for frames. A source that hands over
+    // frames in bursts wakes it when frames pile up, have waited a while, or
+    // no more come (frame_loop_flush); others wake it with every frame.
+    // Waking a thread on another core is dear, dearer than the frame's
+    // decoding on some virtual machines.
+    bool sleeping = false;
+    bool bursts = false;
+    std::chrono::steady_clock::time_point waiting_since;  // the first frame not woken for
     // Threads waiting on `changed` (a full queue, or a drain): the decoding
     // thread wakes them only then, not for every frame.
     unsigned waiting = 0;
@@ -620,35 +634,60 @@ struct live_stage {
 };
 
 constexpr size_t live_queue_frames = 1 << 16;
+constexpr size_t live_wake_frames = 64;
+constexpr size_t live_take_frames = 64;
+constexpr std::chrono::milliseconds live_wake_after{5};
+// At most this many decoded frames (of at most this many bytes) are kept.
+constexpr size_t live_spare_frames = 1024;
+constexpr size_t live_spare_bytes = 16384;
 constexpr size_t live_queue_bytes = 64u << 20;
 
 live_stage* live = nullptr;
 bool live_wanted = false;
+bool live_bursts = false;
 
 void live_main() {
     decode_context& cx = live->cx;
+    std::vector<std::unique_ptr<live_frame>> taken;
     for (;;) {
-        std::unique_ptr<live_frame> f;
         {
             std::unique_lock<std::mutex> hold(live->lock);
-            live->ready.wait(hold, [] { return live->stopping || !live->queue.empty(); });
-            if (live->queue.empty()) return;
-            f = std::move(live->queue.front());
-            live->queue.pop_front();
-            live->queued_bytes -= f->bytes.size();
-            live->busy = true;
+            // The frames decoded last time go back for reuse.
+            for (auto& f : taken)
+                if (live->spare.size() < live_spare_frames && f->bytes.capacity() <= live_spare_bytes)
+                    live->spare.push_back(std::move(f));
+            taken.clear();
+            live->busy = false;
             if (live->waiting) live->changed.notify_all();
+            live->sleeping = true;
+            live->ready.wait(hold, [] { return live->stopping || !live->queue.empty(); });
+            live->sleeping = false;
+            if (live->queue.empty()) return;
+            // A few frames a turn of the lock; the queue's bound counts them
+            // until they are decoded.
+            while (!live->queue.empty() && taken.size() < live_take_frames) {
+                taken.push_back(std::move(live->queue.front()));
+                live->queue.pop_front();
+            }
+            live->busy = true;
+            live->taken_frames = taken.size();
         }
-        if (decode_slot(cx, f->slot, f->bytes.data())) frame_side_work(f->slot, f->bytes.data());
-        for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
-        cx.stream_pieces.clear();
-        take_thread_facts();
+        for (auto& f : taken) {
+            if (decode_slot(cx, f->slot, f->bytes.data())) frame_side_work(f->slot, f->bytes.data());
+            for (tcp_stream_piece& piece : cx.stream_pieces) collect_tcp_stream_piece(piece);
+            cx.stream_pieces.clear();
+            take_thread_facts();
+        }
+        size_t bytes = 0;
+        for (auto& f : taken) bytes += f->bytes.size();
         bool idle;
         {
             std::lock_guard<std::mutex> hold(live->lock);
+            live->queued_bytes -= bytes;
+            live->taken_frames = 0;
             idle = live->queue.empty();
         }
-        // Every frame is shown as soon as no other one waits; a flood is
+        // The frames are shown as soon as no other one waits; a flood is
         // written in large pieces instead of a system call per frame.
         if (idle) {
             zelk_drain(cx.out);
@@ -658,11 +697,6 @@ void live_main() {
                 report_output_failure(error);
             check_raw_log();
         }
-        {
-            std::lock_guard<std::mutex> hold(live->lock);
-            live->busy = false;
-            if (live->waiting) live->changed.notify_all();
-        }
     }
 }
 
@@ -671,30 +705,50 @@ void live_enqueue(const captured_frame& frame) {
         live = new live_stage;
         live->text.sink = zelk_output();
         live->text.suppressed = zelk_main_text().suppressed;
+        live->bursts = live_bursts;
         live->thread = std::thread(live_main);
     }
-    auto f = std::make_unique<live_frame>();
+    std::unique_ptr<live_frame> f;
+    if (live->reuse.empty()) {
+        std::lock_guard<std::mutex> hold(live->lock);
+        live->reuse.swap(live->spare);
+    }
+    if (!live->reuse.empty()) {
+        f = std::move(live->reuse.back());
+        live->reuse.pop_back();
+    } else {
+        f = std::make_unique<live_frame>();
+    }
     fill_slot(f->slot, frame);
     f->bytes.assign(frame.bytes, frame.bytes + frame.lengths.captured_length);
-    bool was_empty;
+    bool wake;
     {
         std::unique_lock<std::mutex> hold(live->lock);
         ++live->waiting;
         live->changed.wait(hold, [] {
-            return live->queue.size() < live_queue_frames && live->queued_bytes < live_queue_bytes;
+            return live->queue.size() + live->taken_frames < live_queue_frames && live->queued_bytes < live_queue_bytes;
         });
         --live->waiting;
-        was_empty = live->queue.empty();
         live->queued_bytes += f->bytes.size();
         live->queue.push_back(std::move(f));
+        // A decoding thread with work in its queue is awake already; within
+        // a burst it is woken when enough frames wait.
+        wake = live->sleeping && (!live->bursts || live->queue.size() >= live_wake_frames);
+        if (wake)
+            live->sleeping = false;
+        else if (live->sleeping && live->queue.size() == 1)
+            live->waiting_since = std::chrono::steady_clock::now();
     }
-    // A decoding thread with work in its queue is awake already.
-    if (was_empty) live->ready.notify_one();
+    if (wake) live->ready.notify_one();
 }
 
 void live_drain() {
     if (!live) return;
     std::unique_lock<std::mutex> hold(live->lock);
+    if (live->sleeping && !live->queue.empty()) {
+        live->sleeping = false;
+        live->ready.notify_one();
+    }
     ++live->waiting;
     live->changed.wait(hold, [] { return live->queue.empty() && !live->busy; });
     --live->waiting;
@@ -704,7 +758,7 @@ void live_drain() {
 
 void frame_loop_start(unsigned jobs) {
     // A live capture decodes on one thread of its own behind the capture
-    // thread; files spread over `jobs` workers.
+    // thread; files spread over `jobs` decoding threads.
     live_wanted = jobs > 1 && !capture.reading_file && !settings.pcap_file && !settings.iptrace_file &&
                   !settings.snoop_file;
     pool_jobs = live_wanted ? 1 : jobs;
@@ -803,6 +857,34 @@ void frame_loop_handle(const captured_frame& frame) {
         b.bytes.insert(b.bytes.end(), frame.bytes, frame.bytes + frame.lengths.captured_length);
     }
     if (b.frames.size() >= batch_frames || b.bytes.size() + b.stay_length >= batch_bytes) submit_filling();
+}
+
+void frame_loop_flush() {
+    live_bursts = true;
+    if (!live) return;
+    bool wake;
+    {
+        std::lock_guard<std::mutex> hold(live->lock);
+        live->bursts = true;
+        wake = live->sleeping && !live->queue.empty();
+        if (wake) live->sleeping = false;
+    }
+    if (wake) live->ready.notify_one();
+}
+
+bool frame_loop_frames_waiting() {
+    live_bursts = true;
+    if (!live) return false;
+    bool late;
+    {
+        std::lock_guard<std::mutex> hold(live->lock);
+        live->bursts = true;
+        if (!live->sleeping || live->queue.empty()) return false;
+        late = std::chrono::steady_clock::now() - live->waiting_since >= live_wake_after;
+        if (late) live->sleeping = false;
+    }
+    if (late) live->ready.notify_one();
+    return !late;
 }
 
 void frame_loop_wait() {

@@ -49,6 +49,13 @@ struct captured_frame {
 void frame_loop_start(unsigned jobs);
 // Decodes one frame (or queues it) and does its side work.
 void frame_loop_handle(const captured_frame& frame);
+// A live source that hands over frames in bursts asks after each burst
+// whether frames wait for the decoding thread behind the capture thread
+// (false when they have waited long enough: it is woken then), waits a
+// moment for more, and calls frame_loop_flush when none came. So the thread
+// is woken once for many frames instead of once a frame.
+bool frame_loop_frames_waiting();
+void frame_loop_flush();
 // Waits for every queued frame and writes it out; the run's counters are
 // then complete. Safe to call more than once.
 void frame_loop_drain();

@@ -24,40 +24,46 @@ using namespace std::chrono_literals;
 #define REQUIRE_ROOT() \
     if (!test::running_as_root()) GTEST_SKIP() << "live capture in a network namespace needs root"
 
+// With --jobs 2 the frames go through the queue to the decoding thread,
+// which is woken for a burst once the capture finds no more frames.
 TEST(LiveDelivery, EachFrameIsPrintedAsSoonAsItArrives) {
     REQUIRE_ROOT();
-    test::veth_namespace ns;
-    ASSERT_TRUE(ns.ok()) << ns.error;
-    test::inside_namespace inside(ns.name);
-    ASSERT_TRUE(inside.entered);
-    constexpr int frames = 15;
-    auto child = test::start_nodrix(
-        {"-d", test::veth_namespace::capture_end, "-f", "ether proto 0x88b5", "--max-packets", std::to_string(frames)});
-    ASSERT_TRUE(test::wait_for_capture_start(child));
+    for (const char* jobs : {"1", "2"}) {
+        SCOPED_TRACE(std::string("--jobs ") + jobs);
+        test::veth_namespace ns;
+        ASSERT_TRUE(ns.ok()) << ns.error;
+        test::inside_namespace inside(ns.name);
+        ASSERT_TRUE(inside.entered);
+        constexpr int frames = 15;
+        auto child = test::start_nodrix(
+            {"-d", test::veth_namespace::capture_end, "-f", "ether proto 0x88b5", "--max-packets", std::to_string(frames),
+             "--jobs", jobs});
+        ASSERT_TRUE(test::wait_for_capture_start(child));
 
-    zelk_link_layer* sender = zelk_open_link_layer(test::veth_namespace::peer_end);
-    ASSERT_NE(sender, nullptr);
-    auto frame = test::hex("020000000002 020000000001 88b5 0001 0203 0405 0607 0809 0a0b 0c0d 0e0f 1011 1213 1415");
-    std::vector<double> latencies_ms;
-    for (int n = 1; n <= frames; ++n) {
-        auto sent = std::chrono::steady_clock::now();
-        zelk_write_link_layer(sender, test::veth_namespace::peer_end, frame.data(), static_cast<int>(frame.size()), 1);
-        if (!test::wait_for_output(child, " - Received frame " + std::to_string(n) + "(", 5)) break;
-        latencies_ms.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
-        // Apart, as a person watching the screen would see them.
-        std::this_thread::sleep_for(30ms);
+        zelk_link_layer* sender = zelk_open_link_layer(test::veth_namespace::peer_end);
+        ASSERT_NE(sender, nullptr);
+        auto frame = test::hex("020000000002 020000000001 88b5 0001 0203 0405 0607 0809 0a0b 0c0d 0e0f 1011 1213 1415");
+        std::vector<double> latencies_ms;
+        for (int n = 1; n <= frames; ++n) {
+            auto sent = std::chrono::steady_clock::now();
+            zelk_write_link_layer(sender, test::veth_namespace::peer_end, frame.data(), static_cast<int>(frame.size()), 1);
+            if (!test::wait_for_output(child, " - Received frame " + std::to_string(n) + "(", 5)) break;
+            latencies_ms.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count());
+            // Apart, as a person watching the screen would see them.
+            std::this_thread::sleep_for(30ms);
+        }
+        zelk_close_link_layer(sender);
+        free(sender);
+        auto r = test::finish_nodrix(child, 10);
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(latencies_ms.size(), static_cast<size_t>(frames)) << r.out;
+        std::sort(latencies_ms.begin(), latencies_ms.end());
+        double median = latencies_ms[frames / 2];
+        RecordProperty("median_latency_ms", std::to_string(median));
+        printf("frame to line: median %.2f ms, max %.2f ms over %d frames\n", median, latencies_ms.back(), frames);
+        EXPECT_LT(median, 50.0);
     }
-    zelk_close_link_layer(sender);
-    free(sender);
-    auto r = test::finish_nodrix(child, 10);
-    EXPECT_EQ(r.status, 0) << r.err;
-    ASSERT_EQ(latencies_ms.size(), static_cast<size_t>(frames)) << r.out;
-    std::sort(latencies_ms.begin(), latencies_ms.end());
-    double median = latencies_ms[frames / 2];
-    RecordProperty("median_latency_ms", std::to_string(median));
-    printf("frame to line: median %.2f ms, max %.2f ms over %d frames\n", median, latencies_ms.back(), frames);
-    EXPECT_LT(median, 50.0);
 }
 
 TEST(LiveDelivery, SnapLengthZeroCapturesALoopbackFrameAboveSixtyFourKiB) {
