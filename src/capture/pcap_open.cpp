@@ -72,7 +72,7 @@ FILE* gz_stream(int fd, char* errbuf, file_precision* precision) {
 constexpr size_t read_buffer_size = 1 << 20;
 char* read_buffer() {
     static std::vector<std::unique_ptr<char[]>> buffers;
-    buffers.push_back(std::make_unique<char[]>(read_buffer_size));
+    buffers.push_back(std::make_unique_for_overwrite<char[]>(read_buffer_size));
     return buffers.back().get();
 }
 
