@@ -69,19 +69,31 @@ h2_direction& touch_h2(decode_context& cx, const tcp_flow_key& key) {
     return d;
 }
 
-void announce_media(decode_context& cx, const media_key& key, const media_info& info) {
-    app_sessions& s = sessions_of(cx);
-    auto it = s.media.find(key);
-    if (it != s.media.end()) {
-        it->second = info;
+namespace {
+
+// Sets what `key` stands for; past max_media endpoints the one announced
+// first is forgotten.
+template <typename Value>
+void remember_endpoint(std::map<media_key, Value>& known, std::list<media_key>& order, const media_key& key,
+                       const Value& value) {
+    auto it = known.find(key);
+    if (it != known.end()) {
+        it->second = value;
         return;
     }
-    if (s.media.size() >= max_media && !s.media_order.empty()) {
-        s.media.erase(s.media_order.front());
-        s.media_order.pop_front();
+    if (known.size() >= max_media && !order.empty()) {
+        known.erase(order.front());
+        order.pop_front();
     }
-    s.media.emplace(key, info);
-    s.media_order.push_back(key);
+    known.emplace(key, value);
+    order.push_back(key);
+}
+
+}  // namespace
+
+void announce_media(decode_context& cx, const media_key& key, const media_info& info) {
+    app_sessions& s = sessions_of(cx);
+    remember_endpoint(s.media, s.media_order, key, info);
 }
 
 const media_info* find_media(decode_context& cx, const media_key& key) {
@@ -101,17 +113,7 @@ bool endpoint_of(const decode_context& cx, bool destination, media_key& key) {
 
 void announce_follower(decode_context& cx, const media_key& key, follower kind) {
     app_sessions& s = sessions_of(cx);
-    auto it = s.followed.find(key);
-    if (it != s.followed.end()) {
-        it->second = kind;
-        return;
-    }
-    if (s.followed.size() >= max_media && !s.followed_order.empty()) {
-        s.followed.erase(s.followed_order.front());
-        s.followed_order.pop_front();
-    }
-    s.followed.emplace(key, kind);
-    s.followed_order.push_back(key);
+    remember_endpoint(s.followed, s.followed_order, key, kind);
 }
 
 const follower* find_follower(decode_context& cx) {
